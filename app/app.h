@@ -1,0 +1,120 @@
+/*
+** The application shell: program entry, the main window and its message dispatch, the
+** child controls, the menu bar and its commands, and the shared dialogs, captions and
+** prompts. Everything here runs on the window thread, except ErrorMessage, DoCaption and
+** AskYesNoSave, which the step clock also calls while it advances a playlist (the platform
+** layer shows their boxes on the window thread and the caller waits).
+*/
+#ifndef TBX_APP_H
+#define TBX_APP_H
+
+#include "app/config.h"
+#include "platform/win32.h"
+
+/* ---------------------------------------------------------------- identifiers */
+
+/* Menu and accelerator commands. Settings items are base + value. */
+#define IDM_NEW 40001
+#define IDM_LOAD 40002
+#define IDM_LOADMIDI 40003
+#define IDM_SAVE 40004
+#define IDM_SAVEAS 40005
+#define IDM_SAVEMIDI_GM 40006
+#define IDM_SAVEMIDI_F1 40007
+#define IDM_OPENLIST 40008
+#define IDM_SAVELIST_GM 40010
+#define IDM_SAVELIST_F1 40011
+#define IDM_QUIT 40012
+#define IDM_PLAYALL 40101
+#define IDM_PLAYFROM 40102
+#define IDM_LOOP 40103
+#define IDM_LOOPUNDO 40104
+#define IDM_STOP 40105
+#define IDM_STOPATEND 40106
+#define IDM_CONTINUE 40107
+#define IDM_BEATSPBAR 40200
+#define IDM_RELBEAT 40300
+#define IDM_ACCENT 40400
+#define IDM_FREEACCENT 40500
+#define IDM_VOICE 40600
+#define IDM_VOICE_OTHERS 40699
+#define IDM_VOICELEVEL 40700
+#define IDM_MUTE 40800
+#define IDM_TRANSPOSE 40900
+#define IDM_MIDIOUT 41000
+#define IDM_MIDIIN 41100
+#define IDM_PERCCH 41200
+#define IDM_VOICECH 41300
+#define IDM_ABOUT 41400
+
+/* Messages the step clock posts to the main window (lParam 0). */
+#define WM_TBX_PLAYPOS (WM_USER + 1)    /* 1025: wParam = step now playing */
+#define WM_TBX_SEQEND (WM_USER + 3)     /* 1027: the playlist ran out */
+#define WM_TBX_TIMERFAIL (WM_USER + 4)  /* 1028: re-arming the step timer failed */
+#define WM_TBX_SAVEAS (WM_USER + 10)    /* sent by AskYesNoSave from the timer thread: run
+                                        ** Save As on the window thread; returns 1 if saved */
+
+/* Dialog resources. */
+#define IDC_INSTRUMENT_NUM 42000       /* edit field of OTHERSDLGBOX */
+
+/* ---------------------------------------------------------------- window thread globals */
+
+extern HINSTANCE ghInst;            /* the program instance */
+extern HWND gHwnd;                  /* the main window; set after CreateWindowExA returns */
+extern char gszCmdLine[TBX_PATH];   /* command line without double quotes */
+extern int gbCmdLine;               /* a command-line load is pending */
+extern int gcxChar, gcyChar;        /* dialog base units in pixels (8 x 16 at 96 dpi) */
+extern unsigned goNumDevs, giNumDevs; /* MIDI output and input devices found at creation */
+extern MIDIOUTCAPSA gMoc;           /* capabilities buffer of the output port choice */
+extern HMENU ghMenu;                /* the menu bar built by CreateTheMenu */
+extern HWND gHwndBPMScroll;         /* tempo scroll bar (control id 0) */
+extern HWND gHwndTEMPO;             /* tempo read-out (id 2) */
+extern HWND gHwndREL;               /* rel.Beat read-out (id 3), written by AdjustBeat */
+extern HWND gHwndNOTE;              /* base-note read-out (second id 4) */
+
+extern char gszBuffer[352];         /* shared text of the error box, caption and prompts */
+extern char gszInstrumentNum[32];   /* text of the instrument-number dialog */
+extern const char gszUntitled[];    /* "(Untitled)" */
+
+/* ---------------------------------------------------------------- entry and window */
+
+int WINAPI WinMain(HINSTANCE hInst, HINSTANCE hPrev, LPSTR szCmdLine, int iCmdShow);
+LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+/* WinMain without its message loop: stores the instance and the command line (quotes
+** removed), registers the class and creates, shows and updates the main window. Returns
+** the window or NULL when creation failed (no MIDI output). Used by WinMain and tests. */
+HWND CreateMainWindow(HINSTANCE hInst, LPCSTR szCmdLine, int iCmdShow);
+
+/* Every subsystem's globals back to their program-start values (tests, window creation). */
+void ResetAllState(void);
+void AppReset(void);
+
+/* Shows gNoteOffset + 2 in the base-note read-out. */
+void ShowNoteOffset(void);
+/* Moves a settings check mark from item base+from to item base+to. */
+void MoveMenuCheck(UINT base, int from, int to);
+/* Sets the tempo bar and read-out to giTempo (after a load changed the tempo). */
+void ShowTempo(BOOL redraw);
+
+/* ---------------------------------------------------------------- menu bar and commands */
+
+HMENU CreateTheMenu(void);
+void EnableEditMenu(void);
+void EnablePlaylistMenu(void);
+LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam);
+
+/* ---------------------------------------------------------------- dialogs and prompts */
+
+void ErrorMessage(HWND hwnd, const char* format, const char* name);
+void DoCaption(HWND hwnd, const char* title);
+int AskAboutSave(const char* title);   /* IDYES, IDNO or IDCANCEL */
+int AskYesNoSave(const char* name);    /* IDYES, IDNO, or IDCANCEL when Yes did not save */
+BOOL PlayListOpenDlg(char* file, char* title);
+BOOL TambroFileOpenDlg(char* file, char* title);
+BOOL TambroFileSaveDlg(char* file, char* title);
+BOOL MidiFileSaveDlg(char* file, char* title);
+INT_PTR CALLBACK AboutProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK OthersDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam);
+
+#endif

@@ -1,0 +1,170 @@
+/*
+** The test and tooling side of the Linux platform layer (not part of the Win32 subset).
+**
+** Tests link the headless display: nothing is shown; GDI calls are recorded, message boxes,
+** file dialogs and modal dialogs are answered from a script the test queues, and an
+** unexpected box is reported to the handler installed with SetUnexpectedHandler (the test
+** main makes that a test failure). The manual clock, the test MIDI devices and the fault
+** seams are part of the display-independent core, so the command-line companion uses them
+** as well.
+*/
+#ifndef TBX_PLATFORM_TESTING_H
+#define TBX_PLATFORM_TESTING_H
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/win32.h"
+
+namespace tbxtest {
+
+/* Everything back to the start: windows, message queue, menus, GDI objects, recordings,
+** scripts, clock (real), MIDI device table (as enumerated), faults. */
+void PlatformReset();
+
+/* Called with a description whenever the layer meets something a test did not script. */
+void SetUnexpectedHandler(std::function<void(const std::string&)> handler);
+
+/* ---------------------------------------------------------------- recorded drawing (headless) */
+
+struct DrawOp {
+  enum Kind { Rect, Ellipse, Line, Text } kind;
+  HWND hwnd;
+  int x1, y1, x2, y2;       /* Rect/Ellipse: left, top, right, bottom; Line: from, to;
+                            ** Text: position written at (x1, y1), end position (x2, y2) */
+  COLORREF brush;           /* fill colour of Rect/Ellipse */
+  bool nullBrush;           /* no fill */
+  COLORREF pen;             /* outline or line colour */
+  bool nullPen;             /* no outline */
+  COLORREF textColor;       /* Text */
+  int bkMode;               /* TRANSPARENT or OPAQUE (Text) */
+  COLORREF bkColor;         /* Text background when OPAQUE */
+  UINT align;               /* SetTextAlign flags in force */
+  std::string text;         /* Text */
+  bool inPaint;             /* drawn between BeginPaint and EndPaint */
+};
+const std::vector<DrawOp>& DrawLog();
+void ClearDrawLog();
+/* Width in pixels the headless display gives a text (fixed: 7 pixels a character). */
+int HeadlessTextWidth(const std::string& text);
+
+struct Invalidation {
+  HWND hwnd;
+  bool whole;               /* NULL rectangle */
+  RECT rect;
+  BOOL erase;
+};
+const std::vector<Invalidation>& Invalidations();
+void ClearInvalidations();
+
+/* ---------------------------------------------------------------- scripted boxes and dialogs */
+
+struct BoxRecord {
+  HWND owner;
+  std::string text;
+  std::string caption;
+  UINT flags;               /* MB_* style */
+  int answer;               /* what the box returned */
+};
+const std::vector<BoxRecord>& MessageBoxes();
+void ClearMessageBoxes();
+/* Answers for the next message boxes, in order (IDOK, IDYES, IDNO, IDCANCEL). */
+void QueueMessageBoxAnswer(int answer);
+int PendingMessageBoxAnswers();
+/* Beeps sounded with MessageBeep (their types). */
+const std::vector<UINT>& Beeps();
+
+struct FileDialogRecord {
+  bool save;                /* GetSaveFileNameA (else GetOpenFileNameA) */
+  std::string filter;       /* the filter with its zero separators replaced by '|' */
+  std::string initialFile;  /* the file buffer on entry */
+  std::string defExt;
+  DWORD flags;
+  DWORD structSize;
+  HWND owner;
+};
+const std::vector<FileDialogRecord>& FileDialogs();
+/* The next file dialog returns this path (the title buffer receives the text after its
+** last '/' or '\'), or is cancelled with std::nullopt. */
+void QueueFileDialog(std::optional<std::string> path);
+
+struct DialogRecord {
+  std::string templateName; /* "ABOUTBOX", "OTHERSDLGBOX" */
+  INT_PTR result;           /* the EndDialog value */
+};
+const std::vector<DialogRecord>& Dialogs();
+/* The next modal dialog runs its procedure's WM_INITDIALOG, then this script with the
+** dialog window (it may SetDlgItemTextA, SendMessageA WM_COMMAND IDOK, ...); a dialog
+** still open after the script is unexpected and ended with IDCANCEL. */
+void QueueDialog(std::function<void(HWND dlg)> script);
+bool DialogEnded(HWND dlg);
+
+/* ---------------------------------------------------------------- messages and windows */
+
+/* Dispatches every queued message (posted or sent from another thread) without waiting;
+** returns how many. WM_QUIT is left in the queue. */
+int PumpMessages();
+/* The queued posted messages, oldest first, without removing them. */
+std::vector<MSG> PostedMessages();
+/* The mouse pointer, in screen pixels (SetCursorPos moves it; tests may set it). */
+void SetPointer(int x, int y);
+POINT Pointer();
+/* Screen position of a window's client origin. */
+POINT ClientOrigin(HWND hwnd);
+
+/* ---------------------------------------------------------------- time */
+
+/* With the manual clock, time stands still until AdvanceClock: due one-shot events run
+** synchronously on the calling thread in order of their due time, Sleep only moves the
+** clock, and timeGetTime reads it. Switching resets it to 0 with no events pending. */
+void UseManualClock(bool manual);
+bool ManualClockActive();
+void AdvanceClock(uint32_t ms);
+uint32_t ClockNow();            /* ms since the clock was reset */
+int PendingTimerEvents();
+/* Timer capabilities reported by timeGetDevCaps (default 1..1000000). */
+void SetTimerCaps(UINT periodMin, UINT periodMax);
+
+/* ---------------------------------------------------------------- MIDI devices */
+
+/* Replaces the device table: outputs are capture devices that record every short message,
+** inputs are loopback devices fed by SendMidiInput. Product names as given. */
+void SetMidiDevices(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs);
+
+struct MidiRecord {
+  uint32_t timeMs;          /* ClockNow() when it was sent */
+  int device;               /* output device index */
+  DWORD message;            /* status | data1 << 8 | data2 << 16 */
+};
+const std::vector<MidiRecord>& CapturedMidi();
+void ClearCapturedMidi();
+/* Open state of the test devices (how many handles are open now). */
+int OpenMidiOutputs();
+int OpenMidiInputs();
+/* Delivers a short message from input device `device` to its callback (MIM_DATA) on the
+** calling thread; returns false when that input is not open and started. */
+bool SendMidiInput(int device, DWORD message);
+
+/* ---------------------------------------------------------------- fault seams */
+
+enum class Fault {
+  FileCreate,               /* CreateFileA for writing fails */
+  FileOpen,                 /* CreateFileA for reading fails */
+  FileWrite,                /* WriteFile writes only half of what it is asked */
+  FileRead,                 /* ReadFile reads only half of what it is asked */
+  FileRename,               /* MoveFileExA fails */
+  FileSize,                 /* GetFileSize fails */
+  MidiOutOpen,              /* midiOutOpen fails */
+  MidiInOpen,               /* midiInOpen fails */
+  TimerArm,                 /* timeSetEvent returns 0 */
+};
+/* The fault strikes after `skip` successful calls, `count` times (then calls succeed). */
+void InjectFault(Fault fault, int skip = 0, int count = 1);
+void ClearFaults();
+
+}  // namespace tbxtest
+
+#endif

@@ -1,0 +1,78 @@
+/*
+** Playback: tempo arithmetic, the two-event step clock, note output, the play commands and
+** their run states, the mute cycles, the playlist advance and MIDI input capture.
+**
+** Threads. The window thread starts and stops runs and changes settings; the timer thread
+** runs TambroTimerFunc (and from it TambroNextFile and, at a stop at loop end,
+** TambroEndSequence); the MIDI input thread runs midiCallback, which only echoes and
+** appends to gMidiInBuf. Everything two of them touch is a Shared<T>.
+*/
+#ifndef TBX_PLAYBACK_H
+#define TBX_PLAYBACK_H
+
+#include <cstdint>
+
+#include "app/config.h"
+#include "pattern/pattern.h"
+#include "platform/win32.h"
+
+/* ---------------------------------------------------------------- tempo and timer */
+
+extern Shared<int16_t> gAdjustedBeat;  /* ms of one step */
+extern Shared<int16_t> gHalfBeat;      /* ms of the first half of a step */
+extern UINT guTimerRes;                /* timer resolution in ms, chosen at each start */
+extern Shared<UINT> uTimerID;          /* pending one-shot event; 0 when arming failed */
+extern Shared<int> gbHalfStep;         /* 1 = the next event is a half event */
+
+/* ---------------------------------------------------------------- position and run state */
+
+extern Shared<int32_t> gIndex;         /* step now playing; LoopStart - 1 before the first */
+extern Shared<int> gbSequenceGoing;    /* a run is active (devices open, timer armed) */
+extern Shared<int> gbLooping;          /* 1 repeat the pattern; 0 advance through the list */
+extern Shared<int> gbStopAtEnd;        /* stop when the index reaches LoopEnd */
+extern Shared<int> gbFirstBeat;        /* a wrap does not end the pattern yet */
+extern Shared<int> gbMidiUndo;         /* MIDI input toggles instead of sets */
+extern Shared<int> gbSequenceOpened;   /* a playlist has been opened */
+extern Shared<int> gbNeedReload;       /* Play All re-reads the list */
+
+/* ---------------------------------------------------------------- note output */
+
+extern HMIDIOUT ghMidiOut;             /* open output while a run is active */
+extern HMIDIIN ghMidiIn;               /* open input while a run is active */
+extern Shared<int> gbMidiInOpen;       /* the input is open and started */
+extern Shared<int8_t> gNotePending[64];/* note sounding on each instrument row, 0 = none */
+extern Shared<uint32_t> gdwPercLLast;  /* PercL/PercH of the step played last */
+extern Shared<uint32_t> gdwPercHLast;
+
+/* ---------------------------------------------------------------- mute and sound patterns */
+
+extern Shared<int16_t> gMute, gOldMute;      /* chosen Mute entry 0..11 */
+extern Shared<int16_t> gSoundON, gSoundOFF;  /* bars per sounding / silent phase */
+extern Shared<int16_t> gSoundCount;          /* bar starts left in this phase */
+extern Shared<int> gbMute;                   /* the current phase is silent */
+extern Shared<int16_t> gbPercMute, gbInstrMute;
+
+/* ---------------------------------------------------------------- MIDI input hand-over */
+
+extern Shared<uint8_t> gMidiInBuf[128];      /* note | 0x80 for the percussion channel */
+extern Shared<int32_t> gMidiInFill;          /* entries in gMidiInBuf */
+
+/* ---------------------------------------------------------------- operations */
+
+void PlaybackReset(void);
+void MidiOutMessage(HMIDIOUT hMidi, int status, int channel, int data1, int data2);
+void AdjustBeat(void);
+int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode);
+void TambroEndSequence(void);
+void CALLBACK TambroTimerFunc(UINT uID, UINT uMsg, DWORD_PTR dwUser, DWORD_PTR dw1, DWORD_PTR dw2);
+int TambroNextFile(void);
+void SetMuteMode(void);
+void CALLBACK midiCallback(HMIDIIN hMidiIn, UINT wMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
+                           DWORD_PTR dwParam2);
+
+LRESULT OnPlayCommand(HWND hwnd, UINT id);   /* 40101..40107 */
+LRESULT OnMuteCommand(HWND hwnd, UINT id);   /* 40800..40899 */
+LRESULT OnSequenceEnded(HWND hwnd);          /* message 1027 */
+LRESULT OnTimerFailed(HWND hwnd);            /* message 1028 */
+
+#endif

@@ -1,0 +1,36 @@
+/*
+** Painting of the main window's client area: the staggered percussion names with their
+** leaders, the piano keyboard column(s), the grid cells, the loop markers, the side-panel
+** labels and the play-position dot. All geometry is in character units (gcxChar, gcyChar).
+** DrawRectangle is also called from the timer thread (MIDI input lands in the pattern);
+** the platform layer hands such drawing to the window thread.
+*/
+#ifndef TBX_VIEW_H
+#define TBX_VIEW_H
+
+#include <cstdint>
+
+#include "app/config.h"
+#include "platform/win32.h"
+
+extern const char* const gszPerc[47];   /* names of GM drum notes 35..81 (rows 2..48) */
+extern const unsigned char gPianoKbd[12]; /* 1 = black key, from C upwards */
+
+void ViewReset(void);                    /* iIndexLast and other statics back to start */
+
+/* Paints cell (step, row) from bit row (row - 32 above 31) of element step of the two
+** arrays the caller passes (PercL/VoiceL for rows 0..31, PercH/VoiceH above). highlight 1 =
+** the cursor cell. A negative row draws nothing. */
+void DrawRectangle(HDC hdc, int step, int row, const uint32_t* perc, const uint32_t* voice,
+                   int highlight);
+/* The same, choosing the arrays of gTbro that hold the row. */
+void DrawCell(HDC hdc, int step, int row, int highlight);
+void DrawPiano(HDC hdc);
+
+RECT CellRect(int step, int row);        /* pixel rectangle of a cell as DrawRectangle draws it */
+COLORREF CellColour(int step, int row, int highlight); /* the colour DrawRectangle would use */
+
+LRESULT OnPaint(HWND hwnd);                   /* WM_PAINT: the full repaint */
+LRESULT OnPlayPosition(HWND hwnd, WPARAM step); /* message 1025: move the play-position dot */
+
+#endif
