@@ -1,17 +1,262 @@
 /*
-** This file contains the bar clipboard, the bar transforms and their one-level undo.
+** This file contains the whole-bar operations of the editor: copy and cut of the percussion
+** or instrument part of the cursor's bar into the clipboard, paste, the one-level undo of
+** the last cut, paste or chord, rotation of the play range by one step, and transposition
+** of a bar's instrument notes by a semitone or an octave.
+**
+** The bar is gBeatsPBar steps from gStartIndex (set by the key handler). Copy, cut, paste
+** and undo move only PercL/PercH and VoiceL/VoiceH; rotation moves all six words of a step;
+** transposition moves the instrument chain and nothing else. Every write is one whole
+** 32-bit store through the Step helpers, since the step clock reads the same words.
 */
+#include "app/app.h"
 #include "pattern/pattern.h"
 
-void CopyVoiceBar(void) {}
-void CopyPercBar(void) {}
-void ClearVoiceBar(void) {}
-void ClearPercBar(void) {}
-void PasteBar(void) {}
-void RotateLeft(void) {}
-void RotateRight(void) {}
-void OctaveUp(void) {}
-void OctaveDown(void) {}
-void SemitoneUp(void) {}
-void SemitoneDown(void) {}
-void UndoBar(void) {}
+/* ---------------------------------------------------------------- helpers */
+
+/* Steps of the bar at gStartIndex that an operation may touch, or 0 when there is no bar:
+** a cursor off the grid, a bar length outside 1..24, or a bar that would leave the
+** record's STEP_SLOTS entries. */
+static int BarSteps(void) {
+  int steps = CursorBarSteps();
+  if (steps == 0 || gStartIndex < 0 || gStartIndex + steps > STEP_SLOTS) return 0;
+  return steps;
+}
+
+static void MarkChanged(void) {
+  gbNeedSave = 1;
+  gbFileChanged = 1;
+}
+
+/* Many cells changed: redraw the whole grid now, without erasing the background. */
+static void RepaintAll(void) {
+  if (!gHwnd) return;
+  InvalidateRect(gHwnd, NULL, FALSE);
+  UpdateWindow(gHwnd);
+}
+
+/* Copies one part of the bar into the clipboard and the cut-undo buffers. */
+static void CopyPart(const uint32_t* low, const uint32_t* high, uint32_t* copyL, uint32_t* copyH,
+                     uint32_t* undoL, uint32_t* undoH, int steps) {
+  int s0 = gStartIndex;
+  gCutUndoIndex = static_cast<int16_t>(s0);
+  gCutUndoCount = static_cast<int16_t>(steps);
+  for (int i = 0; i < steps; i++) {
+    copyL[i] = undoL[i] = StepGet(low, s0 + i);
+    copyH[i] = undoH[i] = StepGet(high, s0 + i);
+  }
+}
+
+static void ZeroPart(uint32_t* low, uint32_t* high, int steps) {
+  for (int i = 0; i < steps; i++) {
+    StepSet(low, gStartIndex + i, 0);
+    StepSet(high, gStartIndex + i, 0);
+  }
+}
+
+static void RestorePart(uint32_t* low, uint32_t* high, int start, const uint32_t* savedL,
+                        const uint32_t* savedH, int steps) {
+  for (int i = 0; i < steps; i++) {
+    StepSet(low, start + i, savedL[i]);
+    StepSet(high, start + i, savedH[i]);
+  }
+}
+
+/* ---------------------------------------------------------------- copy, cut, paste */
+
+/* Copy changes nothing in the pattern but counts as an edit; the window is only updated. */
+void CopyPercBar(void) {
+  int steps = BarSteps();
+  if (!steps) return;
+  CopyPart(gTbro.PercL, gTbro.PercH, gPercCopyL, gPercCopyH, gPercCutUndoL, gPercCutUndoH, steps);
+  MarkChanged();
+  if (gHwnd) UpdateWindow(gHwnd);
+}
+
+void CopyVoiceBar(void) {
+  int steps = BarSteps();
+  if (!steps) return;
+  CopyPart(gTbro.VoiceL, gTbro.VoiceH, gVoiceCopyL, gVoiceCopyH, gVoiceCutUndoL, gVoiceCutUndoH,
+           steps);
+  MarkChanged();
+  if (gHwnd) UpdateWindow(gHwnd);
+}
+
+void ClearPercBar(void) {
+  int steps = BarSteps();
+  if (!steps) return;
+  CopyPart(gTbro.PercL, gTbro.PercH, gPercCopyL, gPercCopyH, gPercCutUndoL, gPercCutUndoH, steps);
+  ZeroPart(gTbro.PercL, gTbro.PercH, steps);
+  MarkChanged();
+  RepaintAll();
+}
+
+/* The row-0 and row-1 flags live in VoiceL and go with the part; VoiceXL/VoiceXH stay. */
+void ClearVoiceBar(void) {
+  int steps = BarSteps();
+  if (!steps) return;
+  CopyPart(gTbro.VoiceL, gTbro.VoiceH, gVoiceCopyL, gVoiceCopyH, gVoiceCutUndoL, gVoiceCutUndoH,
+           steps);
+  ZeroPart(gTbro.VoiceL, gTbro.VoiceH, steps);
+  MarkChanged();
+  RepaintAll();
+}
+
+/* Writes the current bar length of clipboard words: entries past the last copy's length
+** hold whatever an earlier, longer copy left (zero if none). The undo bits are ORed in, so
+** a cut followed by a paste is a move that one undo reverts in full. */
+void PasteBar(void) {
+  int steps = BarSteps();
+  if (!steps) return;
+  int s0 = gStartIndex;
+  int mode = gPasteMode;
+  gPasteUndoIndex = static_cast<int16_t>(s0);
+  if (mode & 3) gPasteUndoCount = static_cast<int16_t>(steps);
+  for (int i = 0; i < steps; i++) {
+    if (mode & 1) {
+      gPercPasteUndoL[i] = StepGet(gTbro.PercL, s0 + i);
+      gPercPasteUndoH[i] = StepGet(gTbro.PercH, s0 + i);
+      StepSet(gTbro.PercL, s0 + i, gPercCopyL[i]);
+      StepSet(gTbro.PercH, s0 + i, gPercCopyH[i]);
+    }
+    if (mode & 2) {
+      gVoicePasteUndoL[i] = StepGet(gTbro.VoiceL, s0 + i);
+      gVoicePasteUndoH[i] = StepGet(gTbro.VoiceH, s0 + i);
+      StepSet(gTbro.VoiceL, s0 + i, gVoiceCopyL[i]);
+      StepSet(gTbro.VoiceH, s0 + i, gVoiceCopyH[i]);
+    }
+  }
+  gUndoMode = static_cast<int16_t>(gUndoMode | (mode & 3));
+  MarkChanged();
+  RepaintAll();
+}
+
+/* ---------------------------------------------------------------- undo */
+
+/* Restores what the mode word names, paste buffers before cut buffers so that where both
+** hit the same step the state before the cut wins. Each buffer restores the steps it
+** saved: a bar length changed since then neither leaves saved steps behind nor writes stale
+** buffer entries over steps that were never saved. */
+void UndoBar(void) {
+  int mode = gUndoMode;
+  if (mode == 0) return;
+  if (mode == 16) {
+    StepSet(gTbro.VoiceL, gChordIndex, gChordUndoL);
+    StepSet(gTbro.VoiceH, gChordIndex, gChordUndoH);
+  } else {
+    int pasteSteps = gPasteUndoCount, cutSteps = gCutUndoCount;
+    if (mode & 1)
+      RestorePart(gTbro.PercL, gTbro.PercH, gPasteUndoIndex, gPercPasteUndoL, gPercPasteUndoH,
+                  pasteSteps);
+    if (mode & 2)
+      RestorePart(gTbro.VoiceL, gTbro.VoiceH, gPasteUndoIndex, gVoicePasteUndoL,
+                  gVoicePasteUndoH, pasteSteps);
+    if (mode & 4)
+      RestorePart(gTbro.PercL, gTbro.PercH, gCutUndoIndex, gPercCutUndoL, gPercCutUndoH,
+                  cutSteps);
+    if (mode & 8)
+      RestorePart(gTbro.VoiceL, gTbro.VoiceH, gCutUndoIndex, gVoiceCutUndoL, gVoiceCutUndoH,
+                  cutSteps);
+  }
+  gUndoMode = 0;
+  MarkChanged();
+  RepaintAll();
+}
+
+/* ---------------------------------------------------------------- rotation */
+
+struct StepWords {
+  uint32_t w[6];
+};
+
+static uint32_t* const* StepArrays(void) {
+  static uint32_t* const arrays[6] = {gTbro.PercL,  gTbro.PercH,   gTbro.VoiceL,
+                                      gTbro.VoiceH, gTbro.VoiceXL, gTbro.VoiceXH};
+  return arrays;
+}
+
+static StepWords ReadStep(int step) {
+  StepWords s;
+  for (int k = 0; k < 6; k++) s.w[k] = StepGet(StepArrays()[k], step);
+  return s;
+}
+
+static void WriteStep(int step, const StepWords& s) {
+  for (int k = 0; k < 6; k++) StepSet(StepArrays()[k], step, s.w[k]);
+}
+
+/* The play range first..last, or false when it is empty, reversed or leaves the record
+** (a loaded file may carry such a range); rotation then does nothing. */
+static bool RotationRange(int* first, int* last) {
+  *first = HeaderGet(gTbro.LoopStart);
+  *last = HeaderGet(gTbro.LoopEnd) - 1;
+  return *first >= 0 && *last < STEP_SLOTS && *first <= *last;
+}
+
+void RotateLeft(void) {
+  int a, e;
+  if (!RotationRange(&a, &e)) return;
+  StepWords first = ReadStep(a);
+  for (int j = a; j < e; j++) WriteStep(j, ReadStep(j + 1));
+  WriteStep(e, first);
+  gUndoMode = 0;
+  MarkChanged();
+  RepaintAll();
+}
+
+void RotateRight(void) {
+  int a, e;
+  if (!RotationRange(&a, &e)) return;
+  StepWords last = ReadStep(e);
+  for (int j = e; j > a; j--) WriteStep(j, ReadStep(j - 1));
+  WriteStep(a, last);
+  gUndoMode = 0;
+  MarkChanged();
+  RepaintAll();
+}
+
+/* ---------------------------------------------------------------- transposition */
+
+/* The instrument chain of one step as two pieces, lowest note first:
+**   low  = VoiceXL (chain bits 0..31) | VoiceL bits 2..31 (chain bits 32..61), 62 bits;
+**   high = VoiceH (chain bits 62..93) | VoiceXH (chain bits 94..125), 64 bits.
+** Instrument row r is chain bit r + 30. Bits 0 and 1 of VoiceL are flags, not notes. */
+static const uint64_t kLowMask = (uint64_t(1) << 62) - 1;
+
+/* Shifts the chain of every step of the bar by |semitones| positions, up when positive.
+** Notes shifted past either end of the chain are lost. */
+static void ShiftBar(int semitones) {
+  int steps = BarSteps();
+  if (!steps) return;
+  int s0 = gStartIndex;
+  for (int i = 0; i < steps; i++) {
+    int s = s0 + i;
+    uint32_t voiceL = StepGet(gTbro.VoiceL, s);
+    uint64_t low = StepGet(gTbro.VoiceXL, s) | (uint64_t(voiceL >> 2) << 32);
+    uint64_t high = StepGet(gTbro.VoiceH, s) | (uint64_t(StepGet(gTbro.VoiceXH, s)) << 32);
+    for (int n = 0; n < semitones; n++) {
+      high = (high << 1) | (low >> 61);
+      low = (low << 1) & kLowMask;
+    }
+    for (int n = 0; n < -semitones; n++) {
+      low = (low >> 1) | ((high & 1) << 61);
+      high >>= 1;
+    }
+    StepSet(gTbro.VoiceXL, s, static_cast<uint32_t>(low));
+    StepSet(gTbro.VoiceL, s, static_cast<uint32_t>(low >> 32) << 2 | (voiceL & 3u));
+    StepSet(gTbro.VoiceH, s, static_cast<uint32_t>(high));
+    StepSet(gTbro.VoiceXH, s, static_cast<uint32_t>(high >> 32));
+  }
+  /* Nothing is saved for undo: the opposite shift undoes it. The paste-undo buffers no
+  ** longer describe the bar at gPasteUndoIndex, so they are given up. */
+  gPasteUndoIndex = static_cast<int16_t>(s0);
+  gPasteUndoCount = 0;
+  gUndoMode = 0;
+  MarkChanged();
+  RepaintAll();
+}
+
+void SemitoneUp(void) { ShiftBar(1); }
+void SemitoneDown(void) { ShiftBar(-1); }
+void OctaveUp(void) { ShiftBar(12); }
+void OctaveDown(void) { ShiftBar(-12); }

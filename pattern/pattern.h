@@ -181,6 +181,14 @@ extern int16_t gStartIndex;             /* first step of the cursor's bar */
 extern int16_t gPasteMode;              /* clipboard holds 1 percussion, 2 chromatic, 3 both */
 extern int16_t gUndoMode;               /* what UndoBar reverts: bits 1,2,4,8 or exactly 16 */
 
+/* Steps the bar keys may touch from the cursor: gBeatsPBar, or 0 when the cursor column
+** gMouseX lies outside 0..STEP_COUNT-1 or gBeatsPBar outside 1..24 (a bar never exceeds
+** the 24-word clipboard, and a cursor off the grid selects no bar). */
+int CursorBarSteps(void);
+/* Forgets a pending click backup, so that no later key writes it into another column or
+** another pattern (New, Load, and an arrow key that moves the cursor to another column). */
+void DropClickBackup(void);
+
 LRESULT OnMouseMove(HWND hwnd);
 LRESULT OnButtonDown(HWND hwnd, UINT message, LPARAM lParam); /* WM_L/R/MBUTTONDOWN */
 LRESULT OnChar(HWND hwnd, WPARAM ch);
@@ -193,6 +201,9 @@ extern uint32_t gPercCopyL[24], gPercCopyH[24], gVoiceCopyL[24], gVoiceCopyH[24]
 extern uint32_t gPercCutUndoL[24], gPercCutUndoH[24], gVoiceCutUndoL[24], gVoiceCutUndoH[24];
 extern uint32_t gPercPasteUndoL[24], gPercPasteUndoH[24], gVoicePasteUndoL[24], gVoicePasteUndoH[24];
 extern int16_t gCutUndoIndex, gPasteUndoIndex;
+/* Steps each undo buffer holds (the bar length when it was filled; 0 = nothing saved), so
+** that an undo restores exactly the steps it saved even after gBeatsPBar changed. */
+extern int16_t gCutUndoCount, gPasteUndoCount;
 
 void CopyVoiceBar(void);
 void CopyPercBar(void);

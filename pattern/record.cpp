@@ -62,7 +62,7 @@ Shared<int> gbLoadMidi(0);     /* window thread, only around "Load File incl. MI
 
 /* ---------------------------------------------------------------- grid editing (window thread) */
 
-int16_t gMouseX = 0, gMouseY = 0;         /* cursor column (step) and row */
+int16_t gMouseX = -1, gMouseY = -1;       /* cursor column (step) and row; may lie off the grid */
 int16_t gOldMouseX = -1, gOldMouseY = -1; /* highlighted cell; -1 none */
 int16_t gMTrackX = 0, gMTrackY = 0;       /* last pointer position, client pixels */
 int gbNewBDown = 0;                       /* 1 while a click backup can be restored */
@@ -78,6 +78,7 @@ uint32_t gPercCopyL[24], gPercCopyH[24], gVoiceCopyL[24], gVoiceCopyH[24];   /* 
 uint32_t gPercCutUndoL[24], gPercCutUndoH[24], gVoiceCutUndoL[24], gVoiceCutUndoH[24];
 uint32_t gPercPasteUndoL[24], gPercPasteUndoH[24], gVoicePasteUndoL[24], gVoicePasteUndoH[24];
 int16_t gCutUndoIndex = 0, gPasteUndoIndex = 0; /* first step of the bar each buffer holds */
+int16_t gCutUndoCount = 0, gPasteUndoCount = 0; /* steps each buffer holds; 0 = none */
 
 /* ---------------------------------------------------------------- chords (window thread) */
 
@@ -182,7 +183,7 @@ void PatternReset(void) {
   gbNeedSave = 0; gbFileChanged = 0; gbNewFile = 0; gbEdit = 1; gbFirstFile = 0;
   gbLoadMidi = 0;
 
-  gMouseX = 0; gMouseY = 0; gOldMouseX = -1; gOldMouseY = -1; gMTrackX = 0; gMTrackY = 0;
+  gMouseX = -1; gMouseY = -1; gOldMouseX = -1; gOldMouseY = -1; gMTrackX = 0; gMTrackY = 0;
   gbNewBDown = 0;
   gPercBackL = gPercBackH = gVoiceBackL = gVoiceBackH = 0;
   gStartIndex = 0; gPasteMode = 0; gUndoMode = 0;
@@ -199,7 +200,7 @@ void PatternReset(void) {
   std::memset(gPercPasteUndoH, 0, sizeof gPercPasteUndoH);
   std::memset(gVoicePasteUndoL, 0, sizeof gVoicePasteUndoL);
   std::memset(gVoicePasteUndoH, 0, sizeof gVoicePasteUndoH);
-  gCutUndoIndex = 0; gPasteUndoIndex = 0;
+  gCutUndoIndex = 0; gPasteUndoIndex = 0; gCutUndoCount = 0; gPasteUndoCount = 0;
 
   gPatternL = gPatternH = 0; gChordUndoL = gChordUndoH = 0; gChordIndex = 0;
 
