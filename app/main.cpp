@@ -1,0 +1,377 @@
+/*
+** This file contains the program's spine: WinMain with its message loop, the creation of
+** the one main window (CreateMainWindow), the window procedure WndProc, which only
+** dispatches, and the handlers of the window's own lifetime: creation with its child
+** controls and MIDI port choice, the tempo and velocity scroll bars, close, the shutdown
+** query and destruction. ResetAllState puts every subsystem back to program start.
+**
+** Start reading at OnCreate: its steps run in a fixed order because later steps read what
+** earlier ones set (AdjustBeat writes into the rel.Beat text, the menu checks the chosen
+** output port, the record's header takes the port once it is chosen).
+*/
+#include <cstdio>
+#include <cstring>
+
+#include "app/app.h"
+#include "files/files.h"
+#include "midifile/midifile.h"
+#include "pattern/pattern.h"
+#include "playback/playback.h"
+#include "view/view.h"
+
+/* ---------------------------------------------------------------- variables */
+
+HINSTANCE ghInst;              /* the program instance; WinMain, window thread */
+HWND gHwnd;                    /* the main window; set by CreateMainWindow after creation */
+char gszCmdLine[TBX_PATH];     /* command line without double quotes; cut at 259 chars */
+int gbCmdLine;                 /* 1 while the command-line load (40002) is pending */
+int gcxChar, gcyChar;          /* dialog base units in pixels, from GetDialogBaseUnits */
+unsigned goNumDevs, giNumDevs; /* MIDI output / input devices found at creation */
+MIDIOUTCAPSA gMoc;             /* capabilities of the output device being examined */
+HMENU ghMenu;                  /* the menu bar; the window procedure's hMenu is the same */
+HWND gHwndBPMScroll;           /* tempo scroll bar, control id 0 */
+HWND gHwndTEMPO;               /* tempo read-out, id 2 */
+HWND gHwndREL;                 /* rel.Beat read-out, id 3 (AdjustBeat writes it) */
+HWND gHwndNOTE;                /* base-note read-out, id 4 */
+
+static HWND hwndVELScroll;     /* velocity scroll bar, id 1 */
+static HWND hwndVELOCITY;      /* velocity read-out, id 4 (shares the id with the note) */
+static int bpmRaw;             /* tempo bar position 0..466 = 506 - giTempo */
+static int velRaw;             /* velocity bar position 20..127 = 147 - gVelocity */
+
+/* Tempo bar: position 0 is 506 BPM, 466 is 40 BPM. Velocity bar: its range starts at 18
+** but positions below 20 count as 20, so the top reads 127 whichever of the three it is. */
+#define BPM_TOP 506
+#define BPM_RANGE 466
+#define VEL_SUM 147
+#define VEL_RANGE_MIN 18
+#define VEL_MIN_POS 20
+#define VEL_MAX_POS 127
+
+/* Product name of a Roland GS wavetable ("... GS Wavetable ...") at offsets 10..13:
+** preferred as the output port when present. */
+#define GS_OFFSET 10
+
+/* ---------------------------------------------------------------- reset */
+
+void AppReset(void) {
+  ghInst = nullptr;
+  gHwnd = nullptr;
+  gszCmdLine[0] = '\0';
+  gbCmdLine = 0;
+  gcxChar = gcyChar = 0;
+  goNumDevs = giNumDevs = 0;
+  memset(&gMoc, 0, sizeof gMoc);
+  ghMenu = nullptr;
+  gHwndBPMScroll = gHwndTEMPO = gHwndREL = gHwndNOTE = nullptr;
+  hwndVELScroll = hwndVELOCITY = nullptr;
+  bpmRaw = BPM_TOP - 120;
+  velRaw = VEL_SUM - 64;
+  DialogsReset();
+}
+
+void ResetAllState(void) {
+  PatternReset();
+  ViewReset();
+  FilesReset();
+  PlaybackReset();
+  MidifileReset();
+  AppReset();
+}
+
+/* ---------------------------------------------------------------- read-outs */
+
+static void SetNumberText(HWND hwnd, int value) {
+  char sz[16];
+  snprintf(sz, sizeof sz, "%i", value);
+  SetWindowTextA(hwnd, sz);
+}
+
+void ShowNoteOffset(void) {
+  if (gHwndNOTE) SetNumberText(gHwndNOTE, gNoteOffset + 2);
+}
+
+void ShowTempo(BOOL redraw) {
+  bpmRaw = BPM_TOP - giTempo;
+  if (bpmRaw < 0) bpmRaw = 0;
+  if (bpmRaw > BPM_RANGE) bpmRaw = BPM_RANGE;
+  if (gHwndBPMScroll) SetScrollPos(gHwndBPMScroll, SB_CTL, bpmRaw, redraw);
+  if (gHwndTEMPO) SetNumberText(gHwndTEMPO, giTempo);
+}
+
+/* ---------------------------------------------------------------- creation */
+
+/* Tenths of a character unit, truncated toward zero as the layout requires. */
+static int Tenths(int tenths, int unit) { return tenths * unit / 10; }
+
+static HWND CreateChild(HWND hwnd, const char* cls, const char* text, int id) {
+  return CreateWindowExA(0, cls, text, WS_CHILD | WS_VISIBLE | 1, 0, 0, 0, 0, hwnd,
+                         (HMENU)(INT_PTR)id, ghInst, nullptr);
+}
+
+static void CreateControls(HWND hwnd) {
+  const int cx = gcxChar, cy = gcyChar;
+  const int barX = Tenths(PANEL_LEFT * 10 + 3, cx);
+  const int textX = Tenths(PANEL_LEFT * 10 - 5, cx);
+  const int textW = Tenths(35, cx);
+  char sz[16];
+
+  gHwndBPMScroll = CreateChild(hwnd, "scrollbar", nullptr, 0);
+  MoveWindow(gHwndBPMScroll, barX, cy, 2 * cx, 8 * cy, TRUE);
+  SetScrollRange(gHwndBPMScroll, SB_CTL, 0, BPM_RANGE, FALSE);
+  bpmRaw = BPM_TOP - giTempo;
+  SetScrollPos(gHwndBPMScroll, SB_CTL, bpmRaw, FALSE);
+
+  hwndVELScroll = CreateChild(hwnd, "scrollbar", nullptr, 1);
+  MoveWindow(hwndVELScroll, barX, 13 * cy, 2 * cx, 8 * cy, TRUE);
+  SetScrollRange(hwndVELScroll, SB_CTL, VEL_RANGE_MIN, VEL_MAX_POS, FALSE);
+  velRaw = VEL_SUM - gVelocity;
+  SetScrollPos(hwndVELScroll, SB_CTL, velRaw, FALSE);
+
+  snprintf(sz, sizeof sz, "%d", (int)giTempo);
+  gHwndTEMPO = CreateChild(hwnd, "static", sz, 2);
+  MoveWindow(gHwndTEMPO, textX, 9 * cy, textW, cy, TRUE);
+  gHwndREL = CreateChild(hwnd, "static", "* 1", 3);
+  MoveWindow(gHwndREL, textX, 10 * cy, textW, cy, TRUE);
+  AdjustBeat();
+
+  snprintf(sz, sizeof sz, "%d", (int)gVelocity);
+  hwndVELOCITY = CreateChild(hwnd, "static", sz, 4);
+  MoveWindow(hwndVELOCITY, textX, 21 * cy, textW, cy, TRUE);
+  snprintf(sz, sizeof sz, "%d", gNoteOffset + 2);
+  gHwndNOTE = CreateChild(hwnd, "static", sz, 4);
+  MoveWindow(gHwndNOTE, textX, Tenths(248, cy), textW, cy, TRUE);
+}
+
+/* The first output device whose product name carries "GS W" at offsets 10..13, else 0. */
+static int16_t ChooseOutputPort(void) {
+  for (unsigned i = 0; i < goNumDevs; i++) {
+    memset(&gMoc, 0, sizeof gMoc);
+    if (midiOutGetDevCapsA(i, &gMoc, sizeof gMoc) != MMSYSERR_NOERROR) continue;
+    const char* name = gMoc.szPname;
+    if (strnlen(name, sizeof gMoc.szPname) > 14 && memcmp(name + GS_OFFSET, "GS W", 4) == 0)
+      return (int16_t)i;
+  }
+  return 0;
+}
+
+static LRESULT OnCreate(HWND hwnd) {
+  RECT rc;
+
+  gbFileChanged = 0;
+  gbMidiInOpen = 0;
+  gbMidiUndo = 0;
+
+  gMsecPerBeat = 500;
+  gAdjustedBeat = gMsecPerBeat.load();
+  gHalfBeat = (int16_t)(gAdjustedBeat / 2);
+  gOldMsecPerBeat = gMsecPerBeat.load();
+  gRelBeat = 2;
+  gVelocity = 64;
+
+  FillHeaderFromSettings();
+  HeaderSet(gTbro.LoopEnd, STEP_COUNT);
+  HeaderSet(gTbro.LoopStart, 0);
+  RecomputeNoteOffset();
+  PatternClear();
+
+  LONG units = GetDialogBaseUnits();
+  gcxChar = LOWORD(units);
+  gcyChar = HIWORD(units);
+
+  GetWindowRect(hwnd, &rc);
+  MoveWindow(hwnd, WINDOW_X, rc.top, (PANEL_LEFT + 4) * gcxChar, Tenths(295, gcyChar), FALSE);
+
+  CreateControls(hwnd);
+
+  goNumDevs = midiOutGetNumDevs();
+  if (goNumDevs == 0) {
+    MessageBoxA(hwnd, "no MIDI OUT detected!", "Tamborix", MB_ICONHAND);
+    return -1;
+  }
+  gMidiOutPort = ChooseOutputPort();
+  HeaderSet(gTbro.MidiOutPort, gMidiOutPort);
+  gOldMidiOutPort = gMidiOutPort.load();
+
+  giNumDevs = midiInGetNumDevs();
+  if (giNumDevs == 0) {
+    MessageBoxA(hwnd, "no MIDI IN detected!", "Tamborix", MB_ICONHAND);
+  } else {
+    gMidiInPort = 0;
+    gOldMidiInPort = 0;
+  }
+
+  ghMenu = CreateTheMenu();
+  SetMenu(hwnd, ghMenu);
+  DoCaption(hwnd, gszTitleName);
+  UpdateWindow(hwnd);
+
+  gbCmdLine = 0;
+  if (gszCmdLine[0] != '\0') {
+    gbCmdLine = 1;
+    PostMessageA(hwnd, WM_COMMAND, IDM_LOAD, 0);
+  }
+  return 0;
+}
+
+/* ---------------------------------------------------------------- scroll bars */
+
+/* Applies a scroll request to a position; returns the new, unclamped value. */
+static int ApplyScrollRequest(int pos, WPARAM wParam, int line, int page, int top, int bottom) {
+  switch (LOWORD(wParam)) {
+    case SB_LINEUP: return pos - line;
+    case SB_LINEDOWN: return pos + line;
+    case SB_PAGEUP: return pos - page;
+    case SB_PAGEDOWN: return pos + page;
+    case SB_THUMBPOSITION:
+    case SB_THUMBTRACK: return HIWORD(wParam);
+    case SB_TOP: return top;
+    case SB_BOTTOM: return bottom;
+    default: return pos;
+  }
+}
+
+static void OnTempoScroll(WPARAM wParam) {
+  /* A load may have set a new tempo and moved the thumb: start from giTempo so that one
+  ** line-up raises exactly that tempo by 1. */
+  bpmRaw = BPM_TOP - giTempo;
+  bpmRaw = ApplyScrollRequest(bpmRaw, wParam, 1, 20, 0, BPM_RANGE);
+  if (bpmRaw < 0) bpmRaw = 0;
+  if (bpmRaw > BPM_RANGE) bpmRaw = BPM_RANGE;
+  giTempo = BPM_TOP - bpmRaw;
+  SetScrollPos(gHwndBPMScroll, SB_CTL, bpmRaw, TRUE);
+  SetNumberText(gHwndTEMPO, giTempo);
+  gMsecPerBeat = (int16_t)(60000 / giTempo);
+  gOldMsecPerBeat = gMsecPerBeat.load();
+  AdjustBeat();
+}
+
+static void OnVelocityScroll(WPARAM wParam) {
+  velRaw = VEL_SUM - gVelocity;
+  velRaw = ApplyScrollRequest(velRaw, wParam, 1, 10, VEL_MIN_POS, VEL_MAX_POS);
+  if (velRaw < VEL_MIN_POS) velRaw = VEL_MIN_POS;
+  if (velRaw > VEL_MAX_POS) velRaw = VEL_MAX_POS;
+  gVelocity = (int16_t)(VEL_SUM - velRaw);
+  SetScrollPos(hwndVELScroll, SB_CTL, velRaw, TRUE);
+  SetNumberText(hwndVELOCITY, gVelocity);
+}
+
+static LRESULT OnVScroll(WPARAM wParam, LPARAM lParam) {
+  HWND bar = (HWND)lParam;
+  if (bar == nullptr) return 0;   /* a window scroll bar: the main window has none */
+  switch (GetWindowLongA(bar, GWL_ID)) {
+    case 0: OnTempoScroll(wParam); break;
+    case 1: OnVelocityScroll(wParam); break;
+  }
+  return 0;
+}
+
+/* ---------------------------------------------------------------- close and destroy */
+
+static LRESULT OnClose(HWND hwnd) {
+  if (gbNeedSave && AskAboutSave(gszTitleName) == IDCANCEL) return 0;
+  /* Destroying first ends a running sequence (WM_DESTROY), so the step clock can no
+  ** longer be reading the playlist text when it is released. */
+  DestroyWindow(hwnd);
+  FreePlayList();
+  return 1;
+}
+
+static LRESULT OnQueryEndSession(void) {
+  if (gbNeedSave && AskAboutSave(gszTitleName) == IDCANCEL) return 0;
+  return 1;
+}
+
+static LRESULT OnDestroy(void) {
+  TambroEndSequence();
+  PostQuitMessage(0);
+  return 0;
+}
+
+static LRESULT OnKeyDown(HWND hwnd, WPARAM key) {
+  if (key >= VK_LEFT && key <= VK_DOWN) handleKeydown(hwnd, key);
+  return 0;
+}
+
+/* ---------------------------------------------------------------- window procedure */
+
+LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_CREATE: return OnCreate(hwnd);
+    case WM_DESTROY: return OnDestroy();
+    case WM_PAINT: return OnPaint(hwnd);
+    case WM_CLOSE: return OnClose(hwnd);
+    case WM_QUERYENDSESSION: return OnQueryEndSession();
+    case WM_KEYDOWN: return OnKeyDown(hwnd, wParam);
+    case WM_CHAR: return OnChar(hwnd, wParam);
+    case WM_COMMAND: return OnCommand(hwnd, wParam, lParam);
+    case WM_VSCROLL: return OnVScroll(wParam, lParam);
+    case WM_MOUSEMOVE: return OnMouseMove(hwnd);
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN: return OnButtonDown(hwnd, message, lParam);
+    case WM_TBX_PLAYPOS: return OnPlayPosition(hwnd, wParam);
+    case WM_TBX_SEQEND: return OnSequenceEnded(hwnd);
+    case WM_TBX_TIMERFAIL: return OnTimerFailed(hwnd);
+    case WM_TBX_SAVEAS: return FileSaveAs(hwnd) ? 1 : 0;
+  }
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+/* ---------------------------------------------------------------- entry */
+
+/* Copies the command line without its double quotes; a line longer than the buffer is cut
+** (the load then reports the cut name as missing rather than overflowing). */
+static void StoreCommandLine(LPCSTR szCmdLine) {
+  size_t n = 0;
+  for (const char* p = szCmdLine ? szCmdLine : ""; *p && n < TBX_PATH - 1; p++)
+    if (*p != '"') gszCmdLine[n++] = *p;
+  gszCmdLine[n] = '\0';
+}
+
+HWND CreateMainWindow(HINSTANCE hInst, LPCSTR szCmdLine, int iCmdShow) {
+  static const char szAppName[] = "Tamborix";
+  WNDCLASSA wc;
+
+  ghInst = hInst;
+  StoreCommandLine(szCmdLine);
+
+  memset(&wc, 0, sizeof wc);
+  wc.style = 0;
+  wc.lpfnWndProc = WndProc;
+  wc.cbClsExtra = 0;
+  wc.cbWndExtra = 0;
+  wc.hInstance = hInst;
+  wc.hIcon = LoadIconA(hInst, "TAMBORIX");
+  wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+  wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
+  wc.lpszMenuName = nullptr;
+  wc.lpszClassName = szAppName;
+  RegisterClassA(&wc);   /* fails harmlessly when the class exists (tests create again) */
+
+  HWND hwnd = CreateWindowExA(0, szAppName, nullptr, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                              CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr, hInst, nullptr);
+  if (hwnd == nullptr) return nullptr;
+  ShowWindow(hwnd, iCmdShow);
+  UpdateWindow(hwnd);
+  gHwnd = hwnd;
+  return hwnd;
+}
+
+int WINAPI WinMain(HINSTANCE hInst, HINSTANCE hPrev, LPSTR szCmdLine, int iCmdShow) {
+  (void)hPrev;
+  MSG msg;
+
+  HWND hwnd = CreateMainWindow(hInst, szCmdLine, iCmdShow);
+  if (hwnd == nullptr) return 0;   /* no MIDI output: the box was shown, the window is gone */
+
+  HACCEL hAccel = LoadAcceleratorsA(hInst, "TAMBORIX");
+  msg.wParam = 0;
+  while (GetMessageA(&msg, nullptr, 0, 0)) {
+    if (!TranslateAcceleratorA(hwnd, hAccel, &msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+  }
+  return (int)msg.wParam;
+}
