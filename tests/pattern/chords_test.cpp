@@ -1,0 +1,84 @@
+// Chord completion on the cursor's step: the twelve-row window across VoiceL/VoiceH, the
+// root rows at the bottom, and the single chord undo.
+#include "pattern/pattern.h"
+#include "tests/support.h"
+
+namespace {
+
+class ChordTest : public StateTest {
+ protected:
+  void Chord(char key, int column, int row) {
+    gMouseX = static_cast<int16_t>(column);
+    gMouseY = static_cast<int16_t>(row);
+    OnChar(nullptr, static_cast<WPARAM>(key));
+  }
+  static uint64_t Word(int step) {
+    return uint64_t(StepGet(gTbro.VoiceH, step)) << 32 | StepGet(gTbro.VoiceL, step);
+  }
+  static void SetWord(int step, uint64_t w) {
+    StepSet(gTbro.VoiceL, step, static_cast<uint32_t>(w));
+    StepSet(gTbro.VoiceH, step, static_cast<uint32_t>(w >> 32));
+  }
+  static uint64_t Rows(std::initializer_list<int> rows) {
+    uint64_t w = 0;
+    for (int r : rows) w |= uint64_t(1) << r;
+    return w;
+  }
+};
+
+TEST_F(ChordTest, ChordInsertReplacesTheTwelveRowWindow) {
+  const uint64_t all = ~uint64_t(0);
+  struct { char key; int root; uint64_t expected; } cases[] = {
+      {'4', 2, (all & ~(uint64_t(0xFFF) << 2)) | Rows({2, 6, 9})},
+      {'9', 30, (all & ~(uint64_t(0xFFF) << 30)) | Rows({30, 34, 37, 41})},
+      {'4', 48, (all & ~(uint64_t(0xFFF) << 48)) | Rows({48, 52, 55})},
+      {'5', 1, (all & ~(uint64_t(0xFFF) << 1)) | Rows({1, 4, 7, 11})},
+      {'0', 0, all}};
+  for (auto c : cases) {
+    SetWord(3, all);
+    gUndoMode = 0;
+    Chord(c.key, 3, c.root);
+    EXPECT_EQ(Word(3), c.expected) << "root " << c.root;
+    EXPECT_EQ(gUndoMode, c.root ? 16 : 0) << "root " << c.root;
+  }
+  EXPECT_EQ(Word(2) | Word(4) | gTbro.VoiceXH[3] | gTbro.PercL[3], 0u);
+  const char* keys = "0123456789";
+  const uint64_t masks[] = {0x085, 0x0A1, 0x289, 0x089, 0x091, 0x449, 0x291, 0x491, 0x489, 0x891};
+  for (int k = 0; k < 10; k++) {
+    Chord(keys[k], 7, 20);
+    EXPECT_EQ(Word(7), masks[k] << 20) << "key " << keys[k];
+  }
+}
+
+TEST_F(ChordTest, ChordUndoRevertsTheChordColumnOrALaterPaste) {
+  SetWord(5, Rows({10, 40}));
+  Chord('3', 5, 10);
+  uint64_t firstChord = Word(5);
+  Chord('4', 5, 10);
+  Chord('U', 60, 2);  // the cursor elsewhere: the chord's column is restored
+  EXPECT_EQ(Word(5), firstChord);
+  EXPECT_EQ(Word(60), 0u);
+
+  SetWord(0, Rows({5}));
+  Chord('C', 0, 2);    // clipboard: instrument of bar 0..3
+  Chord('7', 9, 2);
+  uint64_t withChord = Word(9);
+  Chord('I', 13, 2);   // paste into bar 12..15: undo now reverts the paste only
+  EXPECT_EQ(gUndoMode, 18);
+  Chord('U', 0, 0);
+  EXPECT_EQ(Word(12), 0u);
+  EXPECT_EQ(Word(9), withChord);
+}
+
+TEST_F(ChordTest, ChordTakesBackTheClickThatChoseTheRoot) {
+  SetWord(6, Rows({20}));
+  gMouseX = 6;
+  gMouseY = 0;
+  OnChar(nullptr, 'v');       // toggles row 0 of the cursor cell and takes a backup
+  EXPECT_EQ(Word(6), Rows({0, 20}));
+  Chord('4', 6, 0);           // row 0: no chord, but the toggle is taken back
+  EXPECT_EQ(Word(6), Rows({20}));
+  EXPECT_EQ(gbNewBDown, 0);
+}
+
+}  // namespace

@@ -1,0 +1,136 @@
+// Grid editing in the main window: cell colours after clicks and the cursor highlight, the
+// loop marker rules of the strip above the grid, the arrow keys, the single-cell keys and
+// the click backup.
+#include <cstring>
+
+#include "pattern/pattern.h"
+#include "tests/support.h"
+#include "view/view.h"
+
+namespace {
+
+class EditTest : public WindowTest {
+ protected:
+  static LPARAM At(int column, int row) {  // centre of a cell (rows 49, 50: the strip)
+    int x = (column + GRID_LEFT) * gcxChar + gcxChar / 2;
+    int y = ((50 - row) * gcyChar) / 2 + gcyChar / 4;
+    return MAKELPARAM(x, y);
+  }
+  void Click(UINT message, int column, int row) { OnButtonDown(hwnd, message, At(column, row)); }
+  // Fill colour of the last rectangle drawn at the cell's place.
+  static COLORREF Drawn(int column, int row) {
+    RECT r = CellRect(column, row);
+    const auto& log = tbxtest::DrawLog();
+    for (auto it = log.rbegin(); it != log.rend(); ++it)
+      if (it->kind == tbxtest::DrawOp::Rect && it->x1 == r.left && it->y1 == r.top) return it->brush;
+    return 0xFFFFFFFFu;
+  }
+  static std::vector<std::string> Texts() {
+    std::vector<std::string> out;
+    for (const auto& op : tbxtest::DrawLog())
+      if (op.kind == tbxtest::DrawOp::Text) out.push_back(op.text);
+    return out;
+  }
+};
+
+TEST_F(EditTest, GridClickColoursAndHighlight) {
+  tbxtest::ClearDrawLog();
+  Click(WM_LBUTTONDOWN, 10, 20);
+  EXPECT_EQ(Drawn(10, 20), RGB(255, 0, 102));  // percussion, highlighted
+  EXPECT_EQ(CellPerc(10, 20), 1);
+  Click(WM_RBUTTONDOWN, 11, 20);               // moves the highlight off (10, 20)
+  EXPECT_EQ(Drawn(10, 20), RGB(187, 0, 187));
+  EXPECT_EQ(Drawn(11, 20), RGB(0, 238, 238));
+  Click(WM_RBUTTONDOWN, 10, 20);
+  EXPECT_EQ(Drawn(10, 20), RGB(153, 153, 153));  // both bits under the cursor
+  Click(WM_LBUTTONDOWN, 10, 1);                   // row 1 never shows the highlight
+  EXPECT_EQ(Drawn(10, 20), RGB(0, 0, 0));
+  EXPECT_EQ(Drawn(10, 1), RGB(187, 0, 187));
+  gbNeedSave = 0;
+  gbFileChanged = 0;
+  Click(WM_MBUTTONDOWN, 11, 20);
+  Click(WM_MBUTTONDOWN, 12, 20);                  // empty: no change, still an edit
+  EXPECT_EQ(CellVoice(11, 20), 0);
+  EXPECT_EQ(Drawn(12, 20), RGB(0, 0, 255));
+  EXPECT_EQ(gbNeedSave, 1);
+  EXPECT_EQ(gbFileChanged, 1);
+}
+
+TEST_F(EditTest, MarkerStripMovesMarkersAndKeepsOneStep) {
+  HeaderSet(gTbro.LoopStart, 4);
+  HeaderSet(gTbro.LoopEnd, 8);
+  tbxtest::ClearDrawLog();
+  Click(WM_RBUTTONDOWN, 4, 50);   // at LoopStart: refused
+  Click(WM_LBUTTONDOWN, 8, 49);   // at LoopEnd: refused
+  EXPECT_TRUE(Texts().empty());
+  EXPECT_EQ(gTbro.LoopStart, 4);
+  EXPECT_EQ(gTbro.LoopEnd, 8);
+  Click(WM_RBUTTONDOWN, STEP_COUNT, 50);  // over the right keyboard column
+  EXPECT_EQ(gTbro.LoopEnd, STEP_COUNT);
+  Click(WM_MBUTTONDOWN, 0, 50);
+  EXPECT_EQ(gTbro.LoopStart, 0);
+  EXPECT_EQ(Texts(), (std::vector<std::string>{"  ", ":|", "  ", "|:"}));
+  Click(WM_RBUTTONDOWN, STEP_COUNT + 1, 50);
+  Click(WM_LBUTTONDOWN, -1, 50);
+  EXPECT_EQ(gTbro.LoopStart, 0);
+  EXPECT_EQ(gTbro.LoopEnd, STEP_COUNT);
+}
+
+TEST_F(EditTest, ArrowKeysMoveCursorAndPointer) {
+  POINT origin = tbxtest::ClientOrigin(hwnd);
+  auto pointTo = [&](int column, int row) {
+    LPARAM p = At(column, row);
+    tbxtest::SetPointer(origin.x + LOWORD(p), origin.y + HIWORD(p));
+    OnMouseMove(hwnd);
+  };
+  pointTo(STEP_COUNT - 1, 48);
+  handleKeydown(hwnd, VK_UP);
+  EXPECT_EQ(gMouseY, 48);
+  LPARAM centre = At(STEP_COUNT - 1, 48);
+  EXPECT_EQ(tbxtest::Pointer().x, origin.x + LOWORD(centre));
+  EXPECT_EQ(tbxtest::Pointer().y, origin.y + HIWORD(centre));
+  OnMouseMove(hwnd);
+  handleKeydown(hwnd, VK_RIGHT);
+  EXPECT_EQ(gMouseX, STEP_COUNT);  // the right keyboard column is a cursor position
+  OnMouseMove(hwnd);
+  handleKeydown(hwnd, VK_RIGHT);
+  EXPECT_EQ(gMouseX, STEP_COUNT);
+  TbroRecord before = gTbro;
+  for (char ch : std::string("dvx")) OnChar(hwnd, ch);
+  EXPECT_EQ(std::memcmp(&before, &gTbro, sizeof before), 0);
+
+  pointTo(-3, 20);  // pointer on the names: nothing happens
+  handleKeydown(hwnd, VK_LEFT);
+  EXPECT_EQ(gMouseX, STEP_COUNT);
+}
+
+TEST_F(EditTest, CellKeysAndClickBackup) {
+  gMouseX = 3;
+  gMouseY = 40;
+  OnChar(hwnd, 'd');
+  OnChar(hwnd, 'V');
+  EXPECT_EQ(gTbro.PercH[3], 1u << 8);
+  EXPECT_EQ(gTbro.VoiceH[3], 1u << 8);
+  OnChar(hwnd, 'x');
+  EXPECT_EQ(gTbro.PercH[3] | gTbro.VoiceH[3], 0u);
+
+  StepSet(gTbro.PercL, 1, 1u << 9);
+  Click(WM_LBUTTONDOWN, 2, 5);  // the click only points at the bar ...
+  OnChar(hwnd, 'b');            // ... and is taken back before the copy
+  EXPECT_EQ(CellPerc(2, 5), 0);
+  EXPECT_EQ(gPercCopyL[1], 1u << 9);
+  EXPECT_EQ(gPercCopyL[2], 0u);
+  OnChar(hwnd, 'I');            // no backup pending any more: paste in place
+  EXPECT_EQ(CellPerc(1, 9), 1);
+
+  // A click off the grid takes no backup, so a pending one cannot land in a wrong column.
+  Click(WM_LBUTTONDOWN, 6, 6);
+  Click(WM_LBUTTONDOWN, -GRID_LEFT, 6);
+  EXPECT_EQ(gMouseX, -GRID_LEFT);
+  EXPECT_EQ(gbNewBDown, 0);
+  UndoMouse();
+  EXPECT_EQ(CellPerc(6, 6), 1);
+  DropClickBackup();
+}
+
+}  // namespace
