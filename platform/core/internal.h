@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/testing.h"
 #include "platform/win32.h"
 
 /* Puts the timer (real clock, no events, caps 1..1000000), the MIDI device table (as
@@ -24,9 +25,15 @@ void RunOnGuiThread(const std::function<void()>& fn);
 ** stderr when none is installed). Any thread. */
 void ReportUnexpected(const std::string& what);
 
-/* File fault seams (tbxtest::InjectFault); each returns true when the fault strikes now. */
-enum class FileFaultKind { Create, Open, Write, Read, Rename, Size };
-bool FileFaultStrikes(FileFaultKind kind);
+/* Runs the requests other threads queued for the GUI thread (RunOnGuiThread, SendMessageA,
+** drawing). Any thread: on the GUI thread it runs them, elsewhere it does nothing. Every
+** loop that can block the GUI thread (for example timeKillEvent waiting for a running
+** callback that itself waits for a message box) must call it while it waits. */
+void PumpGuiCalls();
+
+/* The fault seams of tbxtest::InjectFault (defined in platform/core, used by files, timer
+** and MIDI): true when the call being made now must fail. Counts the call. Any thread. */
+bool FaultStrikes(tbxtest::Fault fault);
 
 /* Core and files back to their start state (part of tbxtest::PlatformReset). */
 void CoreReset();
