@@ -37,6 +37,13 @@ const char* PlayListRead(const char* szListName);
 int parseNextFileName(void);
 void FreePlayList(void);                      /* releases the list text (window close) */
 
+/* Replaces the file at path with size bytes only once they are completely written: they
+** go to a temporary file in the same folder, are flushed, and are renamed over the old
+** file. On failure the temporary file is deleted and the old file is left as it was.
+** Used for project files, backups and MIDI files. */
+enum { WRITE_OK = 0, WRITE_CREATE_FAILED = 1, WRITE_FAILED = 2 };
+int WriteWholeFile(const char* path, const void* data, DWORD size);
+
 /* The title of a path: the text after its last '/' or '\'. */
 void TitleOfPath(const char* path, char* title, size_t size);
 

@@ -8,6 +8,7 @@
 #define TBX_MIDIFILE_H
 
 #include <cstdint>
+#include <vector>
 
 #include "app/config.h"
 #include "pattern/pattern.h"
@@ -19,7 +20,15 @@ extern char gszMidiListName[TBX_PATH];   /* the MIDI file's title, for the forma
 extern char gszMessage[128];             /* the size report */
 extern Shared<int> gbSavingMidiFile;     /* a playlist export reads entries: caption untouched */
 
+/* The file image and one track body. They grow as needed, so no pattern or playlist is too
+** dense or too long to export. Window thread. */
+extern std::vector<unsigned char> gMidiFileBuf; /* the whole file, assembled from offset 0 */
+extern std::vector<unsigned char> gTrackBuf;    /* the body the last converter produced */
+
 void MidifileReset(void);
+/* Clears the export's own note bookkeeping (the sequencer's is never touched): the
+** percussion words of the last step with output and the pending instrument notes. */
+void ClearConversionState(void);
 
 int dword2Delta(uint32_t value);
 int MidiFileWrite(uint32_t size, int kind);

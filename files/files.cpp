@@ -1,0 +1,367 @@
+/*
+** Project files: reading a pattern record from disk (the current 3540-byte layout and the
+** older 3536-byte one) and taking the program's settings from it, writing the record and
+** its backup, the File-menu commands New, Load, Save and Save As, and the one routine that
+** replaces any file on disk (project, backup, MIDI file) only once its new bytes are
+** completely written.
+**
+** The reader runs on the window thread for the menu commands and on the timer thread when
+** a playlist moves on; it writes the record's step words with StepSet and its header words
+** with HeaderSet because the step clock reads them while it plays. Writers run only on the
+** window thread.
+*/
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "app/app.h"
+#include "files/files.h"
+#include "midifile/midifile.h"
+#include "pattern/pattern.h"
+#include "playback/playback.h"
+
+/* ---------------------------------------------------------------- messages and names */
+
+const char gszErrorCannotWrite[] = "Cannot write file %s .";
+const char gszErrorNotFound[] = "File %s is missing or cannot be opended.";
+const char gszErrorNotTambro[] = "File %s is not a valid project file.";
+const char gszErrorCannotRead[] = "File %s is unreadable.";
+
+char gszFileName[TBX_PATH];       /* full path of the project file; window thread (and playlist advance) */
+char gszTitleName[TBX_PATH];      /* its title; "" = untitled; window thread (and playlist advance) */
+
+/* 1 when the last image read into gTbroTemp was 3536 bytes long (older layout), so the
+** backup converts it before writing. Written by TambroFileRead (window or timer thread). */
+static Shared<int> bTempIsOldLayout;
+
+/* Offsets of the older 3536-byte layout: PercCh and VoiceCh two bytes earlier than now,
+** the six arrays four bytes earlier; no MidiInPort and no Reserved. */
+enum { OLD_PERCCH = 28, OLD_VOICECH = 30, OLD_ARRAYS = 32, ARRAY_BYTES = STEP_SLOTS * 4 };
+
+/* The header words Size .. Reserved in file order (offset 4 + 2 * index). */
+static int16_t TbroRecord::*const kHeaderFields[] = {
+    &TbroRecord::Size,       &TbroRecord::MsecPerBeat, &TbroRecord::RelBeat,    &TbroRecord::LoopStart,
+    &TbroRecord::LoopEnd,    &TbroRecord::BeatsPBar,   &TbroRecord::Accent,     &TbroRecord::FreeAccent,
+    &TbroRecord::Voice,      &TbroRecord::VoiceLevel,  &TbroRecord::Transpose,  &TbroRecord::MidiOutPort,
+    &TbroRecord::MidiInPort, &TbroRecord::PercCh,      &TbroRecord::VoiceCh,    &TbroRecord::Reserved};
+enum {
+  HW_MSECPERBEAT = 1, HW_RELBEAT = 2, HW_LOOPSTART = 3, HW_LOOPEND = 4, HW_BEATSPBAR = 5,
+  HW_MIDIINPORT = 12, HW_PERCCH = 13, HW_VOICECH = 14, HW_RESERVED = 15, TBRO_HEADER_WORDS = 16
+};
+
+void FilesReset(void) {
+  gszFileName[0] = '\0';
+  gszTitleName[0] = '\0';
+  gszListName[0] = '\0';
+  gszNextTambroFile[0] = '\0';
+  bTempIsOldLayout = 0;
+  FreePlayList();
+}
+
+/* ---------------------------------------------------------------- small helpers */
+
+/* Copies at most size - 1 bytes of src and terminates; a longer text is cut. */
+static void CopyText(char* dst, const char* src, size_t size) {
+  size_t n = std::strlen(src);
+  if (n >= size) n = size - 1;
+  std::memmove(dst, src, n);
+  dst[n] = '\0';
+}
+
+void TitleOfPath(const char* path, char* title, size_t size) {
+  const char* p = path;
+  for (const char* q = path; *q; ++q)
+    if (*q == '/' || *q == '\\') p = q + 1;
+  CopyText(title, p, size);
+}
+
+/* The record's little-endian 16-bit word at a byte offset of a raw image. */
+static int16_t ImageWord(const unsigned char* image, size_t offset) {
+  return static_cast<int16_t>(image[offset] | (image[offset + 1] << 8));
+}
+
+/* ---------------------------------------------------------------- replacing a file safely */
+
+/* The new bytes go to a temporary file beside the target (same folder, so the final rename
+** stays on one volume), are flushed, and only then renamed over the target. Any failure
+** deletes the temporary file and leaves the previous target untouched. */
+int WriteWholeFile(const char* path, const void* data, DWORD size) {
+  std::string temp = std::string(path) + "~tbx";
+  HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (h == INVALID_HANDLE_VALUE) return WRITE_CREATE_FAILED;
+  DWORD written = 0;
+  BOOL ok = WriteFile(h, data, size, &written, NULL);
+  ok = ok && written == size && FlushFileBuffers(h);
+  CloseHandle(h);
+  if (ok && MoveFileExA(temp.c_str(), path, MOVEFILE_REPLACE_EXISTING)) return WRITE_OK;
+  DeleteFileA(temp.c_str());
+  return WRITE_FAILED;
+}
+
+/* ---------------------------------------------------------------- write and backup */
+
+const char* TambroFileWrite(const char* szFileName) {
+  std::memcpy(gTbro.Id, "TBRX", 4);
+  HeaderSet(gTbro.Size, TBRO_SIZE);
+  FillHeaderFromSettings();
+  HeaderSet(gTbro.Reserved, 0);
+  /* A snapshot through the atomic helpers: the step clock may be reading the record. */
+  TbroRecord image;
+  std::memcpy(image.Id, gTbro.Id, 4);
+  for (int f = 0; f < TBRO_HEADER_WORDS; ++f) image.*kHeaderFields[f] = HeaderGet(gTbro.*kHeaderFields[f]);
+  uint32_t* dst[6] = {image.PercL, image.PercH, image.VoiceL, image.VoiceH, image.VoiceXL, image.VoiceXH};
+  uint32_t* src[6] = {gTbro.PercL, gTbro.PercH, gTbro.VoiceL, gTbro.VoiceH, gTbro.VoiceXL, gTbro.VoiceXH};
+  for (int a = 0; a < 6; ++a)
+    for (int i = 0; i < STEP_SLOTS; ++i) dst[a][i] = StepGet(src[a], i);
+  return WriteWholeFile(szFileName, &image, TBRO_SIZE) == WRITE_OK ? NULL : gszErrorCannotWrite;
+}
+
+/* The backup's name: the path up to the first '.' of its file name part, then ".BAK"; a
+** name without a dot gets ".BAK" appended. Dots in folder names are kept, so a backup
+** always lands beside its project file. */
+static std::string BackupName(const char* szFileName) {
+  std::string path(szFileName);
+  size_t nameStart = path.find_last_of("/\\");
+  nameStart = nameStart == std::string::npos ? 0 : nameStart + 1;
+  size_t dot = path.find('.', nameStart);
+  if (dot != std::string::npos) path.resize(dot);
+  return path + ".BAK";
+}
+
+const char* SaveBackup(const char* szFileName) {
+  std::memcpy(gTbroTemp.Id, "TBRX", 4);
+  gTbroTemp.Size = TBRO_SIZE;
+  TbroRecord image = gTbroTemp;
+  if (bTempIsOldLayout) {
+    /* The image read was the older layout: move its fields to their current offsets so
+    ** the backup reads back as the same pattern. */
+    const unsigned char* raw = reinterpret_cast<const unsigned char*>(&gTbroTemp);
+    image.MidiInPort = 0;
+    image.PercCh = ImageWord(raw, OLD_PERCCH);
+    image.VoiceCh = ImageWord(raw, OLD_VOICECH);
+    image.Reserved = 0;
+    uint32_t* arrays[6] = {image.PercL, image.PercH, image.VoiceL, image.VoiceH, image.VoiceXL, image.VoiceXH};
+    for (int a = 0; a < 6; ++a) std::memcpy(arrays[a], raw + OLD_ARRAYS + a * ARRAY_BYTES, ARRAY_BYTES);
+  }
+  return WriteWholeFile(BackupName(szFileName).c_str(), &image, TBRO_SIZE) == WRITE_OK ? NULL
+                                                                                       : gszErrorCannotWrite;
+}
+
+/* ---------------------------------------------------------------- read */
+
+/* Values that the step clock, the tempo display and the export divide by or index with are
+** repaired in the loaded header, so no file can stop the program: a play range that is
+** empty or outside the pattern, a tempo of zero or less, a bar of zero steps or less, a
+** rel.Beat index outside its table. Well-formed files pass unchanged (a LoopEnd above
+** STEP_COUNT is lowered to it, as for files made by a program with more steps). */
+static void RepairHeader(int16_t* words) {
+  int16_t& loopEnd = words[HW_LOOPEND];
+  int16_t& loopStart = words[HW_LOOPSTART];
+  if (loopEnd > STEP_COUNT || loopEnd <= 0) loopEnd = STEP_COUNT;
+  if (loopStart < 0 || loopStart >= loopEnd) loopStart = 0;
+  if (words[HW_MSECPERBEAT] <= 0) words[HW_MSECPERBEAT] = 500;
+  if (words[HW_BEATSPBAR] <= 0) words[HW_BEATSPBAR] = 4;
+  if (words[HW_RELBEAT] < 0 || words[HW_RELBEAT] > 9) words[HW_RELBEAT] = 2;
+}
+
+/* Copies the accepted image in gTbroTemp (nRead bytes: current or older layout) into gTbro,
+** leaving Id and Size of gTbro as they were. The header is repaired before it is stored, so
+** the step clock never sees an unrepaired value. */
+static void TakeImage(DWORD nRead) {
+  const unsigned char* raw = reinterpret_cast<const unsigned char*>(&gTbroTemp);
+  bool current = nRead == TBRO_SIZE;
+  int16_t words[TBRO_HEADER_WORDS]; /* Size .. Reserved, current layout */
+  for (int f = 0; f < TBRO_HEADER_WORDS; ++f) words[f] = ImageWord(raw, 4 + 2 * f);
+  if (!current) {
+    words[HW_MIDIINPORT] = 0;
+    words[HW_PERCCH] = ImageWord(raw, OLD_PERCCH);
+    words[HW_VOICECH] = ImageWord(raw, OLD_VOICECH);
+    words[HW_RESERVED] = 0;
+  }
+  RepairHeader(words);
+  for (int f = 1; f < TBRO_HEADER_WORDS; ++f) HeaderSet(gTbro.*kHeaderFields[f], words[f]);
+  size_t arrays = current ? 36 : OLD_ARRAYS;
+  uint32_t* dst[6] = {gTbro.PercL, gTbro.PercH, gTbro.VoiceL, gTbro.VoiceH, gTbro.VoiceXL, gTbro.VoiceXH};
+  for (int a = 0; a < 6; ++a)
+    for (int i = 0; i < STEP_SLOTS; ++i) {
+      const unsigned char* b = raw + arrays + a * ARRAY_BYTES + i * 4;
+      StepSet(dst[a], i, uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24);
+    }
+}
+
+/* Moves a check mark and its shadow when the value left the item that carries it. */
+static void MoveCheck(UINT base, Shared<int16_t>& shadow, int16_t value) {
+  if (value != shadow) {
+    MoveMenuCheck(base, shadow, value);
+    shadow = value;
+  }
+}
+
+/* True when the instrument menu has an item of its own for this GM program. */
+static bool VoiceHasItem(int voice) {
+  static const int items[] = {8, 9, 11, 12, 13, 14, 15, 3, 26, 27, 32, 34};
+  for (int v : items)
+    if (v == voice) return true;
+  return false;
+}
+
+/* Takes the settings from the loaded record by the rules of gbEdit, gbFirstFile and
+** gbLoadMidi, moving the menu check marks with them. */
+static void TakeSettings(void) {
+  if (gbEdit) {
+    gVoiceLevel = HeaderGet(gTbro.VoiceLevel);
+    MoveCheck(IDM_VOICELEVEL, gOldVoiceLevel, gVoiceLevel);
+  }
+  gDeltaVoiceLevel = LevelOffset(HeaderGet(gTbro.VoiceLevel));
+
+  gBeatsPBar = HeaderGet(gTbro.BeatsPBar);
+  gRelBeat = HeaderGet(gTbro.RelBeat);
+  gAccent = HeaderGet(gTbro.Accent);
+  gFreeAccent = HeaderGet(gTbro.FreeAccent);
+  gVoice = HeaderGet(gTbro.Voice);
+  MoveCheck(IDM_BEATSPBAR, gOldBeatsPBar, gBeatsPBar);
+  if (gRelBeat != gOldRelBeat) {
+    MoveCheck(IDM_RELBEAT, gOldRelBeat, gRelBeat);
+    AdjustBeat();
+  }
+  MoveCheck(IDM_ACCENT, gOldAccent, gAccent);
+  MoveCheck(IDM_FREEACCENT, gOldFreeAccent, gFreeAccent);
+
+  if (gVoice != gOldVoice) {
+    int16_t checked = VoiceHasItem(gVoice) ? int16_t(gVoice) : int16_t(99);
+    MoveMenuCheck(IDM_VOICE, gVoiceChecked, checked);
+    gVoiceChecked = checked;
+    RecomputeNoteOffset();
+    ShowNoteOffset();
+    gOldVoice = gVoice.load();
+  }
+
+  if (gbFirstFile) {
+    gMsecPerBeat = HeaderGet(gTbro.MsecPerBeat);
+    if (gMsecPerBeat != gOldMsecPerBeat) {
+      AdjustBeat();
+      gOldMsecPerBeat = gMsecPerBeat.load();
+    }
+    int32_t tempo = 60000 / gMsecPerBeat; /* MsecPerBeat > 0 after RepairHeader */
+    giTempo = tempo < 40 ? 40 : tempo > 506 ? 506 : tempo;
+    ShowTempo(FALSE);
+    gTranspose = HeaderGet(gTbro.Transpose);
+    if (gTranspose != gOldTranspose) {
+      RecomputeNoteOffset();
+      ShowNoteOffset();
+      MoveCheck(IDM_TRANSPOSE, gOldTranspose, gTranspose);
+    }
+  }
+
+  if (gbLoadMidi) {
+    int16_t out = HeaderGet(gTbro.MidiOutPort);
+    if (goNumDevs > 0 && static_cast<unsigned>(static_cast<int>(out)) >= goNumDevs) out = 0;
+    gMidiOutPort = out;
+    MoveCheck(IDM_MIDIOUT, gOldMidiOutPort, out);
+    int16_t in = HeaderGet(gTbro.MidiInPort);
+    if (giNumDevs > 0 && static_cast<unsigned>(static_cast<int>(in)) >= giNumDevs) in = 0;
+    gMidiInPort = in;
+    MoveCheck(IDM_MIDIIN, gOldMidiInPort, in);
+    gPercCh = HeaderGet(gTbro.PercCh);
+    MoveCheck(IDM_PERCCH, gOldPercCh, gPercCh);
+    gVoiceCh = HeaderGet(gTbro.VoiceCh);
+    MoveCheck(IDM_VOICECH, gOldVoiceCh, gVoiceCh);
+  }
+}
+
+const char* TambroFileRead(const char* szFileName) {
+  gbNewFile = 0;
+  gbFileChanged = 0;
+  HANDLE h = CreateFileA(szFileName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (h == INVALID_HANDLE_VALUE) {
+    char text[64];
+    std::snprintf(text, sizeof text, "CreateFile Error:%d ", static_cast<int>(GetLastError()));
+    MessageBoxA(gHwnd, text, gszCmdLine, MB_ICONEXCLAMATION);
+    return gszErrorNotFound;
+  }
+  DWORD nRead = 0;
+  BOOL ok = ReadFile(h, &gTbroTemp, TBRO_SIZE, &nRead, NULL);
+  CloseHandle(h);
+  if (!ok || (nRead != TBRO_SIZE && nRead != TBRO_OLD_SIZE)) return gszErrorCannotRead;
+  bTempIsOldLayout = nRead == TBRO_OLD_SIZE;
+  if (std::memcmp(gTbroTemp.Id, "TBRX", 4) != 0 || (nRead == TBRO_SIZE && gTbroTemp.Size != TBRO_SIZE))
+    return gszErrorNotTambro;
+  TakeImage(nRead);
+  TakeSettings();
+  return NULL;
+}
+
+/* ---------------------------------------------------------------- File-menu commands */
+
+void FileNew(HWND hwnd) {
+  gbSavingMidiFile = 0;
+  if (gbNeedSave && AskAboutSave(gszTitleName) == IDCANCEL) return;
+  gbNewFile = 1;
+  gbFileChanged = 0;
+  gszTitleName[0] = '\0';
+  DoCaption(hwnd, gszTitleName);
+  PatternClear();
+  InvalidateRect(hwnd, NULL, FALSE);
+  gbNeedSave = 0;
+  EnableEditMenu();
+}
+
+void FileLoad(HWND hwnd, BOOL withMidi) {
+  gbSavingMidiFile = 0;
+  if (gbNeedSave && AskAboutSave(gszTitleName) == IDCANCEL) return;
+  if (gbCmdLine) {
+    CopyText(gszFileName, gszCmdLine, sizeof gszFileName);
+    TitleOfPath(gszFileName, gszTitleName, sizeof gszTitleName);
+    gbCmdLine = 0;
+  } else if (!TambroFileOpenDlg(gszFileName, gszTitleName)) {
+    return;
+  }
+  gbLoadMidi = withMidi ? 1 : 0;
+  gbFirstFile = 1;
+  gbEdit = 1;
+  const char* error = TambroFileRead(gszFileName);
+  gbFirstFile = 0;
+  gbEdit = 0;
+  gbLoadMidi = 0;
+  if (error == NULL) {
+    InvalidateRect(hwnd, NULL, FALSE);
+    gbNeedSave = 0;
+    EnableEditMenu();
+    DoCaption(hwnd, gszTitleName);
+  } else {
+    ErrorMessage(hwnd, error, gszTitleName);
+    gszTitleName[0] = '\0';
+    gszFileName[0] = '\0';
+  }
+}
+
+void FileSave(HWND hwnd) {
+  gbNewFile = 0;
+  if (gszTitleName[0] == '\0') {
+    if (!TambroFileSaveDlg(gszFileName, gszTitleName)) return;
+    gbNewFile = 1;
+  }
+  if (gszFileName[0] != '\0' && gbFileChanged) SaveBackup(gszFileName);
+  const char* error = TambroFileWrite(gszFileName);
+  if (error == NULL) {
+    gbNeedSave = 0;
+    DoCaption(hwnd, gszTitleName);
+  } else {
+    ErrorMessage(hwnd, error, gszTitleName);
+    gszTitleName[0] = '\0';
+  }
+}
+
+BOOL FileSaveAs(HWND hwnd) {
+  if (!TambroFileSaveDlg(gszFileName, gszTitleName)) return FALSE;
+  if (gszFileName[0] != '\0' && !gbNewFile) SaveBackup(gszFileName);
+  const char* error = TambroFileWrite(gszFileName);
+  if (error == NULL) {
+    gbNeedSave = 0;
+    DoCaption(hwnd, gszTitleName);
+    return TRUE;
+  }
+  ErrorMessage(hwnd, error, gszTitleName);
+  gszTitleName[0] = '\0';
+  return FALSE;
+}

@@ -1,0 +1,231 @@
+/*
+** The four export commands: the current pattern or the open playlist as a format 0 file
+** (one track that starts by switching the receiver to General MIDI) or a format 1 file
+** (track 1 the instrument, track 2 the percussion). Each command proposes a name, asks for
+** the file with the MIDI save dialog, assembles the whole file in gMidiFileBuf and hands it
+** to MidiFileWrite.
+**
+** File layout facts: header chunk "MThd", length 6, format, track count, division 0x0180
+** (384 ticks per quarter note); every track chunk "MTrk" with a 4-byte big-endian length
+** that counts the bytes after it up to and including the track's End of Track (FF 2F 00)
+** and is patched in once the track is complete. Window thread.
+*/
+#include <cstring>
+#include <string>
+
+#include "app/app.h"
+#include "files/files.h"
+#include "midifile/midifile.h"
+#include "pattern/pattern.h"
+#include "playback/playback.h"
+
+/* ---------------------------------------------------------------- assembly helpers */
+
+static void Put(std::initializer_list<unsigned char> bytes) { gMidiFileBuf.insert(gMidiFileBuf.end(), bytes); }
+
+static void PutVarLen(uint32_t value) {
+  dword2Delta(value);
+  for (int b = 0; b < 3; ++b)
+    if (gDeltaString[b]) gMidiFileBuf.push_back(gDeltaString[b]);
+  gMidiFileBuf.push_back(gDeltaString[3]);
+}
+
+/* Track-name meta event without its delta: FF 03, the length, an optional prefix letter,
+** the name unterminated. The length is a variable-length quantity, so a name longer than
+** 127 bytes still gives a valid event (for shorter names it is the single byte). */
+static void PutTrackName(char prefix, const char* name) {
+  size_t n = std::strlen(name);
+  Put({0xFF, 0x03});
+  PutVarLen(static_cast<uint32_t>(n + (prefix ? 1 : 0)));
+  if (prefix) gMidiFileBuf.push_back(static_cast<unsigned char>(prefix));
+  gMidiFileBuf.insert(gMidiFileBuf.end(), name, name + n);
+}
+
+/* Starts a track chunk; returns the offset of its length field. */
+static size_t BeginTrack(void) {
+  Put({'M', 'T', 'r', 'k', 0, 0, 0, 0});
+  return gMidiFileBuf.size() - 4;
+}
+
+/* Closes a track: All Notes Off on the channel, delta 0, End of Track; patches its length. */
+static void EndTrack(size_t lengthAt, int channel) {
+  Put({static_cast<unsigned char>(0xB0 | (channel & 0x0F)), 0x7B, 0x00, 0x00, 0xFF, 0x2F, 0x00});
+  uint32_t length = static_cast<uint32_t>(gMidiFileBuf.size() - lengthAt - 4);
+  for (int b = 0; b < 4; ++b) gMidiFileBuf[lengthAt + b] = static_cast<unsigned char>(length >> (24 - 8 * b));
+}
+
+static void PutHeader(int format, int tracks) {
+  gMidiFileBuf.clear();
+  Put({'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, static_cast<unsigned char>(format), 0,
+       static_cast<unsigned char>(tracks), 0x01, 0x80});
+}
+
+static void PutPortEvent(void) { Put({0x00, 0xFF, 0x21, 0x01, 0x00}); }
+
+static void PutGMSystemOn(void) { Put({0x00, 0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7}); }
+
+static void PutBody(void) { gMidiFileBuf.insert(gMidiFileBuf.end(), gTrackBuf.begin(), gTrackBuf.end()); }
+
+static int WriteAssembled(int kind) { return MidiFileWrite(static_cast<uint32_t>(gMidiFileBuf.size()), kind); }
+
+/* ---------------------------------------------------------------- single pattern */
+
+void ConvertFile2Midi_GM(const char* name) {
+  PutHeader(0, 1);
+  size_t track = BeginTrack();
+  gMidiFileBuf.push_back(0x00);
+  PutTrackName(0, name);
+  PutPortEvent();
+  PutGMSystemOn();
+  ClearConversionState();
+  ConvertFile2MFTrack();
+  PutBody();
+  EndTrack(track, gVoiceCh);
+  WriteAssembled(0);
+}
+
+void ConvertFile2Midi_Format1(const char* name) {
+  PutHeader(1, 2);
+  size_t track = BeginTrack();
+  gMidiFileBuf.push_back(0x00);
+  PutTrackName('V', name);
+  PutPortEvent();
+  ClearConversionState();
+  ConvertVoice2MFTrack();
+  PutBody();
+  EndTrack(track, gVoiceCh);
+  track = BeginTrack();
+  gMidiFileBuf.push_back(0x00);
+  PutTrackName('P', name);
+  ClearConversionState();
+  ConvertPerc2MFTrack();
+  PutBody();
+  EndTrack(track, gPercCh);
+  WriteAssembled(1);
+}
+
+/* ---------------------------------------------------------------- playlist */
+
+/* Runs through the playlist from the entry in gszNextTambroFile, loading each into gTbro
+** and appending the body of convert; with names, each body is preceded by a track-name
+** event holding the entry's name. Returns false (after the error box) when an entry cannot
+** be loaded. */
+static bool ConvertListPass(uint32_t (*convert)(void), bool names) {
+  gbFirstFile = 1;
+  for (;;) {
+    const char* error = TambroFileRead(gszNextTambroFile);
+    if (error) {
+      ErrorMessage(gHwnd, error, gszNextTambroFile);
+      return false;
+    }
+    gbFirstFile = 0;
+    if (names) PutTrackName(0, gszNextTambroFile);
+    convert();
+    PutBody();
+    if (!parseNextFileName()) return true;
+  }
+}
+
+void ConvertList2Midi_GM(const char* name) {
+  PutHeader(0, 1);
+  size_t track = BeginTrack();
+  gMidiFileBuf.push_back(0x00);
+  PutTrackName(0, name);
+  PutPortEvent();
+  PutGMSystemOn();
+  gMidiFileBuf.push_back(0x00); /* delta of the first entry's name event */
+  ClearConversionState();
+  if (!ConvertListPass(ConvertFile2MFTrack, true)) return;
+  EndTrack(track, gVoiceCh);
+  WriteAssembled(0);
+}
+
+void ConvertList2Midi_Format1(void) {
+  char* readPointer = gpReadPointer;
+  std::string firstEntry = gszNextTambroFile;
+
+  PutHeader(1, 2);
+  size_t track = BeginTrack();
+  gMidiFileBuf.push_back(0x00);
+  PutTrackName('V', gszMidiListName);
+  ClearConversionState();
+  PutPortEvent();
+  if (!ConvertListPass(ConvertVoice2MFTrack, false)) return;
+  EndTrack(track, gVoiceCh);
+
+  track = BeginTrack();
+  gMidiFileBuf.push_back(0x00);
+  PutTrackName('P', gszMidiListName);
+  ClearConversionState();
+  PutPortEvent();
+  gpReadPointer = readPointer;
+  std::memcpy(gszNextTambroFile, firstEntry.c_str(), firstEntry.size() + 1);
+  if (!ConvertListPass(ConvertPerc2MFTrack, false)) return;
+  EndTrack(track, gPercCh);
+  WriteAssembled(1);
+}
+
+/* ---------------------------------------------------------------- the commands */
+
+/* The proposed MIDI file name: the source path up to its first dot, then the suffix. */
+static void ProposeName(const char* source, const char* suffix) {
+  size_t n = std::strcspn(source, ".");
+  size_t s = std::strlen(suffix);
+  if (n + s >= sizeof gszMidiFileName) n = sizeof gszMidiFileName - 1 - s;
+  std::memmove(gszMidiFileName, source, n);
+  std::memcpy(gszMidiFileName + n, suffix, s + 1);
+}
+
+/* A list export loads every entry into gTbro and re-reads the list, which would replace
+** the pattern and the list position of a running sequence: it waits until the run stopped. */
+static const char szStopBeforeListExport[] = "First stop sequence before change MIDI File of PlayList";
+
+static void ExportList(HWND hwnd, bool format1) {
+  if (!gbSequenceOpened) {
+    MessageBoxA(hwnd, "first load playlist !", "Tamborix", MB_ICONSTOP);
+    return;
+  }
+  if (gbSequenceGoing) {
+    ErrorMessage(hwnd, szStopBeforeListExport, gszTitleName);
+    return;
+  }
+  gbSavingMidiFile = 1;
+  const char* error = PlayListRead(gszListName);
+  if (error) {
+    ErrorMessage(hwnd, error, gszTitleName);
+    gszTitleName[0] = '\0';
+    gbSavingMidiFile = 0;
+    return;
+  }
+  ProposeName(gszListName, format1 ? "_1" : "");
+  if (MidiFileSaveDlg(gszMidiFileName, gszTitleName)) {
+    if (format1) {
+      std::memcpy(gszMidiListName, gszTitleName, sizeof gszMidiListName);
+      ConvertList2Midi_Format1();
+    } else {
+      ConvertList2Midi_GM(gszTitleName);
+    }
+  }
+  gbSavingMidiFile = 0;
+}
+
+LRESULT OnExportCommand(HWND hwnd, UINT id) {
+  switch (id) {
+    case IDM_SAVEMIDI_GM:
+    case IDM_SAVEMIDI_F1: {
+      bool format1 = id == IDM_SAVEMIDI_F1;
+      ProposeName(gszFileName, format1 ? "_1" : "");
+      if (!MidiFileSaveDlg(gszMidiFileName, gszTitleName)) break;
+      if (format1)
+        ConvertFile2Midi_Format1(gszTitleName);
+      else
+        ConvertFile2Midi_GM(gszTitleName);
+      break;
+    }
+    case IDM_SAVELIST_GM:
+    case IDM_SAVELIST_F1:
+      ExportList(hwnd, id == IDM_SAVELIST_F1);
+      break;
+  }
+  return 0;
+}

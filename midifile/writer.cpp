@@ -1,0 +1,63 @@
+/*
+** The Standard MIDI File writer: the variable-length quantity of delta times, the file
+** and track buffers, and MidiFileWrite, which puts the assembled image on disk and reports
+** its size. All multi-byte numbers in a MIDI file are big-endian; a variable-length
+** quantity carries 7 bits per byte, most significant group first, bit 7 set on every byte
+** but the last.
+*/
+#include <cstdio>
+#include <cstring>
+
+#include "app/app.h"
+#include "files/files.h"
+#include "midifile/midifile.h"
+
+unsigned char gDeltaString[4];         /* dword2Delta output: bytes 0..2 leading (0 = absent), 3 last */
+char gszMidiFileName[TBX_PATH];        /* path of the MIDI file; the save dialog fills it */
+char gszMidiListName[TBX_PATH];        /* MIDI file title for the format 1 list export */
+char gszMessage[128];                  /* the size report */
+Shared<int> gbSavingMidiFile;          /* a list export reads entries; window thread writes */
+std::vector<unsigned char> gMidiFileBuf; /* file image; window thread */
+std::vector<unsigned char> gTrackBuf;    /* one track body; window thread */
+
+void MidifileReset(void) {
+  std::memset(gDeltaString, 0, sizeof gDeltaString);
+  gszMidiFileName[0] = '\0';
+  gszMidiListName[0] = '\0';
+  gszMessage[0] = '\0';
+  gbSavingMidiFile = 0;
+  gMidiFileBuf.clear();
+  gTrackBuf.clear();
+  ClearConversionState();
+}
+
+int dword2Delta(uint32_t value) {
+  gDeltaString[0] = gDeltaString[1] = gDeltaString[2] = 0;
+  gDeltaString[3] = value & 0x7F;
+  int n = 1;
+  if (value > 0x7F) gDeltaString[2] = ((value >> 7) & 0x7F) | 0x80, n = 2;
+  if (value > 16383) gDeltaString[1] = ((value >> 14) & 0x7F) | 0x80, n = 3;
+  if (value > 2097151) gDeltaString[0] = ((value >> 21) & 0x7F) | 0x80, n = 4;
+  return n;
+}
+
+/* The file is replaced only once all its bytes are written; the report follows the write
+** and is shown only for a file that is really on disk. */
+int MidiFileWrite(uint32_t size, int kind) {
+  if (size > gMidiFileBuf.size()) size = static_cast<uint32_t>(gMidiFileBuf.size());
+  int result = WriteWholeFile(gszMidiFileName, gMidiFileBuf.data(), size);
+  if (result == WRITE_CREATE_FAILED) {
+    MessageBoxA(gHwnd, "MIDI File Open Error!", "", MB_ICONEXCLAMATION);
+    return 0;
+  }
+  if (result != WRITE_OK) {
+    MessageBoxA(gHwnd, "MIDI File Write Error!", "", MB_ICONEXCLAMATION);
+    return 0;
+  }
+  std::snprintf(gszMessage, sizeof gszMessage,
+                kind == 1 ? "MIDI file (Format1) generated. Size:%d bytes"
+                          : "MIDI file (Format0,GM active) generated. Size:%d bytes",
+                static_cast<int>(size));
+  MessageBoxA(gHwnd, gszMessage, gszMidiFileName, MB_ICONEXCLAMATION);
+  return 1;
+}
