@@ -75,4 +75,23 @@ LRESULT OnMuteCommand(HWND hwnd, UINT id);   /* 40800..40899 */
 LRESULT OnSequenceEnded(HWND hwnd);          /* message 1027 */
 LRESULT OnTimerFailed(HWND hwnd);            /* message 1028 */
 
+/* ---------------------------------------------------------------- within playback (and its tests) */
+
+/* The play range the clock uses: LoopStart..LoopEnd-1 of gTbro, with a LoopEnd outside
+** 1..STEP_COUNT read as STEP_COUNT and a LoopStart outside the range read as 0. */
+void PlayRange(int* start, int* end);
+/* Loads the next playlist entry for the start of a run (mode 2, stopped clock) and returns
+** 1, or 0 when the list has none or it cannot be read. */
+int StartNextEntry(HWND hwnd);
+/* 1 when the 1027/1028 now handled was posted by a run that has since been replaced by a
+** newer one (it must not stop that one). Consumes the record of the post. */
+int RunEndIsStale(void);
+void MuteReset(void);       /* the mute globals to their start values */
+void MuteBarStart(void);    /* count one bar start of the sound pattern (timer thread) */
+void MidiInReset(void);     /* empty the hand-over buffer (no input open) */
+void MidiInDrain(void);     /* land the collected notes in the pattern (half event) */
+/* The step the half event lands input on: gIndex mod the play range's end, or LoopStart
+** while gIndex is still below 0 (input before the first step of a run from step 0). */
+int MidiInTargetStep(void);
+
 #endif

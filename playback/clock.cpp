@@ -1,0 +1,435 @@
+/*
+** This file contains the step clock: the tempo arithmetic (AdjustBeat), the packing of MIDI
+** short messages, the start of a run (TambroFirstFile), its stop (TambroEndSequence) and the
+** multimedia-timer callback TambroTimerFunc with its two events per step.
+**
+** A step is two one-shot timer events. The step event ends the previous step's percussion,
+** moves the index, and sends the step's notes; the half event, gHalfBeat ms later, lands
+** the MIDI input collected meanwhile in the pattern (midiin.cpp). Each event arms the next
+** one before it returns, so the clock is a chain of one-shot events.
+**
+** Stopping is race-free by three means. Every run has a generation number, passed to
+** timeSetEvent as the user word: an event whose generation is not the current one does
+** nothing. The callback raises gbInCallback before it looks at the generation, and the stop
+** bumps the generation before it looks at gbInCallback (both sequentially consistent), so
+** either the callback sees the stop or the stop sees the callback and waits for it to end.
+** Only then is the pending event killed and are the devices closed, so no callback sends
+** into a closed device and none re-arms after the stop returns. A stop made from inside the
+** callback (at the loop end) does not wait for itself.
+*/
+#include <algorithm>
+#include <atomic>
+
+#include "app/app.h"
+#include "files/files.h"
+#include "pattern/pattern.h"
+#include "playback/playback.h"
+#include "view/view.h"
+
+/* ---------------------------------------------------------------- tempo and timer */
+
+Shared<int16_t> gAdjustedBeat(500);  /* ms of one step; window thread writes (AdjustBeat) */
+Shared<int16_t> gHalfBeat(250);      /* ms of the first half of a step; window thread */
+UINT guTimerRes = 5;                 /* ms; chosen by TambroFirstFile before the clock runs */
+Shared<UINT> uTimerID(0);            /* pending one-shot event, 0 = none; timer thread arms */
+Shared<int> gbHalfStep(0);           /* 1 = the next event is a half event; timer thread */
+
+/* ---------------------------------------------------------------- position and run state */
+
+Shared<int32_t> gIndex(0);           /* step now playing; timer thread during a run */
+Shared<int> gbSequenceGoing(0);      /* run active; set by the start, cleared by the stop */
+Shared<int> gbLooping(0);            /* 1 repeat the pattern, 0 advance the list; window */
+Shared<int> gbStopAtEnd(0);          /* stop when the index reaches LoopEnd; window */
+Shared<int> gbFirstBeat(0);          /* a wrap does not yet end the pattern; both threads */
+Shared<int> gbMidiUndo(0);           /* captured notes toggle; window (play commands) */
+Shared<int> gbSequenceOpened(0);     /* a playlist was opened; window (Open PlayList) */
+Shared<int> gbNeedReload(0);         /* Play All re-reads the list; window */
+
+/* ---------------------------------------------------------------- note output */
+
+HMIDIOUT ghMidiOut = nullptr;        /* written by the start before the clock and input run */
+HMIDIIN ghMidiIn = nullptr;          /* written by the start before the input is started */
+Shared<int> gbMidiInOpen(0);         /* input open and started */
+Shared<int8_t> gNotePending[64];     /* MIDI note sounding per instrument row; timer thread */
+Shared<uint32_t> gdwPercLLast(0);    /* PercL of the step played last; timer thread */
+Shared<uint32_t> gdwPercHLast(0);    /* PercH of the step played last; timer thread */
+
+/* ---------------------------------------------------------------- run guard (this file) */
+
+static std::atomic<DWORD_PTR> gRunGen{1};  /* generation of the run now armed; bumped by every
+                                           ** start and stop, never reset */
+static std::atomic<int> gbInCallback{0};   /* TambroTimerFunc is executing (timer thread) */
+static std::atomic<DWORD_PTR> gEndPostGen{0}; /* generation whose clock posted 1027/1028; 0 none */
+static thread_local int tInCallback = 0;   /* this thread is inside TambroTimerFunc */
+
+static const char gszAppName[] = "Tamborix";
+
+void PlaybackReset(void) {
+  gAdjustedBeat = 500;
+  gHalfBeat = 250;
+  guTimerRes = 5;
+  uTimerID = 0;
+  gbHalfStep = 0;
+  gIndex = 0;
+  gbSequenceGoing = 0;
+  gbLooping = 0;
+  gbStopAtEnd = 0;
+  gbFirstBeat = 0;
+  gbMidiUndo = 0;
+  gbSequenceOpened = 0;
+  gbNeedReload = 0;
+  ghMidiOut = nullptr;
+  ghMidiIn = nullptr;
+  gbMidiInOpen = 0;
+  for (auto& n : gNotePending) n = 0;
+  gdwPercLLast = 0;
+  gdwPercHLast = 0;
+  gEndPostGen = 0;
+  ++gRunGen;  /* whatever a previous platform left pending can never match again */
+  MuteReset();
+  MidiInReset();
+}
+
+/* ---------------------------------------------------------------- messages and tempo */
+
+/* status | channel | data1 << 8 | data2 << 16. Each field is masked to its width so that a
+** value out of range cannot spill into the neighbouring byte. */
+void MidiOutMessage(HMIDIOUT hMidi, int status, int channel, int data1, int data2) {
+  DWORD msg = (DWORD)((status & 0xF0) | (channel & 0x0F)) | ((DWORD)(data1 & 0xFF) << 8) |
+              ((DWORD)(data2 & 0xFF) << 16);
+  midiOutShortMsg(hMidi, msg);
+}
+
+/* Step length from the beat length M and the steps-per-beat index; 16-bit results, halves
+** truncated, so the second half gets the odd millisecond. */
+void AdjustBeat(void) {
+  const int16_t m = gMsecPerBeat;
+  int16_t adjusted = m;
+  const char* label = "* 1";
+  switch (gRelBeat) {
+    case 0: adjusted = (int16_t)(4 * m); label = "/ 4"; break;
+    case 1: adjusted = (int16_t)(2 * m); label = "/ 2"; break;
+    case 3: adjusted = (int16_t)(m / 2); label = "* 2"; break;
+    case 4: adjusted = (int16_t)(m / 3); label = "* 3"; break;
+    case 5: adjusted = (int16_t)(m / 4); label = "* 4"; break;
+    case 6: adjusted = (int16_t)(m / 5); label = "* 5"; break;
+    case 7: adjusted = (int16_t)(m / 6); label = "* 6"; break;
+    case 8: adjusted = (int16_t)(m / 8); label = "* 8"; break;
+    case 9: adjusted = (int16_t)(m / 12); label = "*12"; break;
+    default: break; /* index 2 and anything unknown: one step per beat */
+  }
+  gAdjustedBeat = adjusted;
+  gHalfBeat = (int16_t)(adjusted / 2);
+  if (gHwndREL) SetWindowTextA(gHwndREL, label);
+}
+
+/* ---------------------------------------------------------------- play range */
+
+/* The play range the clock uses. A well-formed record (0 <= LoopStart < LoopEnd <=
+** STEP_COUNT) is used as it is; a LoopEnd outside 1..STEP_COUNT plays to STEP_COUNT and a
+** LoopStart outside the range starts at 0, so a damaged file can neither divide by zero nor
+** address a step outside the pattern. */
+void PlayRange(int* start, int* end) {
+  int e = HeaderGet(gTbro.LoopEnd);
+  int s = HeaderGet(gTbro.LoopStart);
+  if (e <= 0 || e > STEP_COUNT) e = STEP_COUNT;
+  if (s < 0 || s >= e) s = 0;
+  *start = s;
+  *end = e;
+}
+
+/* ---------------------------------------------------------------- arming */
+
+/* Arms the next one-shot event of the run `gen`, the delay raised to the resolution.
+** Returns 1 when armed, 0 when timeSetEvent failed, -1 when the run has been stopped
+** meanwhile (nothing is armed then, and nothing has failed). */
+static int ArmEvent(int delay, DWORD_PTR gen) {
+  if (delay < (int)guTimerRes) delay = (int)guTimerRes;
+  if (gRunGen.load() != gen) return -1;
+  UINT id = timeSetEvent((UINT)delay, guTimerRes, TambroTimerFunc, gen, TIME_ONESHOT);
+  uTimerID = id;
+  return id != 0;
+}
+
+/* Posts the end of a run (1027) or a timer failure (1028), remembering which run's clock
+** said so: a message that arrives after a newer run was started is stale. */
+static void PostRunEnd(UINT message, DWORD_PTR gen) {
+  gEndPostGen = gen;
+  PostMessageA(gHwnd, message, 0, 0);
+}
+
+int RunEndIsStale(void) {
+  DWORD_PTR g = gEndPostGen.exchange(0);
+  return g != 0 && g != gRunGen.load() && gbSequenceGoing;
+}
+
+/* ---------------------------------------------------------------- start */
+
+static void CloseDevices(void) {
+  if (gbMidiInOpen) {
+    midiInStop(ghMidiIn);
+    midiInClose(ghMidiIn);
+    gbMidiInOpen = 0;
+  }
+  midiOutClose(ghMidiOut);
+}
+
+static UINT ChooseTimerRes(void) {
+  TIMECAPS tc;
+  UINT res = 5;
+  if (timeGetDevCaps(&tc, sizeof tc) == TIMERR_NOERROR) {
+    res = std::max<UINT>(tc.wPeriodMin, 5);
+    res = std::min<UINT>(res, tc.wPeriodMax);
+  }
+  return res;
+}
+
+int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode) {
+  /* Mode 0 restarts; a run is never started twice, so the others stop too (they are only
+  ** used while stopped). */
+  TambroEndSequence();
+
+  HMIDIOUT hOut = nullptr;
+  if (midiOutOpen(&hOut, (UINT)(int)outPort, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) return 0;
+  ghMidiOut = hOut;
+
+  MidiInReset();
+  if (giNumDevs != 0 && !gbMidiInOpen) {
+    HMIDIIN hIn = nullptr;
+    if (midiInOpen(&hIn, (UINT)(int)inPort, (DWORD_PTR)midiCallback, 0,
+                   CALLBACK_FUNCTION | MIDI_IO_STATUS) != MMSYSERR_NOERROR) {
+      MessageBoxA(hwnd, "cannot open MIDI IN", gszAppName, MB_OK | MB_ICONEXCLAMATION);
+    } else {
+      ghMidiIn = hIn;
+      midiInStart(hIn);
+      gbMidiInOpen = 1;
+    }
+  }
+
+  if (mode == 0) DoCaption(hwnd, gbEdit ? gszTitleName : gszNextTambroFile);
+  MidiOutMessage(ghMidiOut, 0xC0, gVoiceCh, gVoice, 0);
+
+  guTimerRes = ChooseTimerRes();
+  timeBeginPeriod(guTimerRes);
+
+  /* The run's state is in place before its first event is armed, so the clock never sees a
+  ** half-made start; a failed arm puts the position back. */
+  const int32_t oldIndex = gIndex;
+  const int oldFirstBeat = gbFirstBeat;
+  int start, end;
+  PlayRange(&start, &end);
+  if (mode == 0) {
+    for (int r = 0; r < 48; ++r) gNotePending[r] = 0;
+    gIndex = start - 1;
+    gbFirstBeat = 1;
+  } else if (mode == 1 && gbStopAtEnd) {
+    gIndex = start - 1;
+  }
+
+  /* The next entry is loaded before the clock runs, so a question or an error box on the
+  ** way never has steps of the old entry playing behind it. */
+  int result = 1;
+  gbSequenceGoing = 1;
+  if (mode == 2) result = StartNextEntry(hwnd);
+
+  const DWORD_PTR gen = ++gRunGen;
+  gbHalfStep = 1;
+  if (ArmEvent(gHalfBeat, gen) != 1) {
+    ++gRunGen;
+    uTimerID = 0;
+    timeEndPeriod(guTimerRes);
+    CloseDevices();
+    gbSequenceGoing = 0;
+    gIndex = oldIndex;
+    gbFirstBeat = oldFirstBeat;
+    return 0;
+  }
+  if (!result) return 0;  /* no next entry: the run goes on with the pattern in memory */
+  gbStopAtEnd = 0;
+  return 1;
+}
+
+/* ---------------------------------------------------------------- stop */
+
+/* Waits until a callback running on the timer thread has returned. The window thread keeps
+** answering messages sent to it meanwhile: the callback may be waiting for it (a playlist
+** entry's question or error box, the caption). */
+static void WaitForCallback(void) {
+  while (gbInCallback.load()) {
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    Sleep(1);
+  }
+}
+
+void TambroEndSequence(void) {
+  if (!gbSequenceGoing) return;
+  ++gRunGen;  /* from here on no event of the run does anything */
+  if (!tInCallback) {
+    /* A kill may wait for a running callback itself (and void what it arms); where it does
+    ** not, the wait below does, and the second kill takes what the callback armed. */
+    UINT id = uTimerID.exchange(0);
+    if (id) timeKillEvent(id);
+    WaitForCallback();
+    if (!gbSequenceGoing) return;  /* the callback stopped the run itself (loop end) */
+  }
+  UINT id = uTimerID.exchange(0);
+  if (id) timeKillEvent(id);
+  timeEndPeriod(guTimerRes);
+  /* The input goes first, so no echo reaches the output after its All Notes Off. */
+  if (gbMidiInOpen) {
+    midiInStop(ghMidiIn);
+    midiInClose(ghMidiIn);
+    gbMidiInOpen = 0;
+  }
+  MidiOutMessage(ghMidiOut, 0xB0, gPercCh, 123, 0);
+  MidiOutMessage(ghMidiOut, 0xB0, gVoiceCh, 123, 0);
+  Sleep(100);
+  midiOutClose(ghMidiOut);
+  gbSequenceGoing = 0;
+}
+
+/* ---------------------------------------------------------------- the step event */
+
+static void NoteOn(int channel, int note, int velocity) {
+  MidiOutMessage(ghMidiOut, 0x90, channel, note, velocity);
+}
+
+static void NoteOff(int channel, int note) {
+  MidiOutMessage(ghMidiOut, 0x80, channel, note, 0);
+}
+
+/* Instrument row r (2..59) sounds: its pending note ends first, then the new one starts. */
+static void PlayVoiceRow(int r, int pitch, int velocity, int voiceCh) {
+  int8_t pending = gNotePending[r];
+  if (pending != 0) NoteOff(voiceCh, pending);
+  gNotePending[r] = (int8_t)pitch;
+  NoteOn(voiceCh, pitch, velocity);
+}
+
+static int Clamp127(int v) { return v < 0 ? 0 : (v > 127 ? 127 : v); }
+
+/* Sends the notes of step idx with percussion velocity p and instrument velocity v. */
+static void PlayStep(int idx, int p, int v, int lowBase, int highBase) {
+  const int percCh = gPercCh, voiceCh = gVoiceCh, offset = gNoteOffset;
+  const uint32_t percL = StepGet(gTbro.PercL, idx);
+  const uint32_t percH = StepGet(gTbro.PercH, idx);
+  const uint32_t voiceL = StepGet(gTbro.VoiceL, idx);
+  const uint32_t voiceH = StepGet(gTbro.VoiceH, idx);
+  const bool low = percL & 1u, high = voiceL & 1u;
+
+  for (int r = 2; r < 32; ++r)
+    if (percL & (1u << r)) NoteOn(percCh, r + 33, p);
+
+  for (int r = 1; r < 32; ++r) {
+    if (!(voiceL & (1u << r))) continue;
+    if (r == 1) {
+      /* Release marker: rows 48..59 are outside its reach. */
+      for (int q = 2; q <= 47; ++q) {
+        int8_t pending = gNotePending[q];
+        if (pending == 0) continue;
+        NoteOff(voiceCh, pending);
+        gNotePending[q] = 0;
+      }
+      continue;
+    }
+    int pitch = offset + r;
+    if (r <= 27 && low) pitch = lowBase + r;
+    if (r >= 28 && high) pitch = highBase + r;
+    PlayVoiceRow(r, pitch, v, voiceCh);
+  }
+  gdwPercLLast = percL;
+
+  for (int r = 32; r <= 59; ++r) {
+    const uint32_t bit = 1u << (r - 32);
+    if (percH & bit) NoteOn(percCh, r + 33, p);
+    if (voiceH & bit) PlayVoiceRow(r, (high ? highBase : offset) + r, v, voiceCh);
+  }
+  gdwPercHLast = percH;
+}
+
+static void StepEvent(DWORD_PTR gen) {
+  const int offset = gNoteOffset;
+  const int lowBase = offset - 12 < 0 ? offset : offset - 12;
+  const int highBase = offset + 12 > 127 ? offset : offset + 12;
+
+  int idx = gIndex;
+  if (idx >= 0 && idx < STEP_COUNT) {
+    /* The previous step's percussion ends; row 48 (bit 16 of PercH) is left sounding. */
+    const int percCh = gPercCh;
+    const uint32_t lastL = gdwPercLLast, lastH = gdwPercHLast;
+    for (int r = 2; r < 32; ++r)
+      if (lastL & (1u << r)) NoteOff(percCh, r + 33);
+    for (int r = 32; r <= 47; ++r)
+      if (lastH & (1u << (r - 32))) NoteOff(percCh, r + 33);
+  }
+  ++idx;
+
+  int start, end;
+  PlayRange(&start, &end);
+  if (idx == end && gbStopAtEnd) {
+    gIndex = start;
+    TambroEndSequence();
+    return;
+  }
+
+  bool wrap = false;
+  idx %= end;
+  if (idx == 0) {
+    idx = start;
+    wrap = true;
+  } else {
+    gbFirstBeat = 0;
+    gbFirstFile = 0;
+  }
+  gIndex = idx;
+  PostMessageA(gHwnd, WM_TBX_PLAYPOS, (WPARAM)idx, 0);
+
+  if (wrap && !gbFirstBeat && !gbLooping) {
+    if (!TambroNextFile()) {
+      PostRunEnd(WM_TBX_SEQEND, gen);
+      return;
+    }
+    idx = gIndex;
+  }
+
+  int p = gVelocity;
+  const int beats = gBeatsPBar;
+  if (beats > 0 && idx % beats == 0) {  /* no bar starts at all for a damaged 0 */
+    MuteBarStart();
+    p = gVelocity + 10 * gAccent;
+  }
+  if (StepGet(gTbro.PercL, idx) & 2u) p = gVelocity + 10 * gFreeAccent - 70;
+  int v = p + gDeltaVoiceLevel;
+  if (!gbEdit) v += gXDVoiceLevel;
+  if (gbMute) {
+    if (gbPercMute) p = 0;
+    if (gbInstrMute) v = 0;
+  }
+  p = Clamp127(p);
+  v = Clamp127(v);
+
+  if (idx < STEP_COUNT) PlayStep(idx, p, v, lowBase, highBase);
+
+  gbHalfStep = 1;
+  if (ArmEvent(gHalfBeat, gen) == 0) PostRunEnd(WM_TBX_TIMERFAIL, gen);
+}
+
+static void HalfEvent(DWORD_PTR gen) {
+  MidiInDrain();
+  gbHalfStep = 0;
+  if (ArmEvent(gAdjustedBeat - gHalfBeat, gen) == 0) PostRunEnd(WM_TBX_TIMERFAIL, gen);
+}
+
+void CALLBACK TambroTimerFunc(UINT, UINT, DWORD_PTR dwUser, DWORD_PTR, DWORD_PTR) {
+  gbInCallback = 1;
+  if (dwUser != gRunGen.load() || !gbSequenceGoing) {  /* an event of a stopped run */
+    gbInCallback = 0;
+    return;
+  }
+  tInCallback = 1;
+  if (gbHalfStep) HalfEvent(dwUser);
+  else StepEvent(dwUser);
+  tInCallback = 0;
+  gbInCallback = 0;
+}

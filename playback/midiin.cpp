@@ -1,0 +1,108 @@
+/*
+** This file contains MIDI input capture: the input callback midiCallback, which echoes a
+** note-on to the output and appends it to a 128-entry hand-over buffer, and the drain that
+** the half event of the step clock runs to land those notes in the pattern.
+**
+** The buffer is single-producer (the MIDI input thread appends) and single-consumer (the
+** timer thread takes), without a lock. gMidiInFill is the number of entries available: the
+** producer writes its entry at its own position and only then adds one; the consumer reads
+** the gMidiInFill entries it sees, starting at its own position, and only then subtracts
+** them. Neither can touch a slot the other is using, so an append that overlaps a take is
+** neither lost nor taken twice. A full buffer drops further notes (they are still echoed).
+**
+** An entry is a note number 0..127, with bit 7 set when it came on the percussion channel.
+*/
+#include <atomic>
+
+#include "app/app.h"
+#include "pattern/pattern.h"
+#include "playback/playback.h"
+#include "view/view.h"
+
+#define MIDIIN_SLOTS 128  /* entries of gMidiInBuf; a power of two (positions wrap by mask) */
+
+Shared<uint8_t> gMidiInBuf[MIDIIN_SLOTS];  /* note | 0x80 for percussion; MIDI thread writes */
+Shared<int32_t> gMidiInFill(0);            /* entries available: MIDI thread adds, timer subtracts */
+
+static std::atomic<uint32_t> gMidiInHead{0};  /* next slot to write (MIDI thread), mod 128 */
+static std::atomic<uint32_t> gMidiInTail{0};  /* oldest slot not taken (timer thread), mod 128 */
+
+/* Only called while no input device is open, so neither side is running. */
+void MidiInReset(void) {
+  gMidiInHead = 0;
+  gMidiInTail = 0;
+  gMidiInFill = 0;
+}
+
+static void MidiInAppend(uint8_t entry) {
+  if (gMidiInFill >= MIDIIN_SLOTS) return;  /* full: this note is not recorded */
+  uint32_t head = gMidiInHead.load(std::memory_order_relaxed);
+  gMidiInBuf[head & (MIDIIN_SLOTS - 1)] = entry;
+  gMidiInHead.store(head + 1, std::memory_order_relaxed);
+  ++gMidiInFill;  /* publishes the entry */
+}
+
+void CALLBACK midiCallback(HMIDIIN, UINT wMsg, DWORD_PTR, DWORD_PTR dwParam1, DWORD_PTR) {
+  if (wMsg != MIM_DATA) return;
+  DWORD msg = (DWORD)dwParam1;
+  const int status = msg & 0xFF;
+  const int note = (msg >> 8) & 0x7F;
+  const int velocity = (msg >> 16) & 0xFF;
+  if (velocity == 0) return;
+
+  const int percCh = gPercCh, voiceCh = gVoiceCh;
+  uint8_t entry;
+  if (status == (0x90 | (percCh & 0x0F))) entry = (uint8_t)(note | 0x80);
+  else if (status == (0x90 | (voiceCh & 0x0F))) entry = (uint8_t)note;
+  else return;
+  MidiInAppend(entry);
+
+  /* A soft touch is echoed at 40 at least, so the player hears it over the pattern. */
+  if (velocity <= 39) msg = (msg & ~0x00FF0000u) | (40u << 16);
+  midiOutShortMsg(ghMidiOut, msg);
+}
+
+int MidiInTargetStep(void) {
+  int start, end;
+  PlayRange(&start, &end);
+  int idx = gIndex;
+  if (idx < 0) return start;
+  return idx % end;
+}
+
+/* Sets (or, in undo mode, toggles) one captured note at `step` and repaints its cell. */
+static void LandEntry(HDC hdc, int step, uint8_t entry) {
+  int row;
+  uint32_t *low, *high;
+  if (entry & 0x80) {
+    row = (entry & 0x7F) - 33;  /* the row whose GM drum note was played */
+    low = gTbro.PercL;
+    high = gTbro.PercH;
+  } else {
+    row = (uint8_t)(entry - gNoteOffset);  /* 8-bit: notes below the base give large rows */
+    low = gTbro.VoiceL;
+    high = gTbro.VoiceH;
+  }
+  if (row < 2 || row > 48) return;
+  uint32_t* words = row < 32 ? low : high;
+  const uint32_t bit = 1u << (row & 31);
+  if (gbMidiUndo) StepXor(words, step, bit);
+  else StepOr(words, step, bit);
+  if (row < 32) DrawRectangle(hdc, step, row, gTbro.PercL, gTbro.VoiceL, 0);
+  else DrawRectangle(hdc, step, row, gTbro.PercH, gTbro.VoiceH, 0);
+}
+
+void MidiInDrain(void) {
+  const int32_t n = gMidiInFill;
+  if (n <= 0) return;
+  const int step = MidiInTargetStep();
+  HDC hdc = GetDC(gHwnd);
+  const uint32_t tail = gMidiInTail.load(std::memory_order_relaxed);
+  for (int32_t i = n - 1; i >= 0; --i)  /* newest first */
+    LandEntry(hdc, step, gMidiInBuf[(tail + (uint32_t)i) & (MIDIIN_SLOTS - 1)]);
+  gMidiInTail.store(tail + (uint32_t)n, std::memory_order_relaxed);
+  gMidiInFill -= n;  /* frees the slots for the producer */
+  gbFileChanged = 1;
+  gbNeedSave = 1;
+  ReleaseDC(gHwnd, hdc);
+}
