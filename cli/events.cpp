@@ -1,0 +1,213 @@
+/*
+** tamborix-cli events: plays a project file or a playlist without a display and prints
+** every MIDI short message the program sends, one a line: the time in ms since the start,
+** then status, data 1 and data 2 as two-digit hex ("500 99 24 40").
+**
+** The run itself (CliPlay, shared with render) is the program's own: the file is loaded as
+** at start (a project from the command line as "Load / Play / Edit File", a .txt file as
+** "Open PlayList"), started with "Loop File" or "Play All", and clocked by the manual clock
+** of the headless platform, so the timing printed is the ideal one, to the millisecond.
+** Any box the program shows (a missing file, a bad entry, a device that cannot be opened)
+** is a failure: its text goes to stderr and the command ends non-zero.
+*/
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "app/app.h"
+#include "cli/cli.h"
+#include "pattern/pattern.h"
+#include "platform/testing.h"
+#include "playback/playback.h"
+
+#define CLI_MAX_RUN_MS (60u * 60u * 1000u) /* a run without an end of its own stops here */
+
+bool CliNumber(const char* text, long lo, long hi, long* value) {
+  if (!text || !*text) return false;
+  errno = 0;
+  char* end = nullptr;
+  long v = std::strtol(text, &end, 10);
+  if (errno || *end || v < lo || v > hi) return false;
+  *value = v;
+  return true;
+}
+
+static bool IsPlaylistPath(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string ext = path.substr(path.size() - 4);
+  for (char& c : ext) c = (char)std::tolower((unsigned char)c);
+  return ext == ".txt";
+}
+
+/* The boxes shown so far, as one line; "" when none. */
+static std::string BoxText(void) {
+  std::string text;
+  for (const tbxtest::BoxRecord& box : tbxtest::MessageBoxes()) {
+    if (!text.empty()) text += "; ";
+    text += box.text;
+  }
+  for (char& c : text)
+    if (c == '\n') c = ' ';
+  return text;
+}
+
+/* Counts the step events (play-position messages) queued since the last pump. */
+static int QueuedSteps(void) {
+  int n = 0;
+  for (const MSG& m : tbxtest::PostedMessages())
+    if (m.message == WM_TBX_PLAYPOS) ++n;
+  return n;
+}
+
+/* Moves the clock on by 1 ms at a time (no event is ever shorter than the timer resolution)
+** and dispatches what the clock posted; returns the step events that ran. */
+static int Tick(void) {
+  tbxtest::AdvanceClock(1);
+  int steps = QueuedSteps();
+  tbxtest::PumpMessages();
+  return steps;
+}
+
+/* ms from one step event to the next: both halves are at least the timer resolution. */
+static uint32_t StepLength(void) {
+  int half = gHalfBeat, rest = gAdjustedBeat - gHalfBeat, res = (int)guTimerRes;
+  return (uint32_t)((half < res ? res : half) + (rest < res ? res : rest));
+}
+
+static std::string PlayLoaded(HWND hwnd, const CliPlayOptions& o, bool list, uint32_t* endMs) {
+  if (o.velocity >= 0) gVelocity = (int16_t)o.velocity;
+  if (o.mute >= 0) SendMessageA(hwnd, WM_COMMAND, IDM_MUTE + o.mute, 0);
+
+  int start, end;
+  PlayRange(&start, &end);
+  const int passSteps = end - start;
+  const uint32_t t0 = tbxtest::ClockNow();
+  SendMessageA(hwnd, WM_COMMAND, list ? IDM_PLAYALL : IDM_LOOP, 0);
+  tbxtest::PumpMessages();
+  if (!gbSequenceGoing) {
+    std::string boxes = BoxText();
+    return boxes.empty() ? "the run could not be started" : boxes;
+  }
+
+  int steps = 0;
+  uint32_t lastStep = 0;
+  for (;;) {
+    const uint32_t now = tbxtest::ClockNow() - t0;
+    if (!gbSequenceGoing) break;
+    if (o.maxSteps > 0 && steps >= o.maxSteps) break;
+    if (o.maxMs > 0 && now >= o.maxMs) break;
+    if (now >= CLI_MAX_RUN_MS) break;
+    /* One pass: the last step sounds for its full length, up to just before the next. */
+    if (o.onePass && steps >= passSteps && now + 1 >= lastStep + StepLength()) break;
+    int ran = Tick();
+    if (ran > 0) {
+      steps += ran;
+      lastStep = tbxtest::ClockNow() - t0;
+    }
+  }
+  *endMs = tbxtest::ClockNow() - t0;
+  SendMessageA(hwnd, WM_COMMAND, IDM_STOP, 0);
+  tbxtest::PumpMessages();
+  return BoxText();
+}
+
+std::string CliPlay(const CliPlayOptions& o, std::vector<CliMidiEvent>* events, uint32_t* endMs) {
+  std::string file = o.file;
+  const bool list = IsPlaylistPath(file);
+  if (list) {
+    /* Entries are opened relative to the current folder, which the open dialog leaves at
+    ** the list's folder. */
+    std::error_code ec;
+    std::filesystem::path listPath = std::filesystem::absolute(file, ec);
+    if (!ec) {
+      file = listPath.string();
+      std::filesystem::current_path(listPath.parent_path(), ec);
+    }
+  }
+
+  std::string unexpected;
+  tbxtest::PlatformReset();
+  tbxtest::SetUnexpectedHandler([&unexpected](const std::string& what) {
+    if (unexpected.empty()) unexpected = what;
+  });
+  tbxtest::UseManualClock(true);
+  tbxtest::SetMidiDevices({"Capture Out"}, {});
+  ResetAllState();
+
+  std::string error;
+  *endMs = 0;
+  HWND hwnd = CreateMainWindow(nullptr, list ? "" : file.c_str(), SW_SHOWNORMAL);
+  if (!hwnd) {
+    error = "the main window could not be created";
+  } else {
+    if (list) {
+      tbxtest::QueueFileDialog(file);
+      SendMessageA(hwnd, WM_COMMAND, IDM_OPENLIST, 0);
+    }
+    tbxtest::PumpMessages(); /* runs the command-line load */
+    error = BoxText();
+    if (error.empty() && unexpected.empty()) {
+      tbxtest::ClearCapturedMidi();
+      const uint32_t t0 = tbxtest::ClockNow();
+      error = PlayLoaded(hwnd, o, list, endMs);
+      for (const tbxtest::MidiRecord& r : tbxtest::CapturedMidi())
+        events->push_back(CliMidiEvent{r.timeMs - t0, (uint32_t)r.message});
+    }
+  }
+  if (error.empty()) error = unexpected;
+
+  tbxtest::SetUnexpectedHandler([](const std::string&) {});
+  if (hwnd && IsWindow(hwnd)) DestroyWindow(hwnd);
+  tbxtest::PumpMessages();
+  tbxtest::PlatformReset();
+  return error;
+}
+
+static int EventsUsage(void) {
+  std::fprintf(stderr,
+               "usage: tamborix-cli events [--steps N] [--count K] [--velocity V] [--mute M] FILE\n");
+  return 2;
+}
+
+int CliEvents(int argc, char** argv) {
+  CliPlayOptions o;
+  o.maxSteps = 64;
+  long v = 0;
+  for (int a = 1; a < argc; ++a) {
+    const char* arg = argv[a];
+    const char* next = a + 1 < argc ? argv[a + 1] : nullptr;
+    if (std::strcmp(arg, "--steps") == 0 && next) {
+      ++a; /* the front end has chosen this program already */
+    } else if (std::strcmp(arg, "--count") == 0 && CliNumber(next, 1, 1000000, &v)) {
+      o.maxSteps = (int)v;
+      ++a;
+    } else if (std::strcmp(arg, "--velocity") == 0 && CliNumber(next, 0, 127, &v)) {
+      o.velocity = (int)v;
+      ++a;
+    } else if (std::strcmp(arg, "--mute") == 0 && CliNumber(next, 0, 11, &v)) {
+      o.mute = (int)v;
+      ++a;
+    } else if (arg[0] != '-' && o.file.empty()) {
+      o.file = arg;
+    } else {
+      return EventsUsage();
+    }
+  }
+  if (o.file.empty()) return EventsUsage();
+
+  std::vector<CliMidiEvent> events;
+  uint32_t endMs = 0;
+  std::string error = CliPlay(o, &events, &endMs);
+  for (const CliMidiEvent& e : events)
+    std::printf("%u %02X %02X %02X\n", e.timeMs, e.message & 0xFF, (e.message >> 8) & 0xFF,
+                (e.message >> 16) & 0xFF);
+  std::fflush(stdout);
+  if (!error.empty()) {
+    std::fprintf(stderr, "tamborix-cli events: %s\n", error.c_str());
+    return 1;
+  }
+  return 0;
+}
