@@ -104,24 +104,26 @@ void ClearVoiceBar(void) {
 
 /* Writes the current bar length of clipboard words: entries past the last copy's length
 ** hold whatever an earlier, longer copy left (zero if none). The undo bits are ORed in, so
-** a cut followed by a paste is a move that one undo reverts in full. */
+** a cut followed by a paste is a move that one undo reverts in full. Both parts of the bar
+** are saved, also the one not pasted: an undo after a later copy restores the part that
+** copy names, and that part's buffer must describe this bar, not an older one. */
 void PasteBar(void) {
   int steps = BarSteps();
   if (!steps) return;
   int s0 = gStartIndex;
   int mode = gPasteMode;
   gPasteUndoIndex = static_cast<int16_t>(s0);
-  if (mode & 3) gPasteUndoCount = static_cast<int16_t>(steps);
+  gPasteUndoCount = static_cast<int16_t>(steps);
   for (int i = 0; i < steps; i++) {
+    gPercPasteUndoL[i] = StepGet(gTbro.PercL, s0 + i);
+    gPercPasteUndoH[i] = StepGet(gTbro.PercH, s0 + i);
+    gVoicePasteUndoL[i] = StepGet(gTbro.VoiceL, s0 + i);
+    gVoicePasteUndoH[i] = StepGet(gTbro.VoiceH, s0 + i);
     if (mode & 1) {
-      gPercPasteUndoL[i] = StepGet(gTbro.PercL, s0 + i);
-      gPercPasteUndoH[i] = StepGet(gTbro.PercH, s0 + i);
       StepSet(gTbro.PercL, s0 + i, gPercCopyL[i]);
       StepSet(gTbro.PercH, s0 + i, gPercCopyH[i]);
     }
     if (mode & 2) {
-      gVoicePasteUndoL[i] = StepGet(gTbro.VoiceL, s0 + i);
-      gVoicePasteUndoH[i] = StepGet(gTbro.VoiceH, s0 + i);
       StepSet(gTbro.VoiceL, s0 + i, gVoiceCopyL[i]);
       StepSet(gTbro.VoiceH, s0 + i, gVoiceCopyH[i]);
     }

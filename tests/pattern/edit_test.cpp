@@ -32,8 +32,12 @@ class EditTest : public WindowTest {
     return out;
   }
 };
+class GridClick : public EditTest {};
+class MarkerStrip : public EditTest {};
+class ArrowKeys : public EditTest {};
+class CellKeys : public EditTest {};
 
-TEST_F(EditTest, GridClickColoursAndHighlight) {
+TEST_F(GridClick, ColoursAndHighlight) {
   tbxtest::ClearDrawLog();
   Click(WM_LBUTTONDOWN, 10, 20);
   EXPECT_EQ(Drawn(10, 20), RGB(255, 0, 102));  // percussion, highlighted
@@ -56,7 +60,7 @@ TEST_F(EditTest, GridClickColoursAndHighlight) {
   EXPECT_EQ(gbFileChanged, 1);
 }
 
-TEST_F(EditTest, MarkerStripMovesMarkersAndKeepsOneStep) {
+TEST_F(MarkerStrip, MovesMarkersAndKeepsOneStep) {
   HeaderSet(gTbro.LoopStart, 4);
   HeaderSet(gTbro.LoopEnd, 8);
   tbxtest::ClearDrawLog();
@@ -76,7 +80,7 @@ TEST_F(EditTest, MarkerStripMovesMarkersAndKeepsOneStep) {
   EXPECT_EQ(gTbro.LoopEnd, STEP_COUNT);
 }
 
-TEST_F(EditTest, ArrowKeysMoveCursorAndPointer) {
+TEST_F(ArrowKeys, MoveCursorAndPointer) {
   POINT origin = tbxtest::ClientOrigin(hwnd);
   auto pointTo = [&](int column, int row) {
     LPARAM p = At(column, row);
@@ -104,7 +108,7 @@ TEST_F(EditTest, ArrowKeysMoveCursorAndPointer) {
   EXPECT_EQ(gMouseX, STEP_COUNT);
 }
 
-TEST_F(EditTest, CellKeysAndClickBackup) {
+TEST_F(CellKeys, EditAndClickBackup) {
   gMouseX = 3;
   gMouseY = 40;
   OnChar(hwnd, 'd');

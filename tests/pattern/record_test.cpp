@@ -7,13 +7,17 @@
 
 namespace {
 
+using PatternRecord = StateTest;
+using PatternBaseNote = StateTest;
+using PatternStepAccess = StateTest;
+
 int16_t HeaderWord(int offset) {
   int16_t v;
   std::memcpy(&v, reinterpret_cast<const char*>(&gTbro) + offset, 2);
   return v;
 }
 
-TEST_F(StateTest, PatternRecordStartsWithDefaultHeaderAndEmptyArrays) {
+TEST_F(PatternRecord, StartsWithDefaultHeaderAndEmptyArrays) {
   gMidiOutPort = 2;  // window creation picks the port, then fills the header
   FillHeaderFromSettings();
   const int16_t expected[] = {500, 2, 0, STEP_COUNT, 4, 0, 7, 3, 4, 12, 2, 0, 9, 0, 0};
@@ -29,22 +33,7 @@ TEST_F(StateTest, PatternRecordStartsWithDefaultHeaderAndEmptyArrays) {
   EXPECT_EQ(gbEdit, 1);
 }
 
-TEST_F(StateTest, PatternRecordClearKeepsHeaderAndPlayRange) {
-  HeaderSet(gTbro.LoopStart, 3);
-  HeaderSet(gTbro.LoopEnd, 40);
-  for (uint32_t* a : {gTbro.PercL, gTbro.PercH, gTbro.VoiceL, gTbro.VoiceH, gTbro.VoiceXL, gTbro.VoiceXH}) {
-    StepSet(a, 0, 1);
-    StepSet(a, STEP_SLOTS - 1, 0x80000000u);
-  }
-  PatternClear();
-  EXPECT_EQ(gTbro.LoopStart, 3);
-  EXPECT_EQ(gTbro.LoopEnd, 40);
-  EXPECT_EQ(gTbro.MsecPerBeat, 500);
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(&gTbro);
-  for (int i = 36; i < TBRO_SIZE; i++) ASSERT_EQ(p[i], 0) << "byte " << i;
-}
-
-TEST_F(StateTest, PatternRecordBaseNoteFollowsTransposeAndBassInstruments) {
+TEST_F(PatternBaseNote, FollowsTransposeAndBassInstruments) {
   struct { int16_t voice, transpose, note; } cases[] = {
       {3, 12, 34}, {3, 0, 46}, {3, 24, 22}, {32, 12, 22}, {39, 12, 22}, {40, 12, 34},
       {43, 12, 22}, {58, 0, 34}, {31, 12, 34}};
@@ -54,14 +43,10 @@ TEST_F(StateTest, PatternRecordBaseNoteFollowsTransposeAndBassInstruments) {
     RecomputeNoteOffset();
     EXPECT_EQ(gNoteOffset, c.note) << "voice " << c.voice << " transpose " << c.transpose;
   }
-  const int16_t levels[] = {-127, -60, -40, -20, 0, 20, 40, 60};
-  for (int i = 0; i < 8; i++) EXPECT_EQ(LevelOffset(i), levels[i]);
-  EXPECT_EQ(LevelOffset(-1), 0);
-  EXPECT_EQ(LevelOffset(8), 0);
 }
 
 // Index 146 of one array is entry 0 of the next, index -1 the word before it.
-TEST_F(StateTest, PatternRecordStepAccessStaysInsideItsArray) {
+TEST_F(PatternStepAccess, StaysInsideItsArray) {
   StepSet(gTbro.PercH, 0, 0x55u);
   StepSet(gTbro.PercL, STEP_SLOTS, 0xFFFFFFFFu);
   StepOr(gTbro.PercL, STEP_SLOTS, 1);
