@@ -1,0 +1,268 @@
+# Shared helpers of the end-to-end scripts: a private Xvfb server, starting a program and
+# finding its window, screenshots and pixel colours, clicks and drags in client coordinates,
+# and waiting for a program to end. Source it from a script that was given the build folder
+# and the source folder (as ctest does):
+#
+#   . "$(dirname "$0")/lib.sh"
+#   e2e_init "$@"
+#   start_xvfb
+#   start_program "$BUILD/tamborix144"
+#   wait_window '^Tamborix - '      # sets WID, WIN_X, WIN_Y, CLIENT_X, CLIENT_Y
+#   screenshot; pixel_is 212 20 221 204 153 "tan bar start"
+#
+# Under Xvfb without a window manager a top-level window sits where it was placed, with no
+# frame or title bar, so its client area starts right under the menu bar. Every helper
+# fails the script with a message on stderr ("FAIL: ..."); a script ends with e2e_pass.
+
+set -uo pipefail
+
+# Height in pixels of the FLTK display's menu bar (the client area starts below it).
+TBX_MENU_HEIGHT=${TBX_MENU_HEIGHT:-24}
+
+E2E_FAILS=0            # failed checks so far
+E2E_CHECKS=0           # checks made so far
+E2E_PIDS=()            # programs started here, ended at exit
+XVFB_PID=""            # our X server
+
+# e2e_init BUILD SRC: remembers the folders, makes a scratch folder, arranges cleanup.
+e2e_init() {
+  BUILD=${1:?build folder}
+  SRC=${2:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
+  E2E_NAME=$(basename "$0" .sh)
+  TMPD=$(mktemp -d "/tmp/tbx-e2e-$E2E_NAME.XXXXXX")
+  trap e2e_cleanup EXIT
+}
+
+e2e_cleanup() {
+  local pid
+  for pid in "${E2E_PIDS[@]}"; do
+    kill "$pid" 2>/dev/null && sleep 0.2
+    kill -9 "$pid" 2>/dev/null
+  done
+  if [ -n "$XVFB_PID" ]; then
+    kill "$XVFB_PID" 2>/dev/null
+    wait "$XVFB_PID" 2>/dev/null
+  fi
+  [ -n "${TMPD:-}" ] && [ -z "${E2E_KEEP:-}" ] && rm -rf "$TMPD"
+}
+
+fail() { echo "FAIL: $*" >&2; E2E_FAILS=$((E2E_FAILS + 1)); }
+pass() { E2E_CHECKS=$((E2E_CHECKS + 1)); [ -n "${E2E_VERBOSE:-}" ] && echo "ok: $*"; return 0; }
+die() { echo "FAIL: $*" >&2; echo "0 passed, 1 failed"; exit 1; }
+skip() { echo "skipped: $*"; exit 0; }
+
+# check COND-EXIT-STATUS DESCRIPTION: counts a check.
+check() {
+  local status=$1; shift
+  if [ "$status" -eq 0 ]; then pass "$*"; else fail "$*"; fi
+}
+
+e2e_pass() {
+  local failed=$E2E_FAILS
+  echo "$E2E_NAME: $((E2E_CHECKS)) passed, $failed failed"
+  [ "$failed" -eq 0 ] || exit 1
+  exit 0
+}
+
+require_tools() {
+  local t
+  for t in "$@"; do command -v "$t" >/dev/null 2>&1 || skip "$t is not installed"; done
+}
+
+# start_xvfb: starts Xvfb on the first free display from :57 and exports DISPLAY.
+start_xvfb() {
+  require_tools Xvfb xdotool import python3
+  local n
+  for n in $(seq 57 99); do
+    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+    Xvfb ":$n" -screen 0 1600x900x24 -nolisten tcp >"$TMPD/xvfb.log" 2>&1 &
+    XVFB_PID=$!
+    local i
+    for i in $(seq 1 50); do
+      if DISPLAY=":$n" xdotool getdisplaygeometry >/dev/null 2>&1; then
+        export DISPLAY=":$n"
+        return 0
+      fi
+      kill -0 "$XVFB_PID" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill "$XVFB_PID" 2>/dev/null; wait "$XVFB_PID" 2>/dev/null; XVFB_PID=""
+  done
+  die "no Xvfb display could be started"
+}
+
+# start_program PATH ARGS...: starts a program in the background (output to the scratch
+# folder) and sets PID.
+start_program() {
+  "$@" >"$TMPD/out.$((${#E2E_PIDS[@]}))" 2>"$TMPD/err.$((${#E2E_PIDS[@]}))" &
+  PID=$!
+  E2E_PIDS+=("$PID")
+}
+
+# program_output N: what the N-th started program printed (stdout and stderr).
+program_output() { cat "$TMPD/out.${1:-0}" "$TMPD/err.${1:-0}" 2>/dev/null; }
+
+# find_windows NAME-REGEX: ids of the visible windows whose title matches.
+find_windows() { xdotool search --onlyvisible --name "$1" 2>/dev/null; }
+
+# wait_window NAME-REGEX [SECONDS]: waits for exactly one visible window whose title
+# matches; sets WID, WIN_X, WIN_Y, WIN_W, WIN_H and the client origin CLIENT_X, CLIENT_Y.
+wait_window() {
+  local re=$1 limit=${2:-20} i ids
+  for i in $(seq 1 $((limit * 10))); do
+    ids=$(find_windows "$re")
+    if [ -n "$ids" ]; then
+      [ "$(echo "$ids" | wc -l)" -eq 1 ] || die "more than one window titled /$re/: $ids"
+      WID=$ids
+      sleep 0.3   # let the first paint land
+      window_geometry "$WID"
+      return 0
+    fi
+    sleep 0.1
+  done
+  die "no window titled /$re/ within $limit s"
+}
+
+window_geometry() {
+  local X Y WIDTH HEIGHT SCREEN WINDOW
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  WIN_X=$X; WIN_Y=$Y; WIN_W=$WIDTH; WIN_H=$HEIGHT
+  CLIENT_X=$WIN_X; CLIENT_Y=$((WIN_Y + TBX_MENU_HEIGHT))
+}
+
+window_title() { xdotool getwindowname "$1" 2>/dev/null; }
+
+# screenshot [NAME]: grabs the whole screen into $TMPD/NAME.png and $TMPD/NAME.ppm, which
+# pixel and region read. Sets SHOT to the PNG.
+screenshot() {
+  local name=${1:-shot}
+  sleep 0.2
+  import -window root "$TMPD/$name.png" 2>/dev/null || die "screenshot failed"
+  /usr/bin/convert "$TMPD/$name.png" -depth 8 "ppm:$TMPD/$name.ppm" 2>/dev/null \
+    || die "cannot convert the screenshot"
+  SHOT=$TMPD/$name.png
+  SHOT_PPM=$TMPD/$name.ppm
+}
+
+# pixels X Y [X Y ...]: prints "R G B" for each client point of the last screenshot.
+pixels() {
+  python3 - "$SHOT_PPM" "$CLIENT_X" "$CLIENT_Y" "$@" <<'EOF'
+import sys
+path, ox, oy = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+pts = [int(v) for v in sys.argv[4:]]
+data = open(path, 'rb').read()
+# binary PPM: "P6" width height maxval, each after white space, then RGB bytes
+fields, pos = [], 0
+while len(fields) < 4:
+    while data[pos:pos + 1].isspace(): pos += 1
+    start = pos
+    while not data[pos:pos + 1].isspace(): pos += 1
+    fields.append(data[start:pos])
+pos += 1
+w, h = int(fields[1]), int(fields[2])
+for i in range(0, len(pts), 2):
+    x, y = pts[i] + ox, pts[i + 1] + oy
+    if not (0 <= x < w and 0 <= y < h):
+        print("off-screen"); continue
+    o = pos + 3 * (y * w + x)
+    print(data[o], data[o + 1], data[o + 2])
+EOF
+}
+
+# pixel_is X Y R G B DESCRIPTION: one client pixel of the last screenshot has that colour.
+pixel_is() {
+  local got
+  got=$(pixels "$1" "$2")
+  if [ "$got" = "$3 $4 $5" ]; then pass "$6"; else fail "$6: pixel ($1,$2) is ($got), expected ($3 $4 $5)"; fi
+}
+
+# region_hash X Y W H: a hash of a client rectangle of the last screenshot (to compare
+# what a read-out shows before and after an action).
+region_hash() {
+  python3 - "$SHOT_PPM" "$((CLIENT_X + $1))" "$((CLIENT_Y + $2))" "$3" "$4" <<'EOF'
+import sys, hashlib
+path, x0, y0, rw, rh = sys.argv[1], *map(int, sys.argv[2:])
+data = open(path, 'rb').read()
+fields, pos = [], 0
+while len(fields) < 4:
+    while data[pos:pos + 1].isspace(): pos += 1
+    start = pos
+    while not data[pos:pos + 1].isspace(): pos += 1
+    fields.append(data[start:pos])
+pos += 1
+w = int(fields[1])
+m = hashlib.sha1()
+for y in range(y0, y0 + rh):
+    o = pos + 3 * (y * w + x0)
+    m.update(data[o:o + 3 * rw])
+print(m.hexdigest())
+EOF
+}
+
+# dark_pixels X Y W H: how many pixels of a client rectangle are dark (text, lines).
+dark_pixels() {
+  python3 - "$SHOT_PPM" "$((CLIENT_X + $1))" "$((CLIENT_Y + $2))" "$3" "$4" <<'EOF'
+import sys
+path, x0, y0, rw, rh = sys.argv[1], *map(int, sys.argv[2:])
+data = open(path, 'rb').read()
+fields, pos = [], 0
+while len(fields) < 4:
+    while data[pos:pos + 1].isspace(): pos += 1
+    start = pos
+    while not data[pos:pos + 1].isspace(): pos += 1
+    fields.append(data[start:pos])
+pos += 1
+w = int(fields[1])
+n = 0
+for y in range(y0, y0 + rh):
+    for x in range(x0, x0 + rw):
+        o = pos + 3 * (y * w + x)
+        if data[o] + data[o + 1] + data[o + 2] < 200: n += 1
+print(n)
+EOF
+}
+
+# click X Y [BUTTON]: moves the pointer to a client point and clicks (1 left, 2 middle,
+# 3 right).
+click() {
+  xdotool mousemove --sync $((CLIENT_X + $1)) $((CLIENT_Y + $2)) click "${3:-1}"
+  sleep 0.15
+}
+
+# drag X1 Y1 X2 Y2: presses the left button at one client point, moves in small steps to
+# the other and releases there.
+drag() {
+  local x1=$((CLIENT_X + $1)) y1=$((CLIENT_Y + $2)) x2=$((CLIENT_X + $3)) y2=$((CLIENT_Y + $4)) i
+  xdotool mousemove --sync "$x1" "$y1" mousedown 1
+  for i in 1 2 3 4 5 6 7 8; do
+    xdotool mousemove --sync $((x1 + (x2 - x1) * i / 8)) $((y1 + (y2 - y1) * i / 8))
+    sleep 0.03
+  done
+  xdotool mouseup 1
+  sleep 0.15
+}
+
+# key KEYS...: sends key strokes (xdotool names, e.g. Return, ctrl+q) to the focused window.
+key() { xdotool key --clearmodifiers "$@"; sleep 0.15; }
+
+# close_window WID: asks the window to close as a window manager would (WM_DELETE_WINDOW),
+# through a small X client built on first use.
+close_window() {
+  if [ ! -x "$TMPD/wmclose" ]; then
+    cc -O1 -o "$TMPD/wmclose" "$SRC/tests/e2e/wmclose.c" -lX11 || die "cannot build wmclose"
+  fi
+  "$TMPD/wmclose" "$1" || fail "could not send WM_DELETE_WINDOW to $1"
+}
+
+# wait_exit PID SECONDS: waits for the program to end; sets EXIT_CODE (124 on time-out).
+wait_exit() {
+  local pid=$1 limit=${2:-10} i
+  for i in $(seq 1 $((limit * 10))); do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      wait "$pid"; EXIT_CODE=$?
+      return 0
+    fi
+    sleep 0.1
+  done
+  EXIT_CODE=124
+}
