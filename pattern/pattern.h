@@ -158,7 +158,7 @@ extern Shared<int> gbLoadMidi;     /* the file being read also sets ports and ch
 /* ---------------------------------------------------------------- shared operations */
 
 void PatternReset(void);           /* every global of this subsystem back to program start */
-void PatternClear(void);           /* all 146 entries of all six arrays to 0 */
+void PatternClear(void);           /* all 146 entries of all six arrays to 0; drops the click backup */
 void FillHeaderFromSettings(void); /* copy the twelve settings into their header fields */
 void RecomputeNoteOffset(void);    /* gNoteOffset = 46 - gTranspose, less octaves for basses */
 int16_t LevelOffset(int level);    /* level table: 0..7 -> -127,-60,-40,-20,0,20,40,60; else 0 */
@@ -175,7 +175,7 @@ void CellClear(int step, int row);        /* clears both bits of that row */
 extern int16_t gMouseX, gMouseY;        /* cursor cell: column and row of the last click/arrow */
 extern int16_t gOldMouseX, gOldMouseY;  /* the highlighted cell; -1 = none */
 extern int16_t gMTrackX, gMTrackY;      /* last pointer position, client pixels */
-extern int gbNewBDown;                  /* a click backup is pending */
+extern Shared<int> gbNewBDown;          /* a click backup is pending; a file read on either thread drops it */
 extern uint32_t gPercBackL, gPercBackH, gVoiceBackL, gVoiceBackH; /* the click backup */
 extern int16_t gStartIndex;             /* first step of the cursor's bar */
 extern int16_t gPasteMode;              /* clipboard holds 1 percussion, 2 chromatic, 3 both */
@@ -186,7 +186,8 @@ extern int16_t gUndoMode;               /* what UndoBar reverts: bits 1,2,4,8 or
 ** the 24-word clipboard, and a cursor off the grid selects no bar). */
 int CursorBarSteps(void);
 /* Forgets a pending click backup, so that no later key writes it into another column or
-** another pattern (New, Load, and an arrow key that moves the cursor to another column). */
+** another pattern. PatternClear (New) and an arrow key that moves the cursor to another
+** column call it; every accepted file read should call it too (any thread). */
 void DropClickBackup(void);
 
 LRESULT OnMouseMove(HWND hwnd);

@@ -65,7 +65,7 @@ Shared<int> gbLoadMidi(0);     /* window thread, only around "Load File incl. MI
 int16_t gMouseX = -1, gMouseY = -1;       /* cursor column (step) and row; may lie off the grid */
 int16_t gOldMouseX = -1, gOldMouseY = -1; /* highlighted cell; -1 none */
 int16_t gMTrackX = 0, gMTrackY = 0;       /* last pointer position, client pixels */
-int gbNewBDown = 0;                       /* 1 while a click backup can be restored */
+Shared<int> gbNewBDown(0);                /* 1 while a click backup can be restored */
 uint32_t gPercBackL = 0, gPercBackH = 0, gVoiceBackL = 0, gVoiceBackH = 0; /* step gMouseX
                                           ** of the last click, as it was before the click */
 int16_t gStartIndex = 0;                  /* first step of the cursor's bar */
@@ -123,7 +123,9 @@ void HeaderSet(int16_t& field, int16_t value) { std::atomic_ref<int16_t>(field).
 
 /* ---------------------------------------------------------------- shared operations */
 
+/* A cleared pattern has no click to take back: the pending backup goes with it. */
 void PatternClear(void) {
+  gbNewBDown = 0;
   for (int i = 0; i < STEP_SLOTS; i++) {
     StepSet(gTbro.PercL, i, 0);
     StepSet(gTbro.PercH, i, 0);

@@ -75,6 +75,11 @@ TEST_F(ChordInsert, TakesBackTheClickThatChoseTheRoot) {
   Chord('4', 6, 0);           // row 0: no chord, but the toggle is taken back
   EXPECT_EQ(Word(6), Rows({20}));
   EXPECT_EQ(gbNewBDown, 0);
+
+  OnChar(nullptr, 'd');       // a backup of the old pattern must not reach a new one
+  PatternClear();
+  Chord('4', 6, 5);
+  EXPECT_EQ(Word(6), Rows({5, 9, 12}));
 }
 
 }  // namespace
