@@ -36,8 +36,8 @@ HWND gHwndNOTE;                /* base-note read-out, id 4 */
 
 static HWND hwndVELScroll;     /* velocity scroll bar, id 1 */
 static HWND hwndVELOCITY;      /* velocity read-out, id 4 (shares the id with the note) */
-static int bpmRaw;             /* tempo bar position 0..466 = 506 - giTempo */
-static int velRaw;             /* velocity bar position 20..127 = 147 - gVelocity */
+static int bpmRaw;             /* tempo bar position 0..466 = 506 - giTempo; window thread */
+static int velRaw;             /* velocity bar position 20..127 = 147 - gVelocity; window thread */
 
 /* Tempo bar: position 0 is 506 BPM, 466 is 40 BPM. Velocity bar: its range starts at 18
 ** but positions below 20 count as 20, so the top reads 127 whichever of the three it is. */
@@ -91,11 +91,13 @@ void ShowNoteOffset(void) {
   if (gHwndNOTE) SetNumberText(gHwndNOTE, gNoteOffset + 2);
 }
 
+/* May run on the step clock's thread (a playlist's first file sets the tempo), so it
+** leaves bpmRaw alone: the scroll handler takes its start from giTempo anyway. */
 void ShowTempo(BOOL redraw) {
-  bpmRaw = BPM_TOP - giTempo;
-  if (bpmRaw < 0) bpmRaw = 0;
-  if (bpmRaw > BPM_RANGE) bpmRaw = BPM_RANGE;
-  if (gHwndBPMScroll) SetScrollPos(gHwndBPMScroll, SB_CTL, bpmRaw, redraw);
+  int pos = BPM_TOP - giTempo;
+  if (pos < 0) pos = 0;
+  if (pos > BPM_RANGE) pos = BPM_RANGE;
+  if (gHwndBPMScroll) SetScrollPos(gHwndBPMScroll, SB_CTL, pos, redraw);
   if (gHwndTEMPO) SetNumberText(gHwndTEMPO, giTempo);
 }
 
