@@ -45,11 +45,6 @@ enum class WindowKind {
   Child,      /* a child window of a registered class */
 };
 
-/* SS_BLACKFRAME: a static control drawn as a black rectangle outline (About box frame). */
-#ifndef SS_BLACKFRAME
-#define SS_BLACKFRAME 0x00000007L
-#endif
-
 /* A snapshot of one window, taken on the GUI thread. */
 struct WindowInfo {
   HWND hwnd;
