@@ -17,10 +17,6 @@
 #include "pattern/pattern.h"
 #include "playback/playback.h"
 
-#ifndef SC_CLOSE
-#define SC_CLOSE 0xF060   /* WM_SYSCOMMAND request: close the window (DefWindowProc sends WM_CLOSE) */
-#endif
-
 /* ---------------------------------------------------------------- menu tables */
 
 struct MenuItem {
