@@ -287,6 +287,7 @@ const char* TambroFileRead(const char* szFileName) {
   if (std::memcmp(gTbroTemp.Id, "TBRX", 4) != 0 || (nRead == TBRO_SIZE && gTbroTemp.Size != TBRO_SIZE))
     return gszErrorNotTambro;
   TakeImage(nRead);
+  DropClickBackup(); /* a pending click backup belongs to the pattern just replaced */
   TakeSettings();
   return NULL;
 }
