@@ -92,16 +92,24 @@ static void LandEntry(HDC hdc, int step, uint8_t entry) {
   else DrawRectangle(hdc, step, row, gTbro.PercH, gTbro.VoiceH, 0);
 }
 
-void MidiInDrain(void) {
+int MidiInTake(uint8_t* out) {
   const int32_t n = gMidiInFill;
-  if (n <= 0) return;
-  const int step = MidiInTargetStep();
-  HDC hdc = GetDC(gHwnd);
+  if (n <= 0) return 0;
   const uint32_t tail = gMidiInTail.load(std::memory_order_relaxed);
-  for (int32_t i = n - 1; i >= 0; --i)  /* newest first */
-    LandEntry(hdc, step, gMidiInBuf[(tail + (uint32_t)i) & (MIDIIN_SLOTS - 1)]);
+  for (int32_t i = 0; i < n; ++i)  /* newest first */
+    out[i] = gMidiInBuf[(tail + (uint32_t)(n - 1 - i)) & (MIDIIN_SLOTS - 1)];
   gMidiInTail.store(tail + (uint32_t)n, std::memory_order_relaxed);
   gMidiInFill -= n;  /* frees the slots for the producer */
+  return n;
+}
+
+void MidiInDrain(void) {
+  uint8_t entries[MIDIIN_SLOTS];
+  const int n = MidiInTake(entries);
+  if (n == 0) return;
+  const int step = MidiInTargetStep();
+  HDC hdc = GetDC(gHwnd);
+  for (int i = 0; i < n; ++i) LandEntry(hdc, step, entries[i]);
   gbFileChanged = 1;
   gbNeedSave = 1;
   ReleaseDC(gHwnd, hdc);

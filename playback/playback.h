@@ -90,6 +90,9 @@ void MuteReset(void);       /* the mute globals to their start values */
 void MuteBarStart(void);    /* count one bar start of the sound pattern (timer thread) */
 void MidiInReset(void);     /* empty the hand-over buffer (no input open) */
 void MidiInDrain(void);     /* land the collected notes in the pattern (half event) */
+/* Takes every entry the buffer holds, newest first, into out (128 entries at least);
+** returns how many. The consumer side of the hand-over (timer thread). */
+int MidiInTake(uint8_t* out);
 /* The step the half event lands input on: gIndex mod the play range's end, or LoopStart
 ** while gIndex is still below 0 (input before the first step of a run from step 0). */
 int MidiInTargetStep(void);
