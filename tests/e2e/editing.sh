@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Editing the grid of the real program under Xvfb: a left click on an empty cell shows it
+# in the cursor's percussion colour, the x key clears it (the empty cursor cell is pure
+# blue), and a right click in the strip above the grid moves the end marker there.
+# Geometry: character cell 8 x 16 pixels; cell (s, r) spans x (s + 26) * 8 .. + 8 and
+# y ((48 - r) * 2 + 4) * 4 .. + 8; the marker strip is y 0 .. 16.
+. "$(dirname "$0")/lib.sh"
+e2e_init "$@"
+PROG="$BUILD/tamborix144"
+[ -x "$PROG" ] || skip "missing $PROG"
+start_xvfb
+start_program "$PROG"
+wait_window '^Tamborix'
+
+cell_x() { echo $((($1 + 26) * 8 + 4)); }
+cell_y() { echo $(((48 - $1) * 8 + 20)); }
+
+# Cell (10, 20): empty and not on a bar or coloured row.
+X=$(cell_x 10); Y=$(cell_y 20)
+screenshot before
+pixel_is "$X" "$Y" 255 255 238 "cell (10, 20) starts empty"
+
+click "$X" "$Y" 1
+screenshot clicked
+pixel_is "$X" "$Y" 255 0 102 "left click sets the percussion bit, shown with the cursor"
+
+key x
+screenshot cleared
+pixel_is "$X" "$Y" 0 0 255 "x clears the cursor cell, which stays highlighted"
+
+# End marker: drawn right of the last played step, at (LoopEnd + 26) * 8.
+OLD=$(((144 + 26) * 8)); NEW=$(((100 + 26) * 8))
+n=$(dark_pixels "$OLD" 0 16 16); [ "$n" -gt 0 ]; check $? "end marker first after step 143 ($n dark pixels)"
+click $((NEW + 4)) 4 3
+screenshot marker
+n=$(dark_pixels "$NEW" 0 16 16); [ "$n" -gt 0 ]; check $? "right click in the strip draws the end marker at step 100 ($n dark pixels)"
+n=$(dark_pixels "$OLD" 0 16 16); [ "$n" -eq 0 ]; check $? "the old end marker is erased ($n dark pixels)"
+
+e2e_pass
