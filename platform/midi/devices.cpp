@@ -92,6 +92,8 @@ std::vector<MidiInRecord*> gIns;          /* open inputs */
 
 thread_local MidiInRecord* tlsDelivering = nullptr;  /* loopback input being delivered here */
 
+std::atomic<CaptureObserver> gCaptureObserver{nullptr};  /* see MidiSetCaptureObserver; any thread */
+
 void BuildTableLocked() {
   if (gTable.built) return;
   gTable = DeviceTable();
@@ -141,6 +143,7 @@ MidiInRecord* FindInLocked(HMIDIIN h) {
 MMRESULT SendLocked(MidiOutRecord* r, DWORD msg) {
   switch (r->kind) {
     case OutKind::Capture:
+      if (CaptureObserver observer = gCaptureObserver.load()) observer(r->device, msg);
       gCaptured.push_back({tbxtest::ClockNow(), r->device, msg});
       return MMSYSERR_NOERROR;
     case OutKind::Synth:
@@ -471,7 +474,12 @@ bool SendMidiInput(int device, DWORD message) {
 
 /* ---------------------------------------------------------------- reset */
 
+void MidiSetCaptureObserver(CaptureObserver observer) {
+  gCaptureObserver = observer;
+}
+
 void MidiReset() {
+  gCaptureObserver = nullptr;
   CloseAll();
   std::lock_guard<std::mutex> lock(gTableMu);
   gTable = DeviceTable();

@@ -61,6 +61,13 @@ void PortsCloseIn(PortIn* port);
 ** status). `runningStatus` is the last channel status of the stream and is kept current. */
 size_t ShortMsgBytes(uint32_t message, uint8_t* runningStatus, unsigned char out[3]);
 
+/* ---------------------------------------------------------------- capture observer */
+
+/* Called with every message a capture output receives, on the sending thread, before the
+** message is recorded (benchmarks time step onsets with it). nullptr: none. */
+typedef void (*CaptureObserver)(int device, uint32_t message);
+void MidiSetCaptureObserver(CaptureObserver observer);
+
 /* ---------------------------------------------------------------- reset */
 
 /* Closes every open device (without callbacks to the program) and forgets the device
