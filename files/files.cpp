@@ -317,6 +317,7 @@ void FileLoad(HWND hwnd, BOOL withMidi) {
   } else if (!TambroFileOpenDlg(gszFileName, gszTitleName)) {
     return;
   }
+  int wasEdit = gbEdit;
   gbLoadMidi = withMidi ? 1 : 0;
   gbFirstFile = 1;
   gbEdit = 1;
@@ -330,6 +331,8 @@ void FileLoad(HWND hwnd, BOOL withMidi) {
     EnableEditMenu();
     DoCaption(hwnd, gszTitleName);
   } else {
+    /* Nothing was loaded, so the mode stays what the Play menu still shows. */
+    gbEdit = wasEdit;
     ErrorMessage(hwnd, error, gszTitleName);
     gszTitleName[0] = '\0';
     gszFileName[0] = '\0';

@@ -221,6 +221,7 @@ TEST_F(ProjectTest, FailedReadLeavesPatternAndSettings) {
   EXPECT_EQ(gbNewFile, 0);
   EXPECT_EQ(gszTitleName[0], '\0');
   EXPECT_EQ(gszFileName[0], '\0');
+  EXPECT_EQ(gbEdit, 1);  // still the mode the Play menu shows
 }
 
 TEST_F(ProjectTest, MissingFileShowsCreateFileErrorThenMessage) {
