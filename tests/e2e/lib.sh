@@ -17,7 +17,7 @@
 set -uo pipefail
 
 # Height in pixels of the FLTK display's menu bar (the client area starts below it).
-TBX_MENU_HEIGHT=${TBX_MENU_HEIGHT:-24}
+TBX_MENU_HEIGHT=${TBX_MENU_HEIGHT:-20}
 
 E2E_FAILS=0            # failed checks so far
 E2E_CHECKS=0           # checks made so far
