@@ -137,6 +137,26 @@ TEST_F(TimerManual, CapsPeriodsAndRefusedEvents) {
   EXPECT_NE(timeSetEvent(50, 5, RecordTick, 0, TIME_ONESHOT), 0u);
 }
 
+std::atomic<int> gStallRun{0};
+void CALLBACK StallingTick(UINT id, UINT msg, DWORD_PTR user, DWORD_PTR a, DWORD_PTR b) {
+  RecordTick(id, msg, user, a, b);
+  if (++gStallRun == 2) Sleep(100);   // held up once, as by a message box
+  if (gStallRun < 5) timeSetEvent(5, 5, StallingTick, user, TIME_ONESHOT);
+}
+
+TEST_F(TimerManual, StalledChainResumesAtItsPaceWithoutABurst) {
+  gStallRun = 0;
+  timeSetEvent(5, 5, StallingTick, 0, TIME_ONESHOT);
+  tbxtest::AdvanceClock(200);
+  ASSERT_EQ(gFired.size(), 5u);
+  EXPECT_EQ(gFired[1].at, 10u);
+  // Anchored to its due time the third event would be due at 15, long past: it is re-anchored
+  // to the end of the stall instead of firing the missed ticks at once.
+  EXPECT_EQ(gFired[2].at, 115u);
+  EXPECT_EQ(gFired[3].at, 120u);
+  EXPECT_EQ(gFired[4].at, 125u);
+}
+
 /* A step clock in miniature: each callback arms its successor and keeps its id; a stop
 ** kills the id it reads. */
 std::atomic<UINT> gCurrentId{0};
