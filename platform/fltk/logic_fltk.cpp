@@ -36,7 +36,7 @@ ScrollGeometry ScrollLayout(int w, int h, int min, int max, int pos) {
 
 int ScrollPosFromThumb(const ScrollGeometry& g, int min, int max, int thumbTop) {
   int travel = g.trackLen - g.thumb;
-  if (travel <= 0 || max <= min) return min;
+  if (!g.thumb || travel <= 0 || max <= min) return min;
   int t = std::clamp(thumbTop - g.trackTop, 0, travel);
   return min + MulDivRound(t, max - min, travel);
 }
