@@ -212,8 +212,9 @@ PortIn* PortsOpenIn(PortApi api, const std::string& name, PortInHandler handler,
 
 void PortsCloseIn(PortIn* port) {
   if (!port) return;
+  /* Closing the port and deleting the RtMidiIn (which closes its ALSA or JACK client) stop
+  ** the input thread; only then is the record the trampoline reads freed. */
   try {
-    port->rt->cancelCallback();
     port->rt->closePort();
   } catch (const std::exception&) {
   }

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/core/internal.h"
 #include "platform/testing.h"
 #include "platform/win32.h"
 
@@ -238,6 +239,33 @@ TEST_F(TimerReal, KillWhileTheCallbackRunsWaitsAndLeavesNoTick) {
   std::this_thread::sleep_for(std::chrono::milliseconds(60));
   EXPECT_EQ(gSlowRuns.load(), runs) << "the re-arm made during the kill is void";
   EXPECT_EQ(tbxtest::PendingTimerEvents(), 0);
+}
+
+std::atomic<bool> gGuiCallRan{false};
+void CALLBACK GuiCallingTick(UINT id, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
+  gSlowRuns++;
+  gRunningId = id;
+  gFinished = false;
+  gInside = true;
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));   // the kill is waiting by now
+  RunOnGuiThread([] { gGuiCallRan = true; });                    // e.g. a message box
+  gCurrentId = timeSetEvent(5, 5, GuiCallingTick, 0, TIME_ONESHOT);
+  gFinished = true;
+}
+
+TEST_F(TimerReal, KillKeepsServingTheWindowThreadWhileItWaits) {
+  // The fixture's reset made this thread the window thread.
+  gInside = false;
+  gSlowRuns = 0;
+  gGuiCallRan = false;
+  gCurrentId = timeSetEvent(5, 5, GuiCallingTick, 0, TIME_ONESHOT);
+  while (!gInside.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(timeKillEvent(gCurrentId.load()), static_cast<MMRESULT>(TIMERR_NOERROR));
+  EXPECT_TRUE(gGuiCallRan.load());
+  EXPECT_TRUE(gFinished.load());
+  int runs = gSlowRuns.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(gSlowRuns.load(), runs);
 }
 
 TEST_F(TimerReal, StopFromInsideACallbackDoesNotDeadlock) {
