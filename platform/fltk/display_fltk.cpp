@@ -14,6 +14,7 @@
 ** DisplayWake, DisplaySetPointer here; DisplayMessageBox, DisplayBeep, DisplayFileDialog,
 ** DisplayRunDialog in modal_fltk.cpp.
 */
+#include <FL/Fl_Image.H>
 #include <FL/fl_draw.H>
 #include <FL/fl_utf8.h>
 
@@ -235,6 +236,7 @@ static void CreateTop(HWND hwnd, const WindowInfo& info) {
   win->color(FlColor(info.background));
   win->callback(TopCallback, (void*)hwnd);
   win->copy_label(ToUtf8(info.text).c_str());
+  if (Fl_RGB_Image* icon = IconImage(info.iconName.c_str())) win->icon(icon);
   e.window = win;
   e.widget = win;
   LayoutTop(&e, info);

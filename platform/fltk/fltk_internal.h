@@ -105,9 +105,12 @@ class ClientArea : public Fl_Group {
 /* The widget of a control (scroll bar, static, edit, button) and its updates. */
 Fl_Widget* CreateControl(HWND hwnd, const WindowInfo& info);
 void UpdateControl(FlEntry* e, const WindowInfo& info, unsigned what);
-/* An icon: the program's own (kProgramIcon) or a message box icon (MB_ICONHAND, ...). */
+/* An icon: the program's own (kProgramIcon, from the icon resource `name`) or a message
+** box icon (MB_ICONHAND, ...). IconImage: the resource as an FLTK image, or null. */
 enum : UINT { kProgramIcon = 0xffff };
-Fl_Widget* CreateIconWidget(int x, int y, int w, int h, UINT icon);
+Fl_Widget* CreateIconWidget(int x, int y, int w, int h, UINT icon, const char* name = nullptr);
+class Fl_RGB_Image;
+Fl_RGB_Image* IconImage(const char* name);
 /* The menu bar of a top-level window (accelerators never reach it). */
 Fl_Menu_Bar* CreateMenuBar(HWND hwnd, int x, int y, int w, int h);
 bool MenuBarPulledDown(Fl_Menu_Bar* bar);

@@ -235,7 +235,8 @@ bool DisplayFileDialog(const FileDialogRequest& request, std::string* path) {
   ** whether that is accepted. */
   int type = (!request.save && (request.flags & OFN_FILEMUSTEXIST)) ? Fl_File_Chooser::SINGLE
                                                                       : Fl_File_Chooser::CREATE;
-  Fl_File_Chooser chooser(start.c_str(), filter.c_str(), type, ToUtf8(caption).c_str());
+  std::string title8 = ToUtf8(caption); /* the chooser keeps the pointer, not the text */
+  Fl_File_Chooser chooser(start.c_str(), filter.c_str(), type, title8.c_str());
   chooser.preview(0);
   if (request.filterIndex > 0 && request.filterIndex <= (int)request.filters.size())
     chooser.filter_value(request.filterIndex - 1);

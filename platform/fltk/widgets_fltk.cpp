@@ -6,14 +6,17 @@
 ** message boxes share (wrapping, tab stops).
 */
 #include <FL/Fl_Button.H>
+#include <FL/Fl_Image.H>
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Return_Button.H>
 #include <FL/fl_draw.H>
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
 
 #include "platform/fltk/fltk_internal.h"
+#include "platform/resources.h"
 
 static void Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   CorePostInput(hwnd, message, wParam, lParam, KeyState());
@@ -335,19 +338,55 @@ class TbxStatic : public Fl_Widget {
   }
 };
 
-/* Icons drawn with shapes (no image files): the program's (a small step grid with drum
-** and note cells) and the four message box icons. */
+Fl_RGB_Image* IconImage(const char* name) {
+  static std::map<std::string, Fl_RGB_Image*> cache; /* lives as long as the program */
+  if (!name || !*name) return nullptr;
+  auto it = cache.find(name);
+  if (it != cache.end()) return it->second;
+  const ResIcon* res = FindIconResource(name);
+  Fl_RGB_Image* image = nullptr;
+  if (res && res->width > 0 && res->height > 0 && res->argb) {
+    /* 0xAARRGGBB words to the RGBA bytes FLTK draws with alpha */
+    auto* rgba = new uchar[(size_t)res->width * res->height * 4];
+    for (int i = 0; i < res->width * res->height; i++) {
+      uint32_t p = res->argb[i];
+      rgba[4 * i] = (uchar)(p >> 16);
+      rgba[4 * i + 1] = (uchar)(p >> 8);
+      rgba[4 * i + 2] = (uchar)p;
+      rgba[4 * i + 3] = (uchar)(p >> 24);
+    }
+    image = new Fl_RGB_Image(rgba, res->width, res->height, 4);
+    image->alloc_array = 1;
+  }
+  cache[name] = image;
+  return image;
+}
+
+/* An icon: the program's from its resource (a small step grid drawn with shapes when the
+** resource is missing), or one of the four message box icons drawn with shapes. */
 class TbxIcon : public Fl_Widget {
  public:
-  TbxIcon(int x, int y, int w, int h, UINT i) : Fl_Widget(x, y, w, h), icon(i) {}
+  TbxIcon(int x, int y, int w, int h, UINT i, std::string n)
+      : Fl_Widget(x, y, w, h), icon(i), name(std::move(n)) {}
   UINT icon;
+  std::string name;
 
  protected:
   void draw() override {
+    if (Fl_Widget* p = parent()) {
+      fl_color(p->color());
+      fl_rectf(x(), y(), w(), h());
+    }
     int s = std::min(w(), h());
     int X = x() + (w() - s) / 2, Y = y() + (h() - s) / 2;
     UINT kind = icon == kProgramIcon ? icon : (icon & MB_ICONMASK);
-    if (kind == kProgramIcon) return DrawProgram(X, Y, s);
+    if (kind == kProgramIcon) {
+      if (Fl_RGB_Image* image = IconImage(name.c_str())) {
+        image->draw(x(), y(), std::min(w(), image->w()), std::min(h(), image->h()));
+        return;
+      }
+      return DrawProgram(X, Y, s);
+    }
     Fl_Color fill = kind == MB_ICONHAND ? fl_rgb_color(204, 0, 0)
                     : kind == MB_ICONEXCLAMATION ? fl_rgb_color(240, 200, 0)
                                                  : fl_rgb_color(0, 84, 200);
@@ -387,8 +426,8 @@ class TbxIcon : public Fl_Widget {
   }
 };
 
-Fl_Widget* CreateIconWidget(int x, int y, int w, int h, UINT icon) {
-  return new TbxIcon(x, y, w, h, icon);
+Fl_Widget* CreateIconWidget(int x, int y, int w, int h, UINT icon, const char* name) {
+  return new TbxIcon(x, y, w, h, icon, name ? name : "");
 }
 
 /* ---------------------------------------------------------------- edit fields and buttons */
@@ -427,7 +466,9 @@ Fl_Widget* CreateControl(HWND hwnd, const WindowInfo& info) {
       return bar;
     }
     case WindowKind::Static:
-      if ((info.style & 0x1f) == SS_ICON) return CreateIconWidget(0, 0, 1, 1, kProgramIcon);
+      if ((info.style & 0x1f) == SS_ICON)
+        return CreateIconWidget(0, 0, 1, 1, kProgramIcon,
+                                (info.iconName.empty() ? info.text : info.iconName).c_str());
       return new TbxStatic(info.style, bg);
     case WindowKind::Edit: {
       auto* edit = new TbxEdit(hwnd);
@@ -510,7 +551,7 @@ static void MeasureCheckLabel(const Fl_Label* l, int& w, int& h) {
   w = 0;
   h = 0;
   fl_measure(text, w, h, 0);
-  w += kCheckColumn;
+  w += kCheckColumn + 12; /* and a gap before the shortcut text */
 }
 
 class TbxMenuBar : public Fl_Menu_Bar {
