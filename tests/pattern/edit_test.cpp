@@ -106,6 +106,16 @@ TEST_F(ArrowKeys, MoveCursorAndPointer) {
   pointTo(-3, 20);  // pointer on the names: nothing happens
   handleKeydown(hwnd, VK_LEFT);
   EXPECT_EQ(gMouseX, STEP_COUNT);
+
+  // A click's backup belongs to its column: once an arrow key has moved the cursor to
+  // another column, a bar key neither takes the click back nor writes it there.
+  StepSet(gTbro.PercL, 6, 1u << 20);
+  Click(WM_LBUTTONDOWN, 5, 9);
+  pointTo(5, 9);
+  handleKeydown(hwnd, VK_RIGHT);
+  OnChar(hwnd, 'b');
+  EXPECT_EQ(CellPerc(5, 9), 1);
+  EXPECT_EQ(gTbro.PercL[6], 1u << 20);
 }
 
 TEST_F(CellKeys, EditAndClickBackup) {
