@@ -89,7 +89,7 @@ HWND CreateMainWindow(HINSTANCE hInst, LPCSTR szCmdLine, int iCmdShow);
 /* Every subsystem's globals back to their program-start values (tests, window creation). */
 void ResetAllState(void);
 void AppReset(void);
-void DialogsReset(void);            /* the file-dialog records and prompt buffers (AppReset) */
+void PromptsReset(void);            /* the file-dialog records and prompt buffers (AppReset) */
 
 /* Shows gNoteOffset + 2 in the base-note read-out. */
 void ShowNoteOffset(void);

@@ -27,7 +27,7 @@ static OPENFILENAMEA ofnTambro;    /* record shared by the project and MIDI dial
 
 static const char szCaption[] = "Tamborix";
 
-void DialogsReset(void) {
+void PromptsReset(void) {
   gszBuffer[0] = '\0';
   gszInstrumentNum[0] = '\0';
   memset(&ofnList, 0, sizeof ofnList);

@@ -67,7 +67,7 @@ void AppReset(void) {
   hwndVELScroll = hwndVELOCITY = nullptr;
   bpmRaw = BPM_TOP - 120;
   velRaw = VEL_SUM - 64;
-  DialogsReset();
+  PromptsReset();
 }
 
 void ResetAllState(void) {

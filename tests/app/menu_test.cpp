@@ -18,7 +18,6 @@ std::string Label(HMENU menu, UINT pos) {
   return sz;
 }
 
-bool Checked(UINT id) { return (GetMenuState(ghMenu, id, MF_BYCOMMAND) & MF_CHECKED) != 0; }
 bool Grayed(UINT id) { return (GetMenuState(ghMenu, id, MF_BYCOMMAND) & MF_GRAYED) != 0; }
 
 // Identifiers of the checked items of one popup.

@@ -112,7 +112,9 @@ TEST_F(PaintTest, BackgroundsOfBarsRowsAndSubBars) {
   EXPECT_EQ(CellColour(5, 19, 0), 0x99ddccu);
   EXPECT_EQ(CellColour(4, 19, 0), 0x99ccddu);
   for (int s = 1; s < 24; s++) {
-    if (s % 4) EXPECT_EQ(CellColour(s, 5, 0), 0xeeffffu) << s;
+    if (s % 4) {
+      EXPECT_EQ(CellColour(s, 5, 0), 0xeeffffu) << s;
+    }
   }
 
   gBeatsPBar = 24;
