@@ -266,10 +266,10 @@ void TambroEndSequence(void) {
   if (!gbSequenceGoing) return;
   ++gRunGen;  /* from here on no event of the run does anything */
   if (!tInCallback) {
-    /* A kill may wait for a running callback itself (and void what it arms); where it does
-    ** not, the wait below does, and the second kill takes what the callback armed. */
-    UINT id = uTimerID.exchange(0);
-    if (id) timeKillEvent(id);
+    /* A kill may wait for a running callback itself (and void what it arms), also with no
+    ** event pending (id 0, which it otherwise refuses); where it does not, the wait below
+    ** does, and the second kill takes what the callback armed meanwhile. */
+    timeKillEvent(uTimerID.exchange(0));
     WaitForCallback();
     if (!gbSequenceGoing) return;  /* the callback stopped the run itself (loop end) */
   }
