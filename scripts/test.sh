@@ -13,3 +13,16 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$JOBS"
 
 ctest --preset linux -j "$JOBS"
+
+# Sanitizers, for the 144-step program only (the code is the same for every step count):
+# the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer, then the suites of
+# the timer thread, playback and MIDI input (label "threads") under ThreadSanitizer.
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$JOBS" --target tbx_tests_144
+ctest --preset asan -R '^unit_144$'
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$JOBS" --target tbx_tests_144
+ctest --preset tsan -R '_144$'
+
+# Fuzzing: every libFuzzer target for a bounded time (FUZZ_SECONDS each, default 60).
+scripts/fuzz.sh "${FUZZ_SECONDS:-60}"

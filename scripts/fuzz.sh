@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (preset "fuzz": clang with ASan and UBSan) and runs each one
+# for a bounded time over its committed seed corpus.
+#
+#   scripts/fuzz.sh [SECONDS] [TARGET...]    # default 60 s each; targets: project playlist midiin export
+#
+# New inputs go to build/fuzz/corpus/<target>/ (kept between runs, so a longer campaign
+# resumes where the last one stopped); the committed seeds in tests/fuzz/corpus/ are only
+# read. A crash or a broken rule stops that target, leaves the input in
+# build/fuzz/artifacts/<target>/ and makes the script fail. FUZZ_NICE=1 runs at the lowest
+# priority; FUZZ_RUNS=N stops each target after N executions instead of after SECONDS.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+SECONDS_EACH=${1:-60}
+shift || true
+TARGETS=("$@")
+[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(project playlist midiin export)
+JOBS=${JOBS:-$(nproc)}
+
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$JOBS" --target "${TARGETS[@]/#/fuzz_}"
+
+NICE=()
+[ "${FUZZ_NICE:-0}" = 1 ] && NICE=(nice -n 19)
+LIMIT=(-max_total_time="$SECONDS_EACH")
+[ -n "${FUZZ_RUNS:-}" ] && LIMIT=(-runs="$FUZZ_RUNS")
+status=0
+for t in "${TARGETS[@]}"; do
+  work=build/fuzz/corpus/$t
+  artifacts=build/fuzz/artifacts/$t
+  mkdir -p "$work" "$artifacts"
+  echo "fuzz: $t (${FUZZ_RUNS:-$SECONDS_EACH s})"
+  if ! "${NICE[@]}" build/fuzz/tests/fuzz/fuzz_"$t" "$work" tests/fuzz/corpus/"$t" "${LIMIT[@]}" \
+      -max_len=8192 -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
+      -artifact_prefix="$artifacts/" >"build/fuzz/$t.log" 2>&1; then
+    echo "fuzz: $t FAILED; the last lines of build/fuzz/$t.log:"
+    tail -n 30 "build/fuzz/$t.log"
+    status=1
+  else
+    grep -E '^stat::number_of_executed_units' "build/fuzz/$t.log" | sed "s/^/fuzz: $t /" || true
+  fi
+done
+exit $status
