@@ -182,13 +182,15 @@ void EnsureTimerThread() {
   }
 }
 
-/* Stops and joins the timer thread (it is restarted by the next real event). */
+/* Stops and joins the timer thread (it is restarted by the next real event). The thread is
+** told to quit before the wait, so that it starts no other callback once the running one
+** returns, and it stays the timer thread (an event armed meanwhile starts no second one). */
 void StopTimerThread() {
   std::unique_lock<std::mutex> lock(T.mu);
   if (!T.thread.joinable()) return;
-  WaitForRunningCallback(lock);
   T.quit = true;
   T.wake.notify_all();
+  WaitForRunningCallback(lock);
   std::thread th = std::move(T.thread);
   lock.unlock();
   if (th.get_id() == std::this_thread::get_id())
