@@ -208,7 +208,8 @@ TEST_F(TimerReal, RearmingFromTheCallbackDoesNotDrift) {
   ASSERT_EQ(gRealLeft.load(), 0);
   double ms = std::chrono::duration<double, std::milli>(gLastOnset - start).count();
   EXPECT_GE(ms, 999.0);
-  EXPECT_LT(ms, 1040.0) << "200 events of 5 ms with 1.5 ms of work each (300 ms if it accumulated)";
+  // Accumulated, the 1.5 ms of work would add 300 ms; the bound leaves room for a loaded machine.
+  EXPECT_LT(ms, 1100.0) << "200 events of 5 ms with 1.5 ms of work each";
 }
 
 std::atomic<bool> gInside{false};
@@ -297,7 +298,7 @@ TEST_F(TimerReal, ResetLeavesNoThreadBehind) {
   for (int i = 0; i < 100 && gRealLeft.load() > 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_GT(ThreadCount(), before);
   tbxtest::PlatformReset();
-  EXPECT_EQ(ThreadCount(), before);
+  EXPECT_LE(ThreadCount(), before);
   EXPECT_EQ(tbxtest::PendingTimerEvents(), 0);
 }
 
