@@ -9,8 +9,7 @@ e2e_init "$@"
 PROG="$BUILD/tamborix144"
 [ -x "$PROG" ] || skip "missing $PROG"
 start_xvfb
-start_program "$PROG"
-wait_window '^Tamborix'
+start_tamborix "$PROG"
 
 cell_x() { echo $((($1 + 26) * 8 + 4)); }
 cell_y() { echo $(((48 - $1) * 8 + 20)); }
