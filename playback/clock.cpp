@@ -92,11 +92,12 @@ void PlaybackReset(void) {
 
 /* ---------------------------------------------------------------- messages and tempo */
 
-/* status | channel | data1 << 8 | data2 << 16. Each field is masked to its width so that a
-** value out of range cannot spill into the neighbouring byte. */
+/* status | channel | data1 << 8 | data2 << 16. Each field is masked to its width: a data
+** byte keeps bit 7 clear (a set bit would make the device read it as a new status), and
+** nothing spills into the neighbouring byte. */
 void MidiOutMessage(HMIDIOUT hMidi, int status, int channel, int data1, int data2) {
-  DWORD msg = (DWORD)((status & 0xF0) | (channel & 0x0F)) | ((DWORD)(data1 & 0xFF) << 8) |
-              ((DWORD)(data2 & 0xFF) << 16);
+  DWORD msg = (DWORD)((status & 0xF0) | (channel & 0x0F)) | ((DWORD)(data1 & 0x7F) << 8) |
+              ((DWORD)(data2 & 0x7F) << 16);
   midiOutShortMsg(hMidi, msg);
 }
 
@@ -299,10 +300,16 @@ static void NoteOff(int channel, int note) {
   MidiOutMessage(ghMidiOut, 0x80, channel, note, 0);
 }
 
-/* Instrument row r (2..59) sounds: its pending note ends first, then the new one starts. */
+/* Instrument row r (2..59) sounds: its pending note ends first, then the new one starts.
+** A pitch beyond 0..127 (a base note from a file's odd transposition) is no MIDI note and
+** is not sent. */
 static void PlayVoiceRow(int r, int pitch, int velocity, int voiceCh) {
   int8_t pending = gNotePending[r];
   if (pending != 0) NoteOff(voiceCh, pending);
+  if (pitch < 0 || pitch > 127) {
+    gNotePending[r] = 0;
+    return;
+  }
   gNotePending[r] = (int8_t)pitch;
   NoteOn(voiceCh, pitch, velocity);
 }
