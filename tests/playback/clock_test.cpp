@@ -333,3 +333,18 @@ TEST_F(PlaybackRunStates, StaleRunEndIgnored) {
   tbxtest::PumpMessages();
   EXPECT_FALSE(gbSequenceGoing);
 }
+
+// A base note from a file's odd transposition can put rows above note 127: such rows are not
+// sent, and no message ever carries a data byte with bit 7 set.
+TEST_F(PlaybackNotes, PitchesBeyondMidiAreNotSent) {
+  gNoteOffset = 100;
+  gVoice = 200;
+  CellToggleVoice(0, 2);
+  CellToggleVoice(0, 40);
+  Command(IDM_LOOP);
+  Advance(500);
+  Command(IDM_STOP);
+  std::vector<DWORD> msgs = Take();
+  for (DWORD m : msgs) EXPECT_EQ(m & 0x808000u, 0u) << std::hex << m;
+  EXPECT_EQ(NoteOns(msgs), std::vector<DWORD>{NoteOnMsg(0, 102, 64)});
+}
