@@ -66,6 +66,13 @@ static void PutGMSystemOn(void) { Put({0x00, 0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01,
 
 static void PutBody(void) { gMidiFileBuf.insert(gMidiFileBuf.end(), gTrackBuf.begin(), gTrackBuf.end()); }
 
+/* A body that follows another body directly: the previous one ended with its closing
+** delta, which becomes the delta of this body's first event, so this body's own leading
+** delta 0 is left out (two deltas in a row would not be a valid track). */
+static void PutFollowingBody(void) {
+  gMidiFileBuf.insert(gMidiFileBuf.end(), gTrackBuf.begin() + (gTrackBuf.empty() ? 0 : 1), gTrackBuf.end());
+}
+
 static int WriteAssembled(int kind) { return MidiFileWrite(static_cast<uint32_t>(gMidiFileBuf.size()), kind); }
 
 /* ---------------------------------------------------------------- single pattern */
@@ -108,11 +115,12 @@ void ConvertFile2Midi_Format1(const char* name) {
 
 /* Runs through the playlist from the entry in gszNextTambroFile, loading each into gTbro
 ** and appending the body of convert; with names, each body is preceded by a track-name
-** event holding the entry's name. Returns false (after the error box) when an entry cannot
-** be loaded. */
+** event holding the entry's name (the previous body's closing delta is that event's
+** delta), without names the bodies follow each other directly. Returns false (after the
+** error box) when an entry cannot be loaded. */
 static bool ConvertListPass(uint32_t (*convert)(void), bool names) {
   gbFirstFile = 1;
-  for (;;) {
+  for (bool first = true;; first = false) {
     const char* error = TambroFileRead(gszNextTambroFile);
     if (error) {
       ErrorMessage(gHwnd, error, gszNextTambroFile);
@@ -121,7 +129,10 @@ static bool ConvertListPass(uint32_t (*convert)(void), bool names) {
     gbFirstFile = 0;
     if (names) PutTrackName(0, gszNextTambroFile);
     convert();
-    PutBody();
+    if (names || first)
+      PutBody();
+    else
+      PutFollowingBody();
     if (!parseNextFileName()) return true;
   }
 }

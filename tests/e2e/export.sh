@@ -5,7 +5,11 @@
 . "$(dirname "$0")/lib.sh"
 e2e_init "$@"
 require_tools python3 midicsv
-python3 -c 'import mido' 2>/dev/null || skip "python3-mido is not installed"
+# python3-mido is Debian's package: the system interpreter has it even where another
+# python3 comes first on PATH.
+PY=python3
+/usr/bin/python3 -c 'import mido' 2>/dev/null && PY=/usr/bin/python3
+$PY -c 'import mido' 2>/dev/null || skip "python3-mido is not installed"
 
 CLI="$BUILD/tamborix-cli-144"
 [ -x "$CLI" ] || die "missing $CLI"
@@ -38,7 +42,7 @@ EOF
 # mido_check FILE PYTHON-ASSERTIONS: reads FILE with mido (m = MidiFile, tracks = lists of
 # messages) and runs the assertions.
 mido_check() {
-  python3 - "$1" "$2" <<'EOF'
+  $PY - "$1" "$2" <<'EOF'
 import sys, mido
 m = mido.MidiFile(sys.argv[1], clip=False)
 names = [[x.name for x in t if x.type == "track_name"] for t in m.tracks]

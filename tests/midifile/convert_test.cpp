@@ -127,7 +127,7 @@ TEST_F(ConvertTest, InstrumentLevelAppliesToInstrumentOnly) {
   Voice(0, 5);
   ConvertFile2MFTrack();
   auto notes = NotesOf(Events());
-  ASSERT_EQ(notes.size(), 2u);
+  ASSERT_EQ(notes.size(), 3u);  // the hit ends on the next step
   EXPECT_EQ(notes[0].status, 0x99);
   EXPECT_EQ(notes[0].data[1], 64);
   EXPECT_EQ(notes[1].status, 0x90);

@@ -2,6 +2,7 @@
 // they are fixed, track lengths, names and the size report, the name proposal, playlist
 // exports in both formats with the state they leave, and every way an export can fail
 // without leaving a file (or a report) behind.
+#include <algorithm>
 #include <cstring>
 
 #include "app/app.h"
@@ -56,9 +57,13 @@ class ExportTest : public WindowTest {
     std::strcpy(gszListName, dir("list.txt").c_str());
     gbSequenceOpened = 1;
   }
+  // Parses an exported file; a file that is not well formed fails the test (and comes back
+  // with empty tracks so that the caller's checks fail instead of reading past them).
   Smf Parse(const std::string& path) {
     Smf smf = ParseSmf(ReadAll(path));
     EXPECT_TRUE(smf.ok) << smf.error;
+    smf.track.resize(std::max(smf.tracks, 2));
+    for (auto& t : smf.track) t.resize(std::max<size_t>(t.size(), 2));
     EXPECT_TRUE(ExternalReaderAccepts(path)) << path;
     return smf;
   }
@@ -253,12 +258,25 @@ TEST_F(ExportTest, ListAsFormatOneReadsEveryEntryTwice) {
   EXPECT_EQ(Text(smf.track[0][0]), "Vlist_1.mid");
   EXPECT_EQ(Text(smf.track[1][0]), "Plist_1.mid");
   EXPECT_TRUE(smf.track[1][1].Meta(0x21));  // the list's track 2 has its port event
+  // The bodies follow each other: entry 2 begins one closing delta after entry 1's last
+  // step with output, and its first step ends the note entry 1 left sounding.
   for (int t = 0; t < 2; ++t) {
-    int signatures = 0, names = 0;
-    for (const auto& e : smf.track[t]) signatures += e.Meta(0x58), names += e.Meta(0x03);
-    EXPECT_EQ(signatures, 2) << t;
+    std::vector<uint32_t> signatures;
+    int names = 0;
+    for (const auto& e : smf.track[t]) {
+      if (e.Meta(0x58)) signatures.push_back(e.tick);
+      names += e.Meta(0x03);
+    }
     EXPECT_EQ(names, 1) << t;
+    ASSERT_EQ(signatures.size(), 2u) << t;
+    // voice: one note at step 0, then 15 empty steps; percussion: a hit at step 1 (one
+    // step late, as every first step but step 0), ended at step 2, then 13 empty steps
+    EXPECT_EQ(signatures[1], t == 0 ? 16u * 384 - 1 : 2u * 384 + 383 + 14 * 384 - 1) << t;
   }
+  std::vector<std::pair<uint32_t, int>> voice;
+  for (const auto& e : smf.track[0])
+    if ((e.status & 0xF0) == 0x90) voice.push_back({e.tick, e.data[1]});
+  EXPECT_EQ(voice, (std::vector<std::pair<uint32_t, int>>{{0, 64}, {16 * 384 - 1, 0}, {16 * 384, 64}}));
 }
 
 TEST_F(ExportTest, EntryUnreadableInEitherPassCreatesNoFile) {
@@ -289,6 +307,7 @@ TEST_F(ExportTest, EntryUnreadableInEitherPassCreatesNoFile) {
 }
 
 TEST_F(ExportTest, ListCommandsNeedAnOpenListAndAStoppedSequence) {
+  tbxtest::QueueMessageBoxAnswer(IDOK);
   OnExportCommand(hwnd, IDM_SAVELIST_GM);
   ASSERT_EQ(tbxtest::MessageBoxes().size(), 1u);
   EXPECT_EQ(tbxtest::MessageBoxes()[0].text, "first load playlist !");
@@ -314,7 +333,7 @@ TEST_F(ExportTest, TwoHundredDenseEntriesExportCompletely) {
   for (int e = 0; e < 200; ++e) text += dir("dense.tbx") + "\r\n";
   OpenList({}, text);
   Export(IDM_SAVELIST_GM, dir("big.mid"));
-  Smf smf = ParseSmf(ReadAll(dir("big.mid")));
+  Smf smf = ParseSmf(ReadAll(dir("big.mid")), false);
   ASSERT_TRUE(smf.ok) << smf.error;
   int names = 0;
   for (const auto& e : smf.track[0]) names += e.Meta(0x03);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct SmfEvent {
@@ -28,7 +29,8 @@ struct Smf {
   std::vector<uint32_t> trackLength;
 };
 
-inline Smf ParseSmf(const std::vector<unsigned char>& b) {
+// keepChannelEvents false keeps only meta and system exclusive events (large files).
+inline Smf ParseSmf(const std::vector<unsigned char>& b, bool keepChannelEvents = true) {
   Smf smf;
   size_t p = 0;
   auto fail = [&](const std::string& why) {
@@ -105,7 +107,7 @@ inline Smf ParseSmf(const std::vector<unsigned char>& b) {
           e.data.push_back(b[p++]);
         }
       }
-      events.push_back(e);
+      if (keepChannelEvents || e.status == 0xFF || e.status == 0xF0) events.push_back(std::move(e));
     }
     if (!ended) return fail("no End of Track");
     smf.track.push_back(events);
@@ -115,14 +117,17 @@ inline Smf ParseSmf(const std::vector<unsigned char>& b) {
   return smf;
 }
 
-// Reads the file with an independent reader (python3-mido) when it is installed; returns
-// true when the reader accepts it or is not available.
+// Reads the file with an independent reader (python3-mido, Debian's package, so the system
+// interpreter is tried first); returns true when the reader accepts it or is not available.
 inline bool ExternalReaderAccepts(const std::string& path, bool* ran = nullptr) {
-  if (ran) *ran = false;
-  static const bool available = std::system("python3 -c 'import mido' >/dev/null 2>&1") == 0;
-  if (!available) return true;
-  if (ran) *ran = true;
-  std::string cmd = "python3 -c 'import sys,mido; m=mido.MidiFile(sys.argv[1], clip=False); "
+  static const std::string python = [] {
+    for (const char* p : {"/usr/bin/python3", "python3"})
+      if (std::system((std::string(p) + " -c 'import mido' >/dev/null 2>&1").c_str()) == 0) return std::string(p);
+    return std::string();
+  }();
+  if (ran) *ran = !python.empty();
+  if (python.empty()) return true;
+  std::string cmd = python + " -c 'import sys,mido; m=mido.MidiFile(sys.argv[1], clip=False); "
                     "[len(t) for t in m.tracks]' '" + path + "' >/dev/null 2>&1";
   return std::system(cmd.c_str()) == 0;
 }
