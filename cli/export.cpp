@@ -84,7 +84,7 @@ int CliExport(int argc, char** argv) {
     unexpected = true;
   });
   tbxtest::UseManualClock(true);
-  tbxtest::SetMidiDevices({"Capture Out"}, {});
+  tbxtest::SetMidiDevices({"Capture Out"}, {"Loopback In"}); /* as the tests: creation needs both */
   ResetAllState();
 
   HWND hwnd = CreateMainWindow(nullptr, list ? "" : file.c_str(), SW_SHOWNORMAL);

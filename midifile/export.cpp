@@ -113,6 +113,17 @@ void ConvertFile2Midi_Format1(const char* name) {
 
 /* ---------------------------------------------------------------- playlist */
 
+/* The path an entry is opened by. A relative entry names a file beside the list: the
+** list was opened from its folder, but the MIDI save dialog has just moved the current
+** folder to where the MIDI file goes, so relative entries are taken from the list's
+** folder here. Absolute entries are used as written. */
+static std::string EntryPath(const char* entry) {
+  bool absolute = entry[0] == '/' || entry[0] == '\\' || (entry[0] != '\0' && entry[1] == ':');
+  size_t folder = std::string(gszListName).find_last_of("/\\");
+  if (absolute || folder == std::string::npos) return entry;
+  return std::string(gszListName, folder + 1) + entry;
+}
+
 /* Runs through the playlist from the entry in gszNextTambroFile, loading each into gTbro
 ** and appending the body of convert; with names, each body is preceded by a track-name
 ** event holding the entry's name (the previous body's closing delta is that event's
@@ -121,7 +132,7 @@ void ConvertFile2Midi_Format1(const char* name) {
 static bool ConvertListPass(uint32_t (*convert)(void), bool names) {
   gbFirstFile = 1;
   for (bool first = true;; first = false) {
-    const char* error = TambroFileRead(gszNextTambroFile);
+    const char* error = TambroFileRead(EntryPath(gszNextTambroFile).c_str());
     if (error) {
       ErrorMessage(gHwnd, error, gszNextTambroFile);
       return false;

@@ -279,6 +279,22 @@ TEST_F(ExportTest, ListAsFormatOneReadsEveryEntryTwice) {
   EXPECT_EQ(voice, (std::vector<std::pair<uint32_t, int>>{{0, 64}, {16 * 384 - 1, 0}, {16 * 384, 64}}));
 }
 
+// The save dialog leaves the process in the MIDI file's folder; relative entries still
+// name the files beside the list.
+TEST_F(ExportTest, RelativeEntriesAreFoundBesideTheList) {
+  TbroRecord r = Project();
+  r.PercL[0] = 1u << 6;
+  WriteAll(dir("one.tbx"), RecordBytes(r));
+  std::filesystem::create_directories(dir("out"));
+  OpenList({}, "one\r\n");
+  Export(IDM_SAVELIST_GM, dir("out/list.mid"));
+  Smf smf = Parse(dir("out/list.mid"));
+  std::vector<std::string> trackNames;
+  for (const auto& e : smf.track[0])
+    if (e.Meta(0x03)) trackNames.push_back(Text(e));
+  EXPECT_EQ(trackNames, (std::vector<std::string>{"list.mid", "one.TBX"}));  // the entry as written
+}
+
 TEST_F(ExportTest, EntryUnreadableInEitherPassCreatesNoFile) {
   WriteAll(dir("p1.tbx"), RecordBytes(Project()));
   WriteAll(dir("p3.tbx"), RecordBytes(Project()));
