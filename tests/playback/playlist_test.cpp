@@ -133,3 +133,20 @@ TEST_F(PlaylistPlay, ContinueWithNothingToContinue) {
   EXPECT_FALSE(gbSequenceGoing);
   EXPECT_TRUE(Checked(IDM_STOP));
 }
+
+// Play All during a run of the list: the run stops before the list is read again, and play
+// starts over at the first entry.
+TEST_F(PlaylistPlay, PlayAllDuringARunStartsOver) {
+  OpenList(Entry("a.tbx") + "\r\n" + Entry("b.tbx") + "\r\n");
+  Command(IDM_PLAYALL);
+  Advance(4 * 500);
+  Command(IDM_PLAYALL);  // in entry a
+  Advance(5 * 500);      // a from its start, then b
+  ASSERT_EQ(HeaderGet(gTbro.LoopEnd), 2);
+  Take();
+  Command(IDM_PLAYALL);  // in entry b
+  EXPECT_TRUE(gbSequenceGoing);
+  EXPECT_EQ(HeaderGet(gTbro.LoopEnd), 4);
+  EXPECT_EQ(Advance(5 * 500), (std::vector<int>{0, 1, 2, 3, 0}));
+  EXPECT_EQ(Drums(), (std::vector<int>{36, 38}));
+}
