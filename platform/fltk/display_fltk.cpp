@@ -17,6 +17,7 @@
 #include <FL/Fl_Image.H>
 #include <FL/fl_draw.H>
 #include <FL/fl_utf8.h>
+#include <fontconfig/fontconfig.h>
 
 #include <algorithm>
 #include <atomic>
@@ -91,9 +92,21 @@ static void AwakeHandler(void*) {
   CoreRunPending();
 }
 
+/* Text without anti-aliasing, for this process only: the program draws its labels and
+** markers transparently again and again over the same pixels (as over a bitmap font on
+** Windows), which would darken anti-aliased edges with every repaint. */
+static void CrispText() {
+  static const char kRule[] =
+      "<?xml version=\"1.0\"?><!DOCTYPE fontconfig SYSTEM \"fonts.dtd\"><fontconfig>"
+      "<match target=\"font\"><edit name=\"antialias\" mode=\"assign\"><bool>false</bool>"
+      "</edit></match></fontconfig>";
+  if (FcInit()) FcConfigParseAndLoadFromMemory(FcConfigGetCurrent(), (const FcChar8*)kRule, FcTrue);
+}
+
 void EnsureDisplay() {
   if (gOpened) return;
   gOpened = true;
+  CrispText();
   fl_open_display();
   Fl::lock();  /* makes Fl::awake usable from the timer and MIDI threads */
   FL_NORMAL_SIZE = kFontSize;
@@ -205,11 +218,29 @@ static void LayoutTop(FlEntry* e, const WindowInfo& info) {
   e->window->redraw();
 }
 
+void GiveFocus(Fl_Widget* w) {
+  Fl_Window* win = w ? w->top_window() : nullptr;
+  if (!win || !win->shown()) return;
+  if (Fl::focus() == w) Fl::focus(nullptr);
+  Fl::focus(w);
+}
+
+void FocusOwner(HWND owner) {
+  FlEntry* e = owner ? TopEntry(owner) : nullptr;
+  if (!e || !e->client->acceptsInput || !e->window->visible()) {
+    e = nullptr;
+    for (auto& [hwnd, c] : gEntries)
+      if (c.window && c.kind == WindowKind::TopLevel && c.window->visible()) e = &c;
+  }
+  if (e && e->client->acceptsInput) GiveFocus(e->client);
+}
+
 static void ShowTop(FlEntry* e, bool visible) {
   if (visible && !e->window->shown()) {
     if (e->kind == WindowKind::Dialog) e->window->set_modal();
     e->window->show();
-    if (e->client->acceptsInput) Fl::focus(e->client);
+    e->window->wait_for_expose(); /* mapped: the X input focus can go to it now */
+    if (e->client->acceptsInput) GiveFocus(e->client);
   } else if (!visible && e->window->visible()) {
     e->window->hide();
   }
@@ -278,7 +309,7 @@ void DisplayWindowChanged(HWND hwnd, unsigned what) {
     if (what & (WC_GEOMETRY | WC_MENU)) LayoutTop(e, info);
     if ((what & WC_MENU) && e->menuBar) RebuildMenu(e);
     if (what & WC_VISIBLE) ShowTop(e, info.visible);
-    if ((what & WC_FOCUS) && e->client->acceptsInput && e->window->shown()) Fl::focus(e->client);
+    if ((what & WC_FOCUS) && e->client->acceptsInput && GetFocus() == hwnd) GiveFocus(e->client);
     return;
   }
   FlEntry* top = FindEntry(e->top);
@@ -311,7 +342,7 @@ void DisplayWindowDestroyed(HWND hwnd) {
       top->client->remove(e->widget);
       top->client->redraw();
     }
-    if (Fl::focus() == e->widget && top && top->client) Fl::focus(top->client);
+    if (Fl::focus() == e->widget && top && top->client) GiveFocus(top->client);
     Fl::delete_widget(e->widget);
   }
   gEntries.erase(hwnd);

@@ -84,6 +84,13 @@ std::string FromUtf8(const char* s, int n);
 ** is quitting. Returns false when it ended because of a pending WM_QUIT. */
 bool RunModalLoop(HWND dialog, bool (*done)(void*), void* arg);
 
+/* Keyboard focus to a widget of a shown window, also when FLTK believes it has it
+** already: the X input focus follows only when FLTK moves it. FocusOwner gives it back to
+** the client area of `owner`'s top-level window (or the main window) when a box or dialog
+** goes away. */
+void GiveFocus(Fl_Widget* w);
+void FocusOwner(HWND owner);
+
 /* Keyboard translation: the virtual key of an FLTK key (0: none) and the modifier state. */
 int VirtualKey(int flKey, const char* text);
 unsigned KeyState();

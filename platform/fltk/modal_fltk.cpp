@@ -23,6 +23,22 @@
 
 namespace {
 
+/* Gives the keyboard back, when a box or dialog goes away, to the widget that had it (an
+** edit field of a dialog the box was shown over), else to the owner's client area. */
+class FocusKeeper {
+ public:
+  explicit FocusKeeper(HWND owner) : before_(Fl::focus()), owner_(owner) {}
+  void Restore() {
+    Fl_Widget* w = before_.deleted() ? nullptr : before_.widget();
+    if (w && w->top_window() && w->top_window()->visible()) GiveFocus(w);
+    else FocusOwner(owner_);
+  }
+
+ private:
+  Fl_Widget_Tracker before_;
+  HWND owner_;
+};
+
 struct BoxButton {
   const char* label;
   int id;
@@ -132,6 +148,7 @@ int DisplayMessageBox(HWND owner, const std::string& text, const std::string& ca
 
   BoxState state;
   state.type = type;
+  FocusKeeper keeper(owner);
   Fl_Group* saved = Fl_Group::current();
   Fl_Group::current(nullptr);
   auto* win = new Fl_Double_Window(W, H);
@@ -156,7 +173,8 @@ int DisplayMessageBox(HWND owner, const std::string& text, const std::string& ca
   win->set_modal();
   PlaceOver(win, owner);
   win->show();
-  if (focus) Fl::focus(focus);
+  win->wait_for_expose();
+  if (focus) GiveFocus(focus);
 
   if (!RunModalLoop(nullptr, BoxAnswered, &state)) {
     /* the program is quitting: the box goes away with the answer Escape would give */
@@ -165,6 +183,7 @@ int DisplayMessageBox(HWND owner, const std::string& text, const std::string& ca
   }
   win->hide();
   Fl::delete_widget(win);
+  keeper.Restore();
   return state.answer;
 }
 
@@ -237,6 +256,7 @@ bool DisplayFileDialog(const FileDialogRequest& request, std::string* path) {
                                                                       : Fl_File_Chooser::CREATE;
   std::string title8 = ToUtf8(caption); /* the chooser keeps the pointer, not the text */
   Fl_File_Chooser chooser(start.c_str(), filter.c_str(), type, title8.c_str());
+  FocusKeeper keeper(request.owner);
   chooser.preview(0);
   if (request.filterIndex > 0 && request.filterIndex <= (int)request.filters.size())
     chooser.filter_value(request.filterIndex - 1);
@@ -246,10 +266,14 @@ bool DisplayFileDialog(const FileDialogRequest& request, std::string* path) {
     chooser.show();
     if (!RunModalLoop(nullptr, ChooserClosed, &chooser)) {
       chooser.hide();
+      keeper.Restore();
       return false;
     }
     const char* picked = chooser.value();
-    if (!picked || !*picked) return false;
+    if (!picked || !*picked) {
+      keeper.Restore();
+      return false;
+    }
     std::string chosen = ApplyDefaultExtension(picked, request.defExt);
     if (IsDirectory(chosen)) {
       chooser.directory(chosen.c_str());
@@ -276,6 +300,7 @@ bool DisplayFileDialog(const FileDialogRequest& request, std::string* path) {
                 MB_ICONQUESTION))
       continue;
     *path = chosen;
+    keeper.Restore();
     return true;
   }
 }
@@ -302,21 +327,25 @@ void DisplayRunDialog(HWND dlg, const std::string&) {
     EndDialog(dlg, IDCANCEL);
     return;
   }
+  WindowInfo info;
+  FocusKeeper keeper(CoreWindowInfo(dlg, &info) ? info.owner : nullptr);
   e->window->set_modal();
   e->window->show();
+  e->window->wait_for_expose();
   /* focus as the dialog manager gives it: the first edit field, its text selected, else
   ** the default button */
   for (int i = 0; i < e->client->children(); i++) {
     Fl_Widget* w = e->client->child(i);
     if (dynamic_cast<Fl_Input*>(w)) {
-      Fl::focus(w);
+      GiveFocus(w);
       auto* in = (Fl_Input*)w;
       in->position(in->size(), 0);
       break;
     }
-    if (dynamic_cast<Fl_Return_Button*>(w)) Fl::focus(w);
+    if (dynamic_cast<Fl_Return_Button*>(w)) GiveFocus(w);
   }
   DialogWait wait{dlg};
   if (!RunModalLoop(dlg, DialogDone, &wait)) EndDialog(dlg, IDCANCEL);
   if ((e = FindEntry(dlg)) != nullptr) e->window->hide();
+  keeper.Restore();
 }

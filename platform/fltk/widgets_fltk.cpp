@@ -513,8 +513,8 @@ void UpdateControl(FlEntry* e, const WindowInfo& info, unsigned what) {
     if (info.enabled) w->activate();
     else w->deactivate();
   }
-  if ((what & WC_FOCUS) && e->kind == WindowKind::Edit) {
-    Fl::focus(w);
+  if ((what & WC_FOCUS) && e->kind == WindowKind::Edit && GetFocus() == e->hwnd) {
+    GiveFocus(w);
     auto* edit = (Fl_Input*)w;
     edit->position(edit->size(), 0); /* all of it selected, as a dialog does */
   }
