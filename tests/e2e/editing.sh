@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Editing the grid of the real program under Xvfb: a left click on an empty cell shows it
 # in the cursor's percussion colour, the x key clears it (the empty cursor cell is pure
-# blue), and a right click in the strip above the grid moves the end marker there.
+# blue), the up arrow moves the cursor and the pointer, and a right click in the strip
+# above the grid moves the end marker there.
 # Geometry: character cell 8 x 16 pixels; cell (s, r) spans x (s + 26) * 8 .. + 8 and
 # y ((48 - r) * 2 + 4) * 4 .. + 8; the marker strip is y 0 .. 16.
 . "$(dirname "$0")/lib.sh"
@@ -26,6 +27,14 @@ pixel_is "$X" "$Y" 255 0 102 "left click sets the percussion bit, shown with the
 key x
 screenshot cleared
 pixel_is "$X" "$Y" 0 0 255 "x clears the cursor cell, which stays highlighted"
+
+key Up
+screenshot up
+pixel_is "$X" "$(cell_y 21)" 0 0 255 "the up arrow moves the cursor to (10, 21)"
+pixel_is "$X" "$Y" 255 255 238 "and takes the highlight off (10, 20)"
+key Up
+screenshot up2
+pixel_is "$X" "$(cell_y 22)" 0 0 255 "the pointer followed, so a second up arrow reaches (10, 22)"
 
 # End marker: drawn right of the last played step, at (LoopEnd + 26) * 8. At the end of
 # the grid only 9 pixels are looked at: "Bpm" starts at 171.3 character units.
