@@ -64,6 +64,8 @@ struct WindowInfo {
   bool enabled;
   int scrollMin, scrollMax, scrollPos; /* scroll bars */
   COLORREF background;      /* class background colour (white when none) */
+  std::string iconName;     /* class icon ("TAMBORIX") of a top-level window, or the icon
+                            ** an SS_ICON static shows; "" for none */
 };
 
 bool CoreWindowInfo(HWND hwnd, WindowInfo* info);    /* false: no such window */
@@ -124,6 +126,10 @@ void CoreRunPending();
 ** the modal loops of Windows do: TranslateMessage + DispatchMessageA, dialog keys for
 ** `dialog`. Returns false when nothing was waiting. GUI thread. WM_QUIT is not removed. */
 bool CorePumpOne(HWND dialog);
+/* The modal loop of Windows for a dialog built by DialogBoxParamA: CorePumpOne while
+** something is waiting, DisplayWait otherwise, until EndDialog, the dialog's destruction
+** or WM_QUIT. A real display's DisplayRunDialog simply shows the dialog and calls it. */
+void CoreModalLoop(HWND dlg);
 /* True when a WM_QUIT is queued (modal loops end early so the program can quit). */
 bool CoreQuitPending();
 
@@ -197,6 +203,7 @@ int DisplayTextHeight();
 ** early. DisplayWake: any thread, never blocks. */
 void DisplayWait();
 void DisplayWake();
+/* A wake that comes before the wait is not lost: the next DisplayWait returns at once. */
 
 /* Modal user interface, on the GUI thread; the core has already marshalled calls from
 ** other threads. A message box returns IDOK/IDCANCEL/IDYES/IDNO as its buttons (MB_TYPE)

@@ -109,6 +109,14 @@ bool DialogEnded(HWND dlg);
 int PumpMessages();
 /* The queued posted messages, oldest first, without removing them. */
 std::vector<MSG> PostedMessages();
+/* Posts an input message as a display does (mouse, WM_KEYDOWN, WM_CHAR, WM_COMMAND from
+** a menu): while it is handled GetKeyState and TranslateAcceleratorA see the given Control
+** and Shift state, and it is dropped while its window is disabled by a modal dialog. */
+void PostInput(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, bool control = false, bool shift = false);
+/* Brushes and pens created and not deleted (stock objects do not count), and device
+** contexts obtained and not released: a paint routine that leaks shows here. */
+int GdiObjectCount();
+int OpenDeviceContexts();
 /* The mouse pointer, in screen pixels (SetCursorPos moves it; tests may set it). */
 void SetPointer(int x, int y);
 POINT Pointer();

@@ -37,6 +37,6 @@ bool FaultStrikes(tbxtest::Fault fault);
 
 /* Core and files back to their start state (part of tbxtest::PlatformReset). */
 void CoreReset();
-void FilesReset();
+void CoreFilesReset();
 
 #endif
