@@ -68,26 +68,22 @@ require_tools() {
   for t in "$@"; do command -v "$t" >/dev/null 2>&1 || skip "$t is not installed"; done
 }
 
-# start_xvfb: starts Xvfb on the first free display from :57 and exports DISPLAY.
+# start_xvfb: starts a private Xvfb and exports DISPLAY. The server picks a free display
+# number itself (-displayfd), so scripts running side by side never share or steal one.
 start_xvfb() {
   require_tools Xvfb xdotool import python3
-  local n
-  for n in $(seq 57 99); do
-    [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-    Xvfb ":$n" -screen 0 1600x900x24 -nolisten tcp >"$TMPD/xvfb.log" 2>&1 &
-    XVFB_PID=$!
-    local i
-    for i in $(seq 1 50); do
-      if DISPLAY=":$n" xdotool getdisplaygeometry >/dev/null 2>&1; then
-        export DISPLAY=":$n"
-        return 0
-      fi
-      kill -0 "$XVFB_PID" 2>/dev/null || break
-      sleep 0.1
-    done
-    kill "$XVFB_PID" 2>/dev/null; wait "$XVFB_PID" 2>/dev/null; XVFB_PID=""
+  local i n=""
+  Xvfb -displayfd 3 -screen 0 1600x900x24 -nolisten tcp 3>"$TMPD/display" >"$TMPD/xvfb.log" 2>&1 &
+  XVFB_PID=$!
+  for i in $(seq 1 100); do
+    n=$(tr -dc '0-9' <"$TMPD/display" 2>/dev/null)
+    [ -n "$n" ] && DISPLAY=":$n" xdotool getdisplaygeometry >/dev/null 2>&1 && break
+    kill -0 "$XVFB_PID" 2>/dev/null || break
+    n=""
+    sleep 0.1
   done
-  die "no Xvfb display could be started"
+  [ -n "$n" ] || die "no Xvfb display could be started: $(cat "$TMPD/xvfb.log")"
+  export DISPLAY=":$n"
 }
 
 # start_program PATH ARGS...: starts a program in the background (output to the scratch
