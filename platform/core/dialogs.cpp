@@ -74,7 +74,11 @@ HWND BuildDialog(const ResDialog& t, HWND owner, DLGPROC proc) {
   w->templateName = t.name;
   for (int i = 0; i < t.count; i++) {
     const ResControl& c = t.controls[i];
-    CreateWindowInternal(0, c.cls, c.text, c.style | WS_CHILD, c.x * kDuX, c.y * kDuY, c.cx * kDuX, c.cy * kDuY, dlg,
+    int cx = c.cx * kDuX, cy = c.cy * kDuY;
+    /* An icon control takes the size of its icon, whatever the template says. */
+    if (strcasecmp(c.cls, "static") == 0 && (c.style & 0x1F) == SS_ICON)
+      if (const ResIcon* icon = FindIconResource(c.text)) cx = icon->width, cy = icon->height;
+    CreateWindowInternal(0, c.cls, c.text, c.style | WS_CHILD, c.x * kDuX, c.y * kDuY, cx, cy, dlg,
                          reinterpret_cast<HMENU>(static_cast<intptr_t>(c.id)), nullptr, nullptr, WindowKind::Child);
   }
   return dlg;

@@ -1,0 +1,141 @@
+// The file calls on POSIX as the project and playlist code uses them: names with either
+// separator and any letter case, Windows error codes, and the fault seams.
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "tests/platform/platform_support.h"
+
+namespace fs = std::filesystem;
+
+class Files : public PlatformTest {
+ protected:
+  void SetUp() override {
+    PlatformTest::SetUp();
+    dir = fs::temp_directory_path() / ("tbx_files_" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "Songs");
+  }
+  void TearDown() override {
+    fs::remove_all(dir);
+    PlatformTest::TearDown();
+  }
+  std::string P(const std::string& rel) const { return dir.string() + "/" + rel; }
+  static void Put(const fs::path& p, const std::string& bytes) { std::ofstream(p, std::ios::binary) << bytes; }
+  static std::string Get(HANDLE h, DWORD n) {
+    std::string s(n, '\0');
+    DWORD got = 0;
+    EXPECT_TRUE(ReadFile(h, s.data(), n, &got, nullptr));
+    s.resize(got);
+    return s;
+  }
+  HANDLE Open(const std::string& name) {
+    return CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+  }
+  HANDLE Create(const std::string& name) {
+    return CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  fs::path dir;
+};
+
+TEST_F(Files, NamesMatchWithEitherSeparatorAndAnyCase) {
+  Put(dir / "Songs" / "intro.tbx", "TBX!");
+  HANDLE h = Open(P("songs\\INTRO.TBX"));
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetFileSize(h, nullptr), 4u);
+  EXPECT_EQ(Get(h, 100), "TBX!");
+  EXPECT_EQ(Get(h, 100), "");  // end of file: success with nothing read
+  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_FALSE(CloseHandle(h));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+  // Saving under another spelling replaces the file instead of adding a twin.
+  h = Create(P("SONGS/Intro.TBX"));
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(h, "new", 3, &written, nullptr));
+  EXPECT_EQ(written, 3u);
+  CloseHandle(h);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "Songs"), fs::directory_iterator{}), 1);
+  h = Open(P("Songs/intro.tbx"));
+  EXPECT_EQ(Get(h, 10), "new");
+  CloseHandle(h);
+
+  // A new file keeps the spelling it was given.
+  h = Create(P("Songs/Outro.TBX"));
+  CloseHandle(h);
+  EXPECT_TRUE(fs::exists(dir / "Songs" / "Outro.TBX"));
+}
+
+TEST_F(Files, FailuresGiveWindowsErrorCodes) {
+  EXPECT_EQ(Open(P("Songs/none.tbx")), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(Open(P("NoFolder/none.tbx")), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(Create(P("NoFolder/new.tbx")), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(Open(P("Songs")), INVALID_HANDLE_VALUE);  // a folder is not a file
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(Open(""), INVALID_HANDLE_VALUE);
+
+  HANDLE w = Create(P("a.tbx"));
+  char buf[4];
+  DWORD n = 99;
+  EXPECT_FALSE(ReadFile(w, buf, sizeof buf, &n, nullptr));  // opened for writing only
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  CloseHandle(w);
+
+  Put(dir / "b.tbx", "b");
+  EXPECT_FALSE(MoveFileExA(P("a.tbx").c_str(), P("B.TBX").c_str(), 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_TRUE(MoveFileExA(P("a.tbx").c_str(), P("B.TBX").c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+  EXPECT_FALSE(fs::exists(dir / "a.tbx"));
+  EXPECT_EQ(fs::file_size(dir / "b.tbx"), 0u);  // the replaced file, under its own name
+  EXPECT_TRUE(DeleteFileA(P("B.tbx").c_str()));
+  EXPECT_FALSE(DeleteFileA(P("b.tbx").c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(Files, FaultSeamsStrikeAfterTheirSkipForTheirCount) {
+  Put(dir / "f.tbx", "0123456789");
+  tbxtest::InjectFault(tbxtest::Fault::FileOpen, 1, 1);
+  HANDLE h = Open(P("f.tbx"));
+  EXPECT_NE(h, INVALID_HANDLE_VALUE);  // skipped
+  CloseHandle(h);
+  EXPECT_EQ(Open(P("f.tbx")), INVALID_HANDLE_VALUE);  // struck
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  h = Open(P("f.tbx"));  // count used up
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+
+  tbxtest::InjectFault(tbxtest::Fault::FileRead);
+  EXPECT_EQ(Get(h, 10), "01234");  // a short read, reported as success
+  tbxtest::InjectFault(tbxtest::Fault::FileSize);
+  EXPECT_EQ(GetFileSize(h, nullptr), INVALID_FILE_SIZE);
+  EXPECT_NE(GetLastError(), static_cast<DWORD>(NO_ERROR));
+  CloseHandle(h);
+
+  tbxtest::InjectFault(tbxtest::Fault::FileCreate);
+  EXPECT_EQ(Create(P("g.tbx")), INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(fs::exists(dir / "g.tbx"));
+  h = Create(P("g.tbx"));
+  tbxtest::InjectFault(tbxtest::Fault::FileWrite);
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(h, "abcdef", 6, &written, nullptr));
+  EXPECT_EQ(written, 3u);  // a short write the caller must notice
+  CloseHandle(h);
+  EXPECT_EQ(fs::file_size(dir / "g.tbx"), 3u);
+
+  tbxtest::InjectFault(tbxtest::Fault::FileRename, 0, 2);
+  EXPECT_FALSE(MoveFileExA(P("g.tbx").c_str(), P("h.tbx").c_str(), MOVEFILE_REPLACE_EXISTING));
+  tbxtest::ClearFaults();
+  EXPECT_TRUE(MoveFileExA(P("g.tbx").c_str(), P("h.tbx").c_str(), MOVEFILE_REPLACE_EXISTING));
+
+  h = Create(P("open.tbx"));
+  tbxtest::PlatformReset();  // closes what a test left open
+  tbxtest::SetUnexpectedHandler([this](const std::string& what) { unexpected.push_back(what); });
+  EXPECT_FALSE(CloseHandle(h));
+}
