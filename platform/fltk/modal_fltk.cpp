@@ -7,6 +7,7 @@
 */
 #include <FL/Fl_Button.H>
 #include <FL/Fl_File_Chooser.H>
+#include <FL/Fl_File_Input.H>
 #include <FL/Fl_Return_Button.H>
 #include <FL/fl_ask.H>
 #include <FL/fl_draw.H>
@@ -232,6 +233,38 @@ bool FileExists(const std::string& path) {
   return found;
 }
 
+/* Fl_File_Chooser completes what is typed into its name field against its folder, and
+** mangles a name typed over the selected path ("song" becomes ".../cwd/g.../n..."): a
+** relative name is turned into a path in the shown folder before the chooser sees it. */
+struct NameFieldFix {
+  Fl_File_Chooser* chooser;
+  Fl_Callback* original;
+  void* originalData;
+};
+
+void FixedNameCallback(Fl_Widget* w, void* data) {
+  auto* fix = (NameFieldFix*)data;
+  auto* in = (Fl_Input*)w;
+  std::string v = in->value();
+  if (!v.empty() && v[0] != '/' && v[0] != '~' && v[0] != '$') {
+    std::string dir = fix->chooser->directory() ? fix->chooser->directory() : ".";
+    if (dir.empty() || dir.back() != '/') dir += '/';
+    int pos = in->position() + (int)dir.size();
+    in->value((dir + v).c_str());
+    in->position(pos);
+  }
+  fix->original(w, fix->originalData);
+}
+
+Fl_File_Input* FindNameField(Fl_Group* g) {
+  for (int i = 0; i < g->children(); i++) {
+    if (auto* in = dynamic_cast<Fl_File_Input*>(g->child(i))) return in;
+    if (Fl_Group* sub = g->child(i)->as_group())
+      if (Fl_File_Input* in = FindNameField(sub)) return in;
+  }
+  return nullptr;
+}
+
 bool ChooserClosed(void* arg) { return !((Fl_File_Chooser*)arg)->shown(); }
 
 /* Asks through a message box owned by the dialog's owner; true for Yes. */
@@ -257,6 +290,13 @@ bool DisplayFileDialog(const FileDialogRequest& request, std::string* path) {
   std::string title8 = ToUtf8(caption); /* the chooser keeps the pointer, not the text */
   Fl_File_Chooser chooser(start.c_str(), filter.c_str(), type, title8.c_str());
   FocusKeeper keeper(request.owner);
+  NameFieldFix fix{&chooser, nullptr, nullptr};
+  Fl_File_Input* nameField = chooser.newButton->window() ? FindNameField(chooser.newButton->window()) : nullptr;
+  if (nameField && nameField->callback()) {
+    fix.original = nameField->callback();
+    fix.originalData = nameField->user_data();
+    nameField->callback(FixedNameCallback, &fix);
+  }
   chooser.preview(0);
   if (request.filterIndex > 0 && request.filterIndex <= (int)request.filters.size())
     chooser.filter_value(request.filterIndex - 1);
@@ -307,19 +347,6 @@ bool DisplayFileDialog(const FileDialogRequest& request, std::string* path) {
 
 /* ---------------------------------------------------------------- modal dialogs */
 
-namespace {
-
-struct DialogWait {
-  HWND dlg;
-};
-
-bool DialogDone(void* arg) {
-  INT_PTR result;
-  return CoreDialogEnded(((DialogWait*)arg)->dlg, &result);
-}
-
-}  // namespace
-
 void DisplayRunDialog(HWND dlg, const std::string&) {
   EnsureDisplay();
   FlEntry* e = FindEntry(dlg);
@@ -344,8 +371,7 @@ void DisplayRunDialog(HWND dlg, const std::string&) {
     }
     if (dynamic_cast<Fl_Return_Button*>(w)) GiveFocus(w);
   }
-  DialogWait wait{dlg};
-  if (!RunModalLoop(dlg, DialogDone, &wait)) EndDialog(dlg, IDCANCEL);
+  CoreModalLoop(dlg); /* until EndDialog, the dialog's destruction or WM_QUIT */
   if ((e = FindEntry(dlg)) != nullptr) e->window->hide();
   keeper.Restore();
 }

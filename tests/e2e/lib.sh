@@ -25,8 +25,8 @@ XVFB_PID=""            # our X server
 
 # e2e_init BUILD SRC: remembers the folders, makes a scratch folder, arranges cleanup.
 e2e_init() {
-  BUILD=${1:?build folder}
-  SRC=${2:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
+  BUILD=$(cd "${1:?build folder}" && pwd) || exit 1
+  SRC=$(cd "${2:-$(dirname "${BASH_SOURCE[0]}")/../..}" && pwd) || exit 1
   E2E_NAME=$(basename "$0" .sh)
   TMPD=$(mktemp -d "/tmp/tbx-e2e-$E2E_NAME.XXXXXX")
   trap e2e_cleanup EXIT
