@@ -102,10 +102,10 @@ inline Smf ParseSmf(const std::vector<unsigned char>& b, bool keepChannelEvents 
         }
         e.status = running;
         int n = (running & 0xF0) == 0xC0 || (running & 0xF0) == 0xD0 ? 1 : 2;
-        for (int i = 0; i < n; ++i) {
-          if (p >= end || (b[p] & 0x80)) return fail("data byte");
-          e.data.push_back(b[p++]);
-        }
+        for (int i = 0; i < n; ++i)
+          if (p + i >= end || (b[p + i] & 0x80)) return fail("data byte");
+        if (keepChannelEvents) e.data.assign(b.begin() + p, b.begin() + p + n);
+        p += n;
       }
       if (keepChannelEvents || e.status == 0xFF || e.status == 0xF0) events.push_back(std::move(e));
     }
