@@ -20,6 +20,9 @@ namespace tbxfuzz {
 // boxes the body does not script are answered with the layer's default and not reported.
 void SetUp();
 void TearDown();
+// Between inputs of one fuzzing process: the program state back to its start values while
+// the platform and the main window stay (a full SetUp per input costs too much time).
+void Prepare();
 
 // Where broken rules go; the default prints the rule to stderr and aborts.
 void SetFailHandler(std::function<void(const std::string&)> handler);
@@ -28,7 +31,7 @@ void SetFailHandler(std::function<void(const std::string&)> handler);
 std::string ScratchPath(const std::string& name);
 
 // Any bytes as a project file (TambroFileRead with every settings flag set); an accepted
-// file is then played for a few steps and painted.
+// file is then played for a few steps.
 void ProjectFile(const uint8_t* data, size_t size);
 // Any bytes as a playlist (PlayListRead, then parseNextFileName to the end).
 void Playlist(const uint8_t* data, size_t size);

@@ -132,10 +132,10 @@ TEST_F(RightEdge, EditsAtTheLastStepStayInsideThePattern) {
   EXPECT_LE(HeaderGet(gTbro.LoopEnd), STEP_COUNT);
   EXPECT_LT(HeaderGet(gTbro.LoopStart), HeaderGet(gTbro.LoopEnd));
 
-  for (int beats : {3, 4, 6, 8, 12, 16, 24}) {
+  for (int beats : {4, 24}) {
     if (STEP_COUNT % beats) continue;  // a bar that fits the grid
     gBeatsPBar = static_cast<int16_t>(beats);
-    for (int move = 0; move < 3; ++move) {
+    for (int move = 0; move < 2; ++move) {
       Click(WM_RBUTTONDOWN, STEP_COUNT - 1, 40);
       for (int i = 0; i < move; ++i) SendMessageA(hwnd, WM_KEYDOWN, VK_RIGHT, 0);
       for (int ch : std::string("DVXBCPKYZI+-*_LRU0123456789")) Key(ch);

@@ -17,13 +17,15 @@ class FuzzCorpus : public ::testing::Test {
  protected:
   void SetUp() override {
     tbxfuzz::SetFailHandler([](const std::string& rule) { ADD_FAILURE() << rule; });
+    tbxfuzz::SetUp();
   }
   void TearDown() override {
     tbxfuzz::TearDown();
     tbxfuzz::SetFailHandler(nullptr);
   }
+  // The platform is set up once per test; each input starts from the program's start values.
   void Run(Body body, const hardening::Bytes& input) {
-    tbxfuzz::SetUp();
+    tbxfuzz::Prepare();
     body(input.data(), input.size());
   }
   // Every file of tests/fuzz/corpus/<name>/, in name order.
