@@ -90,6 +90,14 @@ std::string FromUtf8(const char* s, int n) {
 static void AwakeHandler(void*) {
   gWakePending.store(false);
   CoreRunPending();
+  /* An open pull-down runs FLTK's own loop; Windows keeps dispatching posted messages
+  ** (the play position, the end of a run) while a menu is open, and so does this. */
+  bool pulledDown = false;
+  for (auto& [hwnd, e] : gEntries)
+    if (e.menuBar && MenuBarPulledDown(e.menuBar)) pulledDown = true;
+  if (pulledDown)
+    while (!CoreQuitPending() && CorePumpOne(nullptr)) {
+    }
 }
 
 /* Text without anti-aliasing, for this process only: the program draws its labels and
