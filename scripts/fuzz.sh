@@ -28,11 +28,12 @@ LIMIT=(-max_total_time="$SECONDS_EACH")
 [ -n "${FUZZ_RUNS:-}" ] && LIMIT=(-runs="$FUZZ_RUNS")
 status=0
 for t in "${TARGETS[@]}"; do
-  work=build/fuzz/corpus/$t
-  artifacts=build/fuzz/artifacts/$t
+  # Absolute paths: the export target's file dialogs change the current folder.
+  work=$PWD/build/fuzz/corpus/$t
+  artifacts=$PWD/build/fuzz/artifacts/$t
   mkdir -p "$work" "$artifacts"
   echo "fuzz: $t (${FUZZ_RUNS:-$SECONDS_EACH s})"
-  if ! "${NICE[@]}" build/fuzz/tests/fuzz/fuzz_"$t" "$work" tests/fuzz/corpus/"$t" "${LIMIT[@]}" \
+  if ! "${NICE[@]}" build/fuzz/tests/fuzz/fuzz_"$t" "$work" "$PWD/tests/fuzz/corpus/$t" "${LIMIT[@]}" \
       -max_len=8192 -timeout=20 -rss_limit_mb=2048 -detect_leaks=0 -print_final_stats=1 \
       -artifact_prefix="$artifacts/" >"build/fuzz/$t.log" 2>&1; then
     echo "fuzz: $t FAILED; the last lines of build/fuzz/$t.log:"
