@@ -301,3 +301,65 @@ TEST_F(WindowTest, CloseReleasesThePlaylistText) {
   EXPECT_EQ(gpListBuffer, nullptr);
   hwnd = nullptr;
 }
+
+// ---------------------------------------------------------------- command-line load and close during a run
+
+namespace {
+
+std::string MakeDir(const std::string& name) {
+  std::string dir = std::string(TBX_BINARY_DIR) + "/" + name;
+  std::string cmd = "mkdir -p '" + dir + "'";
+  EXPECT_EQ(system(cmd.c_str()), 0);
+  return dir;
+}
+
+// A saved pattern with one drum hit on step 0 and a four-step play range.
+void WritePattern(const std::string& path) {
+  PatternClear();
+  HeaderSet(gTbro.LoopEnd, 4);
+  CellTogglePerc(0, 3);
+  ASSERT_EQ(TambroFileWrite(path.c_str()), nullptr);
+  PatternClear();
+  HeaderSet(gTbro.LoopEnd, STEP_COUNT);
+}
+
+}  // namespace
+
+class QuotedPathTest : public WindowTest {
+ protected:
+  std::string dir = MakeDir("app cmdline dir");
+  std::string cmdLine() const override { return "\"" + dir + "/my song.tbx\""; }
+};
+
+TEST_F(QuotedPathTest, TheCommandLineFileIsLoadedAndTitled) {
+  WritePattern(dir + "/my song.tbx");
+  tbxtest::PumpMessages();
+  EXPECT_TRUE(tbxtest::MessageBoxes().empty());
+  EXPECT_EQ(gbCmdLine, 0);
+  EXPECT_EQ(CellPerc(0, 3), 1);
+  EXPECT_EQ(WindowText(hwnd), "Tamborix - my song.tbx");
+}
+
+// Closing while a playlist plays: the run stops (devices closed) before the list text the
+// step clock reads is released.
+class PlaylistPlayCloseTest : public WindowTest {};
+
+TEST_F(PlaylistPlayCloseTest, TheRunStopsThenTheListIsReleased) {
+  std::string dir = MakeDir("app_close_run");
+  WritePattern(dir + "/a.tbx");
+  FILE* f = fopen((dir + "/list.txt").c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  fprintf(f, "%s/a.tbx\r\n%s/a.tbx\r\n", dir.c_str(), dir.c_str());
+  fclose(f);
+  tbxtest::QueueFileDialog(dir + "/list.txt");
+  SendMessageA(hwnd, WM_COMMAND, IDM_OPENLIST, 0);
+  SendMessageA(hwnd, WM_COMMAND, IDM_PLAYALL, 0);
+  ASSERT_EQ(gbSequenceGoing, 1);
+  tbxtest::AdvanceClock(1000);
+  EXPECT_EQ(SendMessageA(hwnd, WM_CLOSE, 0, 0), 1);
+  EXPECT_EQ(gbSequenceGoing, 0);
+  EXPECT_EQ(tbxtest::OpenMidiOutputs(), 0);
+  EXPECT_EQ(gpListBuffer, nullptr);
+  EXPECT_FALSE(IsWindow(hwnd));
+  hwnd = nullptr;
+}
