@@ -1,6 +1,7 @@
 // The fuzz targets' bodies on their committed seed corpora and on the inputs the fuzzers
 // found faults with, so every ordinary test run replays them (the fuzzers themselves need
 // clang and run from scripts/fuzz.sh).
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
