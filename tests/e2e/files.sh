@@ -25,17 +25,17 @@ cell_x() { echo $((($1 + 26) * 8 + 4)); }
 cell_y() { echo $(((48 - $1) * 8 + 20)); }
 
 start_xvfb
-start_program "$PROG" song.tbx
-wait_window '^Tamborix - song\.tbx$'
-pass "the caption names the file from the command line"
+start_tamborix "$PROG" song.tbx
+[ "$(window_title "$WID")" = "Tamborix - song.tbx" ]
+check $? "the caption names the file from the command line ($(window_title "$WID"))"
 
 screenshot loaded
 pixel_is "$(cell_x 10)" "$(cell_y 20)" 187 0 187 "the loaded hit at (10, 20) is shown"
-pixel_is "$(cell_x 12)" "$(cell_y 20)" 255 255 238 "cell (12, 20) starts empty"
+pixel_is "$(cell_x 13)" "$(cell_y 20)" 255 255 238 "cell (13, 20) starts empty"
 
-click "$(cell_x 12)" "$(cell_y 20)" 1
+click "$(cell_x 13)" "$(cell_y 20)" 1
 screenshot clicked
-pixel_is "$(cell_x 12)" "$(cell_y 20)" 255 0 102 "the click sets (12, 20)"
+pixel_is "$(cell_x 13)" "$(cell_y 20)" 255 0 102 "the click sets (13, 20)"
 
 key ctrl+s
 for i in $(seq 1 30); do [ -e song.BAK ] && break; sleep 0.1; done
@@ -48,7 +48,7 @@ import struct, sys
 data = open("song.tbx", "rb").read()
 assert len(data) == 3540, len(data)
 perc_l = struct.unpack_from("<146I", data, 36)
-assert perc_l[10] == 1 << 20 and perc_l[12] == 1 << 20, (hex(perc_l[10]), hex(perc_l[12]))
+assert perc_l[10] == 1 << 20 and perc_l[13] == 1 << 20, (hex(perc_l[10]), hex(perc_l[13]))
 assert sum(1 for w in perc_l if w) == 2
 EOF
 check $? "song.tbx now holds the clicked cell beside the loaded one"
