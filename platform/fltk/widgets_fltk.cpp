@@ -159,9 +159,24 @@ class TbxScrollBar : public Fl_Scrollbar {
     if (pressed == SB_PAGEDOWN) return part == SB_PAGEDOWN;
     return part == pressed;
   }
+  /* Whether the left button is down now: a busy program can reach its repeat timer
+  ** before the release event that is already waiting in the queue. */
+  static bool ButtonHeld() {
+    Window root, child;
+    int rx, ry, wx, wy;
+    unsigned mask = 0;
+    if (!XQueryPointer(fl_display, RootWindow(fl_display, fl_screen), &root, &child, &rx, &ry,
+                       &wx, &wy, &mask))
+      return false;
+    return (mask & Button1Mask) != 0;
+  }
   static void Repeat(void* data) {
     auto* bar = (TbxScrollBar*)data;
     if (bar->pressed < 0 || bar->pressed == SB_THUMBTRACK) return;
+    if (!ButtonHeld()) {
+      Fl::repeat_timeout(0.05, Repeat, data); /* the release will come and end it */
+      return;
+    }
     if (bar->StillWanted()) bar->Send(bar->pressed);
     Fl::repeat_timeout(0.05, Repeat, data);
   }

@@ -69,11 +69,14 @@ require_tools() {
 }
 
 # start_xvfb: starts a private Xvfb and exports DISPLAY. The server picks a free display
-# number itself (-displayfd), so scripts running side by side never share or steal one.
+# number itself (-displayfd), so scripts running side by side never share or steal one,
+# and does not reset when its last client leaves (-noreset: a program starting during a
+# reset could not connect).
 start_xvfb() {
   require_tools Xvfb xdotool import python3
   local i n=""
-  Xvfb -displayfd 3 -screen 0 1600x900x24 -nolisten tcp 3>"$TMPD/display" >"$TMPD/xvfb.log" 2>&1 &
+  : >"$TMPD/display"
+  Xvfb -displayfd 3 -screen 0 1600x900x24 -nolisten tcp -noreset 3>>"$TMPD/display" >"$TMPD/xvfb.log" 2>&1 &
   XVFB_PID=$!
   for i in $(seq 1 100); do
     n=$(tr -dc '0-9' <"$TMPD/display" 2>/dev/null)
@@ -161,15 +164,38 @@ window_geometry() {
 window_title() { xdotool getwindowname "$1" 2>/dev/null; }
 
 # screenshot [NAME]: grabs the whole screen into $TMPD/NAME.png and $TMPD/NAME.ppm, which
-# pixel and region read. Sets SHOT to the PNG.
+# pixel and region read, once the screen has stopped changing (two grabs alike, at most
+# about 4 s: a loaded machine may repaint late). Sets SHOT to the PNG.
 screenshot() {
-  local name=${1:-shot}
+  local name=${1:-shot} i last="" sum
   sleep 0.2
-  import -window root "$TMPD/$name.png" 2>/dev/null || die "screenshot failed"
-  /usr/bin/convert "$TMPD/$name.png" -depth 8 "ppm:$TMPD/$name.ppm" 2>/dev/null \
-    || die "cannot convert the screenshot"
+  for i in $(seq 1 12); do
+    import -window root "$TMPD/$name.png" 2>/dev/null || die "screenshot failed"
+    /usr/bin/convert "$TMPD/$name.png" -depth 8 "ppm:$TMPD/$name.ppm" 2>/dev/null \
+      || die "cannot convert the screenshot"
+    sum=$(md5sum <"$TMPD/$name.ppm")
+    [ "$sum" = "$last" ] && break
+    last=$sum
+    sleep 0.15
+  done
   SHOT=$TMPD/$name.png
   SHOT_PPM=$TMPD/$name.ppm
+}
+
+# await_region X Y W H eq|ne HASH [SECONDS]: takes screenshots until the hash of a client
+# rectangle equals (eq) or differs from (ne) HASH, at most SECONDS (5); sets REGION to the
+# last hash and returns 0 when the condition was met.
+await_region() {
+  local x=$1 y=$2 w=$3 h=$4 op=$5 want=$6 limit=${7:-5} end
+  end=$((SECONDS + limit))
+  while :; do
+    screenshot await
+    REGION=$(region_hash "$x" "$y" "$w" "$h")
+    if [ "$op" = eq ]; then [ "$REGION" = "$want" ] && return 0
+    else [ "$REGION" != "$want" ] && return 0; fi
+    [ $SECONDS -ge $end ] && return 1
+    sleep 0.2
+  done
 }
 
 # pixels X Y [X Y ...]: prints "R G B" for each client point of the last screenshot.

@@ -71,44 +71,40 @@ BX=$((P + 2 + 8)); BT=16; BB=$((16 + 128))
 readout() { region_hash $((P - 4)) 144 28 16; }
 readout_left() { region_hash $((P - 4)) 144 17 16; }    # the first two of three digits
 H120=$(readout); L120=$(readout_left)
+R="$((P - 4)) 144 28 16"                                # the tempo read-out
 click "$BX" $((BT + 8))                                 # up arrow: 120 -> 121
-screenshot up
-H121=$(readout)
-[ "$H121" != "$H120" ]; check $? "up arrow changes the tempo read-out"
+await_region $R ne "$H120"; check $? "up arrow changes the tempo read-out"
+H121=$REGION
 [ "$(readout_left)" = "$L120" ]; check $? "up arrow raises 120 to 121 (only the last digit changes)"
 click "$BX" $((BB - 8))                                 # down arrow: back to 120
-screenshot down
-[ "$(readout)" = "$H120" ]; check $? "down arrow brings the read-out back to 120"
+await_region $R eq "$H120"; check $? "down arrow brings the read-out back to 120"
 click "$BX" $((BT + 20))                                # track above the thumb: 120 -> 140
-screenshot pageup
-H140=$(readout)
-[ "$H140" != "$H120" ] && [ "$H140" != "$H121" ]; check $? "a press above the thumb pages the tempo up"
-[ "$(readout_left)" != "$L120" ]; check $? "paging moves the tempo by more than one ($H140)"
+await_region $R ne "$H120"; check $? "a press above the thumb pages the tempo up"
+H140=$REGION
+[ "$H140" != "$H121" ] && [ "$(readout_left)" != "$L120" ]; check $? "paging moves the tempo by more than one"
 click "$BX" $((BB - 20))                                # track below the thumb: back to 120
-screenshot pagedown
-[ "$(readout)" = "$H120" ]; check $? "a press below the thumb pages back to 120"
+await_region $R eq "$H120"; check $? "a press below the thumb pages back to 120"
 # thumb: position 386 of 466 over the 80 pixels the 16-pixel thumb travels
 THUMB=$((BT + 16 + (386 * 80 + 233) / 466 + 8))
 drag "$BX" "$THUMB" "$BX" $((BT - 40))
-screenshot top
-H506=$(readout)
-[ "$H506" != "$H120" ]; check $? "dragging the thumb to the top changes the tempo"
+await_region $R ne "$H120"; check $? "dragging the thumb to the top changes the tempo"
+H506=$REGION
 TROUGH="224 224 224"
 [ "$(pixels "$BX" $((BT + 16 + 8)))" != "$TROUGH" ]; check $? "the thumb stands at the top of the track"
 pixel_is "$BX" $((BT + 16 + 56)) $TROUGH "the middle of the track is empty"
 drag "$BX" $((BT + 16 + 8)) "$BX" $((BB + 40))
-screenshot bottom
-H40=$(readout)
-[ "$H40" != "$H506" ] && [ "$H40" != "$H120" ]; check $? "dragging the thumb to the bottom changes it again"
+await_region $R ne "$H506"; check $? "dragging the thumb to the bottom changes it again"
+H40=$REGION
+[ "$H40" != "$H120" ]; check $? "the bottom is not 120"
 [ "$(pixels "$BX" $((BB - 16 - 8)))" != "$TROUGH" ]; check $? "the thumb stands at the bottom of the track"
 n40=$(dark_pixels $((P - 4)) 144 28 16)
 click "$BX" $((BB - 8))                                 # at 40 BPM the down arrow changes nothing
 screenshot floor
 [ "$(readout)" = "$H40" ]; check $? "the down arrow stops at 40 BPM"
 click "$BX" $((BT + 8))                                 # 41
+await_region $R ne "$H40"; check $? "up from 40 gives 41"
 click "$BX" $((BB - 8))                                 # 40
-screenshot floor2
-[ "$(readout)" = "$H40" ]; check $? "one up and one down at the bottom give 40 again"
+await_region $R eq "$H40"; check $? "one up and one down at the bottom give 40 again"
 [ "$n40" -gt 10 ]; check $? "read-out shows 40 BPM ($n40 dark pixels)"
 
 # ---- closing the window ends the program with 0
