@@ -340,6 +340,7 @@ LRESULT CallWindowProcFor(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 BOOL WINAPI GetMessageA(LPMSG msg, HWND hwnd, UINT lo, UINT hi) {
   if (!msg) return -1;
+  ClaimGuiThread();
   while (!NextMessage(msg, hwnd, lo, hi, true, true)) DisplayWait();
   return msg->message == WM_QUIT ? FALSE : TRUE;
 }

@@ -180,6 +180,7 @@ void CoreWindowsReset() {
 /* ================================================================ classes and creation */
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA* wc) {
+  ClaimGuiThread();
   ON_GUI_THREAD(ATOM, RegisterClassA(wc));
   if (!wc || !wc->lpszClassName || IS_INTRESOURCE(wc->lpszClassName) || !wc->lpfnWndProc) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -282,6 +283,7 @@ HWND CreateWindowInternal(DWORD exStyle, const char* cls, const char* text, DWOR
 
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR cls, LPCSTR name, DWORD style, int x, int y, int width, int height,
                             HWND parent, HMENU menu, HINSTANCE inst, LPVOID param) {
+  ClaimGuiThread();
   ON_GUI_THREAD(HWND, CreateWindowExA(exStyle, cls, name, style, x, y, width, height, parent, menu, inst, param));
   return CreateWindowInternal(exStyle, cls, name, style, x, y, width, height, parent, menu, inst, param,
                               WindowKind::TopLevel);
