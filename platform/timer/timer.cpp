@@ -11,10 +11,11 @@
 ** Deadlines. An event armed from inside a timer callback is due `delay` ms after that
 ** callback's own due time, not after the moment of arming: the callback's run time and the
 ** thread's wake-up latency never accumulate, so a chain of one-shot events keeps to its ideal
-** grid. Only when that anchored deadline lies more than kMaxLagNs in the past (the callback
-** was held up, e.g. by a message box) is the event re-anchored to now, so a stalled chain
-** resumes at its own pace instead of firing the missed events in a burst. An event armed
-** from any other thread is due `delay` ms after now.
+** grid. A chain that fell behind (a busy machine, a late wake-up) catches up: the events
+** whose deadlines have passed run at once, and the grid holds. Only a chain held up for
+** longer than kMaxLagNs (a callback waiting for a message box) is re-anchored to now, so it
+** resumes at its own pace instead of firing a long run of missed events in one burst. An
+** event armed from any other thread is due `delay` ms after now.
 **
 ** Killing. After timeKillEvent returns, the killed event never runs. A kill made from a
 ** thread other than the one running a callback, while that callback runs, also waits for
@@ -47,7 +48,7 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 
 constexpr int64_t kNsPerMs = 1000000;
-constexpr int64_t kMaxLagNs = 20 * kNsPerMs;  /* re-anchor a chain that fell this far behind */
+constexpr int64_t kMaxLagNs = 1000 * kNsPerMs;  /* re-anchor a chain that fell this far behind */
 constexpr UINT kDefaultPeriodMin = 1;          /* ms, timeGetDevCaps */
 constexpr UINT kDefaultPeriodMax = 1000000;    /* ms, timeGetDevCaps */
 

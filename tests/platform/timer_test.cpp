@@ -3,6 +3,7 @@
 // thread while a callback runs, or from inside a callback).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <dirent.h>
@@ -139,23 +140,33 @@ TEST_F(TimerManual, CapsPeriodsAndRefusedEvents) {
 }
 
 std::atomic<int> gStallRun{0};
+std::atomic<int> gStallMs{0};
 void CALLBACK StallingTick(UINT id, UINT msg, DWORD_PTR user, DWORD_PTR a, DWORD_PTR b) {
   RecordTick(id, msg, user, a, b);
-  if (++gStallRun == 2) Sleep(100);   // held up once, as by a message box
-  if (gStallRun < 5) timeSetEvent(5, 5, StallingTick, user, TIME_ONESHOT);
+  if (++gStallRun == 2) Sleep(gStallMs.load());   // held up once
+  if (gStallRun < 12) timeSetEvent(5, 5, StallingTick, user, TIME_ONESHOT);
 }
 
-TEST_F(TimerManual, StalledChainResumesAtItsPaceWithoutABurst) {
+TEST_F(TimerManual, ChainThatFellBehindCatchesUpOnItsGrid) {
   gStallRun = 0;
+  gStallMs = 22;   // a late wake-up: the events due at 15, 20, 25 and 30 have passed
   timeSetEvent(5, 5, StallingTick, 0, TIME_ONESHOT);
   tbxtest::AdvanceClock(200);
-  ASSERT_EQ(gFired.size(), 5u);
+  ASSERT_EQ(gFired.size(), 12u);
   EXPECT_EQ(gFired[1].at, 10u);
-  // Anchored to its due time the third event would be due at 15, long past: it is re-anchored
-  // to the end of the stall instead of firing the missed ticks at once.
-  EXPECT_EQ(gFired[2].at, 115u);
-  EXPECT_EQ(gFired[3].at, 120u);
-  EXPECT_EQ(gFired[4].at, 125u);
+  for (int i = 2; i <= 5; i++) EXPECT_EQ(gFired[i].at, 32u) << "overdue event " << i << " runs at once";
+  for (int i = 6; i < 12; i++) EXPECT_EQ(gFired[i].at, 5u * (i + 1)) << "event " << i << " is back on the grid";
+}
+
+TEST_F(TimerManual, ChainHeldUpLongResumesAtItsPaceWithoutABurst) {
+  gStallRun = 0;
+  gStallMs = 1500;   // a callback waiting for a message box
+  timeSetEvent(5, 5, StallingTick, 0, TIME_ONESHOT);
+  tbxtest::AdvanceClock(2000);
+  ASSERT_EQ(gFired.size(), 12u);
+  EXPECT_EQ(gFired[1].at, 10u);
+  // The missed events are not fired in a burst: the chain is re-anchored to the end of the wait.
+  for (int i = 2; i < 12; i++) EXPECT_EQ(gFired[i].at, 1510u + 5u * (i - 1)) << "event " << i;
 }
 
 /* A step clock in miniature: each callback arms its successor and keeps its id; a stop
@@ -189,27 +200,38 @@ class TimerReal : public TimerTestBase {
 };
 
 using Clock = std::chrono::steady_clock;
+constexpr int kChain = 200;
 std::atomic<int> gRealLeft{0};
-Clock::time_point gLastOnset;
+Clock::time_point gOnsets[kChain];   // written by the timer thread before gRealLeft drops
 void CALLBACK BusyChainTick(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
-  gLastOnset = Clock::now();
+  Clock::time_point now = Clock::now();
+  int left = gRealLeft.load();
+  if (left > 0 && left <= kChain) gOnsets[kChain - left] = now;
   // Work that would add up if re-arming were relative to the moment of arming.
-  while (Clock::now() - gLastOnset < std::chrono::microseconds(1500)) {
+  while (Clock::now() - now < std::chrono::microseconds(1500)) {
   }
   if (--gRealLeft > 0) timeSetEvent(5, 5, BusyChainTick, 0, TIME_ONESHOT);
 }
 
 TEST_F(TimerReal, RearmingFromTheCallbackDoesNotDrift) {
-  gRealLeft = 200;
-  Clock::time_point start = Clock::now();
-  ASSERT_NE(timeSetEvent(5, 5, BusyChainTick, 0, TIME_ONESHOT), 0u);
-  for (int i = 0; i < 400 && gRealLeft.load() > 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_EQ(gRealLeft.load(), 0);
-  double ms = std::chrono::duration<double, std::milli>(gLastOnset - start).count();
-  EXPECT_GE(ms, 999.0);
-  // Accumulated, the 1.5 ms of work would add 300 ms; the bound leaves room for a loaded machine.
-  EXPECT_LT(ms, 1100.0) << "200 events of 5 ms with 1.5 ms of work each";
+  // 200 events of 5 ms, each doing 1.5 ms of work: accumulated, the work would add 300 ms.
+  // A machine so busy that one wake-up came 50 ms late cannot show that; it is measured again.
+  for (int attempt = 0; attempt < 3; attempt++) {
+    gRealLeft = kChain;
+    Clock::time_point start = Clock::now();
+    ASSERT_NE(timeSetEvent(5, 5, BusyChainTick, 0, TIME_ONESHOT), 0u);
+    for (int i = 0; i < 1000 && gRealLeft.load() > 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(gRealLeft.load(), 0);
+    double end = std::chrono::duration<double, std::milli>(gOnsets[kChain - 1] - start).count();
+    double worstGap = 0;
+    for (int i = 1; i < kChain; i++)
+      worstGap = std::max(worstGap, std::chrono::duration<double, std::milli>(gOnsets[i] - gOnsets[i - 1]).count());
+    if (worstGap > 50) continue;
+    EXPECT_GE(end, 999.0);
+    EXPECT_LT(end, 1060.0);
+    return;
+  }
+  GTEST_SKIP() << "the machine was too busy to keep 5 ms deadlines";
 }
 
 std::atomic<bool> gInside{false};
