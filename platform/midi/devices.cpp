@@ -480,6 +480,7 @@ void MidiSetCaptureObserver(CaptureObserver observer) {
 
 void MidiReset() {
   gCaptureObserver = nullptr;
+  SynthOverrideSoundfont(nullptr);
   CloseAll();
   std::lock_guard<std::mutex> lock(gTableMu);
   gTable = DeviceTable();

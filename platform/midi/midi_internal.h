@@ -70,8 +70,9 @@ void MidiSetCaptureObserver(CaptureObserver observer);
 
 /* ---------------------------------------------------------------- reset */
 
-/* Closes every open device (without callbacks to the program) and forgets the device
-** table; the next use enumerates the devices again. */
+/* Closes every open device (without callbacks to the program), forgets the device table
+** (the next use enumerates the devices again), the capture observer and the soundfont
+** override. */
 void MidiReset();
 
 #endif

@@ -67,7 +67,8 @@ struct TimerState {
   std::condition_variable wake;     /* timer thread: new event, or shutdown */
   std::condition_variable ran;      /* killers: the running callback returned */
   std::vector<TimerEvent> pending;  /* armed and not yet run; a handful at most */
-  UINT nextId = 1;                  /* next event id (0 is never used: it means failure) */
+  UINT nextId = 1;                  /* next event id; 0 means failure. Not reset, so an id from
+                                    ** before a reset never names a later event */
   uint64_t nextSeq = 1;             /* next arming sequence number */
   TIMECAPS caps = {kDefaultPeriodMin, kDefaultPeriodMax};
 
