@@ -72,7 +72,8 @@ extern HWND gHwndTEMPO;             /* tempo read-out (id 2) */
 extern HWND gHwndREL;               /* rel.Beat read-out (id 3), written by AdjustBeat */
 extern HWND gHwndNOTE;              /* base-note read-out (second id 4) */
 
-extern char gszBuffer[352];         /* shared text of the error box, caption and prompts */
+extern thread_local char gszBuffer[352]; /* text of the error box, caption and prompts; one per
+                                         ** thread, as the step clock shows boxes too */
 extern char gszInstrumentNum[32];   /* text of the instrument-number dialog */
 extern const char gszUntitled[];    /* "(Untitled)" */
 

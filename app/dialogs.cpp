@@ -18,7 +18,9 @@
 
 /* ---------------------------------------------------------------- variables */
 
-char gszBuffer[352];               /* text of the error box, caption and prompts */
+/* The step clock formats its boxes and captions while the window thread may be formatting
+** its own: each thread has its buffer, so neither overwrites the other's text. */
+thread_local char gszBuffer[352];  /* text of the error box, caption and prompts */
 char gszInstrumentNum[32];         /* text of the instrument-number edit field */
 const char gszUntitled[] = "(Untitled)";
 

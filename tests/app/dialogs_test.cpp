@@ -1,6 +1,7 @@
 // The shared prompts: error box formatting, the caption, the two save questions with the
 // Save As a Yes runs (also from another thread), and the four file dialogs' records.
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -138,6 +139,26 @@ TEST_F(PromptTest, AskYesNoSaveFromAnotherThreadSavesOnTheWindowThread) {
   EXPECT_EQ(answer, IDCANCEL);
   EXPECT_EQ(tbxtest::FileDialogs().size(), 1u);
   EXPECT_EQ(gbNeedSave, 0);
+}
+
+// A box the step clock shows keeps its text while the window thread formats a caption.
+TEST_F(PromptTest, ABoxFromAnotherThreadKeepsItsTextAgainstTheCaption) {
+  tbxtest::QueueMessageBoxAnswer(IDOK);
+  std::atomic<bool> done{false};
+  std::thread clock([&] {
+    ErrorMessage(gHwnd, "File %s is unreadable.", "next.TBX");
+    done = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // let it reach the box
+  DoCaption(hwnd, "other.tbx");
+  for (int i = 0; i < 20000 && !done; i++) {
+    tbxtest::PumpMessages();
+    std::this_thread::yield();
+  }
+  clock.join();
+  ASSERT_EQ(tbxtest::MessageBoxes().size(), 1u);
+  EXPECT_EQ(LastBox().text, "File next.TBX is unreadable.");
+  EXPECT_EQ(WindowText(hwnd), "Tamborix - other.tbx");
 }
 
 // ---------------------------------------------------------------- file dialogs
