@@ -141,8 +141,8 @@ void RunEvent(std::unique_lock<std::mutex>& lock, const TimerEvent& e) {
   T.ran.notify_all();
 }
 
-/* Waits, lock held, until no callback runs on another thread; every event armed by the
-** callback running now is voided. The window thread keeps serving its marshalled calls. */
+/* Waits, lock held, until the callback running now on another thread (if any) returns, and
+** voids every event it arms. The window thread keeps serving its marshalled calls. */
 void WaitForRunningCallback(std::unique_lock<std::mutex>& lock) {
   if (T.running == 0 || T.runThread == std::this_thread::get_id()) return;
   uint64_t run = T.running;
@@ -315,6 +315,7 @@ void AdvanceClock(uint32_t ms) {
   /* A callback that advances the clock itself only moves it, as Sleep does. */
   if (tlsRun == 0) {
     for (;;) {
+      while (T.running != 0) T.ran.wait(lock);   /* one callback at a time, whichever thread */
       int next = EarliestPending();
       if (next < 0 || T.pending[next].due > target) break;
       TimerEvent e = T.pending[next];
