@@ -1,6 +1,7 @@
 // Real MIDI through a JACK server, run by tests/e2e/jack_midi.sh (skipped otherwise): the
 // script starts a private jackd with the dummy driver, a MIDI monitor (jack_midi_dump) whose
-// output it writes to TBX_JACK_DUMP, and a looping sequencer (jack_midiseq). These tests use
+// output it writes to TBX_JACK_DUMP, and a looping sequencer (jack_midiseq); with no other
+// sound system there, the built-in synth plays into that server. These tests use
 // nothing but the Win32 calls: the devices are found by their names in the enumerated table.
 #include <gtest/gtest.h>
 
@@ -70,6 +71,25 @@ TEST_F(MidiInJack, NoteSentThroughMidiOutShortMsgReachesAJackPort) {
   }
   EXPECT_EQ(midiOutClose(h), static_cast<MMRESULT>(MMSYSERR_NOERROR));
   EXPECT_TRUE(seen) << "the monitor received note on, program change (2 bytes) and note off";
+}
+
+TEST_F(MidiInJack, BuiltInSynthOpensWithJackAudioAndPrintsNothing) {
+  // No PulseAudio or ALSA device here: the synth's audio goes to the JACK server.
+  MIDIOUTCAPSA caps;
+  ASSERT_EQ(midiOutGetDevCapsA(0, &caps, sizeof caps), static_cast<MMRESULT>(MMSYSERR_NOERROR));
+  ASSERT_STREQ(caps.szPname, "Tamborix GM Synth");
+  testing::internal::CaptureStderr();
+  HMIDIOUT h = nullptr;
+  MMRESULT opened = midiOutOpen(&h, 0, 0, 0, CALLBACK_NULL);
+  if (opened == MMSYSERR_NOERROR) {
+    midiOutShortMsg(h, 0x0000C0);
+    midiOutShortMsg(h, 0x643C90);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    midiOutShortMsg(h, 0x003C80);
+    midiOutClose(h);
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(opened, static_cast<MMRESULT>(MMSYSERR_NOERROR));
 }
 
 std::atomic<DWORD> gJackIn{0};
