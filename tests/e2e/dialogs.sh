@@ -3,7 +3,7 @@
 # pull-down repaints the grid; the About box ignores Escape and closes with OK; the
 # instrument dialog rejects 129 with a box, takes "12abc" and moves the check mark to
 # "Others"; Ctrl+S on an untitled pattern opens the save dialog, which appends ".tbx";
-# saving over it asks first; closing with unsaved changes asks, Cancel keeps the window,
+# saving over it asks first; opening a missing file asks whether to create it; closing with unsaved changes asks, Cancel keeps the window,
 # No ends the program with 0.
 #
 # Menu titles and items are found at the pixels the FLTK display gives them (12-pixel
@@ -116,6 +116,25 @@ if [ -n "$SAVE" ]; then
     sleep 0.3
     [ -z "$(find_windows '^Save As$')" ]; check $? "Escape cancels the save dialog"
   fi
+  wait_window '^Tamborix - song\.tbx$'
+fi
+
+# ---- open dialog: a name that does not exist asks whether to create it (".tbx" added)
+menu_pick $M_FILE 1                      # "Load / Play / Edit File"
+OPEN=$(wait_for '^Open$'); check $? "Load opens the open dialog"
+if [ -n "$OPEN" ]; then
+  ow=$(xdotool getwindowgeometry --shell "$OPEN" | sed -n 's/^WIDTH=//p')
+  answer_box "$OPEN" ctrl+a
+  xdotool type newfile
+  xdotool key Return
+  sleep 0.5
+  BOX=$(find_windows '^Open$' | tail -1)
+  bw=$(xdotool getwindowgeometry --shell "$BOX" 2>/dev/null | sed -n 's/^WIDTH=//p')
+  [ -n "$BOX" ] && [ "${bw:-0}" -lt "$ow" ]; check $? "a missing file brings the create prompt ($bw pixels wide)"
+  answer_box "$BOX" n
+  answer_box "$(find_windows '^Open$' | head -1)" Escape
+  sleep 0.3
+  [ -z "$(find_windows '^Open$')" ] && [ ! -e "$TMPD/newfile.tbx" ]; check $? "No and Escape leave nothing behind"
   wait_window '^Tamborix - song\.tbx$'
 fi
 
