@@ -256,3 +256,26 @@ TEST_F(StressCrossThread, DrawingFromAnotherThreadReachesTheDisplayOnTheWindowTh
   EXPECT_EQ(tbxtest::GdiObjectCount(), 0);
   EXPECT_EQ(tbxtest::OpenDeviceContexts(), 0);
 }
+
+TEST_F(MessageQueue, ResetForgetsEverythingWithoutRunningWindowProcedures) {
+  HWND h = MakeWindow();
+  HMENU m = CreateMenu();
+  PostMessageA(h, WM_USER, 0, 0);
+  InvalidateRect(h, nullptr, TRUE);
+  HBRUSH leaked = CreateSolidBrush(RGB(9, 9, 9));
+  HDC dc = GetDC(h);
+  Rectangle(dc, 0, 0, 1, 1);
+  seen().clear();
+  tbxtest::PlatformReset();
+  tbxtest::SetUnexpectedHandler([this](const std::string& what) { unexpected.push_back(what); });
+  EXPECT_TRUE(seen().empty());  // no WM_DESTROY into a procedure of the last test
+  EXPECT_FALSE(IsWindow(h));
+  EXPECT_EQ(GetMenuItemCount(m), -1);
+  EXPECT_TRUE(tbxtest::PostedMessages().empty());
+  EXPECT_TRUE(tbxtest::Invalidations().empty());
+  EXPECT_TRUE(tbxtest::DrawLog().empty());
+  EXPECT_EQ(tbxtest::GdiObjectCount(), 0);
+  EXPECT_EQ(tbxtest::OpenDeviceContexts(), 0);
+  EXPECT_FALSE(DeleteObject(leaked));
+  EXPECT_EQ(ReleaseDC(h, dc), 0);
+}
