@@ -229,6 +229,32 @@ TEST_F(ScrollBarTest, LineUpAfterALoadRaisesTheFilesTempoByOne) {
   giTempo = 200;  // the thumb left where it was
   Tempo(SB_LINEUP);
   EXPECT_EQ(giTempo, 201);
+
+  // The same through a real Load of a file at 90 BPM (666 ms per beat).
+  TbroRecord rec;
+  memset(&rec, 0, sizeof rec);
+  memcpy(rec.Id, "TBRX", 4);
+  rec.Size = 3540;
+  rec.MsecPerBeat = 666;
+  rec.RelBeat = 2;
+  rec.LoopEnd = STEP_COUNT;
+  rec.BeatsPBar = 4;
+  rec.FreeAccent = 7;
+  rec.Voice = 3;
+  rec.VoiceLevel = 4;
+  rec.Transpose = 12;
+  rec.PercCh = 9;
+  const std::string path = std::string(TBX_BINARY_DIR) + "/app_tempo90.tbx";
+  FILE* f = fopen(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  fwrite(&rec, 1, sizeof rec, f);
+  fclose(f);
+  tbxtest::QueueFileDialog(path);
+  SendMessageA(hwnd, WM_COMMAND, IDM_LOAD, 0);
+  ASSERT_EQ(giTempo, 90);
+  EXPECT_EQ(GetScrollPos(gHwndBPMScroll, SB_CTL), 506 - 90);
+  Tempo(SB_LINEUP);
+  EXPECT_EQ(giTempo, 91);
 }
 
 TEST_F(ScrollBarTest, VelocityEndsAndTheTwoLowestPositions) {
