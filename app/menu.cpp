@@ -345,7 +345,7 @@ static void OpenPlayList(HWND hwnd) {
   Repaint(hwnd);
   EnablePlaylistMenu();
   DoCaption(hwnd, gszTitleName);
-  /* The list plays at the pattern's own levels: the extra playlist level starts at Equal. */
+  /* In playlist mode the Instr.Level menu sets the extra level; a new list starts it at Equal. */
   CheckMenuItem(ghMenu, IDM_VOICELEVEL + gOldVoiceLevel, MF_BYCOMMAND | MF_UNCHECKED);
   MoveMenuCheck(IDM_VOICELEVEL, gVoiceLevel, 4);
   gXDVoiceLevel = 0;
