@@ -153,7 +153,9 @@ class DensestExport : public WindowTest {
 };
 
 // A playlist of patterns with every cell set exports to one well-formed file far larger
-// than the 500 000-byte image the original program assembled in.
+// than the 500 000-byte image the original program assembled in. (It first caught the
+// format 1 list export writing each following body's leading delta after the closing
+// delta of the body before it: two deltas in a row.)
 TEST_F(DensestExport, PlaylistOfDensestPatternsIsComplete) {
   Bytes dense = hardening::RecordImage(0);
   for (size_t i = 36; i < dense.size(); ++i) dense[i] = 0xFF;
