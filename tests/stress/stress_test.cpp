@@ -94,9 +94,14 @@ class StressTest : public ::testing::Test {
     const int step = static_cast<int>(rng() % (STEP_COUNT - 1));
     Message m{};
     switch (rng() % 16) {
-      case 0: case 1: case 2: case 3: case 4:
-        m = {WM_LBUTTONDOWN, MK_LBUTTON, CellPoint(step, 2 + static_cast<int>(rng() % (kLastWindowRow - 1)))};
+      case 0: case 1: case 2: case 3: case 4: {
+        // Half of the percussion clicks go to the step playing now, whose words the step
+        // clock is landing input in at the same moment.
+        const int playing = gIndex;
+        const int at = rng() % 2 && playing >= 0 && playing < STEP_COUNT - 1 ? playing : step;
+        m = {WM_LBUTTONDOWN, MK_LBUTTON, CellPoint(at, 2 + static_cast<int>(rng() % (kLastWindowRow - 1)))};
         break;
+      }
       case 5: case 6: case 7: case 8:
         m = {WM_RBUTTONDOWN, MK_RBUTTON, CellPoint(step, 2 + static_cast<int>(rng() % 47))};
         break;
