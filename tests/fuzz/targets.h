@@ -38,7 +38,8 @@ void Playlist(const uint8_t* data, size_t size);
 // "Loop File" (or its undo variant) on the manual clock while the bytes interleave input
 // messages on the loopback device with clock advances.
 void MidiInput(const uint8_t* data, size_t size);
-// The bytes as a pattern record and settings, loaded and exported in both formats.
+// The bytes as a pattern record and settings, loaded and exported (the first byte chooses
+// format 0 or format 1).
 void ExportPattern(const uint8_t* data, size_t size);
 
 }  // namespace tbxfuzz
