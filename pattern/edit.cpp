@@ -40,9 +40,16 @@ static void TakeHighlightOff(HDC hdc) {
   if (hdc && gOldMouseX >= 0 && gOldMouseY > 1) DrawCell(hdc, gOldMouseX, gOldMouseY, 0);
 }
 
+/* The bits of the backup column's four words that the click (or D, V) itself changed.
+** UndoMouse takes back only these: while a sequence records, the step clock lands MIDI
+** input in the same words, and writing the whole backup back would erase those notes.
+** Window thread. */
+static uint32_t clickPercL, clickPercH, clickVoiceL, clickVoiceH;
+
 /* The four words of the cursor column before an edit. Off the grid there is nothing a
 ** later key could take back, so a pending backup is dropped instead. */
 static void TakeClickBackup(void) {
+  clickPercL = clickPercH = clickVoiceL = clickVoiceH = 0;
   if (!ColumnOnGrid(gMouseX)) {
     gbNewBDown = 0;
     return;
@@ -52,6 +59,13 @@ static void TakeClickBackup(void) {
   gPercBackL = StepGet(gTbro.PercL, gMouseX);
   gPercBackH = StepGet(gTbro.PercH, gMouseX);
   gbNewBDown = 1;
+}
+
+/* Records the cell bits of `row` that the edit after a backup may have changed. */
+static void NoteClickEdit(int row, bool perc, bool voice) {
+  const uint32_t bit = 1u << (row & 31);
+  if (perc) (row < 32 ? clickPercL : clickPercH) |= bit;
+  if (voice) (row < 32 ? clickVoiceL : clickVoiceH) |= bit;
 }
 
 int CursorBarSteps(void) {
@@ -123,6 +137,7 @@ LRESULT OnButtonDown(HWND hwnd, UINT message, LPARAM lParam) {
       CellToggleVoice(column, row);
     else
       CellClear(column, row);
+    NoteClickEdit(row, message != WM_RBUTTONDOWN, message != WM_LBUTTONDOWN);
     if (hdc) DrawCell(hdc, column, row, 1);
     gbNeedSave = 1;
     gOldMouseX = static_cast<int16_t>(column);
@@ -175,12 +190,17 @@ void handleKeydown(HWND hwnd, WPARAM key) {
 
 /* ---------------------------------------------------------------- character keys */
 
+/* Sets the bits `mask` of a word of the backup column back to their backup values. */
+static void RevertBits(uint32_t* words, uint32_t backup, uint32_t mask) {
+  StepXor(words, gMouseX, (StepGet(words, gMouseX) ^ backup) & mask);
+}
+
 void UndoMouse(void) {
   if (gbNewBDown && ColumnOnGrid(gMouseX)) {
-    StepSet(gTbro.VoiceL, gMouseX, gVoiceBackL);
-    StepSet(gTbro.VoiceH, gMouseX, gVoiceBackH);
-    StepSet(gTbro.PercL, gMouseX, gPercBackL);
-    StepSet(gTbro.PercH, gMouseX, gPercBackH);
+    RevertBits(gTbro.VoiceL, gVoiceBackL, clickVoiceL);
+    RevertBits(gTbro.VoiceH, gVoiceBackH, clickVoiceH);
+    RevertBits(gTbro.PercL, gPercBackL, clickPercL);
+    RevertBits(gTbro.PercH, gPercBackH, clickPercH);
     MarkChanged();
   }
   gbNewBDown = 0;
@@ -201,6 +221,7 @@ static void EditCursorCell(HWND hwnd, int ch) {
     CellToggleVoice(gMouseX, gMouseY);
   else
     CellClear(gMouseX, gMouseY);
+  if (ch != 'X') NoteClickEdit(gMouseY, ch == 'D', ch == 'V');
   if (hwnd) {
     HDC hdc = GetDC(hwnd);
     if (hdc) {
