@@ -60,9 +60,9 @@ done
 n=$(dark_pixels 0 16 200 392); [ "$n" -gt 2000 ]; check $? "percussion names and leaders are drawn ($n dark pixels)"
 # side panel: labels and the four read-outs (tempo, rel.Beat, velocity, base note)
 P=$((172 * 8))
-for spec in "Bpm $((P - 6)) 0" "tempo $((P - 4)) 144" "rel.Beat $((P - 4)) 160" \
+for item in "Bpm $((P - 6)) 0" "tempo $((P - 4)) 144" "rel.Beat $((P - 4)) 160" \
             "velocity $((P - 4)) 336" "base-note $((P - 4)) 396" "Vel $P 192"; do
-  read -r name x y <<<"$spec"
+  read -r name x y <<<"$item"
   n=$(dark_pixels "$x" "$y" 28 16); [ "$n" -gt 4 ]; check $? "$name text is shown ($n dark pixels)"
 done
 

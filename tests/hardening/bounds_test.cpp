@@ -160,8 +160,10 @@ TEST_F(DensestExport, PlaylistOfDensestPatternsIsComplete) {
   Bytes dense = hardening::RecordImage(0);
   for (size_t i = 36; i < dense.size(); ++i) dense[i] = 0xFF;
   WriteAll(dir("d.tbx"), dense);
+  // Enough entries to pass the old fixed 500 000-byte file buffer in every program.
+  const int entries = 16;
   std::string list;
-  for (int i = 0; i < 8; ++i) list += dir("d.tbx") + "\r\n";
+  for (int i = 0; i < entries; ++i) list += dir("d.tbx") + "\r\n";
   WriteAll(dir("l.txt"), hardening::Text(list));
   tbxtest::QueueFileDialog(dir("l.txt"));
   SendMessageA(hwnd, WM_COMMAND, IDM_OPENLIST, 0);
@@ -175,7 +177,7 @@ TEST_F(DensestExport, PlaylistOfDensestPatternsIsComplete) {
     ASSERT_EQ(SmfCheck(file.data(), file.size(), &summary), "");
     EXPECT_GT(file.size(), 500000u);
     // Every note cell of every step of every entry starts a note.
-    EXPECT_EQ(summary.noteOns, size_t(8) * STEP_COUNT * 116);
+    EXPECT_EQ(summary.noteOns, size_t(entries) * STEP_COUNT * 116);
     ASSERT_EQ(tbxtest::MessageBoxes().size(), 1u);
     EXPECT_NE(tbxtest::MessageBoxes()[0].text.find("Size:" + std::to_string(file.size()) + " bytes"),
               std::string::npos);
