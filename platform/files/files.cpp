@@ -228,22 +228,25 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
   return h;
 }
 
+/* The descriptor behind a handle opened for reading (or writing), or -1 with the error set. */
+static int DescriptorFor(HANDLE h, bool forWrite) {
+  std::lock_guard<std::mutex> lock(gFilesMu);
+  OpenFile* f = Find(h);
+  if (!f) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return -1;
+  }
+  if (!(forWrite ? f->canWrite : f->canRead)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return -1;
+  }
+  return f->fd;
+}
+
 BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD readOut, LPOVERLAPPED) {
   if (readOut) *readOut = 0;
-  int fd;
-  {
-    std::lock_guard<std::mutex> lock(gFilesMu);
-    OpenFile* f = Find(h);
-    if (!f) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
-    if (!f->canRead) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      return FALSE;
-    }
-    fd = f->fd;
-  }
+  int fd = DescriptorFor(h, false);
+  if (fd < 0) return FALSE;
   if (!buffer && toRead) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -267,20 +270,8 @@ BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD readOut, LPO
 
 BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD toWrite, LPDWORD writtenOut, LPOVERLAPPED) {
   if (writtenOut) *writtenOut = 0;
-  int fd;
-  {
-    std::lock_guard<std::mutex> lock(gFilesMu);
-    OpenFile* f = Find(h);
-    if (!f) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
-    if (!f->canWrite) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      return FALSE;
-    }
-    fd = f->fd;
-  }
+  int fd = DescriptorFor(h, true);
+  if (fd < 0) return FALSE;
   if (!buffer && toWrite) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
