@@ -253,11 +253,13 @@ print(m.hexdigest())
 EOF
 }
 
-# dark_pixels X Y W H: how many pixels of a client rectangle are dark (text, lines).
-dark_pixels() {
-  python3 - "$SHOT_PPM" "$((CLIENT_X + $1))" "$((CLIENT_Y + $2))" "$3" "$4" <<'EOF'
+# count_pixels X Y W H TEST: how many pixels of a screen rectangle (of the last screenshot)
+# pass TEST, a Python expression over r, g and b.
+count_pixels() {
+  python3 - "$SHOT_PPM" "$1" "$2" "$3" "$4" "$5" <<'EOF'
 import sys
-path, x0, y0, rw, rh = sys.argv[1], *map(int, sys.argv[2:])
+path, x0, y0, rw, rh = sys.argv[1], *map(int, sys.argv[2:6])
+test = compile(sys.argv[6], 'test', 'eval')
 data = open(path, 'rb').read()
 fields, pos = [], 0
 while len(fields) < 4:
@@ -271,9 +273,15 @@ n = 0
 for y in range(y0, y0 + rh):
     for x in range(x0, x0 + rw):
         o = pos + 3 * (y * w + x)
-        if data[o] + data[o + 1] + data[o + 2] < 200: n += 1
+        r, g, b = data[o], data[o + 1], data[o + 2]
+        if eval(test): n += 1
 print(n)
 EOF
+}
+
+# dark_pixels X Y W H: how many pixels of a client rectangle are dark (text, lines).
+dark_pixels() {
+  count_pixels "$((CLIENT_X + $1))" "$((CLIENT_Y + $2))" "$3" "$4" 'r + g + b < 200'
 }
 
 # click X Y [BUTTON]: moves the pointer to a client point and clicks (1 left, 2 middle,

@@ -33,27 +33,7 @@ if [ -n "$box" ]; then
   CLIENT_X=$WIN_X; CLIENT_Y=$WIN_Y
   screenshot box
   # the stop icon (MB_ICONHAND) is red; the box has some dark text
-  red=$(python3 - "$SHOT_PPM" "$WIN_X" "$WIN_Y" "$WIN_W" "$WIN_H" <<'EOF'
-import sys
-path, x0, y0, w0, h0 = sys.argv[1], *map(int, sys.argv[2:])
-data = open(path, 'rb').read()
-fields, pos = [], 0
-while len(fields) < 4:
-    while data[pos:pos + 1].isspace(): pos += 1
-    start = pos
-    while not data[pos:pos + 1].isspace(): pos += 1
-    fields.append(data[start:pos])
-pos += 1
-w = int(fields[1])
-n = 0
-for y in range(y0, y0 + h0):
-    for x in range(x0, x0 + w0):
-        o = pos + 3 * (y * w + x)
-        r, g, b = data[o], data[o + 1], data[o + 2]
-        if r > 150 and g < 80 and b < 80: n += 1
-print(n)
-EOF
-)
+  red=$(count_pixels "$WIN_X" "$WIN_Y" "$WIN_W" "$WIN_H" 'r > 150 and g < 80 and b < 80')
   [ "$red" -gt 20 ]; check $? "the box shows the stop icon ($red red pixels)"
   n=$(dark_pixels 0 0 "$WIN_W" "$WIN_H"); [ "$n" -gt 30 ]; check $? "the box shows its text ($n dark pixels)"
   [ -z "$(find_windows '^Tamborix - ')" ]; check $? "no main window while the box is up"
