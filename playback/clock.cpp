@@ -316,9 +316,13 @@ static void PlayVoiceRow(int r, int pitch, int velocity, int voiceCh) {
 
 static int Clamp127(int v) { return v < 0 ? 0 : (v > 127 ? 127 : v); }
 
-/* Sends the notes of step idx with percussion velocity p and instrument velocity v. */
-static void PlayStep(int idx, int p, int v, int lowBase, int highBase) {
+/* Sends the notes of step idx with percussion velocity p and instrument velocity v. The
+** octave bases come from the base note in force now, after a playlist switch in the same
+** event, so the first step of an entry sounds as every later pass and as the export. */
+static void PlayStep(int idx, int p, int v) {
   const int percCh = gPercCh, voiceCh = gVoiceCh, offset = gNoteOffset;
+  const int lowBase = offset - 12 < 0 ? offset : offset - 12;
+  const int highBase = offset + 12 > 127 ? offset : offset + 12;
   const uint32_t percL = StepGet(gTbro.PercL, idx);
   const uint32_t percH = StepGet(gTbro.PercH, idx);
   const uint32_t voiceL = StepGet(gTbro.VoiceL, idx);
@@ -356,10 +360,6 @@ static void PlayStep(int idx, int p, int v, int lowBase, int highBase) {
 }
 
 static void StepEvent(DWORD_PTR gen) {
-  const int offset = gNoteOffset;
-  const int lowBase = offset - 12 < 0 ? offset : offset - 12;
-  const int highBase = offset + 12 > 127 ? offset : offset + 12;
-
   int idx = gIndex;
   if (idx >= 0 && idx < STEP_COUNT) {
     /* The previous step's percussion ends; row 48 (bit 16 of PercH) is left sounding. */
@@ -416,7 +416,7 @@ static void StepEvent(DWORD_PTR gen) {
   p = Clamp127(p);
   v = Clamp127(v);
 
-  if (idx < STEP_COUNT) PlayStep(idx, p, v, lowBase, highBase);
+  if (idx < STEP_COUNT) PlayStep(idx, p, v);
 
   gbHalfStep = 1;
   if (ArmEvent(gHalfBeat, gen) == 0) PostRunEnd(WM_TBX_TIMERFAIL, gen);

@@ -8,6 +8,9 @@
 #include <string>
 
 #include "files/files.h"
+#include "midifile/midifile.h"
+#include "tests/files/scratch.h"
+#include "tests/midifile/smf.h"
 #include "tests/playback/playback_support.h"
 
 namespace {
@@ -16,35 +19,26 @@ class PlaylistPlay : public PlayTest {
  protected:
   void SetUp() override {
     PlayTest::SetUp();
-    dir = std::filesystem::path(::testing::TempDir()) /
-          ("tbx_playlist_" + std::to_string(STEP_COUNT) + "_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir);
     // Entry a: four steps, a Bass Drum 1 on step 0. Entry b: two steps, a Snare on step 0.
     WriteEntry("a.tbx", 4, 3);
     WriteEntry("b.tbx", 2, 5);
     PatternClear();
-  }
-  void TearDown() override {
-    PlayTest::TearDown();
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
   }
   void WriteEntry(const char* name, int loopEnd, int row) {
     PatternClear();
     HeaderSet(gTbro.LoopStart, 0);
     HeaderSet(gTbro.LoopEnd, int16_t(loopEnd));
     CellTogglePerc(0, row);
-    ASSERT_EQ(TambroFileWrite((dir / name).string().c_str()), nullptr);
+    ASSERT_EQ(TambroFileWrite(scratch(name).c_str()), nullptr);
   }
   void OpenList(const std::string& entries) {
-    std::string path = (dir / "list.txt").string();
+    std::string path = scratch("list.txt");
     std::ofstream(path, std::ios::binary) << entries;
     tbxtest::QueueFileDialog(path);
     Command(IDM_OPENLIST);
     ASSERT_TRUE(gbSequenceOpened);
   }
-  std::string Entry(const char* name) { return (dir / name).string(); }
+  std::string Entry(const char* name) { return scratch(name); }
   // Drum notes played, in order.
   std::vector<int> Drums() {
     std::vector<int> out;
@@ -52,7 +46,7 @@ class PlaylistPlay : public PlayTest {
       if ((m & 0x0F) == 9) out.push_back(int(m >> 8 & 0x7F));
     return out;
   }
-  std::filesystem::path dir;
+  ScratchDir scratch;
 };
 
 }  // namespace
@@ -149,4 +143,44 @@ TEST_F(PlaylistPlay, PlayAllDuringARunStartsOver) {
   EXPECT_EQ(HeaderGet(gTbro.LoopEnd), 4);
   EXPECT_EQ(Advance(5 * 500), (std::vector<int>{0, 1, 2, 3, 0}));
   EXPECT_EQ(Drums(), (std::vector<int>{36, 38}));
+}
+
+// The step that starts an entry plays its octave-flagged rows from that entry's base note,
+// as every later pass of the entry and the export of the list do. Entry a: instrument 110,
+// base 46; entry b: a bass (33), base 34, whose step 0 holds rows 14 and 24 an octave down.
+TEST_F(PlaylistPlay, FirstStepOfAnEntryTakesItsOwnOctaveBase) {
+  gTranspose = 0;
+  gVoice = 110;
+  WriteEntry("a.tbx", 4, 3);
+  gVoice = 33;
+  PatternClear();
+  HeaderSet(gTbro.LoopEnd, 2);
+  StepSet(gTbro.PercL, 0, 1u);  // octave down
+  CellToggleVoice(0, 14);
+  CellToggleVoice(0, 24);
+  ASSERT_EQ(TambroFileWrite(scratch("b.tbx").c_str()), nullptr);
+  PatternClear();
+  gVoice = 3;
+  gTranspose = 12;
+
+  const std::string list = Entry("a.tbx") + "\r\n" + Entry("b.tbx") + "\r\n" + Entry("b.tbx") + "\r\n";
+  OpenList(list);
+  Command(IDM_PLAYALL);
+  Take();
+  Advance(9 * 500);  // a 0..3, b 0 1, b 0 1, end
+  ASSERT_FALSE(gbSequenceGoing);
+  std::vector<int> played;
+  for (DWORD m : NoteOns(Take()))
+    if ((m & 0x0F) == 0) played.push_back(int(m >> 8 & 0x7F));
+  EXPECT_EQ(played, (std::vector<int>{36, 46, 36, 46}));
+
+  tbxtest::QueueFileDialog(scratch("list.mid"));
+  tbxtest::QueueMessageBoxAnswer(IDOK);
+  OnExportCommand(hwnd, IDM_SAVELIST_GM);
+  Smf smf = ParseSmf(ReadAll(scratch("list.mid")));
+  ASSERT_TRUE(smf.ok) << smf.error;
+  std::vector<int> exported;
+  for (const SmfEvent& e : smf.track[0])
+    if (e.NoteOn() && (e.status & 0x0F) == 0) exported.push_back(e.data[0]);
+  EXPECT_EQ(exported, played);
 }
