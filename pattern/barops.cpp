@@ -145,8 +145,11 @@ void UndoBar(void) {
   if (mode == 16) {
     StepSet(gTbro.VoiceL, gChordIndex, gChordUndoL);
     StepSet(gTbro.VoiceH, gChordIndex, gChordUndoH);
+    DropClickBackupIn(gChordIndex, 1);
   } else {
     int pasteSteps = gPasteUndoCount, cutSteps = gCutUndoCount;
+    if (mode & 3) DropClickBackupIn(gPasteUndoIndex, pasteSteps);
+    if (mode & 12) DropClickBackupIn(gCutUndoIndex, cutSteps);
     if (mode & 1)
       RestorePart(gTbro.PercL, gTbro.PercH, gPasteUndoIndex, gPercPasteUndoL, gPercPasteUndoH,
                   pasteSteps);
@@ -198,6 +201,7 @@ static bool RotationRange(int* first, int* last) {
 void RotateLeft(void) {
   int a, e;
   if (!RotationRange(&a, &e)) return;
+  if (e > a) DropClickBackupIn(a, e - a + 1);  /* one step rotates onto itself */
   StepWords first = ReadStep(a);
   for (int j = a; j < e; j++) WriteStep(j, ReadStep(j + 1));
   WriteStep(e, first);
@@ -209,6 +213,7 @@ void RotateLeft(void) {
 void RotateRight(void) {
   int a, e;
   if (!RotationRange(&a, &e)) return;
+  if (e > a) DropClickBackupIn(a, e - a + 1);  /* one step rotates onto itself */
   StepWords last = ReadStep(e);
   for (int j = e; j > a; j--) WriteStep(j, ReadStep(j - 1));
   WriteStep(a, last);

@@ -76,6 +76,10 @@ int CursorBarSteps(void) {
 
 void DropClickBackup(void) { gbNewBDown = 0; }
 
+void DropClickBackupIn(int first, int count) {
+  if (gMouseX >= first && gMouseX < first + count) gbNewBDown = 0;
+}
+
 /* ---------------------------------------------------------------- loop markers */
 
 /* Marker glyphs are text in the strip above the grid: the old one is overwritten by two

@@ -189,6 +189,10 @@ int CursorBarSteps(void);
 ** another pattern. PatternClear (New) and an arrow key that moves the cursor to another
 ** column call it; every accepted file read should call it too (any thread). */
 void DropClickBackup(void);
+/* Drops a pending click backup whose column lies in steps first..first+count-1: an operation
+** that rewrote those steps (bar undo, rotation) left other notes in the clicked bits, and
+** taking the click back would delete them. */
+void DropClickBackupIn(int first, int count);
 
 LRESULT OnMouseMove(HWND hwnd);
 LRESULT OnButtonDown(HWND hwnd, UINT message, LPARAM lParam); /* WM_L/R/MBUTTONDOWN */

@@ -147,4 +147,41 @@ TEST_F(CellKeys, EditAndClickBackup) {
   DropClickBackup();
 }
 
+// A bar undo or a rotation that rewrote the clicked column leaves other notes in the
+// clicked bits; a bar key after it must not take the click back and delete them.
+TEST_F(CellKeys, TakenBackClickDeletesNoNoteAfterUndoOrRotation) {
+  struct Case {
+    const char* keys;  // after the first click on step 9 row 20; '!' clicks there again
+    uint32_t percL[4]; // steps 8..11 before
+    uint32_t step9;    // PercL of step 9 after the keys and B
+  };
+  const Case cases[] = {
+      {"LB", {0x100, 0x200, 0x100400, 0x800}, 0x100400},  // the rotated-in note stays
+      {"RB", {0x100, 0x200, 0x100400, 0x800}, 0x100},
+      {"K!UB", {0, 0x100080, 0, 0}, 0x100080},            // the undone cut's note stays
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.keys);
+    PatternClear();
+    gBeatsPBar = 4;
+    HeaderSet(gTbro.LoopStart, 8);
+    HeaderSet(gTbro.LoopEnd, 12);
+    for (int i = 0; i < 4; ++i) StepSet(gTbro.PercL, 8 + i, c.percL[i]);
+    Click(WM_LBUTTONDOWN, 9, 20);
+    for (const char* k = c.keys; *k; ++k) {
+      if (*k == '!') Click(WM_LBUTTONDOWN, 9, 20);
+      else OnChar(hwnd, WPARAM(*k));
+    }
+    EXPECT_EQ(gTbro.PercL[9], c.step9);
+  }
+  // A click in a column the rotation leaves alone is still taken back.
+  PatternClear();
+  HeaderSet(gTbro.LoopStart, 8);
+  HeaderSet(gTbro.LoopEnd, 12);
+  Click(WM_LBUTTONDOWN, 2, 20);
+  OnChar(hwnd, 'L');
+  OnChar(hwnd, 'B');
+  EXPECT_EQ(CellPerc(2, 20), 0);
+}
+
 }  // namespace
