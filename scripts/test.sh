@@ -19,10 +19,10 @@ ctest --preset linux -j "$JOBS"
 # the timer thread, playback and MIDI input (label "threads") under ThreadSanitizer.
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$JOBS" --target tbx_tests_144
-ctest --preset asan -R '^unit_144$'
+ctest --preset asan -j "$JOBS" -R '^144/'
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$JOBS" --target tbx_tests_144
-ctest --preset tsan -R '_144$'
+ctest --preset tsan -j "$JOBS" -L threads -R '^144/'
 
 # Fuzzing: every libFuzzer target for a bounded time (FUZZ_SECONDS each, default 60).
 scripts/fuzz.sh "${FUZZ_SECONDS:-60}"

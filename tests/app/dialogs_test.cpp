@@ -9,6 +9,7 @@
 
 #include "files/files.h"
 #include "pattern/pattern.h"
+#include "tests/files/scratch.h"
 #include "tests/support.h"
 
 namespace {
@@ -94,8 +95,8 @@ TEST_F(PromptTest, AskAboutSaveYesRunsSaveAs) {
   ASSERT_EQ(tbxtest::FileDialogs().size(), 1u);
   EXPECT_TRUE(tbxtest::FileDialogs()[0].save);
 
-  const std::string path = std::string(TBX_BINARY_DIR) + "/app_prompt_saved.tbx";
-  remove(path.c_str());
+  ScratchDir scratch;
+  const std::string path = scratch("app_prompt_saved.tbx");
   tbxtest::QueueMessageBoxAnswer(IDYES);
   tbxtest::QueueFileDialog(path);
   EXPECT_EQ(AskAboutSave(""), IDYES);

@@ -8,6 +8,7 @@
 #include "files/files.h"
 #include "pattern/pattern.h"
 #include "playback/playback.h"
+#include "tests/files/scratch.h"
 #include "tests/support.h"
 
 namespace {
@@ -339,12 +340,8 @@ TEST_F(MenuTest, AboutClosesOnlyWithOk) {
 
 class OpenPlayListTest : public MenuTest {
  protected:
-  std::string dir = std::string(TBX_BINARY_DIR) + "/app_openlist";
-  void SetUp() override {
-    MenuTest::SetUp();
-    std::string cmd = "mkdir -p '" + dir + "'";
-    ASSERT_EQ(system(cmd.c_str()), 0);
-  }
+  ScratchDir scratch;
+  std::string dir = scratch.dir().string();
   void Write(const std::string& name, const void* data, size_t size) {
     FILE* f = fopen((dir + "/" + name).c_str(), "wb");
     ASSERT_NE(f, nullptr);

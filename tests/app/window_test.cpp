@@ -3,11 +3,13 @@
 // the close and shutdown handling.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "files/files.h"
 #include "pattern/pattern.h"
 #include "playback/playback.h"
+#include "tests/files/scratch.h"
 #include "tests/support.h"
 
 namespace {
@@ -244,7 +246,8 @@ TEST_F(ScrollBarTest, LineUpAfterALoadRaisesTheFilesTempoByOne) {
   rec.VoiceLevel = 4;
   rec.Transpose = 12;
   rec.PercCh = 9;
-  const std::string path = std::string(TBX_BINARY_DIR) + "/app_tempo90.tbx";
+  ScratchDir scratch;
+  const std::string path = scratch("tempo90.tbx");
   FILE* f = fopen(path.c_str(), "wb");
   ASSERT_NE(f, nullptr);
   fwrite(&rec, 1, sizeof rec, f);
@@ -315,7 +318,8 @@ TEST_F(WindowTest, QuitClosesThroughTheSystemCloseAndPostsQuit) {
 }
 
 TEST_F(WindowTest, CloseReleasesThePlaylistText) {
-  const std::string list = std::string(TBX_BINARY_DIR) + "/app_close_list.txt";
+  ScratchDir scratch;
+  const std::string list = scratch("close_list.txt");
   FILE* f = fopen(list.c_str(), "wb");
   ASSERT_NE(f, nullptr);
   fputs("a.tbx\r\n", f);
@@ -332,11 +336,10 @@ TEST_F(WindowTest, CloseReleasesThePlaylistText) {
 
 namespace {
 
-std::string MakeDir(const std::string& name) {
-  std::string dir = std::string(TBX_BINARY_DIR) + "/" + name;
-  std::string cmd = "mkdir -p '" + dir + "'";
-  EXPECT_EQ(system(cmd.c_str()), 0);
-  return dir;
+// A folder of its own inside a test's scratch folder (a name with blanks where asked).
+std::string MakeDir(const ScratchDir& scratch, const std::string& name) {
+  std::filesystem::create_directories(scratch(name));
+  return scratch(name);
 }
 
 // A saved pattern with one drum hit on step 0 and a four-step play range.
@@ -353,7 +356,8 @@ void WritePattern(const std::string& path) {
 
 class QuotedPathTest : public WindowTest {
  protected:
-  std::string dir = MakeDir("app cmdline dir");
+  ScratchDir scratch;
+  std::string dir = MakeDir(scratch, "app cmdline dir");
   std::string cmdLine() const override { return "\"" + dir + "/my song.tbx\""; }
 };
 
@@ -371,7 +375,8 @@ TEST_F(QuotedPathTest, TheCommandLineFileIsLoadedAndTitled) {
 class PlaylistPlayCloseTest : public WindowTest {};
 
 TEST_F(PlaylistPlayCloseTest, TheRunStopsThenTheListIsReleased) {
-  std::string dir = MakeDir("app_close_run");
+  ScratchDir scratch;
+  std::string dir = MakeDir(scratch, "close_run");
   WritePattern(dir + "/a.tbx");
   FILE* f = fopen((dir + "/list.txt").c_str(), "wb");
   ASSERT_NE(f, nullptr);

@@ -9,6 +9,7 @@
 
 #include "files/files.h"
 #include "pattern/pattern.h"
+#include "tests/files/scratch.h"
 #include "tests/support.h"
 
 namespace {
@@ -19,8 +20,7 @@ class CliEventsCommand : public StateTest {
     StateTest::SetUp();
     exe = std::string(TBX_BINARY_DIR) + "/tamborix-cli-" + std::to_string(STEP_COUNT);
     if (!std::filesystem::exists(exe)) GTEST_SKIP() << exe << " is not built";
-    file = (std::filesystem::path(::testing::TempDir()) /
-            ("tbx_events_" + std::to_string(STEP_COUNT) + ".tbx")).string();
+    file = scratch("events.tbx");
     // Four steps: a Bass Drum 1 on step 0 and the instrument's row 2 on step 2.
     HeaderSet(gTbro.LoopEnd, 4);
     CellTogglePerc(0, 3);
@@ -42,6 +42,7 @@ class CliEventsCommand : public StateTest {
     int status = pclose(p);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
+  ScratchDir scratch;
   std::string exe, file;
 };
 

@@ -2,7 +2,7 @@
 # The Windows build under Wine + Xvfb: Wine has no MIDI devices here, so tamborix144.exe
 # must follow its own start-up path to "no MIDI OUT detected!" (a box captioned
 # "Tamborix"), leave no main window, and end when the box is dismissed with Return.
-# Skipped (exit 0) only when Wine is not installed. The Windows programs are looked for in
+# Skipped (exit 77) only when Wine is not installed. The Windows programs are looked for in
 # TBX_WINDOWS_BUILD, else in the source tree's build/windows (scripts/test.sh builds them
 # there before ctest runs).
 . "$(dirname "$0")/lib.sh"

@@ -1,15 +1,18 @@
-// Scratch folders and raw file access for the file and export tests: every test gets its own
-// empty folder (no dots in its path, so backup and export names are predictable), removed
-// afterwards.
+// Scratch folders and raw file access for the tests that touch files: every test gets its
+// own empty folder made by mkdtemp (unique across processes, so any number of test processes
+// run side by side; no dots in its name, so backup and export names are predictable),
+// removed afterwards.
 #ifndef TBX_TESTS_FILES_SCRATCH_H
 #define TBX_TESTS_FILES_SCRATCH_H
 
-#include <atomic>
-#include <chrono>
+#include <stdlib.h>
+
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "app/config.h"
@@ -20,11 +23,10 @@ using Bytes = std::vector<unsigned char>;
 class ScratchDir {
  public:
   ScratchDir() {
-    static std::atomic<int> counter{0};
-    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tbxfiles" + std::to_string(STEP_COUNT) + "_" + std::to_string(stamp) + "_" + std::to_string(counter++));
-    std::filesystem::create_directories(dir_);
+    std::string pattern = (std::filesystem::temp_directory_path() / "tbxtestXXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr)
+      throw std::filesystem::filesystem_error("mkdtemp", std::error_code(errno, std::generic_category()));
+    dir_ = pattern;
   }
   ~ScratchDir() {
     std::error_code ec;

@@ -15,6 +15,7 @@
 #include "platform/midi/synth_render.h"
 #include "platform/testing.h"
 #include "platform/win32.h"
+#include "tests/files/scratch.h"
 
 namespace {
 
@@ -137,7 +138,8 @@ class MidiSynth : public MidiTestBase {};
 
 TEST_F(MidiSynth, RenderedNotesSoundAndSilenceStaysSilent) {
   if (SynthSoundfontPath().empty()) GTEST_SKIP() << "no soundfont installed";
-  std::string path = testing::TempDir() + "tbx_synth_note.wav";
+  ScratchDir scratch;
+  std::string path = scratch("note.wav");
   // A piano note from 0.5 s to 1.0 s.
   ASSERT_EQ(SynthRenderWav({{500, 0x0000C0}, {500, 0x643C90}, {1000, 0x003C80}}, 1500, path), "");
   std::vector<unsigned char> h;
@@ -164,7 +166,8 @@ TEST_F(MidiSynth, RenderFailuresAreReportedNotThrown) {
   if (SynthSoundfontPath().empty()) GTEST_SKIP() << "no soundfont installed";
   EXPECT_NE(SynthRenderWav({}, 100, "/nonexistent/dir/out.wav"), "");
   SynthOverrideSoundfont("/nonexistent/none.sf2");
-  std::string path = testing::TempDir() + "tbx_synth_none.wav";
+  ScratchDir scratch;
+  std::string path = scratch("none.wav");
   EXPECT_NE(SynthRenderWav({{0, 0x7F3C90}}, 100, path), "");
   FILE* f = std::fopen(path.c_str(), "rb");
   EXPECT_EQ(f, nullptr) << "no file is left after a failure";

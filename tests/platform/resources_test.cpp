@@ -9,6 +9,7 @@
 
 #include "app/config.h"
 #include "platform/resources.h"
+#include "tests/files/scratch.h"
 #include "tests/platform/platform_support.h"
 
 using Resources = PlatformTest;
@@ -31,7 +32,8 @@ namespace {
 
 /* The resource script windres makes of tamborix.rc, decompiled to text; "" without windres. */
 std::string WindresScript() {
-  std::string out = std::string(TBX_BINARY_DIR) + "/resources_check_" + std::to_string(STEP_COUNT) + ".rc";
+  ScratchDir scratch;
+  std::string out = scratch("resources.rc");
   std::string cmd = "cd '" TBX_SOURCE_DIR "' && x86_64-w64-mingw32-windres -DSTEP_COUNT=" + std::to_string(STEP_COUNT) +
                     " -I. resources/tamborix.rc -O rc -o '" + out + "' 2>/dev/null";
   if (system("command -v x86_64-w64-mingw32-windres >/dev/null 2>&1") != 0 || system(cmd.c_str()) != 0) return "";
