@@ -569,6 +569,29 @@ static void MeasureCheckLabel(const Fl_Label* l, int& w, int& h) {
   w += kCheckColumn + 12; /* and a gap before the shortcut text */
 }
 
+/* Titles of the menu bar. FLTK steps from title to title by the title's measured width plus
+** 16 pixels, in the bar's drawing and in its hit-testing alike, which makes the fifteen
+** titles of the 72-step program wider than its window. The title label type measures
+** 16 - kTitlePad pixels less than its text, so each title takes its text plus kTitlePad, in
+** every program, with the grid's font and size. The label is drawn centred in its box (FLTK
+** hands the label the box less 3 pixels on each side). */
+static const Fl_Labeltype kTitleLabel = (Fl_Labeltype)(FL_FREE_LABELTYPE + 1);
+enum { kTitlePad = 7 };
+
+static void DrawTitleLabel(const Fl_Label* l, int x, int y, int w, int h, Fl_Align) {
+  fl_font(l->font, l->size);
+  fl_color((Fl_Color)l->color);
+  fl_draw(l->value, x - 3, y, w + 6, h, FL_ALIGN_CENTER, nullptr, 0);
+}
+
+static void MeasureTitleLabel(const Fl_Label* l, int& w, int& h) {
+  fl_font(l->font, l->size);
+  w = 0;
+  h = 0;
+  fl_measure(l->value, w, h, 0);
+  w -= 16 - kTitlePad;
+}
+
 class TbxMenuBar : public Fl_Menu_Bar {
  public:
   TbxMenuBar(HWND h, int x, int y, int w, int hgt) : Fl_Menu_Bar(x, y, w, hgt), hwnd(h) {
@@ -577,6 +600,20 @@ class TbxMenuBar : public Fl_Menu_Bar {
   }
   HWND hwnd;
   bool pulledDown = false;
+  /* The titles where FLTK's pull-down puts them: title n at x() + 3 + the steps of the
+  ** titles before it, in a box 12 pixels wider than its measure, as the pulled-down title
+  ** is drawn (FLTK's own drawing starts 3 pixels further right, so a title's text would
+  ** jump when it is pulled down). */
+  void draw() override {
+    draw_box();
+    if (!menu() || !menu()->text) return;
+    int X = x() + 3;
+    for (const Fl_Menu_Item* m = menu()->first(); m->text; m = m->next()) {
+      const int measured = m->measure(nullptr, this);
+      m->draw(X, y(), measured + 12, h(), this);
+      X += measured + 16;
+    }
+  }
   int handle(int event) override {
     /* accelerators come from the program's table through the client area */
     if (event == FL_SHORTCUT) return 0;
@@ -594,6 +631,7 @@ Fl_Menu_Bar* CreateMenuBar(HWND hwnd, int x, int y, int w, int h) {
   static bool registered;
   if (!registered) {
     Fl::set_labeltype(kCheckLabel, DrawCheckLabel, MeasureCheckLabel);
+    Fl::set_labeltype(kTitleLabel, DrawTitleLabel, MeasureTitleLabel);
     registered = true;
   }
   return new TbxMenuBar(hwnd, x, y, w, h);
@@ -625,7 +663,7 @@ static void AddMenuItems(HMENU menu, bool inBar, std::vector<Fl_Menu_Item>& item
     Fl_Menu_Item mi{};
     mi.text = labels.back().c_str();
     mi.shortcut_ = shortcut;
-    mi.labeltype_ = inBar || (it.flags & MF_POPUP) ? FL_NORMAL_LABEL : kCheckLabel;
+    mi.labeltype_ = inBar ? kTitleLabel : (it.flags & MF_POPUP) ? FL_NORMAL_LABEL : kCheckLabel;
     mi.labelfont_ = kFont;
     mi.labelsize_ = kFontSize;
     if (it.flags & (MF_GRAYED | MF_DISABLED)) mi.flags |= FL_MENU_INACTIVE;

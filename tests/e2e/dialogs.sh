@@ -7,7 +7,8 @@
 # No ends the program with 0.
 #
 # Menu titles and items are found at the pixels the FLTK display gives them (12-pixel
-# DejaVu Sans, 20-pixel bar, 19-pixel items starting 10 pixels below the bar).
+# DejaVu Sans, 20-pixel bar, each title its text plus 7 pixels, 19-pixel items starting 10
+# pixels below the bar).
 . "$(dirname "$0")/lib.sh"
 e2e_init "$@"
 PROG="$BUILD/tamborix144"
@@ -18,7 +19,7 @@ start_tamborix "$PROG"
 MAIN=$PID
 
 # x of the menu titles, relative to the window
-M_FILE=17; M_BEATS=112; M_INSTR=430; M_ABOUT=973
+M_FILE=17; M_BEATS=94; M_INSTR=376; M_ABOUT=860
 menu_pick() {   # menu_pick TITLE_X ITEM_INDEX
   xdotool mousemove --sync $((WIN_X + $1)) $((WIN_Y + 10)) click 1
   sleep 0.4
