@@ -1,5 +1,7 @@
 // The file calls on POSIX as the project and playlist code uses them: names with either
-// separator and any letter case, Windows error codes, and the fault seams.
+// separator, any letter case for finding and only the exact one for creating, Windows
+// error codes, and the fault seams.
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -13,8 +15,9 @@ class Files : public PlatformTest {
  protected:
   void SetUp() override {
     PlatformTest::SetUp();
-    dir = fs::temp_directory_path() / ("tbx_files_" + std::to_string(getpid()));
-    fs::remove_all(dir);
+    std::string pattern = (fs::temp_directory_path() / "tbx_files_XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir = pattern;
     fs::create_directories(dir / "Songs");
   }
   void TearDown() override {
@@ -51,16 +54,22 @@ TEST_F(Files, NamesMatchWithEitherSeparatorAndAnyCase) {
   EXPECT_FALSE(CloseHandle(h));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 
-  // Saving under another spelling replaces the file instead of adding a twin.
-  h = Create(P("SONGS/Intro.TBX"));
+  // Creating never matches another spelling: a folder spelled otherwise is missing, and a
+  // file spelled otherwise is a new file beside the old one, which keeps its bytes.
+  EXPECT_EQ(Create(P("SONGS/Intro.TBX")), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  h = Create(P("Songs/Intro.TBX"));
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
   DWORD written = 0;
   EXPECT_TRUE(WriteFile(h, "new", 3, &written, nullptr));
   EXPECT_EQ(written, 3u);
   CloseHandle(h);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "Songs"), fs::directory_iterator{}), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "Songs"), fs::directory_iterator{}), 2);
   h = Open(P("Songs/intro.tbx"));
+  EXPECT_EQ(Get(h, 10), "TBX!");
+  CloseHandle(h);
+  h = Open(P("Songs/Intro.TBX"));
   EXPECT_EQ(Get(h, 10), "new");
   CloseHandle(h);
 
@@ -89,13 +98,19 @@ TEST_F(Files, FailuresGiveWindowsErrorCodes) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   CloseHandle(w);
 
+  // Renaming and deleting use names exactly as given, never another spelling.
   Put(dir / "b.tbx", "b");
-  EXPECT_FALSE(MoveFileExA(P("a.tbx").c_str(), P("B.TBX").c_str(), 0));
+  EXPECT_FALSE(MoveFileExA(P("a.tbx").c_str(), P("b.tbx").c_str(), 0));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-  EXPECT_TRUE(MoveFileExA(P("a.tbx").c_str(), P("B.TBX").c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+  EXPECT_FALSE(MoveFileExA(P("A.TBX").c_str(), P("c.tbx").c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(MoveFileExA(P("a.tbx").c_str(), P("b.tbx").c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
   EXPECT_FALSE(fs::exists(dir / "a.tbx"));
-  EXPECT_EQ(fs::file_size(dir / "b.tbx"), 0u);  // the replaced file, under its own name
-  EXPECT_TRUE(DeleteFileA(P("B.tbx").c_str()));
+  EXPECT_EQ(fs::file_size(dir / "b.tbx"), 0u);
+  EXPECT_FALSE(DeleteFileA(P("B.tbx").c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(fs::exists(dir / "b.tbx"));
+  EXPECT_TRUE(DeleteFileA(P("b.tbx").c_str()));
   EXPECT_FALSE(DeleteFileA(P("b.tbx").c_str()));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
