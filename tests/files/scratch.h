@@ -1,11 +1,12 @@
 // Scratch folders and raw file access for the file and export tests: every test gets its own
-// empty folder (no dots in its path, so backup and export names are predictable), removed
+// empty folder, made by mkdtemp (no dots in its path, so backup and export names are predictable), removed
 // afterwards.
 #ifndef TBX_TESTS_FILES_SCRATCH_H
 #define TBX_TESTS_FILES_SCRATCH_H
 
-#include <atomic>
-#include <chrono>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -20,11 +21,9 @@ using Bytes = std::vector<unsigned char>;
 class ScratchDir {
  public:
   ScratchDir() {
-    static std::atomic<int> counter{0};
-    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tbxfiles" + std::to_string(STEP_COUNT) + "_" + std::to_string(stamp) + "_" + std::to_string(counter++));
-    std::filesystem::create_directories(dir_);
+    std::string pattern = (std::filesystem::temp_directory_path() / ("tbxfiles" + std::to_string(STEP_COUNT) + "_XXXXXX")).string();
+    if (!mkdtemp(pattern.data())) ADD_FAILURE() << "mkdtemp " << pattern;
+    dir_ = pattern;
   }
   ~ScratchDir() {
     std::error_code ec;
