@@ -2,10 +2,12 @@
 // separator, any letter case for finding and only the exact one for creating, Windows
 // error codes, and the fault seams.
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "tests/platform/platform_support.h"
 
@@ -153,4 +155,46 @@ TEST_F(Files, FaultSeamsStrikeAfterTheirSkipForTheirCount) {
   tbxtest::PlatformReset();  // closes what a test left open
   tbxtest::SetUnexpectedHandler([this](const std::string& what) { unexpected.push_back(what); });
   EXPECT_FALSE(CloseHandle(h));
+}
+
+// A temporary file is created only where nothing exists: a link planted at its name, to a
+// file or dangling, makes the creation fail and is never written through.
+TEST_F(Files, CreatingANewFileNeverFollowsALink) {
+  Put(dir / "victim", "keep");
+  fs::create_symlink(dir / "victim", dir / "to-victim");
+  fs::create_symlink(dir / "nowhere", dir / "dangling");
+  for (const char* name : {"to-victim", "dangling"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(CreateFileA(P(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+  }
+  std::ifstream in(dir / "victim");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep");
+  EXPECT_FALSE(fs::exists(dir / "nowhere"));
+}
+
+// FIFOs, sockets and devices: a read gets a handle at once that reads and sizes nothing
+// (no wait for a writer, no device data), a write is refused; attributes tell them apart.
+TEST_F(Files, SpecialFilesNeitherBlockNorGiveData) {
+  ASSERT_EQ(mkfifo(P("fifo").c_str(), 0644), 0);
+  fs::create_symlink("/dev/zero", dir / "zero");
+  for (const char* name : {"fifo", "zero"}) {
+    SCOPED_TRACE(name);
+    HANDLE h = Open(P(name));
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    char buf[8];
+    DWORD n = 99;
+    EXPECT_FALSE(ReadFile(h, buf, sizeof buf, &n, nullptr));
+    EXPECT_EQ(n, 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
+    EXPECT_EQ(GetFileSize(h, nullptr), INVALID_FILE_SIZE);
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(Create(P(name)), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(GetFileAttributesA(P(name).c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DEVICE));
+  }
+  EXPECT_EQ(GetFileAttributesA(P("Songs").c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_EQ(GetFileAttributesA(P("none").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
