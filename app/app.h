@@ -61,7 +61,8 @@
 
 extern HINSTANCE ghInst;            /* the program instance */
 extern HWND gHwnd;                  /* the main window; set after CreateWindowExA returns */
-extern char gszCmdLine[TBX_PATH];   /* command line without double quotes */
+#define TBX_CMDLINE 32768          /* the longest command line Windows passes, + 1 */
+extern char gszCmdLine[TBX_CMDLINE]; /* command line without double quotes, kept whole */
 extern int gbCmdLine;               /* a command-line load is pending */
 extern int gcxChar, gcyChar;        /* dialog base units in pixels (8 x 16 at 96 dpi) */
 extern unsigned goNumDevs, giNumDevs; /* MIDI output and input devices found at creation */

@@ -11,6 +11,7 @@
 */
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "app/app.h"
 #include "files/files.h"
@@ -128,24 +129,52 @@ static const char szListFilter[] = "Text Files (*.TXT)\0*.txt\0All Files (*.*)\0
 static const char szTambroFilter[] = "Tamborix Files (*.TBX)\0*.tbx\0All Files (*.*)\0*.*\0";
 static const char szMidiFilter[] = "MIDI Files (*.MID)\0*.mid\0";
 
+/* Runs a file dialog on buffers of its own, far larger than the caller's, and takes the
+** chosen name back only when it fits the caller's buffers: a longer name is never cut to
+** the name of some other file, it is refused with the message of a file that cannot be
+** opened or written (`tooLong`), naming its title. A cancelled or refused dialog leaves the
+** caller's buffers as they were. */
+static BOOL RunFileDialog(OPENFILENAMEA* ofn, BOOL save, char* file, char* title, const char* tooLong) {
+  enum { DIALOG_PATH = 32768 }; /* the longest path a Windows dialog returns */
+  std::vector<char> chosenFile(DIALOG_PATH), chosenTitle(DIALOG_PATH);
+  strncpy(chosenFile.data(), file, TBX_PATH - 1);
+  ofn->lpstrFile = chosenFile.data();
+  ofn->nMaxFile = DIALOG_PATH;
+  ofn->lpstrFileTitle = chosenTitle.data();
+  ofn->nMaxFileTitle = DIALOG_PATH;
+  BOOL ok = save ? GetSaveFileNameA(ofn) : GetOpenFileNameA(ofn);
+  ofn->lpstrFile = file;
+  ofn->nMaxFile = TBX_PATH;
+  ofn->lpstrFileTitle = title;
+  ofn->nMaxFileTitle = TBX_PATH;
+  if (!ok) return FALSE;
+  if (strlen(chosenFile.data()) >= TBX_PATH) {
+    ErrorMessage(gHwnd, tooLong, chosenTitle.data());
+    return FALSE;
+  }
+  memcpy(file, chosenFile.data(), TBX_PATH);
+  memcpy(title, chosenTitle.data(), TBX_PATH);
+  return TRUE;
+}
+
 BOOL PlayListOpenDlg(char* file, char* title) {
   FillRecord(&ofnList, szListFilter, file, title, OFN_CREATEPROMPT, "txt");
-  return GetOpenFileNameA(&ofnList);
+  return RunFileDialog(&ofnList, FALSE, file, title, gszErrorNotFound);
 }
 
 BOOL TambroFileOpenDlg(char* file, char* title) {
   FillRecord(&ofnTambro, szTambroFilter, file, title, OFN_CREATEPROMPT, "tbx");
-  return GetOpenFileNameA(&ofnTambro);
+  return RunFileDialog(&ofnTambro, FALSE, file, title, gszErrorNotFound);
 }
 
 BOOL TambroFileSaveDlg(char* file, char* title) {
   FillRecord(&ofnTambro, szTambroFilter, file, title, OFN_OVERWRITEPROMPT, "tbx");
-  return GetSaveFileNameA(&ofnTambro);
+  return RunFileDialog(&ofnTambro, TRUE, file, title, gszErrorCannotWrite);
 }
 
 BOOL MidiFileSaveDlg(char* file, char* title) {
   FillRecord(&ofnTambro, szMidiFilter, file, title, OFN_OVERWRITEPROMPT, "mid");
-  return GetSaveFileNameA(&ofnTambro);
+  return RunFileDialog(&ofnTambro, TRUE, file, title, gszErrorCannotWrite);
 }
 
 /* ---------------------------------------------------------------- dialog procedures */

@@ -23,7 +23,7 @@
 
 HINSTANCE ghInst;              /* the program instance; WinMain, window thread */
 HWND gHwnd;                    /* the main window; set by CreateMainWindow after creation */
-char gszCmdLine[TBX_PATH];     /* command line without double quotes; cut at 259 chars */
+char gszCmdLine[TBX_CMDLINE];  /* command line without double quotes, kept whole */
 int gbCmdLine;                 /* 1 while the command-line load (40002) is pending */
 int gcxChar, gcyChar;          /* dialog base units in pixels, from GetDialogBaseUnits */
 unsigned goNumDevs, giNumDevs; /* MIDI output / input devices found at creation */
@@ -322,13 +322,18 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
 
 /* ---------------------------------------------------------------- entry */
 
-/* Copies the command line without its double quotes; a line longer than the buffer is cut
-** (the load then reports the cut name as missing rather than overflowing). */
+/* Copies the command line without its double quotes. It is kept whole: the load refuses a
+** name too long for the path buffers rather than cut it to another file's name. A line
+** longer than even this buffer (no Windows command line is) ends in ".../", which names no
+** file. */
 static void StoreCommandLine(LPCSTR szCmdLine) {
   size_t n = 0;
-  for (const char* p = szCmdLine ? szCmdLine : ""; *p && n < TBX_PATH - 1; p++)
+  const char* p = szCmdLine ? szCmdLine : "";
+  for (; *p && n < TBX_CMDLINE - 1; p++)
     if (*p != '"') gszCmdLine[n++] = *p;
   gszCmdLine[n] = '\0';
+  while (*p == '"') p++;
+  if (*p) memcpy(gszCmdLine + TBX_CMDLINE - 5, ".../", 5);
 }
 
 HWND CreateMainWindow(HINSTANCE hInst, LPCSTR szCmdLine, int iCmdShow) {

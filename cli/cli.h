@@ -1,20 +1,56 @@
 /*
 ** tamborix-cli: the command-line companion. Each step count has its own program
 ** (tamborix-cli-144, -128, -96, -72, built from the same sources as the four windowed
-** programs); the front end tamborix-cli reads --steps and runs the matching one. Every
-** command loads its FILE as the windowed program does at start, on the headless display.
-** Commands return the process exit status; failures print one line on stderr.
+** programs); the front end tamborix-cli reads --steps and runs the matching one, found
+** beside itself (a build tree) or in ../libexec/tamborix from its own real path (an
+** installation). Every command loads its FILE as the windowed program does at start, on
+** the headless display. Exit status 0 on success, 1 when the operation failed, 2 on a
+** usage error; every failure prints one line on stderr.
 */
 #ifndef TBX_CLI_H
 #define TBX_CLI_H
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
-int CliEvents(int argc, char** argv);  /* events [--count K] [--velocity V] [--mute M] FILE */
-int CliRender(int argc, char** argv);  /* render [--seconds S] FILE OUT.wav */
-int CliExport(int argc, char** argv);  /* export [--format gm|1] FILE OUT.mid */
+/* ---------------------------------------------------------------- the command line */
+
+/* Exit statuses of every command. */
+enum { CLI_OK = 0, CLI_FAILED = 1, CLI_USAGE = 2 };
+
+struct CliArgs {
+  std::string command;                         /* "events", "render" or "export" */
+  std::vector<std::string> operands;           /* FILE [OUT] */
+  std::map<std::string, std::string> options;  /* long name (no dashes) -> value */
+};
+
+/* Parses argv (argv[0] the program) with getopt_long: the command word is the first operand,
+** options may come anywhere, "--" ends them. Returns -1 when args holds a command to run,
+** else the exit status: 0 after printing --help or --version, 2 after a usage error (one
+** line on stderr). --steps, when given, is one of 144, 128, 96, 72. */
+int CliParseArgs(int argc, char** argv, CliArgs* args);
+/* Prints one line "tamborix-cli COMMAND: WHAT (see tamborix-cli --help)" and returns 2. */
+int CliUsageError(const std::string& command, const std::string& what);
+void CliPrintHelp(void);
+void CliPrintVersion(void);
+
+/* The commands, on arguments CliParseArgs accepted; each returns the exit status and prints
+** one line on stderr for a failure. */
+int CliEvents(const CliArgs& args);  /* events [--count K] [--velocity V] [--mute M] FILE */
+int CliRender(const CliArgs& args);  /* render [--seconds S] FILE OUT.wav */
+int CliExport(const CliArgs& args);  /* export [--format gm|1] FILE OUT.mid */
+
+/* Checks the FILE [OUT] operands shared by the commands (`outs` = 0 or 1): their number, a
+** name that is empty, longer than the 259 characters a path may have, or an OUT that names
+** FILE itself (also through a link, or in another letter case of a name found that way).
+** Returns -1 when they are fine, else the exit status after its one line. */
+int CliCheckNames(const CliArgs& args, int outs);
+
+/* The message boxes the program showed, as one line (a system error code joined to the
+** message it explains); "" when none. Boxes whose text starts with `skip` are left out. */
+std::string CliBoxLine(const char* skip = nullptr);
 
 /* ---------------------------------------------------------------- a run without a display */
 
@@ -41,5 +77,7 @@ std::string CliPlay(const CliPlayOptions& options, std::vector<CliMidiEvent>* ev
                     uint32_t* endMs);
 /* Parses a decimal argument within lo..hi; false when it is not one. */
 bool CliNumber(const char* text, long lo, long hi, long* value);
+/* True when the file is opened as a playlist: its name ends in ".txt" (any letter case). */
+bool CliIsPlaylist(const std::string& path);
 
 #endif

@@ -8,9 +8,8 @@
 ** "Open PlayList"), started with "Loop File" or "Play All", and clocked by the manual clock
 ** of the headless platform, so the timing printed is the ideal one, to the millisecond.
 ** Any box the program shows (a missing file, a bad entry, a device that cannot be opened)
-** is a failure: its text goes to stderr and the command ends non-zero.
+** is a failure: its text goes to stderr as one line and the command ends with status 1.
 */
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,35 +23,6 @@
 #include "playback/playback.h"
 
 #define CLI_MAX_RUN_MS (60u * 60u * 1000u) /* a run without an end of its own stops here */
-
-bool CliNumber(const char* text, long lo, long hi, long* value) {
-  if (!text || !*text) return false;
-  errno = 0;
-  char* end = nullptr;
-  long v = std::strtol(text, &end, 10);
-  if (errno || *end || v < lo || v > hi) return false;
-  *value = v;
-  return true;
-}
-
-static bool IsPlaylistPath(const std::string& path) {
-  if (path.size() < 4) return false;
-  std::string ext = path.substr(path.size() - 4);
-  for (char& c : ext) c = (char)std::tolower((unsigned char)c);
-  return ext == ".txt";
-}
-
-/* The boxes shown so far, as one line; "" when none. */
-static std::string BoxText(void) {
-  std::string text;
-  for (const tbxtest::BoxRecord& box : tbxtest::MessageBoxes()) {
-    if (!text.empty()) text += "; ";
-    text += box.text;
-  }
-  for (char& c : text)
-    if (c == '\n') c = ' ';
-  return text;
-}
 
 /* Counts the step events (play-position messages) queued since the last pump. */
 static int QueuedSteps(void) {
@@ -88,7 +58,7 @@ static std::string PlayLoaded(HWND hwnd, const CliPlayOptions& o, bool list, uin
   SendMessageA(hwnd, WM_COMMAND, list ? IDM_PLAYALL : IDM_LOOP, 0);
   tbxtest::PumpMessages();
   if (!gbSequenceGoing) {
-    std::string boxes = BoxText();
+    std::string boxes = CliBoxLine();
     return boxes.empty() ? "the run could not be started" : boxes;
   }
 
@@ -111,12 +81,12 @@ static std::string PlayLoaded(HWND hwnd, const CliPlayOptions& o, bool list, uin
   *endMs = tbxtest::ClockNow() - t0;
   SendMessageA(hwnd, WM_COMMAND, IDM_STOP, 0);
   tbxtest::PumpMessages();
-  return BoxText();
+  return CliBoxLine();
 }
 
 std::string CliPlay(const CliPlayOptions& o, std::vector<CliMidiEvent>* events, uint32_t* endMs) {
   std::string file = o.file;
-  const bool list = IsPlaylistPath(file);
+  const bool list = CliIsPlaylist(file);
   if (list) {
     /* Entries are opened relative to the current folder, which the open dialog leaves at
     ** the list's folder. */
@@ -150,7 +120,7 @@ std::string CliPlay(const CliPlayOptions& o, std::vector<CliMidiEvent>* events, 
       SendMessageA(hwnd, WM_COMMAND, IDM_OPENLIST, 0);
     }
     tbxtest::PumpMessages(); /* runs the command-line load */
-    error = BoxText();
+    error = CliBoxLine();
     if (error.empty() && unexpected.empty()) {
       tbxtest::ClearCapturedMidi();
       const uint32_t t0 = tbxtest::ClockNow();
@@ -168,37 +138,19 @@ std::string CliPlay(const CliPlayOptions& o, std::vector<CliMidiEvent>* events, 
   return error;
 }
 
-static int EventsUsage(void) {
-  std::fprintf(stderr,
-               "usage: tamborix-cli events [--steps N] [--count K] [--velocity V] [--mute M] FILE\n");
-  return 2;
-}
-
-int CliEvents(int argc, char** argv) {
+int CliEvents(const CliArgs& args) {
+  int status = CliCheckNames(args, 0);
+  if (status >= 0) return status;
   CliPlayOptions o;
+  o.file = args.operands[0];
   o.maxSteps = 64;
   long v = 0;
-  for (int a = 1; a < argc; ++a) {
-    const char* arg = argv[a];
-    const char* next = a + 1 < argc ? argv[a + 1] : nullptr;
-    if (std::strcmp(arg, "--steps") == 0 && next) {
-      ++a; /* the front end has chosen this program already */
-    } else if (std::strcmp(arg, "--count") == 0 && CliNumber(next, 1, 1000000, &v)) {
-      o.maxSteps = (int)v;
-      ++a;
-    } else if (std::strcmp(arg, "--velocity") == 0 && CliNumber(next, 0, 127, &v)) {
-      o.velocity = (int)v;
-      ++a;
-    } else if (std::strcmp(arg, "--mute") == 0 && CliNumber(next, 0, 11, &v)) {
-      o.mute = (int)v;
-      ++a;
-    } else if (arg[0] != '-' && o.file.empty()) {
-      o.file = arg;
-    } else {
-      return EventsUsage();
-    }
+  for (const auto& [name, value] : args.options) {
+    if (name == "count" && CliNumber(value.c_str(), 1, 1000000, &v)) o.maxSteps = (int)v;
+    else if (name == "velocity" && CliNumber(value.c_str(), 0, 127, &v)) o.velocity = (int)v;
+    else if (name == "mute" && CliNumber(value.c_str(), 0, 11, &v)) o.mute = (int)v;
+    else if (name != "steps") return CliUsageError(args.command, "--" + name + " " + value + " is out of range");
   }
-  if (o.file.empty()) return EventsUsage();
 
   std::vector<CliMidiEvent> events;
   uint32_t endMs = 0;
@@ -209,7 +161,7 @@ int CliEvents(int argc, char** argv) {
   std::fflush(stdout);
   if (!error.empty()) {
     std::fprintf(stderr, "tamborix-cli events: %s\n", error.c_str());
-    return 1;
+    return CLI_FAILED;
   }
-  return 0;
+  return CLI_OK;
 }

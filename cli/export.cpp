@@ -3,12 +3,12 @@
 ** a display. The program runs on the headless platform exactly as it would on screen: the
 ** project file is loaded from the command line as at start ("Load / Play / Edit File"), a
 ** .txt file is opened as a playlist ("Open PlayList"), and the export command runs with
-** the save dialog answered by OUT. Any error box the program shows ends the command with a
-** non-zero status and the box's text on stderr.
+** the save dialog answered by OUT. Any error box the program shows ends the command with
+** status 1 and the box's text on stderr, as one line.
 */
+#include <strings.h>
+
 #include <cstdio>
-#include <cstdlib>
-#include <cctype>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -17,53 +17,13 @@
 #include "cli/cli.h"
 #include "platform/testing.h"
 
-static int ExportUsage(void) {
-  std::fprintf(stderr, "usage: tamborix-cli export [--steps N] [--format gm|1] FILE OUT.mid\n");
-  return 2;
-}
+/* The size report that says the file was written (the other boxes are failures). */
+static const char kReport[] = "MIDI file (";
 
-static bool EqualNoCase(const char* a, const char* b) {
-  for (; *a && *b; ++a, ++b)
-    if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b))) return false;
-  return *a == *b;
-}
-
-static bool IsPlaylistName(const std::string& path) {
-  return path.size() >= 4 && EqualNoCase(path.c_str() + path.size() - 4, ".txt");
-}
-
-/* Prints every box the program showed except the size report; returns how many. */
-static int ReportErrorBoxes(void) {
-  int errors = 0;
-  for (const tbxtest::BoxRecord& box : tbxtest::MessageBoxes()) {
-    if (box.text.rfind("MIDI file (", 0) == 0) continue;
-    std::fprintf(stderr, "tamborix-cli export: %s\n", box.text.c_str());
-    ++errors;
-  }
-  return errors;
-}
-
-int CliExport(int argc, char** argv) {
-  bool format1 = false;
-  const char* positional[2] = {nullptr, nullptr};
-  int npositional = 0;
-  for (int a = 1; a < argc; ++a) {
-    if (std::strcmp(argv[a], "--steps") == 0 && a + 1 < argc) {
-      ++a; /* chosen by the front end already */
-    } else if (std::strcmp(argv[a], "--format") == 0 && a + 1 < argc) {
-      const char* f = argv[++a];
-      if (std::strcmp(f, "1") == 0) format1 = true;
-      else if (EqualNoCase(f, "gm")) format1 = false;
-      else return ExportUsage();
-    } else if (npositional < 2 && argv[a][0] != '-') {
-      positional[npositional++] = argv[a];
-    } else {
-      return ExportUsage();
-    }
-  }
-  if (npositional != 2) return ExportUsage();
-  std::string file = positional[0], out = positional[1];
-  bool list = IsPlaylistName(file);
+/* Runs the export, loading FILE as the program does and answering the save dialog with OUT;
+** "" or one line saying what failed. The size report goes to standard output. */
+static std::string Export(std::string file, std::string out, bool format1) {
+  bool list = CliIsPlaylist(file);
   if (list) {
     /* Entries are opened relative to the current folder, which the open dialog leaves at
     ** the list's folder; OUT keeps meaning what it meant where the command was given. */
@@ -77,46 +37,63 @@ int CliExport(int argc, char** argv) {
     }
   }
 
-  bool unexpected = false;
+  /* What the platform says about a box nobody answers is the harness's wording: it is
+  ** only the failure when no box of the program says more. */
+  std::string unexpected;
   tbxtest::PlatformReset();
   tbxtest::SetUnexpectedHandler([&unexpected](const std::string& what) {
-    std::fprintf(stderr, "tamborix-cli export: %s\n", what.c_str());
-    unexpected = true;
+    if (unexpected.empty()) unexpected = what;
   });
   tbxtest::UseManualClock(true);
   tbxtest::SetMidiDevices({"Capture Out"}, {"Loopback In"}); /* as the tests: creation needs both */
   ResetAllState();
 
+  std::string error;
   HWND hwnd = CreateMainWindow(nullptr, list ? "" : file.c_str(), SW_SHOWNORMAL);
   if (!hwnd) {
-    std::fprintf(stderr, "tamborix-cli export: the main window could not be created\n");
-    tbxtest::PlatformReset();
-    return 1;
-  }
-  if (list) {
-    tbxtest::QueueFileDialog(file);
-    SendMessageA(hwnd, WM_COMMAND, IDM_OPENLIST, 0);
-  }
-  tbxtest::PumpMessages(); /* runs the command-line load */
-  int status = 0;
-  if (ReportErrorBoxes() > 0 || unexpected) {
-    status = 1;
+    error = "the main window could not be created";
   } else {
+    if (list) {
+      tbxtest::QueueFileDialog(file);
+      SendMessageA(hwnd, WM_COMMAND, IDM_OPENLIST, 0);
+    }
+    tbxtest::PumpMessages(); /* runs the command-line load */
+    error = CliBoxLine();
+  }
+  if (hwnd && error.empty() && unexpected.empty()) {
     tbxtest::ClearMessageBoxes();
     tbxtest::QueueFileDialog(out);
     tbxtest::QueueMessageBoxAnswer(IDOK);
     UINT id = list ? (format1 ? IDM_SAVELIST_F1 : IDM_SAVELIST_GM) : (format1 ? IDM_SAVEMIDI_F1 : IDM_SAVEMIDI_GM);
     SendMessageA(hwnd, WM_COMMAND, id, 0);
     tbxtest::PumpMessages();
-    bool reported = false;
+    error = CliBoxLine(kReport);
+    std::string report;
     for (const tbxtest::BoxRecord& box : tbxtest::MessageBoxes())
-      if (box.text.rfind("MIDI file (", 0) == 0) reported = true;
-    if (ReportErrorBoxes() > 0 || unexpected || !reported) status = 1;
-    if (status == 0) std::printf("%s\n", tbxtest::MessageBoxes().back().text.c_str());
+      if (box.text.rfind(kReport, 0) == 0) report = box.text;
+    if (error.empty() && unexpected.empty() && report.empty()) error = "no MIDI file was written";
+    if (error.empty() && unexpected.empty()) std::printf("%s\n", report.c_str());
   }
+  if (error.empty()) error = unexpected;
   tbxtest::SetUnexpectedHandler([](const std::string&) {});
-  if (IsWindow(hwnd)) DestroyWindow(hwnd);
+  if (hwnd && IsWindow(hwnd)) DestroyWindow(hwnd);
   tbxtest::PumpMessages();
   tbxtest::PlatformReset();
-  return status;
+  return error;
+}
+
+int CliExport(const CliArgs& args) {
+  int status = CliCheckNames(args, 1);
+  if (status >= 0) return status;
+  bool format1 = false;
+  auto opt = args.options.find("format");
+  if (opt != args.options.end()) {
+    if (opt->second == "1") format1 = true;
+    else if (strcasecmp(opt->second.c_str(), "gm") != 0)
+      return CliUsageError(args.command, "--format must be gm or 1");
+  }
+  std::string error = Export(args.operands[0], args.operands[1], format1);
+  if (error.empty()) return CLI_OK;
+  std::fprintf(stderr, "tamborix-cli export: %s\n", error.c_str());
+  return CLI_FAILED;
 }

@@ -1,24 +1,20 @@
-// Entry of tamborix-cli-<N>: dispatches the command word (argv[1]); --steps has already
-// chosen this program, and is accepted again here when it matches.
-#include <cstdio>
-#include <cstring>
+// Entry of tamborix-cli-<N>: parses the command line (the front end has chosen this program
+// by --steps, which is accepted again here when it names this program's step count) and
+// runs the command.
+#include <string>
 
 #include "app/config.h"
 #include "cli/cli.h"
 
-static int Usage() {
-  std::fprintf(stderr,
-               "usage: tamborix-cli events [--steps N] [--count K] [--velocity V] [--mute M] FILE\n"
-               "       tamborix-cli render [--steps N] [--seconds S] FILE OUT.wav\n"
-               "       tamborix-cli export [--steps N] [--format gm|1] FILE OUT.mid\n");
-  return 2;
-}
-
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
-  const char* cmd = argv[1];
-  if (std::strcmp(cmd, "events") == 0) return CliEvents(argc - 1, argv + 1);
-  if (std::strcmp(cmd, "render") == 0) return CliRender(argc - 1, argv + 1);
-  if (std::strcmp(cmd, "export") == 0) return CliExport(argc - 1, argv + 1);
-  return Usage();
+  CliArgs args;
+  int status = CliParseArgs(argc, argv, &args);
+  if (status >= 0) return status;
+  auto steps = args.options.find("steps");
+  if (steps != args.options.end() && steps->second != std::to_string(STEP_COUNT))
+    return CliUsageError(args.command, "--steps " + steps->second + " is not the step count of tamborix-cli-" +
+                                           std::to_string(STEP_COUNT));
+  if (args.command == "events") return CliEvents(args);
+  if (args.command == "render") return CliRender(args);
+  return CliExport(args);
 }

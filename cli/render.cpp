@@ -6,7 +6,14 @@
 ** Length: --seconds S renders exactly S seconds (the run is stopped there if it is still
 ** going). Without it a project plays one pass of its play range and a playlist plays to its
 ** end; the file then runs on for RENDER_TAIL_MS so that the last notes can ring out.
+**
+** The file is written as the program replaces every file (FileReplace): into a temporary
+** file beside OUT, which takes OUT's place only once it is complete, so a full disk, a
+** failure or an interrupt (SIGINT, SIGTERM, SIGHUP) leaves an existing OUT as it was and no
+** partial file. The WAV header, written first, states the length the rendering then fills.
 */
+#include <signal.h>
+
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -14,66 +21,95 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "files/files.h"
 #include "platform/midi/synth_render.h"
 
 #define RENDER_TAIL_MS 1500u /* ms of release after the run's last step */
 
-static int RenderUsage(void) {
-  std::fprintf(stderr, "usage: tamborix-cli render [--steps N] [--seconds S] FILE OUT.wav\n");
-  return 2;
-}
+/* An interrupt while the file is being written ends the rendering, not the process: the
+** temporary file must go first. Before and after that the signal acts as usual. */
+static volatile sig_atomic_t gWriting = 0;     /* a temporary file exists */
+static volatile sig_atomic_t gInterrupted = 0; /* the signal that came meanwhile; 0 none */
+static const int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
 
-static bool IsPlaylist(const std::string& path) {
-  if (path.size() < 4) return false;
-  std::string ext = path.substr(path.size() - 4);
-  for (char& c : ext) c = (char)((c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c);
-  return ext == ".txt";
-}
-
-int CliRender(int argc, char** argv) {
-  CliPlayOptions o;
-  std::string out;
-  long seconds = 0;
-  for (int a = 1; a < argc; ++a) {
-    const char* arg = argv[a];
-    const char* next = a + 1 < argc ? argv[a + 1] : nullptr;
-    if (std::strcmp(arg, "--steps") == 0 && next) {
-      ++a; /* the front end has chosen this program already */
-    } else if (std::strcmp(arg, "--seconds") == 0 && CliNumber(next, 1, 3600, &seconds)) {
-      ++a;
-    } else if (arg[0] != '-' && o.file.empty()) {
-      o.file = arg;
-    } else if (arg[0] != '-' && out.empty()) {
-      out = arg;
-    } else {
-      return RenderUsage();
-    }
+static void OnInterrupt(int sig) {
+  if (gWriting) {
+    gInterrupted = sig;
+    return;
   }
-  if (o.file.empty() || out.empty()) return RenderUsage();
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+/* What the last failed file call said, in words. */
+static std::string WriteErrorText(void) {
+  switch (GetLastError()) {
+    case ERROR_DISK_FULL: return "the disk is full";
+    case ERROR_ACCESS_DENIED: return "access denied";
+    case ERROR_PATH_NOT_FOUND: return "no such folder";
+    default: return "error " + std::to_string(GetLastError());
+  }
+}
+
+/* Renders into out; "" or one line saying what failed. */
+static std::string RenderInto(const std::string& out, const std::vector<SynthEvent>& events, uint32_t lengthMs) {
+  FileReplace fr;
+  gWriting = 1;
+  if (FileReplaceBegin(&fr, out.c_str()) != WRITE_OK) {
+    gWriting = 0;
+    return "cannot create " + out + ": " + WriteErrorText();
+  }
+  std::string writeError;
+  std::string error = SynthRenderWav(events, lengthMs, [&](const void* data, size_t size) {
+    if (gInterrupted) return false;
+    if (FileReplaceWrite(&fr, data, static_cast<DWORD>(size))) return true;
+    writeError = WriteErrorText();
+    return false;
+  });
+  const bool commit = error.empty() && !gInterrupted;
+  const int result = FileReplaceEnd(&fr, out.c_str(), commit ? TRUE : FALSE);
+  gWriting = 0;
+  if (gInterrupted) return "interrupted; " + out + " is left as it was";
+  if (!error.empty()) {
+    if (!writeError.empty()) error = "cannot write " + out + ": " + writeError;
+    return error + "; " + out + " is left as it was";
+  }
+  if (result != WRITE_OK) return "cannot write " + out + ": " + WriteErrorText() + "; it is left as it was";
+  return "";
+}
+
+int CliRender(const CliArgs& args) {
+  int status = CliCheckNames(args, 1);
+  if (status >= 0) return status;
+  CliPlayOptions o;
+  o.file = args.operands[0];
+  std::string out = args.operands[1];
+  long seconds = 0;
+  auto opt = args.options.find("seconds");
+  if (opt != args.options.end() && !CliNumber(opt->second.c_str(), 1, 3600, &seconds))
+    return CliUsageError(args.command, "--seconds " + opt->second + " is not 1..3600");
   /* The run may change the current folder (a playlist's entries are relative to it). */
   std::error_code ec;
   std::filesystem::path outPath = std::filesystem::absolute(out, ec);
   if (!ec) out = outPath.string();
 
   if (seconds > 0) o.maxMs = (uint32_t)seconds * 1000u;
-  else o.onePass = !IsPlaylist(o.file);
+  else o.onePass = !CliIsPlaylist(o.file);
+
+  for (int sig : kInterrupts) signal(sig, OnInterrupt);
+  signal(SIGXFSZ, SIG_IGN); /* a file size limit is a failed write, not the end */
 
   std::vector<CliMidiEvent> played;
   uint32_t endMs = 0;
   std::string error = CliPlay(o, &played, &endMs);
-  if (!error.empty()) {
-    std::fprintf(stderr, "tamborix-cli render: %s\n", error.c_str());
-    return 1;
+  if (error.empty()) {
+    std::vector<SynthEvent> events;
+    events.reserve(played.size());
+    for (const CliMidiEvent& e : played) events.push_back(SynthEvent{e.timeMs, e.message});
+    const uint32_t lengthMs = seconds > 0 ? (uint32_t)seconds * 1000u : endMs + RENDER_TAIL_MS;
+    error = RenderInto(out, events, lengthMs);
   }
-
-  std::vector<SynthEvent> events;
-  events.reserve(played.size());
-  for (const CliMidiEvent& e : played) events.push_back(SynthEvent{e.timeMs, e.message});
-  const uint32_t lengthMs = seconds > 0 ? (uint32_t)seconds * 1000u : endMs + RENDER_TAIL_MS;
-  error = SynthRenderWav(events, lengthMs, out);
-  if (!error.empty()) {
-    std::fprintf(stderr, "tamborix-cli render: %s\n", error.c_str());
-    return 1;
-  }
-  return 0;
+  if (!error.empty()) std::fprintf(stderr, "tamborix-cli render: %s\n", error.c_str());
+  if (gInterrupted) OnInterrupt(gInterrupted); /* ends as the signal would have */
+  return error.empty() ? CLI_OK : CLI_FAILED;
 }

@@ -10,6 +10,7 @@
 ** with HeaderSet because the step clock reads them while it plays. Writers run only on the
 ** window thread.
 */
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -82,20 +83,94 @@ static int16_t ImageWord(const unsigned char* image, size_t offset) {
 
 /* ---------------------------------------------------------------- replacing a file safely */
 
-/* The new bytes go to a temporary file beside the target (same folder, so the final rename
-** stays on one volume), are flushed, and only then renamed over the target. Any failure
-** deletes the temporary file and leaves the previous target untouched. */
-int WriteWholeFile(const char* path, const void* data, DWORD size) {
-  std::string temp = std::string(path) + "~tbx";
-  HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-  if (h == INVALID_HANDLE_VALUE) return WRITE_CREATE_FAILED;
+/* The bytes go to a temporary file beside the target (same folder, so the final step stays
+** on one volume) under a name no other writer uses: it is created exclusively (a name that
+** exists, a planted link included, is skipped, never opened), so two writers never share
+** one and nothing else is written through it. ReplaceFileA puts it over an existing target
+** (following a link at the target, keeping the target's permissions); a new name is taken
+** with a move that refuses to overwrite, and a target that appeared meanwhile is replaced. */
+
+/* True when path names nothing a file can be written to: empty, or ending in a separator
+** (a folder, or a name too long for its buffer, see StorePath). */
+static bool NotAFileName(const char* path) {
+  size_t n = std::strlen(path);
+  return n == 0 || path[n - 1] == '/' || path[n - 1] == '\\';
+}
+
+int FileReplaceBegin(FileReplace* fr, const char* path) {
+  static std::atomic<unsigned> counter{0};
+  fr->h = INVALID_HANDLE_VALUE;
+  fr->ok = FALSE;
+  fr->temp.clear();
+  DWORD attributes = NotAFileName(path) ? FILE_ATTRIBUTE_DIRECTORY : GetFileAttributesA(path);
+  const DWORD refused = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_READONLY;
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & refused)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return WRITE_CREATE_FAILED;
+  }
+  std::string folder(path);
+  size_t slash = folder.find_last_of("/\\");
+  folder.resize(slash == std::string::npos ? 0 : slash + 1);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[40];
+    std::snprintf(name, sizeof name, ".~tbx%08lx%04x.tmp",
+                  static_cast<unsigned long>(GetCurrentProcessId() ^ (timeGetTime() << 12)),
+                  counter.fetch_add(1) & 0xFFFF);
+    fr->temp = folder + name;
+    fr->h = CreateFileA(fr->temp.c_str(), GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (fr->h != INVALID_HANDLE_VALUE) {
+      fr->ok = TRUE;
+      return WRITE_OK;
+    }
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+  }
+  return WRITE_CREATE_FAILED;
+}
+
+BOOL FileReplaceWrite(FileReplace* fr, const void* data, DWORD size) {
   DWORD written = 0;
-  BOOL ok = WriteFile(h, data, size, &written, NULL);
-  ok = ok && written == size && FlushFileBuffers(h);
-  CloseHandle(h);
-  if (ok && MoveFileExA(temp.c_str(), path, MOVEFILE_REPLACE_EXISTING)) return WRITE_OK;
-  DeleteFileA(temp.c_str());
+  if (fr->ok && !(WriteFile(fr->h, data, size, &written, NULL) && written == size)) fr->ok = FALSE;
+  return fr->ok;
+}
+
+int FileReplaceEnd(FileReplace* fr, const char* path, BOOL commit) {
+  BOOL ok = commit && fr->ok && FlushFileBuffers(fr->h);
+  ok = CloseHandle(fr->h) && ok; /* a delayed write error surfaces at the close */
+  fr->h = INVALID_HANDLE_VALUE;
+  const char* temp = fr->temp.c_str();
+  if (ok) {
+    if (ReplaceFileA(path, temp, NULL, REPLACEFILE_IGNORE_MERGE_ERRORS, NULL, NULL)) return WRITE_OK;
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+      if (MoveFileExA(temp, path, MOVEFILE_WRITE_THROUGH)) return WRITE_OK;
+      if (GetLastError() == ERROR_ALREADY_EXISTS &&
+          ReplaceFileA(path, temp, NULL, REPLACEFILE_IGNORE_MERGE_ERRORS, NULL, NULL))
+        return WRITE_OK;
+    }
+  }
+  DeleteFileA(temp);
   return WRITE_FAILED;
+}
+
+int WriteWholeFile(const char* path, const void* data, DWORD size) {
+  FileReplace fr;
+  int result = FileReplaceBegin(&fr, path);
+  if (result != WRITE_OK) return result;
+  FileReplaceWrite(&fr, data, size);
+  return FileReplaceEnd(&fr, path, TRUE);
+}
+
+BOOL StorePath(char* buffer, const char* path) {
+  size_t n = std::strlen(path);
+  if (n < TBX_PATH) {
+    std::memmove(buffer, path, n + 1);
+    return TRUE;
+  }
+  static const char marker[] = ".../";
+  size_t keep = TBX_PATH - sizeof marker;
+  std::memmove(buffer, path, keep);
+  std::memcpy(buffer + keep, marker, sizeof marker);
+  return FALSE;
 }
 
 /* ---------------------------------------------------------------- write and backup */
@@ -269,19 +344,10 @@ static void TakeSettings(void) {
   }
 }
 
-const char* TambroFileRead(const char* szFileName) {
-  gbNewFile = 0;
-  gbFileChanged = 0;
-  HANDLE h = CreateFileA(szFileName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-  if (h == INVALID_HANDLE_VALUE) {
-    char text[64];
-    std::snprintf(text, sizeof text, "CreateFile Error:%d ", static_cast<int>(GetLastError()));
-    MessageBoxA(gHwnd, text, gszCmdLine, MB_ICONEXCLAMATION);
-    return gszErrorNotFound;
-  }
-  DWORD nRead = 0;
-  BOOL ok = ReadFile(h, &gTbroTemp, TBRO_SIZE, &nRead, NULL);
-  CloseHandle(h);
+/* Takes a read image (nRead bytes, ok as ReadFile said) in: into gTbroTemp, and when it is
+** a project file into gTbro and the settings. */
+static const char* TakeRead(const TbroRecord& image, BOOL ok, DWORD nRead) {
+  std::memcpy(&gTbroTemp, &image, nRead);
   if (!ok || (nRead != TBRO_SIZE && nRead != TBRO_OLD_SIZE)) return gszErrorCannotRead;
   bTempIsOldLayout = nRead == TBRO_OLD_SIZE;
   if (std::memcmp(gTbroTemp.Id, "TBRX", 4) != 0 || (nRead == TBRO_SIZE && gTbroTemp.Size != TBRO_SIZE))
@@ -290,6 +356,32 @@ const char* TambroFileRead(const char* szFileName) {
   DropClickBackup(); /* a pending click backup belongs to the pattern just replaced */
   TakeSettings();
   return NULL;
+}
+
+/* The file is read into a record of its own and taken in afterwards: on the timer thread
+** the open or the read may hang (a dead network mount), the stop may then give the run up,
+** and the late result must change nothing (CallbackClaim). */
+const char* TambroFileRead(const char* szFileName) {
+  gbNewFile = 0;
+  gbFileChanged = 0;
+  HANDLE h = CreateFileA(szFileName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    if (!CallbackClaim()) return gszErrorNotFound;
+    char text[64];
+    std::snprintf(text, sizeof text, "CreateFile Error:%d ", static_cast<int>(code));
+    MessageBoxA(gHwnd, text, gszCmdLine, MB_ICONEXCLAMATION);
+    CallbackRelease();
+    return gszErrorNotFound;
+  }
+  TbroRecord image;
+  DWORD nRead = 0;
+  BOOL ok = ReadFile(h, &image, TBRO_SIZE, &nRead, NULL);
+  CloseHandle(h);
+  if (!CallbackClaim()) return gszErrorCannotRead;
+  const char* result = TakeRead(image, ok, nRead);
+  CallbackRelease();
+  return result;
 }
 
 /* ---------------------------------------------------------------- File-menu commands */
@@ -311,8 +403,9 @@ void FileLoad(HWND hwnd, BOOL withMidi) {
   gbSavingMidiFile = 0;
   if (gbNeedSave && AskAboutSave(gszTitleName) == IDCANCEL) return;
   if (gbCmdLine) {
-    CopyText(gszFileName, gszCmdLine, sizeof gszFileName);
-    TitleOfPath(gszFileName, gszTitleName, sizeof gszTitleName);
+    /* A name too long for gszFileName is not cut: the read below refuses it. */
+    StorePath(gszFileName, gszCmdLine);
+    TitleOfPath(gszCmdLine, gszTitleName, sizeof gszTitleName);
     gbCmdLine = 0;
   } else if (!TambroFileOpenDlg(gszFileName, gszTitleName)) {
     return;

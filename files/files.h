@@ -7,6 +7,8 @@
 #ifndef TBX_FILES_H
 #define TBX_FILES_H
 
+#include <string>
+
 #include "app/config.h"
 #include "platform/win32.h"
 
@@ -38,11 +40,38 @@ int parseNextFileName(void);
 void FreePlayList(void);                      /* releases the list text (window close) */
 
 /* Replaces the file at path with size bytes only once they are completely written: they
-** go to a temporary file in the same folder, are flushed, and are renamed over the old
-** file. On failure the temporary file is deleted and the old file is left as it was.
-** Used for project files, backups and MIDI files. */
+** go to a new temporary file of a unique name in the same folder (created exclusively,
+** never through a link), are flushed, and then take the target's place in one step. On
+** failure the temporary file is deleted and the old file is left as it was. The name is
+** used exactly as given (no other letter case is ever overwritten). A path that is a
+** symbolic link replaces the file it points to and keeps the link; a replaced file keeps
+** its permission bits. A folder, FIFO, device or read-only file at path is refused before
+** anything is written (WRITE_CREATE_FAILED), as is an empty path or one ending in a
+** separator.
+** Used for project files, backups, MIDI files and rendered audio. Two writers of one
+** target each report truthfully: each success put that writer's complete bytes in place
+** (the later one wins). */
 enum { WRITE_OK = 0, WRITE_CREATE_FAILED = 1, WRITE_FAILED = 2 };
 int WriteWholeFile(const char* path, const void* data, DWORD size);
+
+/* WriteWholeFile in pieces, for data too large to hold at once: Begin makes the temporary
+** file (WRITE_OK or WRITE_CREATE_FAILED; nothing to end after a failure), Write appends
+** (a failed or short write is remembered), End puts the file in place when `commit` is
+** TRUE and every write was complete (WRITE_OK), else deletes it (WRITE_FAILED). */
+struct FileReplace {
+  HANDLE h;                /* the temporary file, open for writing */
+  BOOL ok;                 /* every write so far was complete */
+  std::string temp;        /* its name: the target's folder + a unique name */
+};
+int FileReplaceBegin(FileReplace* fr, const char* path);
+BOOL FileReplaceWrite(FileReplace* fr, const void* data, DWORD size);
+int FileReplaceEnd(FileReplace* fr, const char* path, BOOL commit);
+
+/* Copies a path into a name buffer of TBX_PATH bytes. A path that does not fit is never cut
+** and used: the buffer gets its beginning followed by ".../", which reads as the name in a
+** message but names a folder, so no file call opens, creates or replaces anything by it.
+** Returns FALSE in that case. */
+BOOL StorePath(char* buffer, const char* path);
 
 /* The title of a path: the text after its last '/' or '\'. */
 void TitleOfPath(const char* path, char* title, size_t size);

@@ -13,6 +13,7 @@
 */
 #include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "app/app.h"
@@ -79,28 +80,23 @@ const char* PlayListRead(const char* szListName) {
   return NULL;
 }
 
-/* Parses one entry from p into entry (size bytes with the terminator; a longer name is cut
-** to fit, extension included). Returns the position after the entry, or NULL when there is
-** no further entry. */
-static const char* ParseEntry(const char* p, char* entry, size_t size) {
+/* Parses one entry from p into entry. Returns the position after the entry, or NULL when
+** there is no further entry. */
+static const char* ParseEntry(const char* p, std::string* entry) {
   for (;;) {
     while (*p == '\r' || *p == '\n' || *p == ' ' || *p == '\t') ++p;
     if (*p != ';') break;
     while (*p && *p != '\r') ++p; /* a line that holds only a comment */
   }
   if (*p == '\0' || *p == ',') return NULL; /* end of the text, or an empty entry */
-  size_t n = 0;
+  entry->clear();
   bool dot = false;
   for (; *p && *p != '\r' && *p != ',' && *p != ';'; ++p) {
     if (*p == ' ' || *p == '\t') continue;
     if (*p == '.') dot = true;
-    if (n + 1 < size) entry[n++] = *p;
+    *entry += *p;
   }
-  entry[n] = '\0';
-  if (!dot) {
-    if (n + 5 > size) n = size - 5;
-    std::memcpy(entry + n, ".TBX", 5);
-  }
+  if (!dot) *entry += ".TBX";
   if (*p == ';')
     while (*p && *p != '\r') ++p;
   if (*p == '\r' || *p == ',') ++p;
@@ -108,21 +104,24 @@ static const char* ParseEntry(const char* p, char* entry, size_t size) {
   return p;
 }
 
+/* An entry longer than the 259 characters of the name buffers is not cut (the cut name
+** may be another file): the buffers get its beginning and ".../" (StorePath), which the
+** load then reports as missing. */
 int parseNextFileName(void) {
   if (gbNeedSave) AskYesNoSave(gszNextTambroFile);
   const char* p = gpReadPointer;
   if (p == NULL || *p == '\0') return 0;
-  char entry[TBX_PATH];
-  const char* next = ParseEntry(p, entry, sizeof entry);
+  std::string entry;
+  const char* next = ParseEntry(p, &entry);
   if (next == NULL) {
     /* An empty entry ends the list: nothing after it is read, now or later. */
     gpReadPointer += std::strlen(p);
     return 0;
   }
   gpReadPointer += next - p;
-  std::memcpy(gszNextTambroFile, entry, sizeof entry);
-  std::memcpy(gszFileName, entry, sizeof entry);
-  std::memcpy(gszTitleName, entry, sizeof entry);
+  StorePath(gszNextTambroFile, entry.c_str());
+  std::memcpy(gszFileName, gszNextTambroFile, sizeof gszNextTambroFile);
+  std::memcpy(gszTitleName, gszNextTambroFile, sizeof gszNextTambroFile);
   if (!gbSavingMidiFile) DoCaption(gHwnd, gszTitleName);
   return 1;
 }

@@ -165,6 +165,7 @@ enum class Fault {
   FileRead,                 /* ReadFile reads only half of what it is asked */
   FileRename,               /* MoveFileExA fails */
   FileSize,                 /* GetFileSize fails */
+  FileReadStall,            /* ReadFile waits until ReleaseFileStall (a hung network mount) */
   MidiOutOpen,              /* midiOutOpen fails */
   MidiInOpen,               /* midiInOpen fails */
   TimerArm,                 /* timeSetEvent returns 0 */
@@ -172,6 +173,9 @@ enum class Fault {
 /* The fault strikes after `skip` successful calls, `count` times (then calls succeed). */
 void InjectFault(Fault fault, int skip = 0, int count = 1);
 void ClearFaults();
+/* Lets every read held by FileReadStall go on; how many are held now. */
+void ReleaseFileStall();
+int StalledFileReads();
 
 }  // namespace tbxtest
 

@@ -787,7 +787,10 @@ typedef MIDICALLBACK* LPMIDICALLBACK;
 #define OPEN_ALWAYS 4
 #define TRUNCATE_EXISTING 5
 #define FILE_ATTRIBUTE_READONLY 0x00000001
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
+#define FILE_ATTRIBUTE_DEVICE 0x00000040
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define FILE_FLAG_WRITE_THROUGH 0x80000000
 #define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000
 #define FILE_BEGIN 0
@@ -799,6 +802,7 @@ typedef MIDICALLBACK* LPMIDICALLBACK;
 #define MOVEFILE_REPLACE_EXISTING 0x00000001
 #define MOVEFILE_COPY_ALLOWED 0x00000002
 #define MOVEFILE_WRITE_THROUGH 0x00000008
+#define REPLACEFILE_IGNORE_MERGE_ERRORS 0x00000002
 
 #define ERROR_SUCCESS 0L
 #define NO_ERROR 0L
@@ -833,6 +837,7 @@ typedef MIDICALLBACK* LPMIDICALLBACK;
 #define ERROR_INVALID_MENU_HANDLE 1401L
 #define ERROR_CANNOT_FIND_WND_CLASS 1407L
 #define ERROR_CLASS_ALREADY_EXISTS 1410L
+#define ERROR_UNABLE_TO_MOVE_REPLACEMENT 1176L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 
 /* ================================================================ constants: multimedia */
@@ -1062,12 +1067,16 @@ BOOL WINAPI FlushFileBuffers(HANDLE hFile);
 BOOL WINAPI CloseHandle(HANDLE hObject);
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
+BOOL WINAPI ReplaceFileA(LPCSTR lpReplacedFileName, LPCSTR lpReplacementFileName, LPCSTR lpBackupFileName,
+                         DWORD dwReplaceFlags, LPVOID lpExclude, LPVOID lpReserved);
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);
 
 /* ---------------------------------------------------------------- threads, strings */
 
 DWORD WINAPI GetCurrentThreadId(void);
+DWORD WINAPI GetCurrentProcessId(void);
 void WINAPI Sleep(DWORD dwMilliseconds);
 int WINAPI lstrlenA(LPCSTR lpString);
 LPSTR WINAPI lstrcpyA(LPSTR lpString1, LPCSTR lpString2);
@@ -1155,6 +1164,8 @@ typedef LPMIDIINCAPSA LPMIDIINCAPS;
 #define CreateFile CreateFileA
 #define DeleteFile DeleteFileA
 #define MoveFileEx MoveFileExA
+#define ReplaceFile ReplaceFileA
+#define GetFileAttributes GetFileAttributesA
 #define midiOutGetDevCaps midiOutGetDevCapsA
 #define midiInGetDevCaps midiInGetDevCapsA
 #define lstrlen lstrlenA

@@ -10,15 +10,28 @@
 **
 ** Stopping is race-free by three means. Every run has a generation number, passed to
 ** timeSetEvent as the user word: an event whose generation is not the current one does
-** nothing. The callback raises gbInCallback before it looks at the generation, and the stop
-** bumps the generation before it looks at gbInCallback (both sequentially consistent), so
-** either the callback sees the stop or the stop sees the callback and waits for it to end.
-** Only then is the pending event killed and are the devices closed, so no callback sends
-** into a closed device and none re-arms after the stop returns. A stop made from inside the
-** callback (at the loop end) does not wait for itself.
+** nothing. The callback records the generation it runs for (gCallbackGen) before it looks
+** at the current one, and the stop bumps the generation before it looks at gCallbackGen
+** (both sequentially consistent), so either the callback sees the stop or the stop sees the
+** callback and waits for it to end. Only then is the pending event killed and are the
+** devices closed, so no callback sends into a closed device and none re-arms after the
+** stop returns. A stop made from inside the callback (at the loop end) does not wait for
+** itself.
+**
+** The wait is bounded. A callback held up for long (a playlist entry on a dead network
+** mount) must not freeze the window: after STOP_WAIT_MS of waiting the stop abandons the
+** run. Abandoned means: the window goes on as after any stop (no run active), but the run's
+** devices stay open and its callback closes them itself when it returns, so nothing it may
+** still touch is closed under it; it arms nothing (its generation is stale); and whatever
+** it took so long to fetch is dropped, since it must claim the run (CallbackClaim) before
+** it changes shared state with the result, and an abandoned run can no longer be claimed.
+** While a callback holds a claim the stop does not abandon it (the claim covers a few
+** stores and boxes the window answers meanwhile). Later stops never wait for an abandoned
+** callback, nor kill timer events while it runs (the timer would wait for it).
 */
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 
 #include "app/app.h"
 #include "files/files.h"
@@ -47,8 +60,8 @@ Shared<int> gbNeedReload(0);         /* Play All re-reads the list; window */
 
 /* ---------------------------------------------------------------- note output */
 
-HMIDIOUT ghMidiOut = nullptr;        /* written by the start before the clock and input run */
-HMIDIIN ghMidiIn = nullptr;          /* written by the start before the input is started */
+Shared<HMIDIOUT> ghMidiOut(nullptr); /* written by the start before the clock and input run */
+Shared<HMIDIIN> ghMidiIn(nullptr);   /* written by the start before the input is started */
 Shared<int> gbMidiInOpen(0);         /* input open and started */
 Shared<int8_t> gNotePending[64];     /* MIDI note sounding per instrument row; timer thread */
 Shared<uint32_t> gdwPercLLast(0);    /* PercL of the step played last; timer thread */
@@ -58,9 +71,24 @@ Shared<uint32_t> gdwPercHLast(0);    /* PercH of the step played last; timer thr
 
 static std::atomic<DWORD_PTR> gRunGen{1};  /* generation of the run now armed; bumped by every
                                            ** start and stop, never reset */
-static std::atomic<int> gbInCallback{0};   /* TambroTimerFunc is executing (timer thread) */
 static std::atomic<DWORD_PTR> gEndPostGen{0}; /* generation whose clock posted 1027/1028; 0 none */
-static thread_local int tInCallback = 0;   /* this thread is inside TambroTimerFunc */
+
+/* The generation whose callback is executing now, 0 when none (the timer runs one callback
+** at a time), with the marks below. Timer thread sets and clears it; a stop may mark it. */
+static std::atomic<DWORD_PTR> gCallbackGen{0};
+static const DWORD_PTR kClaimed = (DWORD_PTR)1 << (sizeof(DWORD_PTR) * 8 - 1);   /* CallbackClaim */
+static const DWORD_PTR kAbandoned = (DWORD_PTR)1 << (sizeof(DWORD_PTR) * 8 - 2); /* the stop gave up */
+#define STOP_WAIT_MS 500   /* longest wait of a stop for a callback that is held up */
+
+/* What an abandoned run leaves to its callback to close: written by the stop just before
+** it marks the callback abandoned, read by that callback once it sees the mark. */
+static HMIDIOUT gAbandonedOut;
+static HMIDIIN gAbandonedIn;               /* NULL when the run had no input open */
+static int gAbandonedPercCh, gAbandonedVoiceCh;
+
+static thread_local int tInCallback = 0;      /* this thread is inside TambroTimerFunc */
+static thread_local DWORD_PTR tCallbackGen = 0; /* ... for this generation */
+static thread_local int tClaims = 0;          /* CallbackClaim nesting of this callback */
 
 static const char gszAppName[] = "Tamborix";
 
@@ -252,42 +280,95 @@ int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode) {
 
 /* ---------------------------------------------------------------- stop */
 
-/* Waits until a callback running on the timer thread has returned. The window thread keeps
-** answering messages sent to it meanwhile: the callback may be waiting for it (a playlist
-** entry's question or error box, the caption). */
-static void WaitForCallback(void) {
-  while (gbInCallback.load()) {
+/* Input first, so no echo reaches the output after its All Notes Off; then the notes off,
+** time for them to leave, and the output. */
+static void CloseRunDevices(HMIDIOUT out, HMIDIIN in, int percCh, int voiceCh) {
+  if (in) {
+    midiInStop(in);
+    midiInClose(in);
+  }
+  MidiOutMessage(out, 0xB0, percCh, 123, 0);
+  MidiOutMessage(out, 0xB0, voiceCh, 123, 0);
+  Sleep(100);
+  midiOutClose(out);
+}
+
+/* Waits until no callback of run `gen` executes. The window thread keeps answering messages
+** sent to it meanwhile: the callback may be waiting for it (a playlist entry's question or
+** error box, the caption); time spent in such a box is the user's and does not count. When
+** the callback has been held up for STOP_WAIT_MS otherwise, it is marked abandoned, with
+** the run's devices handed to it, and false is returned. */
+static bool WaitForCallback(DWORD_PTR gen) {
+  typedef std::chrono::steady_clock Clock;
+  const Clock::duration limit = std::chrono::milliseconds(STOP_WAIT_MS);
+  Clock::time_point deadline = Clock::now() + limit;
+  for (;;) {
+    const DWORD_PTR running = gCallbackGen.load();
+    if ((running & ~kClaimed) != gen) return true;
+    if (running == gen && Clock::now() >= deadline) {
+      gAbandonedOut = ghMidiOut;
+      gAbandonedIn = gbMidiInOpen ? ghMidiIn.load() : nullptr;
+      gAbandonedPercCh = gPercCh;
+      gAbandonedVoiceCh = gVoiceCh;
+      DWORD_PTR expected = gen;
+      if (gCallbackGen.compare_exchange_strong(expected, gen | kAbandoned)) return false;
+      continue; /* it returned or claimed the run just now */
+    }
+    const Clock::time_point before = Clock::now();
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    if (Clock::now() - before > limit / 4) deadline = Clock::now() + limit; /* a box was up */
     Sleep(1);
   }
 }
 
 void TambroEndSequence(void) {
   if (!gbSequenceGoing) return;
-  ++gRunGen;  /* from here on no event of the run does anything */
+  const DWORD_PTR gen = gRunGen.fetch_add(1); /* from here on no event of the run does anything */
   if (!tInCallback) {
-    /* A kill may wait for a running callback itself (and void what it arms), also with no
-    ** event pending (id 0, which it otherwise refuses); where it does not, the wait below
-    ** does, and the second kill takes what the callback armed meanwhile. */
-    timeKillEvent(uTimerID.exchange(0));
-    WaitForCallback();
+    if (!WaitForCallback(gen)) {
+      /* Abandoned: the callback closes the devices when it returns; nothing is armed (the
+      ** event it runs for was taken out, and it arms no other with a stale generation). */
+      uTimerID = 0;
+      timeEndPeriod(guTimerRes);
+      gbMidiInOpen = 0;
+      gbSequenceGoing = 0;
+      return;
+    }
     if (!gbSequenceGoing) return;  /* the callback stopped the run itself (loop end) */
   }
+  /* A kill waits for a callback running on the timer thread; never for an abandoned one,
+  ** which may be held up for good (the event it would kill does nothing anyway). */
   UINT id = uTimerID.exchange(0);
-  if (id) timeKillEvent(id);
+  if (id && !(gCallbackGen.load() & kAbandoned)) timeKillEvent(id);
   timeEndPeriod(guTimerRes);
-  /* The input goes first, so no echo reaches the output after its All Notes Off. */
-  if (gbMidiInOpen) {
-    midiInStop(ghMidiIn);
-    midiInClose(ghMidiIn);
-    gbMidiInOpen = 0;
-  }
-  MidiOutMessage(ghMidiOut, 0xB0, gPercCh, 123, 0);
-  MidiOutMessage(ghMidiOut, 0xB0, gVoiceCh, 123, 0);
-  Sleep(100);
-  midiOutClose(ghMidiOut);
+  CloseRunDevices(ghMidiOut, gbMidiInOpen ? ghMidiIn.load() : nullptr, gPercCh, gVoiceCh);
+  gbMidiInOpen = 0;
   gbSequenceGoing = 0;
+}
+
+int CallbackClaim(void) {
+  if (!tInCallback) return 1;
+  if (tClaims > 0) {
+    ++tClaims;
+    return 1;
+  }
+  DWORD_PTR expected = tCallbackGen;
+  if (!gCallbackGen.compare_exchange_strong(expected, tCallbackGen | kClaimed)) return 0;
+  tClaims = 1;
+  return 1;
+}
+
+void CallbackRelease(void) {
+  if (tInCallback && tClaims > 0 && --tClaims == 0) gCallbackGen = tCallbackGen;
+}
+
+/* The callback of run `gen` returns; an abandoned run's devices are closed here. */
+static void LeaveCallback(DWORD_PTR gen) {
+  DWORD_PTR expected = gen;
+  if (gCallbackGen.compare_exchange_strong(expected, 0)) return;
+  if (expected & kAbandoned) CloseRunDevices(gAbandonedOut, gAbandonedIn, gAbandonedPercCh, gAbandonedVoiceCh);
+  gCallbackGen = 0;
 }
 
 /* ---------------------------------------------------------------- the step event */
@@ -429,14 +510,16 @@ static void HalfEvent(DWORD_PTR gen) {
 }
 
 void CALLBACK TambroTimerFunc(UINT, UINT, DWORD_PTR dwUser, DWORD_PTR, DWORD_PTR) {
-  gbInCallback = 1;
+  gCallbackGen = dwUser;
   if (dwUser != gRunGen.load() || !gbSequenceGoing) {  /* an event of a stopped run */
-    gbInCallback = 0;
+    LeaveCallback(dwUser);
     return;
   }
   tInCallback = 1;
+  tCallbackGen = dwUser;
   if (gbHalfStep) HalfEvent(dwUser);
   else StepEvent(dwUser);
   tInCallback = 0;
-  gbInCallback = 0;
+  tClaims = 0;
+  LeaveCallback(dwUser);
 }

@@ -111,8 +111,12 @@ static int LoadNextEntry(HWND owner, int before) {
   gbFirstFile = 0;
   if (!parseNextFileName()) return 0;
   const char* err = TambroFileRead(gszNextTambroFile);
+  /* The read may have hung long enough for a stop to give this run up: then nothing of it
+  ** may start again, nor show a box, nor play. */
+  if (!CallbackClaim()) return 0;
   if (err) {
     ErrorMessage(owner, err, gszNextTambroFile);
+    CallbackRelease();
     return 0;
   }
   MidiOutMessage(ghMidiOut, 0xC0, gVoiceCh, gVoice, 0);
@@ -122,6 +126,7 @@ static int LoadNextEntry(HWND owner, int before) {
   gbSequenceGoing = 1;
   gbFirstBeat = 1;
   InvalidateRect(gHwnd, nullptr, FALSE);
+  CallbackRelease();
   return 1;
 }
 

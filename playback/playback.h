@@ -37,8 +37,8 @@ extern Shared<int> gbNeedReload;       /* Play All re-reads the list */
 
 /* ---------------------------------------------------------------- note output */
 
-extern HMIDIOUT ghMidiOut;             /* open output while a run is active */
-extern HMIDIIN ghMidiIn;               /* open input while a run is active */
+extern Shared<HMIDIOUT> ghMidiOut;     /* open output while a run is active */
+extern Shared<HMIDIIN> ghMidiIn;       /* open input while a run is active */
 extern Shared<int> gbMidiInOpen;       /* the input is open and started */
 extern Shared<int8_t> gNotePending[64];/* note sounding on each instrument row, 0 = none */
 extern Shared<uint32_t> gdwPercLLast;  /* PercL/PercH of the step played last */
@@ -66,6 +66,13 @@ int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode);
 void TambroEndSequence(void);
 void CALLBACK TambroTimerFunc(UINT uID, UINT uMsg, DWORD_PTR dwUser, DWORD_PTR dw1, DWORD_PTR dw2);
 int TambroNextFile(void);
+/* A timer callback that has waited on something slow (a file) claims the run before it
+** changes shared state with the result: 0 when a stop gave up waiting for the callback
+** meanwhile and abandoned its run (the result is dropped, nothing is changed), 1 when the
+** run is still its own, which the stop then waits for until CallbackRelease. Claims nest.
+** On any other thread both do nothing and CallbackClaim returns 1. */
+int CallbackClaim(void);
+void CallbackRelease(void);
 void SetMuteMode(void);
 void CALLBACK midiCallback(HMIDIIN hMidiIn, UINT wMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
                            DWORD_PTR dwParam2);

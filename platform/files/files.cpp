@@ -1,13 +1,30 @@
 /*
 ** This file contains the file calls of the Win32 subset on POSIX: CreateFileA, ReadFile,
 ** WriteFile, GetFileSize, SetFilePointer, FlushFileBuffers, CloseHandle, DeleteFileA,
-** MoveFileExA and the thread's last error.
+** MoveFileExA, ReplaceFileA, GetFileAttributesA, GetCurrentProcessId and the thread's
+** last error.
 **
-** Names. Both '/' and '\' separate folders. When a name does not exist as written, each
-** component that is missing is looked up case-insensitively in its folder (the exact
-** spelling wins; among several case variants the first in byte order), so "intro.TBX"
-** finds intro.tbx and saving "Intro.tbx" replaces it instead of creating a second file,
-** as on Windows. A new file keeps the spelling it was given.
+** Names. Both '/' and '\' separate folders. Finding and creating differ:
+** - Finding: a read of an existing file (CreateFileA with OPEN_EXISTING and no write
+**   access) whose name does not exist as written looks each missing component up
+**   case-insensitively in its folder (the exact spelling wins; among several case variants
+**   the first in byte order), so a playlist written on Windows that says "intro.TBX" finds
+**   intro.tbx.
+** - Creating, replacing, renaming and deleting use the name exactly as given: saving
+**   "Intro.tbx" beside intro.tbx creates a second file and never overwrites the other one,
+**   and "sub/new.mid" needs a folder named exactly "sub".
+**
+** Special files. No call here ever blocks on a FIFO or opens a device for its side
+** effects: opens are non-blocking, and a name that is not a regular file (FIFO, socket,
+** character or block device) is refused for writing (ERROR_ACCESS_DENIED) and, for
+** reading, yields a handle on which ReadFile and GetFileSize fail at once with
+** ERROR_INVALID_FUNCTION, so the caller reports the file as unreadable. A folder is
+** refused either way (ERROR_ACCESS_DENIED).
+**
+** Replacing. ReplaceFileA follows symbolic links at the replaced name, so the link stays
+** and its target file receives the new bytes (as editors do); the new file takes the
+** replaced file's permission bits and, where the process may set them, its owner and
+** group. A target that is not a regular file is refused and left as it was.
 **
 ** Errors are Windows codes (GetLastError): ERROR_FILE_NOT_FOUND when the folder exists
 ** but the file does not, ERROR_PATH_NOT_FOUND when a folder is missing,
@@ -15,7 +32,9 @@
 **
 ** Fault seams (tbxtest::InjectFault): FileCreate and FileOpen fail the open with
 ** ERROR_ACCESS_DENIED, FileWrite and FileRead transfer half of what is asked and report
-** success, FileRename fails the move, FileSize makes GetFileSize fail.
+** success, FileRename fails the move or the replacement, FileSize makes GetFileSize fail,
+** FileReadStall holds ReadFile until tbxtest::ReleaseFileStall (a read hung on a dead
+** network mount).
 **
 ** Threads: the handle table is guarded by gFilesMu (playlist files are read on the timer
 ** thread); the last error is per thread.
@@ -23,10 +42,13 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -41,11 +63,19 @@ struct OpenFile {
   int fd;
   bool canRead;
   bool canWrite;
+  bool special;   /* not a regular file (FIFO, socket, device): reads and sizes fail */
 };
 
 std::mutex gFilesMu;                          /* guards gFiles */
 std::map<HANDLE, OpenFile> gFiles;            /* open handles */
 thread_local DWORD tLastError = 0;            /* GetLastError of this thread */
+
+/* The FileReadStall seam: a struck read waits until the release count moves on. */
+std::mutex gStallMu;                          /* guards the two counts */
+std::condition_variable gStallCv;
+uint64_t gStallReleases = 0;                  /* ReleaseFileStall calls so far */
+int gStalledReads = 0;                        /* reads waiting now */
+constexpr auto kStallLimit = std::chrono::seconds(30);  /* a forgotten release ends here */
 
 /* The working folder at start-up; the file dialogs move it, the reset puts it back. */
 std::string InitialFolder() {
@@ -62,12 +92,15 @@ DWORD ErrorFromErrno(int e, bool folderMissing) {
     case EPERM:
     case EISDIR:
     case EROFS:
-    case ETXTBSY: return ERROR_ACCESS_DENIED;
+    case ETXTBSY:
+    case ENXIO:
+    case ELOOP: return ERROR_ACCESS_DENIED;
     case EEXIST: return ERROR_FILE_EXISTS;
     case EMFILE:
     case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
     case ENOSPC:
-    case EDQUOT: return ERROR_DISK_FULL;
+    case EDQUOT:
+    case EFBIG: return ERROR_DISK_FULL;
     case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
     case EXDEV: return ERROR_NOT_SAME_DEVICE;
     case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
@@ -88,6 +121,13 @@ bool IsFolder(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+/* The folder part of a POSIX path ("." for a bare name, "/" for a name in the root). */
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 /* The entry of `folder` that equals `name` ignoring case; "" when none. */
 std::string MatchCaseless(const std::string& folder, const std::string& name) {
   DIR* d = opendir(folder.empty() ? "." : folder.c_str());
@@ -101,8 +141,19 @@ std::string MatchCaseless(const std::string& folder, const std::string& name) {
   return hits.front();
 }
 
-/* The POSIX path for a Windows-style name; `folderMissing` tells whether a folder on the
-** way does not exist (for the error code). */
+/* The POSIX path of a Windows-style name, spelled exactly as given (for creating,
+** replacing, renaming, deleting); `folderMissing` tells whether its folder does not exist
+** (for the error code). */
+std::string ExactPath(const char* name, bool* folderMissing) {
+  std::string path(name);
+  std::replace(path.begin(), path.end(), '\\', '/');
+  size_t slash = path.find_last_of('/');
+  *folderMissing = slash != std::string::npos && slash > 0 && !IsFolder(path.substr(0, slash));
+  return path;
+}
+
+/* The POSIX path for a Windows-style name to be found (read): components missing as
+** written match case-insensitively; `folderMissing` as for ExactPath. */
 std::string Resolve(const char* name, bool* folderMissing) {
   std::string in(name);
   std::replace(in.begin(), in.end(), '\\', '/');
@@ -139,13 +190,78 @@ OpenFile* Find(HANDLE h) {
 
 /* Fsyncs the folder that holds `path`, so a rename survives a crash. */
 void SyncFolderOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-  int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int fd = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd >= 0) {
     fsync(fd);
     close(fd);
   }
+}
+
+/* Follows symbolic links from `path` to the name that is not a link (which may not exist:
+** a dangling link names the file to create). False with errno ELOOP past 40 links. */
+bool FollowLinks(const std::string& path, std::string* out) {
+  std::string p = path;
+  for (int hops = 0; hops < 40; hops++) {
+    struct stat st;
+    if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      *out = p;
+      return true;
+    }
+    std::vector<char> buf(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1);
+    ssize_t n = readlink(p.c_str(), buf.data(), buf.size());
+    if (n < 0) return false;
+    std::string target(buf.data(), static_cast<size_t>(n));
+    p = target[0] == '/' ? target : FolderOf(p) + "/" + target;
+  }
+  errno = ELOOP;
+  return false;
+}
+
+/* Copies the file at `from` into a new unique file beside `to`, with `mode`, and renames
+** it to `to` (a replacement across file systems). False with errno set on failure; the
+** unique file is then gone. */
+bool CopyInto(const std::string& from, const std::string& to, mode_t mode) {
+  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (in < 0) return false;
+  std::string temp;
+  int out = -1;
+  for (unsigned attempt = 0; out < 0 && attempt < 100; attempt++) {
+    char suffix[40];
+    snprintf(suffix, sizeof suffix, "/.~tbx%08x%02x.tmp", static_cast<unsigned>(getpid()), attempt);
+    temp = FolderOf(to) + suffix;
+    out = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (out < 0 && errno != EEXIST) break;
+  }
+  bool ok = out >= 0;
+  char buf[65536];
+  while (ok) {
+    ssize_t n = read(in, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    for (ssize_t done = 0; ok && done < n;) {
+      ssize_t w = write(out, buf + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      ok = w > 0;
+      done += w;
+    }
+  }
+  ok = ok && fchmod(out, mode) == 0 && fsync(out) == 0;
+  int saved = errno;
+  close(in);
+  if (out >= 0 && close(out) != 0 && ok) {
+    ok = false;
+    saved = errno;
+  }
+  if (ok && rename(temp.c_str(), to.c_str()) != 0) {
+    ok = false;
+    saved = errno;
+  }
+  if (!ok && out >= 0) unlink(temp.c_str());
+  errno = saved;
+  return ok;
 }
 
 }  // namespace
@@ -179,9 +295,10 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
-  int oflags = O_CLOEXEC | (read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY);
+  /* Never blocks: a FIFO without a writer opens at once (and is then refused below). */
+  int oflags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY);
   switch (disposition) {
-    case CREATE_NEW: oflags |= O_CREAT | O_EXCL; break;
+    case CREATE_NEW: oflags |= O_CREAT | O_EXCL | O_NOFOLLOW; break;
     case CREATE_ALWAYS: oflags |= O_CREAT | O_TRUNC; break;
     case OPEN_EXISTING: break;
     case OPEN_ALWAYS: oflags |= O_CREAT; break;
@@ -194,8 +311,10 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
       break;
     default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
   }
+  /* Only a read of an existing file may find a name in another letter case. */
   bool folderMissing;
-  std::string path = Resolve(name, &folderMissing);
+  bool finding = disposition == OPEN_EXISTING && !write;
+  std::string path = finding ? Resolve(name, &folderMissing) : ExactPath(name, &folderMissing);
   if (folderMissing) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
@@ -204,6 +323,15 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
+  /* A FIFO, socket or device is not opened for its data at all: a read gets a handle that
+  ** only describes it (so the caller says "unreadable"), a write is refused. */
+  struct stat st;
+  bool special = stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+  if (special && write) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (special) oflags = O_PATH | O_CLOEXEC;
   bool existed = Exists(path);
   mode_t mode = (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
   int fd = open(path.c_str(), oflags, mode);
@@ -211,24 +339,27 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
     SetLastError(ErrorFromErrno(errno, false));
     return INVALID_HANDLE_VALUE;
   }
-  struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    /* A folder opens on POSIX but is not a file on Windows. */
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || (write && !S_ISREG(st.st_mode))) {
+    /* A folder opens on POSIX but is not a file on Windows; a special file swapped in after
+    ** the look above is refused for writing all the same. */
     close(fd);
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
+  special = !S_ISREG(st.st_mode);
+  if (!special) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   HANDLE h = reinterpret_cast<HANDLE>(NextHandle(kFileBase));
   {
     std::lock_guard<std::mutex> lock(gFilesMu);
-    gFiles[h] = OpenFile{fd, read, write};
+    gFiles[h] = OpenFile{fd, read, write, special};
   }
   SetLastError(existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) ? ERROR_ALREADY_EXISTS
                                                                                        : ERROR_SUCCESS);
   return h;
 }
 
-/* The descriptor behind a handle opened for reading (or writing), or -1 with the error set. */
+/* The descriptor behind a handle opened for reading (or writing), or -1 with the error set.
+** A special file's handle gives none: it is not read from. */
 static int DescriptorFor(HANDLE h, bool forWrite) {
   std::lock_guard<std::mutex> lock(gFilesMu);
   OpenFile* f = Find(h);
@@ -240,7 +371,20 @@ static int DescriptorFor(HANDLE h, bool forWrite) {
     SetLastError(ERROR_ACCESS_DENIED);
     return -1;
   }
+  if (f->special) {
+    SetLastError(ERROR_INVALID_FUNCTION);
+    return -1;
+  }
   return f->fd;
+}
+
+/* Holds a read struck by the FileReadStall seam until ReleaseFileStall (or kStallLimit). */
+static void StallRead(void) {
+  std::unique_lock<std::mutex> lock(gStallMu);
+  uint64_t seen = gStallReleases;
+  gStalledReads++;
+  gStallCv.wait_for(lock, kStallLimit, [seen] { return gStallReleases != seen; });
+  gStalledReads--;
 }
 
 BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD readOut, LPOVERLAPPED) {
@@ -251,6 +395,7 @@ BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD readOut, LPO
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
+  if (FaultStrikes(tbxtest::Fault::FileReadStall)) StallRead();
   if (FaultStrikes(tbxtest::Fault::FileRead)) toRead /= 2;
   DWORD done = 0;
   while (done < toRead) {
@@ -299,6 +444,10 @@ DWORD WINAPI GetFileSize(HANDLE h, LPDWORD high) {
     OpenFile* f = Find(h);
     if (!f) {
       SetLastError(ERROR_INVALID_HANDLE);
+      return INVALID_FILE_SIZE;
+    }
+    if (f->special) {
+      SetLastError(ERROR_INVALID_FUNCTION);
       return INVALID_FILE_SIZE;
     }
     fd = f->fd;
@@ -389,7 +538,7 @@ BOOL WINAPI DeleteFileA(LPCSTR name) {
     return FALSE;
   }
   bool folderMissing;
-  std::string path = Resolve(name, &folderMissing);
+  std::string path = ExactPath(name, &folderMissing);
   if (folderMissing) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;
@@ -415,7 +564,7 @@ BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     return FALSE;
   }
   bool srcMissing, dstMissing;
-  std::string src = Resolve(from, &srcMissing), dst = Resolve(to, &dstMissing);
+  std::string src = ExactPath(from, &srcMissing), dst = ExactPath(to, &dstMissing);
   if (srcMissing || dstMissing) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;
@@ -424,20 +573,123 @@ BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return FALSE;
   }
-  if (Exists(dst) && src != dst) {
-    if (!(flags & MOVEFILE_REPLACE_EXISTING)) {
-      SetLastError(ERROR_ALREADY_EXISTS);
-      return FALSE;
-    }
-    if (IsFolder(dst)) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      return FALSE;
+  if (IsFolder(dst)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  int r;
+  if (flags & MOVEFILE_REPLACE_EXISTING) {
+    r = rename(src.c_str(), dst.c_str());
+  } else {
+    /* Atomically refused when the name exists, also when another process creates it
+    ** between a look and the move. */
+    r = renameat2(AT_FDCWD, src.c_str(), AT_FDCWD, dst.c_str(), RENAME_NOREPLACE);
+    if (r != 0 && errno == EINVAL) {  /* a file system without it */
+      if (Exists(dst)) {
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+      }
+      r = rename(src.c_str(), dst.c_str());
     }
   }
-  if (rename(src.c_str(), dst.c_str()) != 0) {
-    SetLastError(ErrorFromErrno(errno, false));
+  if (r != 0) {
+    SetLastError(errno == EEXIST ? ERROR_ALREADY_EXISTS : ErrorFromErrno(errno, false));
     return FALSE;
   }
   if (flags & MOVEFILE_WRITE_THROUGH) SyncFolderOf(dst);
   return TRUE;
 }
+
+BOOL WINAPI ReplaceFileA(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DWORD flags, LPVOID, LPVOID) {
+  if (!replaced || !replacement || !*replaced || !*replacement || backup) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  bool srcMissing, dstMissing;
+  std::string src = ExactPath(replacement, &srcMissing), link = ExactPath(replaced, &dstMissing);
+  if (srcMissing || dstMissing) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
+  struct stat st;
+  if (lstat(link.c_str(), &st) != 0) {
+    SetLastError(ErrorFromErrno(errno, false));   /* the caller moves the file there instead */
+    return FALSE;
+  }
+  if (FaultStrikes(tbxtest::Fault::FileRename)) {
+    SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
+    return FALSE;
+  }
+  std::string dst;
+  if (!FollowLinks(link, &dst)) {
+    SetLastError(ErrorFromErrno(errno, false));
+    return FALSE;
+  }
+  bool targetExists = stat(dst.c_str(), &st) == 0;
+  if (targetExists && !S_ISREG(st.st_mode)) {
+    SetLastError(ERROR_ACCESS_DENIED);   /* a folder, FIFO or device keeps what it is */
+    return FALSE;
+  }
+  mode_t mode;
+  if (targetExists) {
+    /* Owner first: a change of owner may clear set-id bits that the mode then restores.
+    ** An owner or group the process may not give stays the process's own. */
+    if (chown(src.c_str(), st.st_uid, st.st_gid) != 0 && chown(src.c_str(), static_cast<uid_t>(-1), st.st_gid) != 0) {
+      /* not permitted: the new file keeps the process's owner */
+    }
+    mode = st.st_mode & 07777;
+    if (chmod(src.c_str(), mode) != 0) {
+      SetLastError(ErrorFromErrno(errno, false));
+      return FALSE;
+    }
+  } else {
+    /* A dangling link: the file it names is created with the replacement's own mode. */
+    struct stat own;
+    mode = lstat(src.c_str(), &own) == 0 ? own.st_mode & 07777 : 0644;
+  }
+  if (rename(src.c_str(), dst.c_str()) != 0) {
+    /* The link's target lies on another file system: copy beside it, then rename there. */
+    if (errno != EXDEV || !CopyInto(src, dst, mode)) {
+      SetLastError(ErrorFromErrno(errno, false));
+      return FALSE;
+    }
+    unlink(src.c_str());
+  }
+  (void)flags;
+  SyncFolderOf(dst);   /* the replacement survives a crash, as the write-through move does */
+  return TRUE;
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR name) {
+  if (!name || !*name) {
+    SetLastError(name ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_PARAMETER);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  bool folderMissing;
+  std::string path = ExactPath(name, &folderMissing);
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    SetLastError(ErrorFromErrno(errno, folderMissing));
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
+  if (!S_ISREG(st.st_mode)) return FILE_ATTRIBUTE_DEVICE;
+  return (st.st_mode & 0222) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
+}
+
+DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
+
+namespace tbxtest {
+
+void ReleaseFileStall() {
+  std::lock_guard<std::mutex> lock(gStallMu);
+  gStallReleases++;
+  gStallCv.notify_all();
+}
+
+int StalledFileReads() {
+  std::lock_guard<std::mutex> lock(gStallMu);
+  return gStalledReads;
+}
+
+}  // namespace tbxtest

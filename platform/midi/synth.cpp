@@ -221,7 +221,7 @@ size_t ShortMsgBytes(uint32_t message, uint8_t* runningStatus, unsigned char out
 /* ---------------------------------------------------------------- offline rendering */
 
 std::string SynthRenderWav(const std::vector<SynthEvent>& events, uint32_t lengthMs,
-                           const std::string& path) {
+                           const std::function<bool(const void* data, size_t size)>& write) {
   std::string soundfont = SynthSoundfontPath();
   if (soundfont.empty()) return "no General MIDI soundfont is installed";
   Made m;
@@ -232,13 +232,9 @@ std::string SynthRenderWav(const std::vector<SynthEvent>& events, uint32_t lengt
                    [](const SynthEvent& a, const SynthEvent& b) { return a.timeMs < b.timeMs; });
   const uint32_t frames = static_cast<uint32_t>(static_cast<uint64_t>(lengthMs) * kSampleRate / 1000);
 
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) {
-    Unmake(m);
-    return "cannot create " + path;
-  }
   std::vector<unsigned char> header = WavHeader(frames);
-  bool ok = std::fwrite(header.data(), 1, header.size(), f) == header.size();
+  bool ok = write(header.data(), header.size());
+  bool synthFailed = false;
 
   constexpr int kChunk = 1024;             /* frames rendered per call */
   std::vector<int16_t> buf(kChunk * 2);    /* interleaved left, right */
@@ -255,17 +251,14 @@ std::string SynthRenderWav(const std::vector<SynthEvent>& events, uint32_t lengt
     int n = static_cast<int>(std::min<uint64_t>(kChunk, until - done));
     if (fluid_synth_write_s16(m.synth, n, buf.data(), 0, 2, buf.data(), 1, 2) != FLUID_OK) {
       ok = false;
+      synthFailed = true;
       break;
     }
     /* WAV samples are little-endian, as is every machine this layer runs on. */
-    ok = std::fwrite(buf.data(), 4, n, f) == static_cast<size_t>(n);
+    ok = write(buf.data(), static_cast<size_t>(n) * 4);
     done += n;
   }
-  ok = std::fclose(f) == 0 && ok;
   Unmake(m);
-  if (!ok) {
-    std::remove(path.c_str());
-    return "cannot write " + path;
-  }
-  return std::string();
+  if (synthFailed) return "the synthesizer failed while rendering";
+  return ok ? std::string() : std::string("not written");
 }

@@ -8,6 +8,7 @@
 #define TBX_PLATFORM_SYNTH_RENDER_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,11 +23,14 @@ struct SynthEvent {
 ** soundfont names that exists ("default-GM.sf2" first); empty when none is installed. */
 std::string SynthSoundfontPath();
 
-/* Renders `lengthMs` ms of audio into `path` as a WAV file: 44100 Hz, 2 channels, 16-bit
-** little-endian PCM. The events are played in time order (equal times in the order given);
-** events at or after lengthMs are not played. Returns "" on success, otherwise one line that
-** says what failed (no soundfont, synthesizer not created, file not written). */
+/* Renders `lengthMs` ms of audio as a WAV file, 44100 Hz, 2 channels, 16-bit little-endian
+** PCM, handing its bytes in order to `write` (the 44-byte header first, whose sizes state
+** exactly the samples that follow). The events are played in time order (equal times in the
+** order given); events at or after lengthMs are not played. `write` returns false to stop
+** (a failed write, an interrupt). Returns "" when every byte was handed over, otherwise one
+** line that says what failed (no soundfont, synthesizer not created, "not written" when
+** `write` stopped it). */
 std::string SynthRenderWav(const std::vector<SynthEvent>& events, uint32_t lengthMs,
-                           const std::string& path);
+                           const std::function<bool(const void* data, size_t size)>& write);
 
 #endif

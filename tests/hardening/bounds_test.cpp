@@ -35,15 +35,16 @@ class LongCommandLine : public WindowTest {
   std::string cmdLine() const override { return "\"" + std::string(400, 'n') + "\""; }
 };
 
-// The command line is cut to the 259 characters its buffer holds; the load it posts reports
-// the missing file with that whole name.
-TEST_F(LongCommandLine, IsCutToItsBufferAndReportedWhole) {
-  EXPECT_EQ(std::string(gszCmdLine), std::string(259, 'n'));
+// The command line is kept whole, and the load it posts refuses the name (too long for the
+// path buffers) as a file that cannot be opened, naming it by the 259 characters its title
+// holds.
+TEST_F(LongCommandLine, IsKeptWholeAndRefusedAsMissing) {
+  EXPECT_EQ(std::string(gszCmdLine), std::string(400, 'n'));
   tbxtest::QueueMessageBoxAnswer(IDOK);
   tbxtest::QueueMessageBoxAnswer(IDOK);
   tbxtest::PumpMessages();
   ASSERT_EQ(tbxtest::MessageBoxes().size(), 2u);
-  EXPECT_EQ(tbxtest::MessageBoxes()[0].caption, std::string(259, 'n'));
+  EXPECT_EQ(tbxtest::MessageBoxes()[0].caption, std::string(400, 'n'));
   EXPECT_EQ(tbxtest::MessageBoxes()[1].text, "File " + std::string(259, 'n') + " is missing or cannot be opended.");
   EXPECT_EQ(gszFileName[0], '\0');
 }

@@ -1,4 +1,4 @@
-// Helpers of the hardening suites: a scratch folder per test (no dots in its path, so
+// Helpers of the hardening suites: a scratch folder per test, made by mkdtemp (no dots in its path, so
 // backup and export names are predictable), raw file access, and a record with a
 // recognisable pattern.
 #ifndef TBX_TESTS_HARDENING_SUPPORT_H
@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -26,11 +25,9 @@ using Bytes = std::vector<unsigned char>;
 class Scratch {
  public:
   Scratch() {
-    static std::atomic<int> counter{0};
-    dir_ = std::filesystem::temp_directory_path() /
-           ("tbxhard" + std::to_string(STEP_COUNT) + "_" + std::to_string(getpid()) + "_" + std::to_string(counter++));
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
+    std::string pattern = (std::filesystem::temp_directory_path() / ("tbxhard" + std::to_string(STEP_COUNT) + "_XXXXXX")).string();
+    if (!mkdtemp(pattern.data())) ADD_FAILURE() << "mkdtemp " << pattern;
+    dir_ = pattern;
   }
   ~Scratch() {
     std::error_code ec;

@@ -1,9 +1,13 @@
 // The file calls on POSIX as the project and playlist code uses them: names with either
-// separator and any letter case, Windows error codes, and the fault seams.
+// separator, any letter case for finding and only the exact one for creating, Windows
+// error codes, and the fault seams.
+#include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "tests/platform/platform_support.h"
 
@@ -13,8 +17,9 @@ class Files : public PlatformTest {
  protected:
   void SetUp() override {
     PlatformTest::SetUp();
-    dir = fs::temp_directory_path() / ("tbx_files_" + std::to_string(getpid()));
-    fs::remove_all(dir);
+    std::string pattern = (fs::temp_directory_path() / "tbx_files_XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir = pattern;
     fs::create_directories(dir / "Songs");
   }
   void TearDown() override {
@@ -51,16 +56,22 @@ TEST_F(Files, NamesMatchWithEitherSeparatorAndAnyCase) {
   EXPECT_FALSE(CloseHandle(h));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 
-  // Saving under another spelling replaces the file instead of adding a twin.
-  h = Create(P("SONGS/Intro.TBX"));
+  // Creating never matches another spelling: a folder spelled otherwise is missing, and a
+  // file spelled otherwise is a new file beside the old one, which keeps its bytes.
+  EXPECT_EQ(Create(P("SONGS/Intro.TBX")), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  h = Create(P("Songs/Intro.TBX"));
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
   DWORD written = 0;
   EXPECT_TRUE(WriteFile(h, "new", 3, &written, nullptr));
   EXPECT_EQ(written, 3u);
   CloseHandle(h);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "Songs"), fs::directory_iterator{}), 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "Songs"), fs::directory_iterator{}), 2);
   h = Open(P("Songs/intro.tbx"));
+  EXPECT_EQ(Get(h, 10), "TBX!");
+  CloseHandle(h);
+  h = Open(P("Songs/Intro.TBX"));
   EXPECT_EQ(Get(h, 10), "new");
   CloseHandle(h);
 
@@ -89,13 +100,19 @@ TEST_F(Files, FailuresGiveWindowsErrorCodes) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   CloseHandle(w);
 
+  // Renaming and deleting use names exactly as given, never another spelling.
   Put(dir / "b.tbx", "b");
-  EXPECT_FALSE(MoveFileExA(P("a.tbx").c_str(), P("B.TBX").c_str(), 0));
+  EXPECT_FALSE(MoveFileExA(P("a.tbx").c_str(), P("b.tbx").c_str(), 0));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-  EXPECT_TRUE(MoveFileExA(P("a.tbx").c_str(), P("B.TBX").c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+  EXPECT_FALSE(MoveFileExA(P("A.TBX").c_str(), P("c.tbx").c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(MoveFileExA(P("a.tbx").c_str(), P("b.tbx").c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
   EXPECT_FALSE(fs::exists(dir / "a.tbx"));
-  EXPECT_EQ(fs::file_size(dir / "b.tbx"), 0u);  // the replaced file, under its own name
-  EXPECT_TRUE(DeleteFileA(P("B.tbx").c_str()));
+  EXPECT_EQ(fs::file_size(dir / "b.tbx"), 0u);
+  EXPECT_FALSE(DeleteFileA(P("B.tbx").c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(fs::exists(dir / "b.tbx"));
+  EXPECT_TRUE(DeleteFileA(P("b.tbx").c_str()));
   EXPECT_FALSE(DeleteFileA(P("b.tbx").c_str()));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
@@ -138,4 +155,46 @@ TEST_F(Files, FaultSeamsStrikeAfterTheirSkipForTheirCount) {
   tbxtest::PlatformReset();  // closes what a test left open
   tbxtest::SetUnexpectedHandler([this](const std::string& what) { unexpected.push_back(what); });
   EXPECT_FALSE(CloseHandle(h));
+}
+
+// A temporary file is created only where nothing exists: a link planted at its name, to a
+// file or dangling, makes the creation fail and is never written through.
+TEST_F(Files, CreatingANewFileNeverFollowsALink) {
+  Put(dir / "victim", "keep");
+  fs::create_symlink(dir / "victim", dir / "to-victim");
+  fs::create_symlink(dir / "nowhere", dir / "dangling");
+  for (const char* name : {"to-victim", "dangling"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(CreateFileA(P(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+  }
+  std::ifstream in(dir / "victim");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep");
+  EXPECT_FALSE(fs::exists(dir / "nowhere"));
+}
+
+// FIFOs, sockets and devices: a read gets a handle at once that reads and sizes nothing
+// (no wait for a writer, no device data), a write is refused; attributes tell them apart.
+TEST_F(Files, SpecialFilesNeitherBlockNorGiveData) {
+  ASSERT_EQ(mkfifo(P("fifo").c_str(), 0644), 0);
+  fs::create_symlink("/dev/zero", dir / "zero");
+  for (const char* name : {"fifo", "zero"}) {
+    SCOPED_TRACE(name);
+    HANDLE h = Open(P(name));
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    char buf[8];
+    DWORD n = 99;
+    EXPECT_FALSE(ReadFile(h, buf, sizeof buf, &n, nullptr));
+    EXPECT_EQ(n, 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
+    EXPECT_EQ(GetFileSize(h, nullptr), INVALID_FILE_SIZE);
+    EXPECT_TRUE(CloseHandle(h));
+    EXPECT_EQ(Create(P(name)), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(GetFileAttributesA(P(name).c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DEVICE));
+  }
+  EXPECT_EQ(GetFileAttributesA(P("Songs").c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  EXPECT_EQ(GetFileAttributesA(P("none").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }

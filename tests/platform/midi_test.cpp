@@ -134,6 +134,18 @@ int Peak(const std::vector<int16_t>& samples, size_t from, size_t to) {
   return peak;
 }
 
+// Renders into a file at path, created at the first byte (a rendering that fails before
+// it leaves none); the return value as SynthRenderWav's.
+std::string SynthRenderWav(const std::vector<SynthEvent>& events, uint32_t lengthMs, const std::string& path) {
+  FILE* f = nullptr;
+  std::string result = ::SynthRenderWav(events, lengthMs, [&](const void* data, size_t size) {
+    if (!f) f = std::fopen(path.c_str(), "wb");
+    return f && std::fwrite(data, 1, size, f) == size;
+  });
+  if (f) std::fclose(f);
+  return result;
+}
+
 class MidiSynth : public MidiTestBase {};
 
 TEST_F(MidiSynth, RenderedNotesSoundAndSilenceStaysSilent) {

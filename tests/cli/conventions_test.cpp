@@ -1,0 +1,291 @@
+// tamborix-cli as a shell sees it: --help and --version, exit status 0 / 1 / 2, one line per
+// failure, --steps=N and --steps N alike, the front end found where it is installed, OUT
+// never FILE, names too long refused, and render and export that never leave a damaged or
+// foreign file: a full disk, an interrupt and two exports at once keep the old file whole.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/config.h"
+#include "platform/midi/synth_render.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<unsigned char>;
+
+Bytes ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A project file of the current layout: LoopEnd 4, 120 BPM, a bass drum on step `step`.
+void WriteProject(const std::string& path, int step) {
+  Bytes r(3540, 0);
+  const int16_t head[16] = {3540, 500, 2, 0, 4, 4, 0, 7, 3, 4, 12, 0, 0, 9, 0, 0};
+  std::memcpy(r.data(), "TBRX", 4);
+  std::memcpy(r.data() + 4, head, sizeof head);
+  r[36 + 4 * step] = 1 << 3;  // PercL bit 3: row 3, Bass Drum 1
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(r.data()), r.size());
+}
+
+class CliConventions : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    front = std::string(TBX_BINARY_DIR) + "/tamborix-cli";
+    helper = std::string(TBX_BINARY_DIR) + "/tamborix-cli-" + std::to_string(STEP_COUNT);
+    if (!fs::exists(front) || !fs::exists(helper)) GTEST_SKIP() << "tamborix-cli is not built";
+    std::string pattern = (fs::temp_directory_path() / "tbxcli_XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir = pattern;
+    WriteProject(P("a.tbx"), 0);
+    WriteProject(P("b.tbx"), 2);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    if (!dir.empty()) fs::remove_all(dir, ec);
+  }
+  std::string P(const std::string& name) const { return dir + "/" + name; }
+  static std::string Q(const std::string& s) { return "'" + s + "'"; }
+  // Runs a shell command line in the scratch folder; its exit status (-signal when killed),
+  // standard output and standard error.
+  int Run(const std::string& cmd, std::string* out = nullptr, std::string* err = nullptr) {
+    std::string line = "cd " + Q(dir) + " && " + cmd + " >" + Q(P("out.log")) + " 2>" + Q(P("err.log"));
+    int status = std::system(line.c_str());
+    if (out) *out = Text(P("out.log"));
+    if (err) *err = Text(P("err.log"));
+    fs::remove(P("out.log"));
+    fs::remove(P("err.log"));
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  static std::string Text(const std::string& path) {
+    Bytes b = ReadAll(path);
+    return std::string(b.begin(), b.end());
+  }
+  static int Lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+  // Names in the scratch folder other than the logs.
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  std::string Steps() const { return std::to_string(STEP_COUNT); }
+  std::string front, helper, dir;
+};
+
+}  // namespace
+
+TEST_F(CliConventions, HelpVersionAndExitStatuses) {
+  std::string out, err;
+  for (const std::string& prog : {front, helper}) {
+    SCOPED_TRACE(prog);
+    EXPECT_EQ(Run(Q(prog) + " --help", &out, &err), 0);
+    EXPECT_EQ(out.rfind("usage: tamborix-cli", 0), 0u);
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(Run(Q(prog) + " export --help", &out), 0);
+    EXPECT_EQ(Run(Q(prog) + " --version", &out, &err), 0);
+    EXPECT_EQ(out.rfind("tamborix-cli ", 0), 0u);
+    EXPECT_EQ(Lines(out), 1);
+
+    const struct {
+      std::string args;
+      int status;
+    } cases[] = {
+        {"", 2},                                       // no command
+        {"play a.tbx", 2},                             // no such command
+        {"export a.tbx", 2},                           // OUT missing
+        {"export a.tbx x.mid extra", 2},               // one operand too many
+        {"export --format 2 a.tbx x.mid", 2},          // a value out of range
+        {"export --count 3 a.tbx x.mid", 2},           // another command's option
+        {"events --bogus a.tbx", 2},                   // no such option
+        {"events --count", 2},                         // an option without its value
+        {"events ''", 2},                              // an empty FILE
+        {"export '' x.mid", 2},                        // an empty FILE is no empty export
+        {"events missing.tbx", 1},                     // the operation fails
+        {"export missing.tbx x.mid", 1},
+        {"events --count 2 a.tbx", 0},
+        {"export a.tbx x.mid", 0},
+    };
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.args);
+      EXPECT_EQ(Run(Q(prog) + " " + c.args, &out, &err), c.status);
+      EXPECT_EQ(Lines(err), c.status ? 1 : 0) << err;  // every failure is one line
+    }
+    EXPECT_FALSE(fs::exists(P("missing.tbx")));
+  }
+}
+
+// A load error was printed twice, once more in the harness's words.
+TEST_F(CliConventions, EveryFailureIsOneClearLine) {
+  std::string err;
+  EXPECT_EQ(Run(Q(front) + " export missing.tbx x.mid", nullptr, &err), 1);
+  EXPECT_EQ(err, "tamborix-cli export: File missing.tbx is missing or cannot be opended. (CreateFile Error:2)\n");
+  std::ofstream(P("list.txt")) << "a.tbx\r\nnothere\r\n";
+  EXPECT_EQ(Run(Q(front) + " export list.txt l.mid", nullptr, &err), 1);
+  EXPECT_EQ(Lines(err), 1) << err;
+  EXPECT_NE(err.find("nothere.TBX is missing"), std::string::npos) << err;
+  EXPECT_FALSE(fs::exists(P("l.mid")));
+  EXPECT_EQ(Run(Q(front) + " events --mute 12 a.tbx", nullptr, &err), 2);
+  EXPECT_EQ(err, "tamborix-cli events: --mute 12 is out of range (see tamborix-cli --help)\n");
+}
+
+// `--steps=72` reached the helper as an unknown word and was a usage error.
+TEST_F(CliConventions, StepsWithEqualsOrSpaceBothWorkEverywhere) {
+  std::string reference, out;
+  ASSERT_EQ(Run(Q(front) + " events --count 3 a.tbx", &reference), 0);
+  for (const std::string& prog : {front, helper})
+    for (const std::string& steps : {"--steps " + Steps(), "--steps=" + Steps()})
+      for (const std::string& args : {steps + " events --count 3 a.tbx", "events a.tbx --count=3 " + steps}) {
+        SCOPED_TRACE(prog + " " + args);
+        EXPECT_EQ(Run(Q(prog) + " " + args, &out), 0);
+        EXPECT_EQ(out, reference);
+      }
+  const std::string other = STEP_COUNT == 72 ? "96" : "72";
+  EXPECT_EQ(Run(Q(helper) + " events --steps=" + other + " a.tbx"), 2);
+  EXPECT_EQ(Run(Q(helper) + " events --steps " + other + " a.tbx"), 2);
+  EXPECT_EQ(Run(Q(front) + " events --steps=100 a.tbx"), 2);
+  EXPECT_EQ(Run(Q(front) + " events --steps 100 a.tbx"), 2);
+}
+
+// Copied alone, the front end looked for its helpers beside itself only.
+TEST_F(CliConventions, FrontEndFindsItsHelpersWhereverItIsInstalled) {
+  fs::create_directories(P("prefix/bin"));
+  fs::create_directories(P("prefix/libexec/tamborix"));
+  fs::create_directories(P("elsewhere"));
+  fs::copy_file(front, P("prefix/bin/tamborix-cli"));
+  fs::copy_file(helper, P("prefix/libexec/tamborix/tamborix-cli-" + Steps()));
+  fs::create_symlink(P("prefix/bin/tamborix-cli"), P("elsewhere/tbx"));
+  std::string reference, out, err;
+  ASSERT_EQ(Run(Q(front) + " events --count 2 a.tbx", &reference), 0);
+  EXPECT_EQ(Run(Q(P("prefix/bin/tamborix-cli")) + " --steps " + Steps() + " events --count 2 a.tbx", &out), 0);
+  EXPECT_EQ(out, reference);
+  EXPECT_EQ(Run(Q(P("elsewhere/tbx")) + " --steps " + Steps() + " events --count 2 a.tbx", &out), 0);
+  EXPECT_EQ(out, reference);
+  fs::remove(P("prefix/libexec/tamborix/tamborix-cli-" + Steps()));
+  EXPECT_EQ(Run(Q(P("prefix/bin/tamborix-cli")) + " --steps " + Steps() + " events a.tbx", &out, &err), 1);
+  EXPECT_EQ(Lines(err), 1) << err;
+  EXPECT_EQ(Run(Q(P("prefix/bin/tamborix-cli")) + " --version", &out), 0);  // needs no helper
+}
+
+// `render|export FILE OUT` with OUT naming FILE wrote over the project.
+TEST_F(CliConventions, OutputThatIsTheInputIsRefused) {
+  fs::create_symlink(P("a.tbx"), P("link.mid"));
+  const Bytes a = ReadAll(P("a.tbx"));
+  for (std::string cmd : {"export", "render"})
+    for (std::string operands : {"a.tbx a.tbx", "a.tbx ./a.tbx", "a.tbx link.mid", "A.TBX a.tbx"}) {
+      SCOPED_TRACE(cmd + " " + operands);
+      std::string err;
+      EXPECT_EQ(Run(Q(front) + " " + cmd + " " + operands, nullptr, &err), 2);
+      EXPECT_EQ(Lines(err), 1) << err;
+      EXPECT_EQ(ReadAll(P("a.tbx")), a);
+    }
+  EXPECT_TRUE(fs::is_symlink(P("link.mid")));
+}
+
+// A 266-character FILE whose first 259 characters name another project exported that one.
+TEST_F(CliConventions, NameWhoseCutPrefixExistsIsRefused) {
+  std::string victim = dir + "/";
+  while (victim.size() + 60 < TBX_PATH - 1) {
+    victim += std::string(50, 'f') + "/";
+    fs::create_directory(victim);
+  }
+  victim += std::string(TBX_PATH - 1 - victim.size(), 'v');
+  WriteProject(victim, 1);
+  std::string err;
+  EXPECT_EQ(Run(Q(front) + " export " + Q(victim + "7.tbx") + " x.mid", nullptr, &err), 1);
+  EXPECT_EQ(Lines(err), 1) << err;
+  EXPECT_FALSE(fs::exists(P("x.mid")));
+  EXPECT_EQ(Run(Q(front) + " export a.tbx " + Q(victim + "7.mid"), nullptr, &err), 1);
+  EXPECT_EQ(Run(Q(front) + " events " + Q(victim + "7.tbx"), nullptr, &err), 1);
+}
+
+// A render that fails half way (a full disk) or is interrupted left a truncated file, or
+// none, in place of the old one; two exports to one file at once shared a temporary file.
+class CliReplacing : public CliConventions {
+ protected:
+  void SetUp() override {
+    CliConventions::SetUp();
+    if (IsSkipped()) return;
+    if (SynthSoundfontPath().empty()) GTEST_SKIP() << "no soundfont installed";
+    std::ofstream(P("old.wav")) << "the previous rendering";
+    old = ReadAll(P("old.wav"));
+  }
+  Bytes old;
+};
+
+TEST_F(CliReplacing, RenderOnAFullDiskKeepsTheOldFile) {
+  std::string err;
+  // 64 KiB may be written: the first second of audio (176 KiB) does not fit.
+  EXPECT_EQ(Run("ulimit -f 64 && " + Q(front) + " render --seconds 2 a.tbx old.wav", nullptr, &err), 1);
+  EXPECT_EQ(Lines(err), 1) << err;
+  EXPECT_NE(err.find("the disk is full"), std::string::npos) << err;
+  EXPECT_EQ(ReadAll(P("old.wav")), old);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"a.tbx", "b.tbx", "old.wav"}));
+
+  ASSERT_EQ(Run(Q(front) + " render --seconds 2 a.tbx old.wav"), 0);
+  const Bytes wav = ReadAll(P("old.wav"));
+  ASSERT_EQ(wav.size(), 44u + 2 * 44100 * 4);
+  const uint32_t riff = wav[4] | wav[5] << 8 | wav[6] << 16 | uint32_t(wav[7]) << 24;
+  const uint32_t data = wav[40] | wav[41] << 8 | wav[42] << 16 | uint32_t(wav[43]) << 24;
+  EXPECT_EQ(riff, wav.size() - 8);
+  EXPECT_EQ(data, wav.size() - 44);
+}
+
+TEST_F(CliReplacing, InterruptedRenderKeepsTheOldFile) {
+  for (int sig : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(sig);
+    const std::string cmd = "cd " + Q(dir) + " && exec " + Q(front) + " render --seconds 600 a.tbx old.wav 2>/dev/null";
+    const char* argv[] = {"/bin/sh", "-c", cmd.c_str(), nullptr};
+    pid_t pid;
+    ASSERT_EQ(posix_spawn(&pid, "/bin/sh", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+    // Interrupt once the temporary file is being written.
+    bool writing = false;
+    for (int i = 0; i < 3000 && !writing; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      for (const std::string& name : Names())
+        if (name.rfind(".~tbx", 0) == 0 && fs::file_size(P(name)) > 0) writing = true;
+    }
+    EXPECT_TRUE(writing);
+    kill(pid, sig);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+    EXPECT_EQ(ReadAll(P("old.wav")), old);
+    EXPECT_EQ(Names(), (std::vector<std::string>{"a.tbx", "b.tbx", "old.wav"}));
+  }
+}
+
+TEST_F(CliReplacing, TwoExportsAtOnceEachReportTruthfully) {
+  // The references carry the same track name (the file's title) as the shared file.
+  fs::create_directories(P("ref/a"));
+  fs::create_directories(P("ref/b"));
+  ASSERT_EQ(Run(Q(front) + " export a.tbx ref/a/same.mid"), 0);
+  ASSERT_EQ(Run(Q(front) + " export b.tbx ref/b/same.mid"), 0);
+  const Bytes a = ReadAll(P("ref/a/same.mid")), b = ReadAll(P("ref/b/same.mid"));
+  ASSERT_NE(a, b);
+  const std::string both = Q(front) + " export a.tbx same.mid & p=$!; " + Q(front) +
+                           " export b.tbx same.mid; s=$?; wait $p && exit $s";
+  for (int round = 0; round < 10; ++round) {
+    EXPECT_EQ(Run("{ " + both + "; }"), 0);
+    const Bytes now = ReadAll(P("same.mid"));
+    EXPECT_TRUE(now == a || now == b);
+  }
+  EXPECT_EQ(Names(), (std::vector<std::string>{"a.tbx", "b.tbx", "old.wav", "ref", "same.mid"}));
+}
