@@ -131,7 +131,7 @@ TEST_F(Resources, WindowsScriptAndLinuxTablesAgree) {
 }
 
 TEST_F(Resources, IconFileAndLinuxPixelsAgree) {
-  std::ifstream f(TBX_SOURCE_DIR "/resources/tamborix.ico", std::ios::binary);
+  std::ifstream f(TBX_BINARY_DIR "/generated/resources/tamborix.ico", std::ios::binary);
   std::string ico((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
   ASSERT_GT(ico.size(), 6u + 16u);
   auto u32 = [&](size_t at) {
