@@ -6,7 +6,7 @@
 # programs under Xvfb); a MIME package that xmllint and update-mime-database take and that
 # GIO uses to recognise project files by name and by their "TBRX" magic; every icon size as
 # a PNG of that size, and the SVG; AppStream metainfo that appstreamcli validates; man pages
-# that groff formats without a warning; the licence.
+# that groff formats without a warning; the licence; the Debian package's version.
 . "$(dirname "$0")/lib.sh"
 e2e_init "$@"
 require_tools desktop-file-validate appstreamcli xmllint update-mime-database gio groff xprop
@@ -111,6 +111,8 @@ for p in tamborix128 tamborix96 tamborix72; do
   [ "$(cat "$MAN/$p.1" 2>/dev/null)" = ".so man1/tamborix144.1" ]; check $? "$p.1 links to tamborix144.1"
 done
 cmp -s "$SRC/LICENSE" "$SHARE/doc/tamborix/LICENSE"; check $? "the licence is installed"
+deb=$(sed -n '1s/^tamborix (\([^)-]*\).*/\1/p' "$SRC/debian/changelog")
+[ "$deb" = "$VERSION" ]; check $? "the Debian package has the project's version ($deb, $VERSION)"
 
 # ---------------------------------------------------------------------- window classes
 # Each installed program's windows carry WM_CLASS (program, Program), and its launcher's
