@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Linux programs and starts tamborix144 (arguments go to the program).
+# Installs what building and running needs, builds tamborix144 (preset "run": no tests,
+# in build/run) and starts it; arguments go to the program.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-cmake --preset linux >/dev/null
-cmake --build --preset linux --target tamborix144
-exec build/linux/tamborix144 "$@"
+scripts/setup.sh run
+cmake --preset run >/dev/null
+cmake --build --preset run --target tamborix144
+exec build/run/tamborix144 "$@"

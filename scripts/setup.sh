@@ -1,19 +1,35 @@
 #!/usr/bin/env bash
-# Installs what building and testing Tamborix needs on Debian 12, only when something is
-# missing. librtmidi-dev and libjack-jackd2-dev go in one apt-get command (installing jackd2
-# on its own later would remove librtmidi-dev).
+# Installs what Tamborix needs on Debian 12, only when something is missing:
+#
+#   scripts/setup.sh         building and running the Linux programs (scripts/run.sh)
+#   scripts/setup.sh test    that and the test tools (scripts/test.sh): GoogleTest, the
+#                            reference players and MIDI readers, Xvfb and X tools for the
+#                            end-to-end checks, mingw-w64 and Wine for the Windows build,
+#                            clang for fuzzing, the desktop's validators for the install
+#
+# librtmidi-dev and libjack-jackd2-dev are both in the run set, so they always come in one
+# apt-get command (apt would otherwise satisfy librtmidi-dev with JACK 1's libjack-dev,
+# which jackd2 of the test set then removes).
 set -euo pipefail
-PKGS=(
-  build-essential cmake ninja-build pkg-config
-  libfltk1.3-dev librtmidi-dev libjack-jackd2-dev libasound2-dev libfluidsynth-dev
-  timgm6mb-soundfont fluidsynth jackd2
-  libgtest-dev
-  mingw-w64 g++-mingw-w64-x86-64
-  xvfb xauth xdotool imagemagick x11-apps x11-utils
-  python3 python3-mido midicsv
-  clang libclang-rt-14-dev
-  wine wine64
+RUN_PKGS=(
+  build-essential cmake ninja-build pkg-config python3
+  libfltk1.3-dev libx11-dev libfontconfig-dev librtmidi-dev libjack-jackd2-dev libasound2-dev
+  libfluidsynth-dev
+  timgm6mb-soundfont
 )
+TEST_PKGS=(
+  libgtest-dev
+  fluidsynth jackd2 python3-mido midicsv
+  xvfb xauth xdotool imagemagick x11-apps x11-utils
+  desktop-file-utils appstream libxml2-utils shared-mime-info libglib2.0-bin groff-base
+  mingw-w64 g++-mingw-w64-x86-64 wine wine64
+  clang libclang-rt-14-dev
+)
+case "${1:-run}" in
+  run) PKGS=("${RUN_PKGS[@]}") ;;
+  test) PKGS=("${RUN_PKGS[@]}" "${TEST_PKGS[@]}") ;;
+  *) echo "usage: scripts/setup.sh [run|test]" >&2; exit 2 ;;
+esac
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

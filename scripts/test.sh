@@ -4,7 +4,7 @@
 # real programs under Xvfb and Wine, and the sanitizer runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh test
 JOBS=${JOBS:-$(nproc)}
 
 cmake --preset linux >/dev/null

@@ -25,6 +25,7 @@
 #include <map>
 
 #include "platform/fltk/fltk_internal.h"
+#include "platform/fltk/program.h"
 
 /* ---------------------------------------------------------------- state (GUI thread) */
 
@@ -121,6 +122,8 @@ void EnsureDisplay() {
   if (!fl_gc) fl_gc = XCreateGC(fl_display, RootWindow(fl_display, fl_screen), 0, 0);
   gReady.store(true);
 }
+
+void FltkSetProgramName(const char* name) { Fl_Window::default_xclass(name); }
 
 /* ---------------------------------------------------------------- top-level windows */
 
