@@ -29,6 +29,8 @@ for steps in 144 128 96 72; do
   [ "$n" -gt 0 ]; check $? "the installed tamborix-cli-$steps runs ($n events): $(cat "$TMPD/err")"
 done
 [ ! -e "$PREFIX/bin/tamborix-cli-144" ]; check $? "no helper lands in bin"
+n=$("$PREFIX/bin/tamborix-cli" --steps 72 events --count 2 "$SRC/tests/fuzz/corpus/project/valid" 2>"$TMPD/err" | wc -l)
+[ "$n" -gt 0 ]; check $? "the installed front end finds its helpers ($n events): $(cat "$TMPD/err")"
 out=$(env -u DISPLAY "$PREFIX/bin/tamborix72" --version); check $? "the installed tamborix72 answers --version"
 [ "$out" = "tamborix72 $VERSION" ]; check $? "it is version $VERSION: $out"
 
