@@ -347,6 +347,12 @@ void SetTimerCaps(UINT periodMin, UINT periodMax) {
 
 /* ---------------------------------------------------------------- layer internals */
 
+bool TimerCallbackDue(int64_t* steadyNs) {
+  if (tlsRun == 0 || T.manual.load()) return false;
+  *steadyNs = tlsDue + T.realEpoch.load();
+  return true;
+}
+
 namespace {
 
 void TimerReset() {
