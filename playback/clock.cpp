@@ -64,6 +64,11 @@ static thread_local int tInCallback = 0;   /* this thread is inside TambroTimerF
 
 static const char gszAppName[] = "Tamborix";
 
+/* Notes the output has been told to start and not yet to end: bit n % 32 of word n / 32 of
+** a channel. Kept by every sender (step clock, start, stop, MIDI-in echo) for the stop,
+** which ends each of them by its own note off: some devices ignore All Notes Off. */
+static Shared<uint32_t> gdwSounding[16][4];
+
 void PlaybackReset(void) {
   gAdjustedBeat = 500;
   gHalfBeat = 250;
@@ -85,6 +90,8 @@ void PlaybackReset(void) {
   gdwPercLLast = 0;
   gdwPercHLast = 0;
   gEndPostGen = 0;
+  for (auto& channel : gdwSounding)
+    for (auto& word : channel) word = 0;
   ++gRunGen;  /* whatever a previous platform left pending can never match again */
   MuteReset();
   MidiInReset();
@@ -98,7 +105,31 @@ void PlaybackReset(void) {
 void MidiOutMessage(HMIDIOUT hMidi, int status, int channel, int data1, int data2) {
   DWORD msg = (DWORD)((status & 0xF0) | (channel & 0x0F)) | ((DWORD)(data1 & 0x7F) << 8) |
               ((DWORD)(data2 & 0x7F) << 16);
+  NoteTrack(msg);
   midiOutShortMsg(hMidi, msg);
+}
+
+/* A note on with velocity 0 is a note off. All Notes Off is not counted as ending anything:
+** the stop sends it and still owes each note its own note off. */
+void NoteTrack(DWORD msg) {
+  const int kind = msg & 0xF0, channel = msg & 0x0F, note = (msg >> 8) & 0x7F;
+  if (kind != 0x80 && kind != 0x90) return;
+  Shared<uint32_t>& word = gdwSounding[channel][note >> 5];
+  const uint32_t bit = 1u << (note & 31);
+  if (kind == 0x90 && ((msg >> 16) & 0x7F) != 0) word |= bit;
+  else word &= ~bit;
+}
+
+/* Note off for every note still sounding: the percussion channel, the instrument channel,
+** then any other, each ascending. */
+static void ReleaseSounding(void) {
+  int order[16] = {gPercCh & 0x0F, gVoiceCh & 0x0F};
+  int n = order[0] == order[1] ? 1 : 2;
+  for (int ch = 0; ch < 16; ++ch)
+    if (ch != order[0] && ch != order[1]) order[n++] = ch;
+  for (int i = 0; i < n; ++i)
+    for (int note = 0; note < 128; ++note)
+      if (gdwSounding[order[i]][note >> 5] & (1u << (note & 31))) MidiOutMessage(ghMidiOut, 0x80, order[i], note, 0);
 }
 
 /* Step length from the beat length M and the steps-per-beat index; 16-bit results, halves
@@ -285,6 +316,7 @@ void TambroEndSequence(void) {
   }
   MidiOutMessage(ghMidiOut, 0xB0, gPercCh, 123, 0);
   MidiOutMessage(ghMidiOut, 0xB0, gVoiceCh, 123, 0);
+  ReleaseSounding();
   Sleep(100);
   midiOutClose(ghMidiOut);
   gbSequenceGoing = 0;
