@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building and testing Tamborix needs on Debian 12, only when something is
-# missing. librtmidi-dev and libjack-jackd2-dev go in one apt-get command (installing jackd2
-# on its own later would remove librtmidi-dev).
+# missing.
 set -euo pipefail
 PKGS=(
   build-essential cmake ninja-build pkg-config
-  libfltk1.3-dev librtmidi-dev libjack-jackd2-dev libasound2-dev libfluidsynth-dev
+  libfltk1.3-dev libjack-jackd2-dev libasound2-dev libfluidsynth-dev
   timgm6mb-soundfont fluidsynth jackd2
   libgtest-dev
   mingw-w64 g++-mingw-w64-x86-64

@@ -199,6 +199,11 @@ void SynthReleaseNotes() {
   }
 }
 
+uint32_t SynthMissedFrames() {
+  LiveSynth* s = gLive.load();
+  return s ? s->queue->missed.load() : 0;
+}
+
 std::string SynthBackend() {
   LiveSynth* s = gLive.load();
   return s ? s->backend : std::string();

@@ -277,6 +277,10 @@ bool JackQueue(int64_t dueNs, uint32_t bytes) {
   return J.alive.load() && J.out && StampPush(J.out.get(), Stamped{dueNs, bytes});
 }
 
+uint32_t JackMissedFrames() {
+  return J.out ? J.out->missed.load() : 0;
+}
+
 void JackDrain(int ms) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (J.alive.load() && J.out && !StampIdle(J.out.get()) && std::chrono::steady_clock::now() < end)
@@ -349,6 +353,7 @@ void JackClose() {}
 bool JackAlive() { return false; }
 std::vector<std::string> JackPorts(bool) { return {}; }
 bool JackQueue(int64_t, uint32_t) { return false; }
+uint32_t JackMissedFrames() { return 0; }
 void JackDrain(int) {}
 int JackConnect(const std::string&, bool) { return -1; }
 void JackDisconnect(const std::string&, bool) {}

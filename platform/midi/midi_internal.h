@@ -51,6 +51,9 @@ bool SynthQueue(int64_t dueNs, uint32_t bytes);
 void SynthReleaseNotes();
 /* The audio backend playing ("jack", "pulseaudio", "alsa"), "" when none. */
 std::string SynthBackend();
+/* Stamped messages the synth played after their frame because they reached it too late
+** (sent more than 2 ms after their due time, or a stalled audio callback), since it started. */
+uint32_t SynthMissedFrames();
 /* Ends the synthesizer (reset, exit). No sender may call SynthQueue meanwhile. */
 void SynthStop();
 
@@ -111,6 +114,7 @@ void JackClose();
 bool JackAlive();
 std::vector<std::string> JackPorts(bool inputs);
 bool JackQueue(int64_t dueNs, uint32_t bytes);
+uint32_t JackMissedFrames();             /* as SynthMissedFrames, for midi_out */
 void JackDrain(int ms);
 int JackConnect(const std::string& name, bool input);
 void JackDisconnect(const std::string& name, bool input);

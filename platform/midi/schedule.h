@@ -67,6 +67,8 @@ struct StampQueue {
   std::atomic<uint32_t> head{0};           /* entries pushed (producer) */
   std::atomic<uint32_t> tail{0};           /* entries collected (cycle thread) */
   std::atomic<uint32_t> played{0};         /* entries played (cycle thread); see StampIdle */
+  std::atomic<uint32_t> missed{0};         /* stamped entries played after their frame: they
+                                           ** reached the queue too late (cycle thread) */
   Stamped pending[kStampPending];          /* cycle thread: collected, sorted by due time */
   uint32_t pendFirst = 0;                  /* first live entry of pending */
   uint32_t pendCount = 0;                  /* live entries from pendFirst */
@@ -115,6 +117,7 @@ inline bool StampNext(StampQueue* q, const CycleMap& map, int64_t n, int64_t* of
   const Stamped& s = q->pending[q->pendFirst];
   int64_t at = CycleOffset(map, s.dueNs);
   if (at >= n) return false;
+  if (at < 0 && s.dueNs != kDueNow) q->missed.fetch_add(1, std::memory_order_relaxed);
   *offset = at < 0 ? 0 : at;
   *bytes = s.bytes;
   q->pendFirst++;
