@@ -8,8 +8,8 @@
 ** (PipeWire's too), ALSA. Each backend calls our own render callback once a cycle, which
 ** plays the queued messages on their frames (SynthRenderCycle): on JACK through the
 ** server's own frame clock of the cycle, on PulseAudio and ALSA (FluidSynth's drivers with
-** a callback) through a delay-locked loop over the callback times, which turns the bursty
-** wake-ups of a sound server into a steady frame clock.
+** a callback) through a delay-locked loop over the callback times (schedule.h), which turns
+** the bursty wake-ups of a sound server into a steady frame clock.
 **
 ** Threads. Start and stop run under gLiveMu. Messages are queued by the sending threads
 ** (devices.cpp serialises them) and played by the backend's audio thread; the synthesizer
@@ -34,36 +34,6 @@ namespace {
 constexpr double kDefaultRate = 44100;   /* Hz on PulseAudio and ALSA */
 constexpr int kDriverPeriod = 64;        /* frames per callback on PulseAudio and ALSA */
 constexpr int kDriverPeriods = 16;       /* periods in their device buffer */
-constexpr double kDllBandwidth = 0.5;    /* Hz: how fast the frame clock follows the device */
-
-/* A second-order delay-locked loop over the callback times (F. Adriaensen, "Using a DLL to
-** filter time"): t0 is the filtered time of this cycle's first frame, t1 the next one's. */
-struct FrameDll {
-  bool running = false;
-  double t0 = 0, t1 = 0;     /* ns */
-  double period = 0;         /* ns of one cycle, filtered */
-  double b = 0, c = 0;       /* loop coefficients */
-};
-
-void DllUpdate(FrameDll* d, int64_t nowNs, int frames, double rate) {
-  const double nominal = frames * 1e9 / rate;
-  if (!d->running || std::fabs(static_cast<double>(nowNs) - d->t1) > 100 * nominal) {
-    /* First cycle, or the device stalled (a suspended stream): start over from now. */
-    const double w = 2 * M_PI * kDllBandwidth * frames / rate;
-    d->b = std::sqrt(2.0) * w;
-    d->c = w * w;
-    d->period = nominal;
-    d->t0 = static_cast<double>(nowNs);
-    d->t1 = d->t0 + nominal;
-    d->running = true;
-    return;
-  }
-  const double e = static_cast<double>(nowNs) - d->t1;
-  d->t0 = d->t1;
-  d->t1 += d->b * e + d->period;
-  d->period += d->c * e;
-}
-
 }  // namespace
 
 struct LiveSynth {
@@ -104,8 +74,7 @@ int RenderDriver(void* data, int len, int nfx, float* fx[], int nout, float* out
     for (int i = 0; i < nout; i++) std::memset(out[i], 0, len * sizeof(float));
     return FLUID_OK;
   }
-  DllUpdate(&s->dll, MidiSteadyNs(), len, s->rate);
-  const CycleMap map{static_cast<int64_t>(s->dll.t0), len / (s->dll.t1 - s->dll.t0), CycleLatency(len, s->rate)};
+  const CycleMap map = DllCycle(&s->dll, MidiSteadyNs(), len, s->rate);
   float* lr[2] = {out[0], out[1]};
   SynthRenderCycle(synth, s->queue.get(), map, len, SliceTarget{SynthRenderFloat, lr});
   return FLUID_OK;

@@ -36,6 +36,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -118,10 +119,14 @@ thread_local MidiInRecord* tlsDelivering = nullptr;  /* input being delivered on
 
 std::atomic<SendObserver> gSendObserver{nullptr};  /* see MidiSetSendObserver; any thread */
 
+void ShutDownAtExit();
+
 void BuildTableLocked() {
   if (gTable.built) return;
   gTable = DeviceTable();
   gTable.built = true;
+  static std::once_flag atExit;
+  std::call_once(atExit, [] { std::atexit(ShutDownAtExit); });
   PortsOpen();
   const bool synth = !SynthSoundfontPath().empty();
   std::vector<std::string> outNames, inNames;
@@ -262,10 +267,12 @@ void ShutDown() {
   PortsClose();
 }
 
-/* The own clients and the synth end with the program, not with the process's sockets. */
-struct ExitGuard {
-  ~ExitGuard() { ShutDown(); }
-} gExitGuard;   /* static lifetime only; defined after the state it ends */
+/* The own clients and the synth end with the program, not with the process's sockets:
+** registered at the first building of the table, the handler runs before the destructor of
+** any static object (the clients' threads, the locks) of this layer. */
+void ShutDownAtExit() {
+  ShutDown();
+}
 
 std::string Shorten(const std::string& name, size_t max) {
   if (name.size() <= max) return name;

@@ -19,6 +19,7 @@
 #ifndef TBX_PLATFORM_MIDI_SCHEDULE_H
 #define TBX_PLATFORM_MIDI_SCHEDULE_H
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -59,6 +60,43 @@ inline int64_t CycleLatency(int64_t periodFrames, double rate) {
   return periodFrames + static_cast<int64_t>(std::llround(rate * 0.002));
 }
 
+/* The frame clock of an audio callback that is not told its cycle's time (PulseAudio, ALSA):
+** a second-order delay-locked loop over the times the callback runs (F. Adriaensen, "Using
+** a DLL to filter time"). t0 is the filtered time of this cycle's first frame, t1 the next
+** one's. A sound server may run the callback in bursts, rendering ahead of the filtered
+** clock: the latency is the longest such lead seen (one period for a steady callback) plus
+** 2 ms, so it only ever grows, and settles once the server's way is known. */
+struct FrameDll {
+  bool running = false;
+  double t0 = 0, t1 = 0;     /* ns, steady clock */
+  double period = 0;         /* ns of one cycle, filtered */
+  double b = 0, c = 0;       /* loop coefficients */
+  double lead = 0;           /* ns: the furthest a cycle's end was ahead of its callback */
+};
+
+/* Hz: how fast the frame clock follows the device. Low, so that a server's bursts (a whole
+** buffer of callbacks at once) move it by a frame at most; it locks within seconds of the
+** synth's start, long before a note is played. */
+constexpr double kDllBandwidth = 0.05;
+
+/* The map of the cycle whose callback runs now (`frames` frames at `rate` Hz). */
+inline CycleMap DllCycle(FrameDll* d, int64_t nowNs, int frames, double rate) {
+  const double nominal = frames * 1e9 / rate, now = static_cast<double>(nowNs);
+  if (!d->running || std::fabs(now - d->t1) > 100 * nominal) {
+    /* First cycle, or the device stalled (a suspended stream): start over from now. */
+    const double w = 2 * M_PI * kDllBandwidth * nominal / 1e9;
+    *d = FrameDll{true, now, now + nominal, nominal, std::sqrt(2.0) * w, w * w, std::max(d->lead, nominal)};
+  } else {
+    const double e = now - d->t1;
+    d->t0 = d->t1;
+    d->t1 += d->b * e + d->period;
+    d->period += d->c * e;
+    d->lead = std::max(d->lead, d->t1 - now);
+  }
+  return CycleMap{static_cast<int64_t>(d->t0), frames / d->period,
+                  static_cast<int64_t>(std::llround(d->lead * rate / 1e9 + rate * 0.002))};
+}
+
 constexpr uint32_t kStampRing = 4096;      /* ring entries; a power of two */
 constexpr uint32_t kStampPending = 4096;   /* collected and not yet played */
 
@@ -67,8 +105,9 @@ struct StampQueue {
   std::atomic<uint32_t> head{0};           /* entries pushed (producer) */
   std::atomic<uint32_t> tail{0};           /* entries collected (cycle thread) */
   std::atomic<uint32_t> played{0};         /* entries played (cycle thread); see StampIdle */
-  std::atomic<uint32_t> missed{0};         /* stamped entries played after their frame: they
-                                           ** reached the queue too late (cycle thread) */
+  std::atomic<uint32_t> missed{0};         /* stamped entries played more than a frame after
+                                           ** theirs: they reached the queue too late (cycle
+                                           ** thread) */
   Stamped pending[kStampPending];          /* cycle thread: collected, sorted by due time */
   uint32_t pendFirst = 0;                  /* first live entry of pending */
   uint32_t pendCount = 0;                  /* live entries from pendFirst */
@@ -117,7 +156,9 @@ inline bool StampNext(StampQueue* q, const CycleMap& map, int64_t n, int64_t* of
   const Stamped& s = q->pending[q->pendFirst];
   int64_t at = CycleOffset(map, s.dueNs);
   if (at >= n) return false;
-  if (at < 0 && s.dueNs != kDueNow) q->missed.fetch_add(1, std::memory_order_relaxed);
+  /* One frame early is the rounding of two cycles' maps, which a moving clock makes differ
+  ** by a fraction of a frame: the message still plays on its frame. */
+  if (at < -1 && s.dueNs != kDueNow) q->missed.fetch_add(1, std::memory_order_relaxed);
   *offset = at < 0 ? 0 : at;
   *bytes = s.bytes;
   q->pendFirst++;

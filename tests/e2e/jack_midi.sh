@@ -77,7 +77,7 @@ TBX_JACK_E2E=1 TBX_JACK_SINK=tbxdump:input TBX_JACK_SOURCE=tbxseq:out TBX_JACK_D
   TBX_JACK_FRAMES="$work/frames.txt" "$tests" --gtest_filter='MidiInJack*' >"$work/tests.log" 2>&1
 rc=$?
 cat "$work/tests.log"
-if [ $rc -eq 0 ] && ! grep -q "PASSED.*5 tests" "$work/tests.log"; then
+if [ $rc -eq 0 ] && ! grep -q "PASSED.*6 tests" "$work/tests.log"; then
   echo "FAILED: the MidiInJack tests did not run"
   rc=1
 fi

@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "app/app.h"
+#include "pattern/pattern.h"
 #include "platform/midi/midi_internal.h"
 #include "platform/testing.h"
 #include "platform/win32.h"
@@ -229,6 +231,17 @@ TEST_F(MidiInJack, TheOwnClientAndWhatIsPatchedToItOutliveEveryRun) {
   EXPECT_TRUE(Connected("Tamborix:synth_L", "system:playback_1"));
   Sh("jack_disconnect Tamborix:midi_out " + sink);
   Sh("jack_disconnect " + source + " Tamborix:midi_in");
+}
+
+TEST_F(MidiInJack, WithTheOwnPortsTheProgramStartsWithoutTheNoMidiInBox) {
+  ResetAllState();
+  HWND hwnd = CreateMainWindow(nullptr, "", SW_SHOWNORMAL);
+  ASSERT_NE(hwnd, nullptr);
+  EXPECT_TRUE(tbxtest::MessageBoxes().empty()) << tbxtest::MessageBoxes().front().text;
+  EXPECT_GE(giNumDevs, 1u) << "the own input port is an input device";
+  EXPECT_EQ(gMidiOutPort.load(), 0) << "the synth plays by default";
+  DestroyWindow(hwnd);
+  tbxtest::PumpMessages();
 }
 
 /* ------------------------------------------------------------------ frames */

@@ -331,6 +331,36 @@ TEST(MidiSchedule, ACycleTakesItsMessagesInDueOrderAtTheirOffsets) {
   EXPECT_EQ(CycleLatency(256, 44100), 256 + 88) << "one period and 2 ms";
 }
 
+TEST(MidiSchedule, ADelayLockedLoopMakesASteadyFrameClockOfBurstyCallbacks) {
+  // A sound server's way with a callback of 64 frames at 44.1 kHz: a burst of eight
+  // callbacks 10 us apart every eight periods, each burst up to 0.2 ms late. Notes due every
+  // 10 ms, each sent at its due time: once the loop has locked, none misses its frame, they
+  // are 441 frames apart, and the latency has grown to the burst, no further.
+  const double rate = 44100, period = 64e9 / rate;
+  FrameDll dll;
+  std::unique_ptr<StampQueue> q(new StampQueue);
+  const unsigned char on[3] = {0x99, 37, 100};
+  int64_t nextDue = 0, at = 0;
+  uint32_t bytes = 0, seed = 1, missedAtLock = 0;
+  std::vector<int64_t> frames;
+  CycleMap map{};
+  for (int64_t cycle = 0; cycle < 20000; cycle++) {
+    if (cycle % 8 == 0) seed = seed * 1103515245u + 12345u;
+    const int64_t now = static_cast<int64_t>(cycle / 8 * 8 * period) + (seed >> 16) % 200000 + cycle % 8 * 10000;
+    for (; nextDue <= now; nextDue += 10000000) ASSERT_TRUE(StampPush(q.get(), Stamped{nextDue, StampPack(on, 3)}));
+    map = DllCycle(&dll, now, 64, rate);
+    StampCollect(q.get());
+    while (StampNext(q.get(), map, 64, &at, &bytes))
+      if (cycle >= 5000) frames.push_back(cycle * 64 + at);
+    if (cycle == 5000) missedAtLock = q->missed.load();
+  }
+  EXPECT_EQ(q->missed.load(), missedAtLock) << "no note missed its frame after the first 7 s";
+  EXPECT_GE(map.latencyFrames, 7 * 64 + 88) << "the latency covers the burst";
+  EXPECT_LE(map.latencyFrames, 8 * 64 + 88 + 16);
+  ASSERT_GT(frames.size(), 200u);
+  for (size_t i = 1; i < frames.size(); i++) EXPECT_NEAR(frames[i] - frames[i - 1], 441, 1) << "note " << i;
+}
+
 /* Every message the layer sends, with its stamp and the time it was sent. */
 struct Sent {
   uint32_t message;
