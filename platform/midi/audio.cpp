@@ -34,7 +34,6 @@ namespace {
 constexpr double kDefaultRate = 44100;   /* Hz on PulseAudio and ALSA */
 constexpr int kDriverPeriod = 64;        /* frames per callback on PulseAudio and ALSA */
 constexpr int kDriverPeriods = 16;       /* periods in their device buffer */
-}  // namespace
 
 struct LiveSynth {
   Made made;
@@ -45,8 +44,6 @@ struct LiveSynth {
   std::atomic<fluid_synth_t*> ready{nullptr};  /* published once the soundfont is loaded */
   FrameDll dll;                             /* audio thread (PulseAudio, ALSA) */
 };
-
-namespace {
 
 std::mutex gLiveMu;                         /* guards starting and stopping */
 std::atomic<LiveSynth*> gLive{nullptr};     /* the synthesizer playing, or nullptr */

@@ -70,8 +70,26 @@ bool HasPort(const std::string& name) {
   return false;
 }
 
+std::atomic<DWORD> gJackIn{0};
+std::atomic<int> gJackInCount{0};
+void CALLBACK JackInProc(HMIDIIN, UINT msg, DWORD_PTR, DWORD_PTR p1, DWORD_PTR) {
+  if (msg != MIM_DATA) return;
+  gJackIn = static_cast<DWORD>(p1);
+  gJackInCount++;
+}
+
 class MidiInJack : public ::testing::Test {
  protected:
+  /* Opens the synth (output 0), the own output port (output 1) and the own input port
+  ** (input 0, started, calling JackInProc). */
+  static void OpenOwnDevices(HMIDIOUT* synth, HMIDIOUT* out, HMIDIIN* in) {
+    ASSERT_EQ(midiOutOpen(synth, 0, 0, 0, CALLBACK_NULL), static_cast<MMRESULT>(MMSYSERR_NOERROR));
+    ASSERT_EQ(midiOutOpen(out, 1, 0, 0, CALLBACK_NULL), static_cast<MMRESULT>(MMSYSERR_NOERROR));
+    ASSERT_EQ(midiInOpen(in, 0, reinterpret_cast<DWORD_PTR>(JackInProc), 0, CALLBACK_FUNCTION),
+              static_cast<MMRESULT>(MMSYSERR_NOERROR));
+    midiInStart(*in);
+  }
+
   void SetUp() override {
     if (Env("TBX_JACK_E2E") != "1") GTEST_SKIP() << "run by tests/e2e/jack_midi.sh";
     tbxtest::PlatformReset();
@@ -144,14 +162,6 @@ TEST_F(MidiInJack, BuiltInSynthOpensWithJackAudioAndPrintsNothing) {
   EXPECT_EQ(opened, static_cast<MMRESULT>(MMSYSERR_NOERROR));
 }
 
-std::atomic<DWORD> gJackIn{0};
-std::atomic<int> gJackInCount{0};
-void CALLBACK JackInProc(HMIDIIN, UINT msg, DWORD_PTR, DWORD_PTR p1, DWORD_PTR) {
-  if (msg != MIM_DATA) return;
-  gJackIn = static_cast<DWORD>(p1);
-  gJackInCount++;
-}
-
 TEST_F(MidiInJack, InputFromAJackPortReachesTheCallback) {
   const std::string source = Env("TBX_JACK_SOURCE");
   Sh("jack_disconnect " + source + " Tamborix:midi_in");
@@ -197,11 +207,7 @@ TEST_F(MidiInJack, TheOwnClientAndWhatIsPatchedToItOutliveEveryRun) {
     gJackInCount = 0;
     HMIDIOUT out = nullptr, synth = nullptr;
     HMIDIIN in = nullptr;
-    ASSERT_EQ(midiOutOpen(&out, 1, 0, 0, CALLBACK_NULL), static_cast<MMRESULT>(MMSYSERR_NOERROR));
-    ASSERT_EQ(midiOutOpen(&synth, 0, 0, 0, CALLBACK_NULL), static_cast<MMRESULT>(MMSYSERR_NOERROR));
-    ASSERT_EQ(midiInOpen(&in, 0, reinterpret_cast<DWORD_PTR>(JackInProc), 0, CALLBACK_FUNCTION),
-              static_cast<MMRESULT>(MMSYSERR_NOERROR));
-    midiInStart(in);
+    ASSERT_NO_FATAL_FAILURE(OpenOwnDevices(&synth, &out, &in));
     midiOutShortMsg(out, 0x6A2B99 + run * 0x100);   // note 43, then 44
     midiOutShortMsg(synth, 0x642599);
     for (int i = 0; i < 150 && gJackInCount.load() == 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -318,11 +324,7 @@ TEST_F(MidiJackGone, NothingHangsOrCrashesWhenTheServerDies) {
   ASSERT_GE(midiOutGetNumDevs(), 2u);
   HMIDIOUT synth = nullptr, out = nullptr;
   HMIDIIN in = nullptr;
-  ASSERT_EQ(midiOutOpen(&synth, 0, 0, 0, CALLBACK_NULL), static_cast<MMRESULT>(MMSYSERR_NOERROR));
-  ASSERT_EQ(midiOutOpen(&out, 1, 0, 0, CALLBACK_NULL), static_cast<MMRESULT>(MMSYSERR_NOERROR));
-  ASSERT_EQ(midiInOpen(&in, 0, reinterpret_cast<DWORD_PTR>(JackInProc), 0, CALLBACK_FUNCTION),
-            static_cast<MMRESULT>(MMSYSERR_NOERROR));
-  midiInStart(in);
+  ASSERT_NO_FATAL_FAILURE(OpenOwnDevices(&synth, &out, &in));
   midiOutShortMsg(synth, 0x642599);
   const int pid = std::atoi(Env("TBX_JACK_SERVER_PID").c_str());
   ASSERT_GT(pid, 0);
