@@ -48,7 +48,7 @@ struct Setting {
 std::vector<Clock::time_point> gOnsets;  /* reserved before the run: no allocation while it plays */
 std::atomic<size_t> gOnsetCount{0};      /* entries of gOnsets filled */
 
-void OnCapture(int, uint32_t message) {
+void OnCapture(int, uint32_t message, int64_t) {
   if ((message & 0xF0) != 0x90 || ((message >> 16) & 0x7F) == 0) return;
   size_t i = gOnsetCount.load();
   if (i < gOnsets.size()) {
@@ -76,7 +76,7 @@ double Ms(Clock::duration d) {
 std::vector<double> RunStepClock(HWND hwnd, int steps, int stepMs) {
   gOnsets.assign(steps, Clock::time_point());
   gOnsetCount = 0;
-  MidiSetCaptureObserver(OnCapture);
+  MidiSetSendObserver(OnCapture);
   Clock::time_point start = Clock::now();
   if (!TambroFirstFile(hwnd, 0, 0, 0)) {
     std::fprintf(stderr, "tbx_timer_bench: the step clock did not start\n");
@@ -87,7 +87,7 @@ std::vector<double> RunStepClock(HWND hwnd, int steps, int stepMs) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   TambroEndSequence();
-  MidiSetCaptureObserver(nullptr);
+  MidiSetSendObserver(nullptr);
   tbxtest::PumpMessages();
   std::vector<double> late(steps);
   for (int k = 0; k < steps; k++)

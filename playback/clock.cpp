@@ -92,6 +92,11 @@ static thread_local int tClaims = 0;          /* CallbackClaim nesting of this c
 
 static const char gszAppName[] = "Tamborix";
 
+/* Notes the output has been told to start and not yet to end: bit n % 32 of word n / 32 of
+** a channel. Kept by every sender (step clock, start, stop, MIDI-in echo) for the stop,
+** which ends each of them by its own note off: some devices ignore All Notes Off. */
+static Shared<uint32_t> gdwSounding[16][4];
+
 void PlaybackReset(void) {
   gAdjustedBeat = 500;
   gHalfBeat = 250;
@@ -113,6 +118,8 @@ void PlaybackReset(void) {
   gdwPercLLast = 0;
   gdwPercHLast = 0;
   gEndPostGen = 0;
+  for (auto& channel : gdwSounding)
+    for (auto& word : channel) word = 0;
   ++gRunGen;  /* whatever a previous platform left pending can never match again */
   MuteReset();
   MidiInReset();
@@ -126,7 +133,31 @@ void PlaybackReset(void) {
 void MidiOutMessage(HMIDIOUT hMidi, int status, int channel, int data1, int data2) {
   DWORD msg = (DWORD)((status & 0xF0) | (channel & 0x0F)) | ((DWORD)(data1 & 0x7F) << 8) |
               ((DWORD)(data2 & 0x7F) << 16);
+  NoteTrack(msg);
   midiOutShortMsg(hMidi, msg);
+}
+
+/* A note on with velocity 0 is a note off. All Notes Off is not counted as ending anything:
+** the stop sends it and still owes each note its own note off. */
+void NoteTrack(DWORD msg) {
+  const int kind = msg & 0xF0, channel = msg & 0x0F, note = (msg >> 8) & 0x7F;
+  if (kind != 0x80 && kind != 0x90) return;
+  Shared<uint32_t>& word = gdwSounding[channel][note >> 5];
+  const uint32_t bit = 1u << (note & 31);
+  if (kind == 0x90 && ((msg >> 16) & 0x7F) != 0) word |= bit;
+  else word &= ~bit;
+}
+
+/* Note off for every note still sounding: the percussion channel, the instrument channel,
+** then any other, each ascending. */
+static void ReleaseSounding(HMIDIOUT out, int percCh, int voiceCh) {
+  int order[16] = {percCh & 0x0F, voiceCh & 0x0F};
+  int n = order[0] == order[1] ? 1 : 2;
+  for (int ch = 0; ch < 16; ++ch)
+    if (ch != order[0] && ch != order[1]) order[n++] = ch;
+  for (int i = 0; i < n; ++i)
+    for (int note = 0; note < 128; ++note)
+      if (gdwSounding[order[i]][note >> 5] & (1u << (note & 31))) MidiOutMessage(out, 0x80, order[i], note, 0);
 }
 
 /* Step length from the beat length M and the steps-per-beat index; 16-bit results, halves
@@ -280,7 +311,8 @@ int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode) {
 
 /* ---------------------------------------------------------------- stop */
 
-/* Input first, so no echo reaches the output after its All Notes Off; then the notes off,
+/* Input first, so no echo reaches the output after its All Notes Off; then the All Notes
+** Off, a note off for every note still sounding (devices that ignore controller 123 exist),
 ** time for them to leave, and the output. */
 static void CloseRunDevices(HMIDIOUT out, HMIDIIN in, int percCh, int voiceCh) {
   if (in) {
@@ -289,6 +321,7 @@ static void CloseRunDevices(HMIDIOUT out, HMIDIIN in, int percCh, int voiceCh) {
   }
   MidiOutMessage(out, 0xB0, percCh, 123, 0);
   MidiOutMessage(out, 0xB0, voiceCh, 123, 0);
+  ReleaseSounding(out, percCh, voiceCh);
   Sleep(100);
   midiOutClose(out);
 }

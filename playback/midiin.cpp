@@ -59,6 +59,7 @@ void CALLBACK midiCallback(HMIDIIN, UINT wMsg, DWORD_PTR, DWORD_PTR dwParam1, DW
 
   /* A soft touch is echoed at 40 at least, so the player hears it over the pattern. */
   if (velocity <= 39) msg = (msg & ~0x00FF0000u) | (40u << 16);
+  NoteTrack(msg);
   midiOutShortMsg(ghMidiOut, msg);
 }
 

@@ -61,6 +61,9 @@ extern Shared<int32_t> gMidiInFill;          /* entries in gMidiInBuf */
 
 void PlaybackReset(void);
 void MidiOutMessage(HMIDIOUT hMidi, int status, int channel, int data1, int data2);
+/* Notes that a message sent to the output (any thread) starts or ends a note: the stop of
+** the run sends a note off for every note still sounding. MidiOutMessage does it. */
+void NoteTrack(DWORD msg);
 void AdjustBeat(void);
 int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode);
 void TambroEndSequence(void);

@@ -7,13 +7,12 @@
 #                            end-to-end checks, mingw-w64 and Wine for the Windows build,
 #                            clang for fuzzing, the desktop's validators for the install
 #
-# librtmidi-dev and libjack-jackd2-dev are both in the run set, so they always come in one
-# apt-get command (apt would otherwise satisfy librtmidi-dev with JACK 1's libjack-dev,
-# which jackd2 of the test set then removes).
+# libjack-jackd2-dev is in the run set, so JACK 2's library is installed before the test
+# set's jackd2 (a JACK 1 libjack-dev pulled in some other way would be removed by it).
 set -euo pipefail
 RUN_PKGS=(
   build-essential cmake ninja-build pkg-config python3
-  libfltk1.3-dev libx11-dev libfontconfig-dev librtmidi-dev libjack-jackd2-dev libasound2-dev
+  libfltk1.3-dev libx11-dev libfontconfig-dev libjack-jackd2-dev libasound2-dev
   libfluidsynth-dev
   timgm6mb-soundfont
 )

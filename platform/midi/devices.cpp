@@ -2,23 +2,41 @@
 ** The MIDI device table of the Linux layer and the Win32 MIDI calls over it: midiOut* and
 ** midiIn*, plus the test devices of testing.h (capture outputs, loopback inputs).
 **
-** The table is built at first use: output 0 is the built-in GM synthesizer when a soundfont
-** is installed, then the output ports of the MIDI system PortsProbe finds (ALSA sequencer,
-** else JACK); the inputs are that system's input ports. SetMidiDevices replaces it with test
-** devices; MidiReset forgets it, so the next use enumerates again. Device numbers are indexes
-** into the table and stay fixed until then, as on Windows.
+** The table is built at first use, with the program's own clients opened first (ports.cpp):
+**   outputs  0  the built-in GM synthesizer, when a soundfont is installed (made now, kept)
+**            1  the own output port "Tamborix MIDI Out", when a MIDI system answers
+**            2… the other programs' ports that take MIDI (ALSA sequencer, then JACK)
+**   inputs   0  the own input port "Tamborix MIDI In"
+**            1… the other programs' ports that give MIDI
+** Opening a system output connects the own output port to it for as long as it is open, and
+** opening a system input connects it to the own input port; a connection that was there
+** before (a patchbay's) is left as it is at the close. So the own ports, and everything
+** patched to them, live from the program's start to its end; the app's open and close
+** around each run only attach to them. SetMidiDevices replaces the table with test
+** devices; MidiReset forgets it. Device numbers are indexes into the table and stay fixed
+** until then, as on Windows; names are made unique within the caps' 31 characters.
+**
+** Time stamps (midi_internal.h): a message sent from inside a timer callback carries that
+** callback's due time, so the synth and the JACK port play it on its own frame (and a clock
+** message sent from a timer callback is placed the same way); a message sent while MIDI
+** input is delivered (the echo) plays at once; any other message carries the time it was
+** sent, so that nothing sent later overtakes the notes queued before it (the All Notes Off
+** at a stop comes after the run's last notes).
 **
 ** Handles are pointers to the records below, checked against the list of open handles, so a
 ** stale or foreign handle gives MMSYSERR_INVALHANDLE instead of a crash.
 **
-** Threads. midiOutShortMsg comes from the timer thread (notes) and the MIDI input thread
-** (echo) at once; every send runs under gOutMu, which also keeps a handle from being closed
-** under a send. Input callbacks run on the port's own thread (RtMidi, JACK) or, for loopback
-** devices, on the thread that calls SendMidiInput; no lock is held while the program's
-** callback runs, and midiInClose returns only when no delivery is in progress.
+** Threads. midiOutShortMsg comes from the timer thread (notes), the MIDI input thread
+** (echo) and the window thread (start, stop) at once; every send runs under gOutMu, which
+** also keeps a handle from being closed under a send and makes each output queue single-
+** producer. Input callbacks run on the own ports' input threads or, for loopback devices,
+** on the thread that calls SendMidiInput; no lock is held while the program's callback
+** runs, and midiInClose returns only when no delivery to that handle is in progress.
 */
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -31,39 +49,45 @@
 #include "platform/testing.h"
 #include "platform/win32.h"
 
+#define OWN_OUT_NAME "Tamborix MIDI Out"   /* the own output port's device */
+#define OWN_IN_NAME "Tamborix MIDI In"     /* the own input port's device */
+
 namespace {
 
-enum class OutKind { Synth, Port, Capture };
-enum class InKind { Port, Loopback };
+enum class OutKind { Synth, Own, System, Capture };
+enum class InKind { Own, System, Loopback };
 
 struct OutDevice {
   OutKind kind;
-  std::string name;     /* full name; the caps carry its first 31 characters */
+  std::string name;     /* as the caps show it: unique, at most 31 characters */
+  SystemPort port;      /* OutKind::System */
 };
 
 struct InDevice {
   InKind kind;
   std::string name;
+  SystemPort port;      /* InKind::System */
 };
 
 /* The device table (guarded by gTableMu). */
 struct DeviceTable {
   bool built = false;             /* enumerated or set by a test since the last reset */
-  PortApi api = PortApi::None;    /* the MIDI system the ports belong to */
   std::vector<OutDevice> outs;
   std::vector<InDevice> ins;
 };
 
 constexpr uint32_t kOutMagic = 0x54424F55;   /* 'TBOU': a live output record */
 constexpr uint32_t kInMagic = 0x5442494E;    /* 'TBIN': a live input record */
+constexpr int kDrainMs = 500;                /* longest wait for queued output at a close */
+constexpr int kMaxDeliveries = 8;            /* open inputs one message reaches */
 
 struct MidiOutRecord {
   uint32_t magic;
   int device;                     /* index in the table */
   OutKind kind;
-  LiveSynth* synth;               /* OutKind::Synth */
-  PortOut* port;                  /* OutKind::Port */
-  uint8_t runningStatus;          /* last channel status sent to the port (under gOutMu) */
+  SystemPort port;                /* OutKind::System */
+  bool connected;                 /* the open made the connection to port (and undoes it) */
+  uint8_t runningStatus;          /* last channel status sent (under gOutMu) */
 };
 
 typedef void(CALLBACK* MidiInProc)(HMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
@@ -72,12 +96,13 @@ struct MidiInRecord {
   uint32_t magic;
   int device;
   InKind kind;
-  PortIn* port;                   /* InKind::Port */
+  SystemPort port;                /* InKind::System */
+  bool connected;                 /* the open made the connection from port */
   MidiInProc proc;                /* nullptr with CALLBACK_NULL */
   DWORD_PTR instance;
   std::atomic<bool> started{false};      /* between midiInStart and midiInStop/Reset/Close */
   std::atomic<DWORD> startMs{0};         /* timeGetTime at midiInStart: MIM_DATA time base */
-  std::atomic<int> inFlight{0};          /* loopback deliveries running now */
+  std::atomic<int> inFlight{0};          /* deliveries running now */
 };
 
 std::mutex gTableMu;                      /* guards gTable */
@@ -90,36 +115,53 @@ std::vector<tbxtest::MidiRecord> gCaptured;  /* what the capture outputs receive
 std::mutex gInMu;                         /* guards gIns */
 std::vector<MidiInRecord*> gIns;          /* open inputs */
 
-thread_local MidiInRecord* tlsDelivering = nullptr;  /* loopback input being delivered here */
+thread_local MidiInRecord* tlsDelivering = nullptr;  /* input being delivered on this thread */
 
-std::atomic<CaptureObserver> gCaptureObserver{nullptr};  /* see MidiSetCaptureObserver; any thread */
+std::atomic<SendObserver> gSendObserver{nullptr};  /* see MidiSetSendObserver; any thread */
+
+void ShutDownAtExit();
 
 void BuildTableLocked() {
   if (gTable.built) return;
   gTable = DeviceTable();
   gTable.built = true;
-  gTable.api = PortsProbe();
-  if (!SynthSoundfontPath().empty()) gTable.outs.push_back({OutKind::Synth, SYNTH_PRODUCT_NAME});
-  for (const std::string& name : PortsList(gTable.api, false)) gTable.outs.push_back({OutKind::Port, name});
-  for (const std::string& name : PortsList(gTable.api, true)) gTable.ins.push_back({InKind::Port, name});
+  static std::once_flag atExit;
+  std::call_once(atExit, [] { std::atexit(ShutDownAtExit); });
+  PortsOpen();
+  const bool synth = !SynthSoundfontPath().empty();
+  std::vector<std::string> outNames, inNames;
+  if (synth) gTable.outs.push_back({OutKind::Synth, SYNTH_PRODUCT_NAME, {}});
+  if (PortsOwn(PortApi::None)) {
+    gTable.outs.push_back({OutKind::Own, OWN_OUT_NAME, {}});
+    gTable.ins.push_back({InKind::Own, OWN_IN_NAME, {}});
+  }
+  for (const SystemPort& p : PortsList(false)) gTable.outs.push_back({OutKind::System, p.name, p});
+  for (const SystemPort& p : PortsList(true)) gTable.ins.push_back({InKind::System, p.name, p});
+  for (const OutDevice& d : gTable.outs) outNames.push_back(d.name);
+  for (const InDevice& d : gTable.ins) inNames.push_back(d.name);
+  outNames = MidiDeviceNames(outNames);
+  inNames = MidiDeviceNames(inNames);
+  for (size_t i = 0; i < outNames.size(); i++) gTable.outs[i].name = outNames[i];
+  for (size_t i = 0; i < inNames.size(); i++) gTable.ins[i].name = inNames[i];
+  /* The synth is made now, so that its audio ports exist before the first Play; a machine
+  ** without audio says why at the open that fails. */
+  if (synth) SynthStart(nullptr);
 }
 
 /* Copies device `id` of the table (building it first); false when there is no such device. */
-bool GetOutDevice(UINT id, OutDevice* dev, PortApi* api) {
+bool GetOutDevice(UINT id, OutDevice* dev) {
   std::lock_guard<std::mutex> lock(gTableMu);
   BuildTableLocked();
   if (id >= gTable.outs.size()) return false;
   *dev = gTable.outs[id];
-  *api = gTable.api;
   return true;
 }
 
-bool GetInDevice(UINT id, InDevice* dev, PortApi* api) {
+bool GetInDevice(UINT id, InDevice* dev) {
   std::lock_guard<std::mutex> lock(gTableMu);
   BuildTableLocked();
   if (id >= gTable.ins.size()) return false;
   *dev = gTable.ins[id];
-  *api = gTable.api;
   return true;
 }
 
@@ -139,29 +181,40 @@ MidiInRecord* FindInLocked(HMIDIIN h) {
   return std::find(gIns.begin(), gIns.end(), r) != gIns.end() ? r : nullptr;
 }
 
-/* Sends one word to an open output (gOutMu held). */
-MMRESULT SendLocked(MidiOutRecord* r, DWORD msg) {
-  switch (r->kind) {
-    case OutKind::Capture:
-      if (CaptureObserver observer = gCaptureObserver.load()) observer(r->device, msg);
-      gCaptured.push_back({tbxtest::ClockNow(), r->device, msg});
-      return MMSYSERR_NOERROR;
-    case OutKind::Synth:
-      SynthSend(r->synth, msg);
-      return MMSYSERR_NOERROR;
-    case OutKind::Port: {
-      unsigned char bytes[3];
-      size_t n = ShortMsgBytes(msg, &r->runningStatus, bytes);
-      if (n == 0) return MMSYSERR_INVALPARAM;
-      return PortsSend(r->port, bytes, n) ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
-    }
-  }
-  return MMSYSERR_ERROR;
+/* The stamp of a message sent now from this thread (see the top of the file). */
+int64_t SendStamp() {
+  if (tlsDelivering) return kDueNow;
+  int64_t due;
+  if (TimerCallbackDue(&due)) return due;
+  return MidiSteadyNs();
 }
 
+/* Sends one word to an open output (gOutMu held). */
+MMRESULT SendLocked(MidiOutRecord* r, DWORD msg, int64_t due) {
+  if (SendObserver observer = gSendObserver.load()) observer(r->device, msg, due);
+  if (r->kind == OutKind::Capture) {
+    gCaptured.push_back({tbxtest::ClockNow(), r->device, msg});
+    return MMSYSERR_NOERROR;
+  }
+  unsigned char bytes[3];
+  size_t n = ShortMsgBytes(msg, &r->runningStatus, bytes);
+  if (n == 0) return MMSYSERR_INVALPARAM;
+  bool sent = false;
+  switch (r->kind) {
+    case OutKind::Synth: sent = SynthQueue(due, StampPack(bytes, n)); break;
+    case OutKind::Own: sent = PortsSend(PortApi::None, due, StampPack(bytes, n)); break;
+    case OutKind::System: sent = PortsSend(r->port.api, due, StampPack(bytes, n)); break;
+    case OutKind::Capture: break;
+  }
+  return sent ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
+}
+
+/* Ends what an output's open began (the record is already out of gOuts). */
 void FreeOut(MidiOutRecord* r) {
-  if (r->kind == OutKind::Synth) SynthClose(r->synth);
-  if (r->kind == OutKind::Port) PortsCloseOut(r->port);
+  if (r->kind == OutKind::System && r->connected) {
+    PortsDrain(r->port.api, kDrainMs);   /* the run's last notes leave before the cable goes */
+    PortsDisconnect(r->port, false);
+  }
   r->magic = 0;
   delete r;
 }
@@ -169,10 +222,10 @@ void FreeOut(MidiOutRecord* r) {
 /* Stops deliveries to an input already taken out of gIns and frees it. */
 void FreeIn(MidiInRecord* r) {
   r->started = false;
-  if (r->kind == InKind::Port) PortsCloseIn(r->port);   /* returns after the port's last callback */
+  if (r->kind == InKind::System && r->connected) PortsDisconnect(r->port, true);
   if (tlsDelivering == r) {
-    /* Closed from inside its own loopback callback: the delivery still holds the record, so
-    ** it is left allocated (a few bytes) rather than freed under its caller. */
+    /* Closed from inside its own callback: the delivery still holds the record, so it is
+    ** left allocated (a few bytes) rather than freed under its caller. */
     r->magic = 0;
     return;
   }
@@ -184,17 +237,10 @@ void FreeIn(MidiInRecord* r) {
 void Deliver(MidiInRecord* r, DWORD message) {
   if (!r->proc || !r->started.load()) return;
   DWORD stamp = timeGetTime() - r->startMs.load();
+  MidiInRecord* outer = tlsDelivering;
+  tlsDelivering = r;
   r->proc(reinterpret_cast<HMIDIIN>(r), MIM_DATA, r->instance, message, stamp);
-}
-
-/* RtMidi input thread: one complete message of a started port. */
-void PortInput(const unsigned char* bytes, size_t size, void* user) {
-  MidiInRecord* r = static_cast<MidiInRecord*>(user);
-  if (bytes[0] < 0x80) return;
-  DWORD message = bytes[0];
-  if (size > 1) message |= static_cast<DWORD>(bytes[1]) << 8;
-  if (size > 2) message |= static_cast<DWORD>(bytes[2]) << 16;
-  Deliver(r, message);
+  tlsDelivering = outer;
 }
 
 /* Closes every open device without telling the program. */
@@ -213,7 +259,64 @@ void CloseAll() {
   for (MidiOutRecord* r : outs) FreeOut(r);
 }
 
+/* Everything the layer holds, in the order that keeps each part's users away from it: the
+** handles, then the synth (its audio may run on the JACK client), then the clients. */
+void ShutDown() {
+  CloseAll();
+  SynthStop();
+  PortsClose();
+}
+
+/* The own clients and the synth end with the program, not with the process's sockets:
+** registered at the first building of the table, the handler runs before the destructor of
+** any static object (the clients' threads, the locks) of this layer. */
+void ShutDownAtExit() {
+  ShutDown();
+}
+
+std::string Shorten(const std::string& name, size_t max) {
+  if (name.size() <= max) return name;
+  const size_t head = (max - 3) * 2 / 5, tail = max - 3 - head;   /* more of the end */
+  return name.substr(0, head) + "..." + name.substr(name.size() - tail);
+}
+
 }  // namespace
+
+std::vector<std::string> MidiDeviceNames(const std::vector<std::string>& full) {
+  constexpr size_t kMax = MAXPNAMELEN - 1;
+  std::vector<std::string> names;
+  for (const std::string& name : full) {
+    std::string shown = Shorten(name, kMax);
+    for (int k = 2; std::find(names.begin(), names.end(), shown) != names.end(); k++) {
+      const std::string suffix = " #" + std::to_string(k);
+      shown = Shorten(name, kMax - suffix.size()) + suffix;
+    }
+    names.push_back(shown);
+  }
+  return names;
+}
+
+/* Input thread of an own port: one message for every started input on a port. */
+void MidiPortInput(const unsigned char* bytes, size_t size) {
+  if (size == 0 || bytes[0] < 0x80) return;
+  DWORD message = bytes[0];
+  if (size > 1) message |= static_cast<DWORD>(bytes[1]) << 8;
+  if (size > 2) message |= static_cast<DWORD>(bytes[2]) << 16;
+  MidiInRecord* to[kMaxDeliveries];
+  int n = 0;
+  {
+    std::lock_guard<std::mutex> lock(gInMu);
+    for (MidiInRecord* r : gIns)
+      if (r->kind != InKind::Loopback && r->started.load() && r->proc && n < kMaxDeliveries) {
+        r->inFlight++;
+        to[n++] = r;
+      }
+  }
+  for (int i = 0; i < n; i++) {
+    Deliver(to[i], message);
+    to[i]->inFlight--;
+  }
+}
 
 /* ---------------------------------------------------------------- outputs */
 
@@ -226,11 +329,10 @@ UINT WINAPI midiOutGetNumDevs(void) {
 MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT cbmoc) {
   if (!pmoc) return MMSYSERR_INVALPARAM;
   OutDevice dev;
-  PortApi api;
   if (uDeviceID == MIDI_MAPPER || uDeviceID == static_cast<UINT_PTR>(-1)) {
     if (midiOutGetNumDevs() == 0) return MMSYSERR_BADDEVICEID;
-    dev = {OutKind::Port, "MIDI Mapper"};
-  } else if (uDeviceID > 0xFFFFFFFFu || !GetOutDevice(static_cast<UINT>(uDeviceID), &dev, &api)) {
+    dev = {OutKind::System, "MIDI Mapper", {}};
+  } else if (uDeviceID > 0xFFFFFFFFu || !GetOutDevice(static_cast<UINT>(uDeviceID), &dev)) {
     return MMSYSERR_BADDEVICEID;
   }
   MIDIOUTCAPSA caps;
@@ -252,7 +354,8 @@ MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT
 }
 
 /* No callback is ever made to an output's owner (MOM_* are not sent); CALLBACK_NULL and
-** CALLBACK_FUNCTION are both accepted. */
+** CALLBACK_FUNCTION are both accepted. The synth that cannot play (no audio, no soundfont)
+** fails with MMSYSERR_ERROR and says why on stderr, once per failed open. */
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance,
                             DWORD fdwOpen) {
   (void)dwCallback;
@@ -263,24 +366,19 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallbac
   if (type != CALLBACK_NULL && type != CALLBACK_FUNCTION) return MMSYSERR_INVALFLAG;
   if (uDeviceID == MIDI_MAPPER) uDeviceID = 0;   /* the mapper plays on the first device */
   OutDevice dev;
-  PortApi api;
-  if (!GetOutDevice(uDeviceID, &dev, &api)) return MMSYSERR_BADDEVICEID;
+  if (!GetOutDevice(uDeviceID, &dev)) return MMSYSERR_BADDEVICEID;
   if (FaultStrikes(tbxtest::Fault::MidiOutOpen)) return MMSYSERR_ALLOCATED;
 
-  MidiOutRecord* r = new MidiOutRecord{kOutMagic, static_cast<int>(uDeviceID), dev.kind, nullptr, nullptr, 0};
-  if (dev.kind == OutKind::Synth) {
-    r->synth = SynthOpen();
-    if (!r->synth) {
-      delete r;
-      return MMSYSERR_ERROR;
-    }
-  } else if (dev.kind == OutKind::Port) {
-    r->port = PortsOpenOut(api, dev.name);
-    if (!r->port) {
-      delete r;
-      return MMSYSERR_ERROR;
-    }
+  int connected = 0;
+  std::string why;
+  if (dev.kind == OutKind::Synth && !SynthStart(&why)) {
+    std::fprintf(stderr, "tamborix: %s cannot play: %s\n", SYNTH_PRODUCT_NAME, why.c_str());
+    return MMSYSERR_ERROR;
   }
+  if (dev.kind == OutKind::Own && !PortsOwn(PortApi::None)) return MMSYSERR_ERROR;
+  if (dev.kind == OutKind::System && (connected = PortsConnect(dev.port, false)) < 0) return MMSYSERR_ERROR;
+  MidiOutRecord* r =
+      new MidiOutRecord{kOutMagic, static_cast<int>(uDeviceID), dev.kind, dev.port, connected == 1, 0};
   std::lock_guard<std::mutex> lock(gOutMu);
   gOuts.push_back(r);
   *phmo = reinterpret_cast<HMIDIOUT>(r);
@@ -291,7 +389,7 @@ MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg) {
   std::lock_guard<std::mutex> lock(gOutMu);
   MidiOutRecord* r = FindOutLocked(hmo);
   if (!r) return MMSYSERR_INVALHANDLE;
-  return SendLocked(r, dwMsg);
+  return SendLocked(r, dwMsg, SendStamp());
 }
 
 /* Turns every note off on all 16 channels: sustain off, then All Notes Off. */
@@ -299,13 +397,16 @@ MMRESULT WINAPI midiOutReset(HMIDIOUT hmo) {
   std::lock_guard<std::mutex> lock(gOutMu);
   MidiOutRecord* r = FindOutLocked(hmo);
   if (!r) return MMSYSERR_INVALHANDLE;
+  const int64_t due = SendStamp();
   for (DWORD ch = 0; ch < 16; ch++) {
-    SendLocked(r, 0xB0 | ch | (64 << 8));
-    SendLocked(r, 0xB0 | ch | (123 << 8));
+    SendLocked(r, 0xB0 | ch | (64 << 8), due);
+    SendLocked(r, 0xB0 | ch | (123 << 8), due);
   }
   return MMSYSERR_NOERROR;
 }
 
+/* The synth and the own ports stay; the synth releases every note it holds, as a device
+** does when it is let go of, after what was sent before. */
 MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
   MidiOutRecord* r;
   {
@@ -313,6 +414,7 @@ MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
     r = FindOutLocked(hmo);
     if (!r) return MMSYSERR_INVALHANDLE;
     gOuts.erase(std::find(gOuts.begin(), gOuts.end(), r));
+    if (r->kind == OutKind::Synth) SynthReleaseNotes();
   }
   FreeOut(r);
   return MMSYSERR_NOERROR;
@@ -329,8 +431,7 @@ UINT WINAPI midiInGetNumDevs(void) {
 MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic) {
   if (!pmic) return MMSYSERR_INVALPARAM;
   InDevice dev;
-  PortApi api;
-  if (uDeviceID > 0xFFFFFFFFu || !GetInDevice(static_cast<UINT>(uDeviceID), &dev, &api))
+  if (uDeviceID > 0xFFFFFFFFu || !GetInDevice(static_cast<UINT>(uDeviceID), &dev))
     return MMSYSERR_BADDEVICEID;
   MIDIINCAPSA caps;
   std::memset(&caps, 0, sizeof caps);
@@ -353,24 +454,20 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
   if (type != CALLBACK_NULL && type != CALLBACK_FUNCTION) return MMSYSERR_INVALFLAG;
   if (type == CALLBACK_FUNCTION && dwCallback == 0) return MMSYSERR_INVALPARAM;
   InDevice dev;
-  PortApi api;
-  if (!GetInDevice(uDeviceID, &dev, &api)) return MMSYSERR_BADDEVICEID;
+  if (!GetInDevice(uDeviceID, &dev)) return MMSYSERR_BADDEVICEID;
   if (FaultStrikes(tbxtest::Fault::MidiInOpen)) return MMSYSERR_ALLOCATED;
 
+  int connected = 0;
+  if (dev.kind == InKind::Own && !PortsOwn(PortApi::None)) return MMSYSERR_ERROR;
+  if (dev.kind == InKind::System && (connected = PortsConnect(dev.port, true)) < 0) return MMSYSERR_ERROR;
   MidiInRecord* r = new MidiInRecord;
   r->magic = kInMagic;
   r->device = static_cast<int>(uDeviceID);
   r->kind = dev.kind;
-  r->port = nullptr;
+  r->port = dev.port;
+  r->connected = connected == 1;
   r->proc = type == CALLBACK_FUNCTION ? reinterpret_cast<MidiInProc>(dwCallback) : nullptr;
   r->instance = dwInstance;
-  if (dev.kind == InKind::Port) {
-    r->port = PortsOpenIn(api, dev.name, PortInput, r);
-    if (!r->port) {
-      delete r;
-      return MMSYSERR_ERROR;
-    }
-  }
   {
     std::lock_guard<std::mutex> lock(gInMu);
     gIns.push_back(r);
@@ -428,8 +525,8 @@ void SetMidiDevices(const std::vector<std::string>& outputs, const std::vector<s
   std::lock_guard<std::mutex> lock(gTableMu);
   gTable = DeviceTable();
   gTable.built = true;
-  for (const std::string& name : outputs) gTable.outs.push_back({OutKind::Capture, name});
-  for (const std::string& name : inputs) gTable.ins.push_back({InKind::Loopback, name});
+  for (const std::string& name : outputs) gTable.outs.push_back({OutKind::Capture, name, {}});
+  for (const std::string& name : inputs) gTable.ins.push_back({InKind::Loopback, name, {}});
   std::lock_guard<std::mutex> outLock(gOutMu);
   gCaptured.clear();
 }
@@ -462,10 +559,7 @@ bool SendMidiInput(int device, DWORD message) {
     if (!r) return false;
     r->inFlight++;
   }
-  MidiInRecord* outer = tlsDelivering;
-  tlsDelivering = r;
   Deliver(r, message);
-  tlsDelivering = outer;
   r->inFlight--;
   return true;
 }
@@ -474,14 +568,14 @@ bool SendMidiInput(int device, DWORD message) {
 
 /* ---------------------------------------------------------------- reset */
 
-void MidiSetCaptureObserver(CaptureObserver observer) {
-  gCaptureObserver = observer;
+void MidiSetSendObserver(SendObserver observer) {
+  gSendObserver = observer;
 }
 
 void MidiReset() {
-  gCaptureObserver = nullptr;
+  gSendObserver = nullptr;
   SynthOverrideSoundfont(nullptr);
-  CloseAll();
+  ShutDown();
   std::lock_guard<std::mutex> lock(gTableMu);
   gTable = DeviceTable();
   std::lock_guard<std::mutex> outLock(gOutMu);

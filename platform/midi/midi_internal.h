@@ -1,58 +1,131 @@
 /*
 ** What the MIDI files of the Linux layer share among themselves: the built-in synthesizer
-** (synth.cpp), the RtMidi ports (ports.cpp) and the device table with the Win32 calls
-** (devices.cpp). Nothing here is seen by the program; tests of the layer may use it.
+** (synth.cpp makes it and renders it, audio.cpp keeps it playing), the program's own MIDI
+** client on the ALSA sequencer (alsaseq.cpp) and on JACK (jack.cpp), the facade over both
+** (ports.cpp) and the device table with the Win32 calls (devices.cpp). Nothing here is seen
+** by the program; tests of the layer may use it.
 **
-** No RtMidi, FluidSynth, ALSA or JACK type appears here: each library stays in its file.
+** No FluidSynth, ALSA or JACK type appears here: each library stays in its files (synth.cpp
+** and audio.cpp share fluid.h).
+**
+** Time. Every message sent to a real output carries a stamp in steady-clock ns
+** (std::chrono::steady_clock, CLOCK_MONOTONIC): the ideal due time of the timer callback
+** that sends it (TimerCallbackDue), the time of sending for any other thread, or kDueNow
+** for a message sent while MIDI input is delivered (the echo of a live performance). The
+** synth and the JACK output play a stamped message at its frame plus one constant latency
+** (schedule.h); the ALSA sequencer sends at once.
 */
 #ifndef TBX_PLATFORM_MIDI_INTERNAL_H
 #define TBX_PLATFORM_MIDI_INTERNAL_H
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/midi/schedule.h"
+
+inline int64_t MidiSteadyNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+/* Defined by the timer: true when the calling thread is running a timer callback on the
+** real clock, with that callback's ideal due time in steady-clock ns. */
+bool TimerCallbackDue(int64_t* steadyNs);
 
 /* ---------------------------------------------------------------- built-in synthesizer */
 
 #define SYNTH_PRODUCT_NAME "Tamborix GM Synth"  /* output device 0 when a soundfont exists */
 
-struct LiveSynth;   /* a synthesizer playing through an audio driver */
-
-/* Creates the synthesizer with the soundfont and the first audio driver that opens
-** (PulseAudio, ALSA, JACK); nullptr when the soundfont or every driver fails. Silent. */
-LiveSynth* SynthOpen();
-void SynthSend(LiveSynth* synth, uint32_t message);
-void SynthClose(LiveSynth* synth);
+/* Starts the synthesizer once and keeps it: the soundfont on the first audio backend that
+** opens, JACK when the own JACK client is up (never a server of our own), else PulseAudio,
+** else ALSA; TAMBORIX_AUDIO (jack, pulseaudio, alsa) names the only one to try. True when
+** it plays (also when it already did); otherwise `why` (if given) says what failed. */
+bool SynthStart(std::string* why);
+/* Queues one message (packed bytes, schedule.h) for the synth's audio callback; false when
+** it is not running or its queue is full. Callers serialise it (devices.cpp's output lock). */
+bool SynthQueue(int64_t dueNs, uint32_t bytes);
+/* Queues, stamped now, what a device does when a program lets go of it: sustain off and All
+** Notes Off on every channel. Notes are released, their tails ring out. Same lock. */
+void SynthReleaseNotes();
+/* The audio backend playing ("jack", "pulseaudio", "alsa"), "" when none. */
+std::string SynthBackend();
+/* Stamped messages the synth played after their frame because they reached it too late
+** (sent more than 2 ms after their due time, or a stalled audio callback), since it started. */
+uint32_t SynthMissedFrames();
+/* Ends the synthesizer (reset, exit). No sender may call SynthQueue meanwhile. */
+void SynthStop();
 
 /* Replaces the soundfont search with one path (tests); nullptr goes back to the search. */
 void SynthOverrideSoundfont(const char* path);
 
-/* ---------------------------------------------------------------- RtMidi ports */
+/* ---------------------------------------------------------------- MIDI systems */
 
 enum class PortApi { None, Alsa, Jack };
+
+/* A port of another program on one MIDI system, named as the system names it. */
+struct SystemPort {
+  PortApi api = PortApi::None;
+  std::string name;         /* ALSA "client:port c:p", JACK "client:port" */
+};
 
 /* Switches off ALSA's and JACK's own diagnostics and keeps libjack from starting a server
 ** (JACK_NO_START_SERVER). Once per process; every opening of ALSA or JACK goes through it. */
 void PortsSilence();
 
-/* The first MIDI system that answers: the ALSA sequencer, else a running JACK server (never
-** started by us). Both libraries' own diagnostics are silenced first. */
-PortApi PortsProbe();
-/* Port names of that system, outputs (destinations) or inputs (sources); empty on error. */
-std::vector<std::string> PortsList(PortApi api, bool inputs);
+/* Opens the program's own client "Tamborix" (an output and an input port) on the ALSA
+** sequencer when it answers and on a running JACK server (never started by us); what is
+** open stays open. Silent. */
+void PortsOpen();
+/* Closes both clients (reset, exit); their input threads have ended when it returns. */
+void PortsClose();
+bool PortsOwn(PortApi api);            /* that own client is open and its system alive */
+/* The other programs' MIDI ports that take messages (inputs = false) or give them. */
+std::vector<SystemPort> PortsList(bool inputs);
+/* Sends to the own output port of `api` (PortApi::None: of every system); false on error. */
+bool PortsSend(PortApi api, int64_t dueNs, uint32_t bytes);
+/* Connects the own output port to `port` (input = false), or `port` to the own input port.
+** 1 made now, 0 was there already, -1 failed (no such port, system gone). */
+int PortsConnect(const SystemPort& port, bool input);
+void PortsDisconnect(const SystemPort& port, bool input);
+/* Waits (at most `ms`) until what was sent to `api`'s own output has left it. */
+void PortsDrain(PortApi api, int ms);
 
-struct PortOut;     /* an open RtMidi output */
-struct PortIn;      /* an open RtMidi input */
+/* Called by the systems' input threads with each complete message that reaches an own
+** input port (1..3 bytes, status first; system exclusive, timing clock and active sensing
+** are filtered out). Defined in devices.cpp. */
+void MidiPortInput(const unsigned char* bytes, size_t size);
 
-/* Input callback: the raw bytes of one message (size 1..3, sysex is filtered out). */
-typedef void (*PortInHandler)(const unsigned char* bytes, size_t size, void* user);
+/* ---------------------------------------------------------------- ALSA sequencer (alsaseq.cpp) */
 
-PortOut* PortsOpenOut(PortApi api, const std::string& name);
-bool PortsSend(PortOut* port, const unsigned char* bytes, size_t size);
-void PortsCloseOut(PortOut* port);
-PortIn* PortsOpenIn(PortApi api, const std::string& name, PortInHandler handler, void* user);
-/* After this returns the handler is never called again. */
-void PortsCloseIn(PortIn* port);
+bool AlsaSeqOpen();
+void AlsaSeqClose();
+bool AlsaSeqAlive();
+std::vector<std::string> AlsaSeqPorts(bool inputs);
+bool AlsaSeqSend(uint32_t bytes);
+int AlsaSeqConnect(const std::string& name, bool input);
+void AlsaSeqDisconnect(const std::string& name, bool input);
+
+/* ---------------------------------------------------------------- JACK (jack.cpp) */
+
+bool JackOpen();
+void JackClose();
+bool JackAlive();
+std::vector<std::string> JackPorts(bool inputs);
+bool JackQueue(int64_t dueNs, uint32_t bytes);
+uint32_t JackMissedFrames();             /* as SynthMissedFrames, for midi_out */
+void JackDrain(int ms);
+int JackConnect(const std::string& name, bool input);
+void JackDisconnect(const std::string& name, bool input);
+double JackRate();                       /* frames per second of the server; 0 when none */
+/* The synth's audio on the own JACK client: ports synth_L and synth_R, connected to the
+** first two physical playback ports, filled each cycle by `render` on the process thread.
+** False (and `why`) when they cannot be made. */
+typedef void (*JackAudioRender)(float* left, float* right, uint32_t frames, const CycleMap& map, void* user);
+bool JackAudioAttach(JackAudioRender render, void* user, std::string* why);
+/* After it returns `render` is not running and is never called again; the ports are gone. */
+void JackAudioDetach();
 
 /* ---------------------------------------------------------------- short messages */
 
@@ -61,18 +134,24 @@ void PortsCloseIn(PortIn* port);
 ** status). `runningStatus` is the last channel status of the stream and is kept current. */
 size_t ShortMsgBytes(uint32_t message, uint8_t* runningStatus, unsigned char out[3]);
 
-/* ---------------------------------------------------------------- capture observer */
+/* Display names of devices, one per full name: at most 31 characters (the caps structure's
+** product name), a longer name shortened in the middle so that its distinguishing end
+** stays, and all different (a repeated name gets " #2", " #3", ... at its end). */
+std::vector<std::string> MidiDeviceNames(const std::vector<std::string>& full);
 
-/* Called with every message a capture output receives, on the sending thread, before the
-** message is recorded (benchmarks time step onsets with it). nullptr: none. */
-typedef void (*CaptureObserver)(int device, uint32_t message);
-void MidiSetCaptureObserver(CaptureObserver observer);
+/* ---------------------------------------------------------------- send observer */
+
+/* Called with every message midiOutShortMsg sends to any output, on the sending thread,
+** before it is sent, with its stamp (benchmarks time step onsets and wake-ups with it).
+** nullptr: none. */
+typedef void (*SendObserver)(int device, uint32_t message, int64_t dueNs);
+void MidiSetSendObserver(SendObserver observer);
 
 /* ---------------------------------------------------------------- reset */
 
-/* Closes every open device (without callbacks to the program), forgets the device table
-** (the next use enumerates the devices again), the capture observer and the soundfont
-** override. */
+/* Closes every open device (without callbacks to the program), ends the synthesizer and
+** the own clients, forgets the device table (the next use enumerates the devices again),
+** the send observer and the soundfont override. */
 void MidiReset();
 
 #endif

@@ -1,30 +1,29 @@
 /*
-** The built-in General MIDI synthesizer (FluidSynth): output device 0 of the Linux layer,
-** and the offline renderer of synth_render.h.
+** The built-in General MIDI synthesizer (FluidSynth): how one is made, how short messages
+** reach it, how a cycle of audio is rendered with every message on its frame, and the
+** offline renderer of synth_render.h. audio.cpp keeps the live one playing.
 **
-** Both build the synthesizer the same way (soundfont, sample rate, gain) and decode short
-** messages through SynthApply, so what the renderer writes is what the program plays.
-** FluidSynth's log is switched off, and so are ALSA's and JACK's diagnostics by PortsProbe's
-** silencing (done here too before a driver opens), so that nothing reaches the terminal.
-** An audio driver that cannot open is a clean failure: SynthOpen returns nullptr.
+** Live and offline synthesizers are made the same way (soundfont, gain) and play through
+** the same SynthRenderCycle, so what the renderer writes is what the program plays.
+** FluidSynth's log is switched off, so that nothing reaches the terminal.
 */
-#include <fluidsynth.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
 
+#include "platform/midi/fluid.h"
 #include "platform/midi/midi_internal.h"
 #include "platform/midi/synth_render.h"
 
 namespace {
 
-constexpr int kSampleRate = 44100;   /* Hz, live and offline */
-constexpr double kGain = 0.5;        /* FluidSynth master gain; its default 0.2 is faint */
+constexpr int kWavRate = 44100;      /* Hz of the WAV files written */
+constexpr int kOfflineCycle = 1024;  /* frames per cycle when rendering offline */
 
 /* Where Debian and other distributions put a General MIDI soundfont, most specific first. */
 const char* const kSoundfonts[] = {
@@ -55,58 +54,6 @@ bool FileExists(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-/* A synthesizer with the soundfont loaded, not yet attached to audio. */
-struct Made {
-  fluid_settings_t* settings = nullptr;
-  fluid_synth_t* synth = nullptr;
-};
-
-void Unmake(Made& m) {
-  if (m.synth) delete_fluid_synth(m.synth);
-  if (m.settings) delete_fluid_settings(m.settings);
-  m = Made();
-}
-
-bool Make(Made& m, const std::string& soundfont) {
-  SilenceFluid();
-  m.settings = new_fluid_settings();
-  if (!m.settings) return false;
-  fluid_settings_setnum(m.settings, "synth.sample-rate", kSampleRate);
-  fluid_settings_setnum(m.settings, "synth.gain", kGain);
-  fluid_settings_setint(m.settings, "synth.cpu-cores", 1);
-  fluid_settings_setint(m.settings, "audio.jack.autoconnect", 1);
-  fluid_settings_setstr(m.settings, "audio.jack.id", "Tamborix GM Synth");
-  m.synth = new_fluid_synth(m.settings);
-  if (!m.synth || fluid_synth_sfload(m.synth, soundfont.c_str(), 1) == FLUID_FAILED) {
-    Unmake(m);
-    return false;
-  }
-  return true;
-}
-
-/* Plays one short message on the synthesizer. */
-void SynthApply(fluid_synth_t* synth, uint32_t message, uint8_t* runningStatus) {
-  unsigned char b[3];
-  size_t n = ShortMsgBytes(message, runningStatus, b);
-  if (n == 0) return;
-  int ch = b[0] & 0x0F;
-  switch (b[0] & 0xF0) {
-    case 0x80: fluid_synth_noteoff(synth, ch, b[1]); break;
-    case 0x90:
-      if (b[2] == 0) fluid_synth_noteoff(synth, ch, b[1]);   /* note on, velocity 0 = note off */
-      else fluid_synth_noteon(synth, ch, b[1], b[2]);
-      break;
-    case 0xA0: fluid_synth_key_pressure(synth, ch, b[1], b[2]); break;
-    case 0xB0: fluid_synth_cc(synth, ch, b[1], b[2]); break;
-    case 0xC0: fluid_synth_program_change(synth, ch, b[1]); break;
-    case 0xD0: fluid_synth_channel_pressure(synth, ch, b[1]); break;
-    case 0xE0: fluid_synth_pitch_bend(synth, ch, b[1] | (b[2] << 7)); break;
-    default:
-      if (b[0] == 0xFF) fluid_synth_system_reset(synth);   /* other system messages: nothing */
-      break;
-  }
-}
-
 void PutLE(std::vector<unsigned char>& out, uint32_t v, int bytes) {
   for (int i = 0; i < bytes; i++) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
 }
@@ -121,8 +68,8 @@ std::vector<unsigned char> WavHeader(uint32_t frames) {
   PutLE(h, 16, 4);                 /* fmt chunk size */
   PutLE(h, 1, 2);                  /* PCM */
   PutLE(h, 2, 2);                  /* channels */
-  PutLE(h, kSampleRate, 4);
-  PutLE(h, kSampleRate * 4, 4);    /* bytes per second */
+  PutLE(h, kWavRate, 4);
+  PutLE(h, kWavRate * 4, 4);       /* bytes per second */
   PutLE(h, 4, 2);                  /* block align */
   PutLE(h, 16, 2);                 /* bits per sample */
   h.insert(h.end(), {'d', 'a', 't', 'a'});
@@ -130,45 +77,104 @@ std::vector<unsigned char> WavHeader(uint32_t frames) {
   return h;
 }
 
+/* Interleaved 16-bit stereo (user = int16_t*), dithered as FluidSynth does it. */
+void RenderS16(fluid_synth_t* synth, int64_t from, int64_t count, void* user) {
+  int16_t* buf = static_cast<int16_t*>(user) + 2 * from;
+  fluid_synth_write_s16(synth, static_cast<int>(count), buf, 0, 2, buf, 1, 2);
+}
+
+/* Renders stamped messages offline in cycles of `period` frames (the map's time 0 is frame
+** 0), handing each cycle to `emit`; false when `emit` says stop. A message reaches the queue
+** before the cycle whose start it is due by, plus `lookNs`: a live callback runs at its
+** cycle's start and has what was sent by then (lookNs = -lateness of the sender), while a
+** renderer without latency needs each cycle's messages ahead (lookNs = the cycle's length). */
+template <class Emit>
+bool RenderOffline(fluid_synth_t* synth, const std::vector<Stamped>& messages, double rate, int64_t period,
+                   int64_t latencyFrames, int64_t lookNs, int64_t frames, SliceTarget target, Emit emit) {
+  std::unique_ptr<StampQueue> queue(new StampQueue);
+  size_t next = 0;
+  for (int64_t at = 0; at < frames; at += period) {
+    const int64_t n = std::min(period, frames - at);
+    const CycleMap map{static_cast<int64_t>(static_cast<double>(at) * 1e9 / rate), rate / 1e9, latencyFrames};
+    while (next < messages.size() &&
+           (messages[next].dueNs == kDueNow || messages[next].dueNs <= map.startNs + lookNs) &&
+           StampPush(queue.get(), messages[next]))
+      next++;
+    SynthRenderCycle(synth, queue.get(), map, n, target);
+    if (!emit(n)) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-/* ---------------------------------------------------------------- live synthesizer */
+/* ---------------------------------------------------------------- making a synthesizer */
 
-struct LiveSynth {
-  Made made;
-  fluid_audio_driver_t* driver = nullptr;
-  uint8_t runningStatus = 0;   /* written by the sending thread under the device table's lock */
-};
+bool MakeSettings(Made& m, double rate) {
+  SilenceFluid();
+  m.settings = new_fluid_settings();
+  if (!m.settings) return false;
+  fluid_settings_setnum(m.settings, "synth.sample-rate", rate);
+  fluid_settings_setnum(m.settings, "synth.gain", kSynthGain);
+  fluid_settings_setint(m.settings, "synth.cpu-cores", 1);
+  return true;
+}
 
-LiveSynth* SynthOpen() {
-  std::string soundfont = SynthSoundfontPath();
-  if (soundfont.empty()) return nullptr;
-  PortsSilence();
-  LiveSynth* s = new LiveSynth;
-  if (!Make(s->made, soundfont)) {
-    delete s;
-    return nullptr;
+bool MakeSynth(Made& m, const std::string& soundfont) {
+  m.synth = new_fluid_synth(m.settings);
+  return m.synth && fluid_synth_sfload(m.synth, soundfont.c_str(), 1) != FLUID_FAILED;
+}
+
+void Unmake(Made& m) {
+  if (m.synth) delete_fluid_synth(m.synth);
+  if (m.settings) delete_fluid_settings(m.settings);
+  m = Made();
+}
+
+void SynthApply(fluid_synth_t* synth, uint32_t bytes) {
+  const size_t n = StampSize(bytes);
+  const int status = bytes & 0xFF, d1 = (bytes >> 8) & 0x7F, d2 = (bytes >> 16) & 0x7F;
+  if (n == 0 || status < 0x80) return;
+  const int ch = status & 0x0F;
+  switch (status & 0xF0) {
+    case 0x80: fluid_synth_noteoff(synth, ch, d1); break;
+    case 0x90:
+      if (d2 == 0) fluid_synth_noteoff(synth, ch, d1);   /* note on, velocity 0 = note off */
+      else fluid_synth_noteon(synth, ch, d1, d2);
+      break;
+    case 0xA0: fluid_synth_key_pressure(synth, ch, d1, d2); break;
+    case 0xB0: fluid_synth_cc(synth, ch, d1, d2); break;
+    case 0xC0: fluid_synth_program_change(synth, ch, d1); break;
+    case 0xD0: fluid_synth_channel_pressure(synth, ch, d1); break;
+    case 0xE0: fluid_synth_pitch_bend(synth, ch, d1 | (d2 << 7)); break;
+    default:
+      if (status == 0xFF) fluid_synth_system_reset(synth);   /* other system messages: nothing */
+      break;
   }
-  for (const char* driver : {"pulseaudio", "alsa", "jack"}) {
-    fluid_settings_setstr(s->made.settings, "audio.driver", driver);
-    s->driver = new_fluid_audio_driver(s->made.settings, s->made.synth);
-    if (s->driver) return s;
+}
+
+/* ---------------------------------------------------------------- rendering a cycle */
+
+void SynthRenderCycle(fluid_synth_t* synth, StampQueue* queue, const CycleMap& map, int64_t n, SliceTarget target) {
+  StampCollect(queue);
+  int64_t done = 0, at = 0;
+  uint32_t bytes = 0;
+  while (StampNext(queue, map, n, &at, &bytes)) {
+    if (at > done) {
+      target.render(synth, done, at - done, target.user);
+      done = at;
+    }
+    SynthApply(synth, bytes);
   }
-  Unmake(s->made);
-  delete s;
-  return nullptr;
+  if (done < n) target.render(synth, done, n - done, target.user);
 }
 
-void SynthSend(LiveSynth* synth, uint32_t message) {
-  if (synth) SynthApply(synth->made.synth, message, &synth->runningStatus);
+void SynthRenderFloat(fluid_synth_t* synth, int64_t from, int64_t count, void* user) {
+  float** out = static_cast<float**>(user);
+  fluid_synth_write_float(synth, static_cast<int>(count), out[0] + from, 0, 1, out[1] + from, 0, 1);
 }
 
-void SynthClose(LiveSynth* synth) {
-  if (!synth) return;
-  if (synth->driver) delete_fluid_audio_driver(synth->driver);
-  Unmake(synth->made);
-  delete synth;
-}
+/* ---------------------------------------------------------------- soundfont */
 
 void SynthOverrideSoundfont(const char* path) {
   std::lock_guard<std::mutex> lock(gSynthMu);
@@ -220,45 +226,66 @@ size_t ShortMsgBytes(uint32_t message, uint8_t* runningStatus, unsigned char out
 
 /* ---------------------------------------------------------------- offline rendering */
 
+std::string SynthRenderCycles(const std::vector<Stamped>& messages, double rate, int period, int64_t lateNs,
+                              int64_t frames, std::vector<float>* left) {
+  std::string soundfont = SynthSoundfontPath();
+  if (soundfont.empty()) return "no General MIDI soundfont is installed";
+  if (period <= 0 || rate <= 0 || frames < 0) return "no such cycle";
+  Made m;
+  if (!MakeSettings(m, rate) || !MakeSynth(m, soundfont)) {
+    Unmake(m);
+    return "cannot create the synthesizer with " + soundfont;
+  }
+  std::vector<float> l(frames), r(frames);
+  float* out[2] = {l.data(), r.data()};
+  int64_t at = 0;
+  /* The target writes at the cycle's offsets: its buffers move along cycle by cycle. */
+  SliceTarget target{SynthRenderFloat, out};
+  RenderOffline(m.synth, messages, rate, period, CycleLatency(period, rate), -lateNs, frames, target, [&](int64_t n) {
+    at += n;
+    out[0] = l.data() + at;
+    out[1] = r.data() + at;
+    return true;
+  });
+  Unmake(m);
+  *left = std::move(l);
+  return std::string();
+}
+
 std::string SynthRenderWav(const std::vector<SynthEvent>& events, uint32_t lengthMs,
                            const std::function<bool(const void* data, size_t size)>& write) {
   std::string soundfont = SynthSoundfontPath();
   if (soundfont.empty()) return "no General MIDI soundfont is installed";
   Made m;
-  if (!Make(m, soundfont)) return "cannot create the synthesizer with " + soundfont;
-
-  std::vector<SynthEvent> sorted(events);
-  std::stable_sort(sorted.begin(), sorted.end(),
-                   [](const SynthEvent& a, const SynthEvent& b) { return a.timeMs < b.timeMs; });
-  const uint32_t frames = static_cast<uint32_t>(static_cast<uint64_t>(lengthMs) * kSampleRate / 1000);
-
-  std::vector<unsigned char> header = WavHeader(frames);
-  bool ok = write(header.data(), header.size());
-  bool synthFailed = false;
-
-  constexpr int kChunk = 1024;             /* frames rendered per call */
-  std::vector<int16_t> buf(kChunk * 2);    /* interleaved left, right */
-  uint8_t runningStatus = 0;
-  uint32_t done = 0;
-  size_t next = 0;
-  while (ok && done < frames) {
-    while (next < sorted.size() &&
-           static_cast<uint64_t>(sorted[next].timeMs) * kSampleRate / 1000 <= done)
-      SynthApply(m.synth, sorted[next++].message, &runningStatus);
-    uint64_t until = frames;   /* the next event's frame, which is past `done` */
-    if (next < sorted.size())
-      until = std::min<uint64_t>(frames, static_cast<uint64_t>(sorted[next].timeMs) * kSampleRate / 1000);
-    int n = static_cast<int>(std::min<uint64_t>(kChunk, until - done));
-    if (fluid_synth_write_s16(m.synth, n, buf.data(), 0, 2, buf.data(), 1, 2) != FLUID_OK) {
-      ok = false;
-      synthFailed = true;
-      break;
-    }
-    /* WAV samples are little-endian, as is every machine this layer runs on. */
-    ok = write(buf.data(), static_cast<size_t>(n) * 4);
-    done += n;
+  if (!MakeSettings(m, kWavRate) || !MakeSynth(m, soundfont)) {
+    Unmake(m);
+    return "cannot create the synthesizer with " + soundfont;
   }
+  /* Each event on the frame of its millisecond: no latency offline. */
+  std::vector<Stamped> messages;
+  uint8_t runningStatus = 0;
+  for (const SynthEvent& e : events) {
+    unsigned char b[3];
+    size_t n = ShortMsgBytes(e.message, &runningStatus, b);
+    if (n > 0) messages.push_back(Stamped{static_cast<int64_t>(e.timeMs) * 1000000, StampPack(b, n)});
+  }
+  std::stable_sort(messages.begin(), messages.end(),
+                   [](const Stamped& a, const Stamped& b) { return a.dueNs < b.dueNs; });
+  const int64_t frames = static_cast<int64_t>(lengthMs) * kWavRate / 1000;
+  const int64_t endNs = static_cast<int64_t>(lengthMs) * 1000000;
+  while (!messages.empty() && messages.back().dueNs >= endNs) messages.pop_back();
+
+  std::vector<unsigned char> header = WavHeader(static_cast<uint32_t>(frames));
+  bool written = write(header.data(), header.size());
+  std::vector<int16_t> buf(kOfflineCycle * 2);
+  const int64_t cycleNs = static_cast<int64_t>(kOfflineCycle) * 1000000000 / kWavRate;
+  if (written)
+    RenderOffline(m.synth, messages, kWavRate, kOfflineCycle, 0, cycleNs, frames, SliceTarget{RenderS16, buf.data()},
+                  [&](int64_t n) {
+                    /* WAV samples are little-endian, as is every machine this layer runs on. */
+                    written = write(buf.data(), static_cast<size_t>(n) * 4);
+                    return written;
+                  });
   Unmake(m);
-  if (synthFailed) return "the synthesizer failed while rendering";
-  return ok ? std::string() : std::string("not written");
+  return written ? std::string() : std::string("not written");
 }

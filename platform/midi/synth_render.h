@@ -1,8 +1,9 @@
 /*
 ** Offline rendering with the built-in General MIDI synthesizer, for the command line and the
 ** tests (not part of the Win32 subset). The synthesizer is the same one that plays as MIDI
-** output device 0, with the same soundfont, gain and decoding of short messages, but it runs
-** with no audio driver, far faster than real time.
+** output device 0, with the same soundfont, gain, decoding of short messages and rendering
+** of a cycle (each message on its frame), but it runs with no audio driver, far faster than
+** real time.
 */
 #ifndef TBX_PLATFORM_SYNTH_RENDER_H
 #define TBX_PLATFORM_SYNTH_RENDER_H
@@ -11,6 +12,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "platform/midi/schedule.h"
 
 /* One short message (status | data1 << 8 | data2 << 16, as midiOutShortMsg takes it) at a
 ** time in ms from the start of the rendering. */
@@ -25,12 +28,20 @@ std::string SynthSoundfontPath();
 
 /* Renders `lengthMs` ms of audio as a WAV file, 44100 Hz, 2 channels, 16-bit little-endian
 ** PCM, handing its bytes in order to `write` (the 44-byte header first, whose sizes state
-** exactly the samples that follow). The events are played in time order (equal times in the
-** order given); events at or after lengthMs are not played. `write` returns false to stop
-** (a failed write, an interrupt). Returns "" when every byte was handed over, otherwise one
-** line that says what failed (no soundfont, synthesizer not created, "not written" when
-** `write` stopped it). */
+** exactly the samples that follow). Each event plays at the frame of its millisecond (equal
+** times in the order given); events at or after lengthMs are not played. `write` returns
+** false to stop (a failed write, an interrupt). Returns "" when every byte was handed over,
+** otherwise one line that says what failed (no soundfont, synthesizer not created, "not
+** written" when `write` stopped it). */
 std::string SynthRenderWav(const std::vector<SynthEvent>& events, uint32_t lengthMs,
                            const std::function<bool(const void* data, size_t size)>& write);
+
+/* Renders `frames` frames at `rate` Hz as the live synthesizer plays them from an audio
+** callback of `period` frames that runs at the start of its cycle: the messages (dueNs
+** counted from frame 0, in sending order), each sent `lateNs` after its due time, play at
+** the frame of their due time plus the live latency, CycleLatency(period, rate). The left
+** channel goes to `left`. Returns "" or what failed. */
+std::string SynthRenderCycles(const std::vector<Stamped>& messages, double rate, int period, int64_t lateNs,
+                              int64_t frames, std::vector<float>* left);
 
 #endif

@@ -29,6 +29,9 @@
 ** Threads: the event table and the running-callback record are guarded by T.mu; the clock
 ** readings are atomics so that ClockNow and timeGetTime may be read from any thread.
 */
+#include <pthread.h>
+#include <sched.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -177,10 +180,17 @@ void TimerThreadMain() {
   }
 }
 
+/* The timer thread asks for realtime scheduling at the lowest priority: above every ordinary
+** thread (a busy machine then delays a step by microseconds, not milliseconds), below an
+** audio server's threads, which must never wait for it. Its callbacks only ever wait
+** (a message box, a file), never spin. Where the system refuses, it runs as it is. */
 void EnsureTimerThread() {
   if (!T.thread.joinable()) {
     T.quit = false;
     T.thread = std::thread(TimerThreadMain);
+    sched_param param{};
+    param.sched_priority = sched_get_priority_min(SCHED_FIFO);
+    pthread_setschedparam(T.thread.native_handle(), SCHED_FIFO, &param);
   }
 }
 
@@ -346,6 +356,12 @@ void SetTimerCaps(UINT periodMin, UINT periodMax) {
 }  // namespace tbxtest
 
 /* ---------------------------------------------------------------- layer internals */
+
+bool TimerCallbackDue(int64_t* steadyNs) {
+  if (tlsRun == 0 || T.manual.load()) return false;
+  *steadyNs = tlsDue + T.realEpoch.load();
+  return true;
+}
 
 namespace {
 

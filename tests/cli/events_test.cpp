@@ -57,7 +57,8 @@ TEST_F(CliEventsCommand, SmallPattern) {
             "1000 89 24 00\n"
             "1500 90 24 40\n"
             "2000 B9 7B 00\n"
-            "2000 B0 7B 00\n");
+            "2000 B0 7B 00\n"
+            "2000 80 24 00\n");
 }
 
 TEST_F(CliEventsCommand, VelocityAndMute) {

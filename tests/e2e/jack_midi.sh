@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Real MIDI in and out through JACK: starts a private JACK server with the dummy driver, a
-# MIDI monitor (jack_midi_dump, client "tbxdump") and a looping one-note sequencer
-# (jack_midiseq, client "tbxseq"), then runs the MidiInJack tests of the test binary, which
-# find those ports through the layer's device table, send a note to the monitor through
-# midiOutShortMsg, receive the sequencer's notes through the midiIn callback, and open the
-# built-in synth with its audio going to the server.
-# Usage: jack_midi.sh BUILD_DIR [SOURCE_DIR]. Prints "skipped" and exits 77 (a skip for ctest) without jackd.
+# Real MIDI in and out through JACK: starts a private JACK server with the dummy driver, two
+# MIDI monitors (jack_midi_dump: client "tbxdump", and "tbxframes" with absolute frame
+# times) and a looping one-note sequencer (jack_midiseq, client "tbxseq"), then runs the
+# MidiInJack tests of the test binary. They find those ports through the layer's device
+# table, send notes to a monitor through midiOutShortMsg (placed on their frames), receive
+# the sequencer's notes through the midiIn callback, play the built-in synth with its audio
+# on the server, and check that the program's own client "Tamborix" and everything patched
+# to it outlive every run. Then a second server is killed under a running program
+# (MidiJackGone): nothing may hang or crash.
+# Usage: jack_midi.sh BUILD_DIR [SOURCE_DIR]. Prints "skipped" and exits 77 (a skip for ctest)
+# without jackd.
+# TBX_JACK_SERVER names the server (default tbx-e2e-PID).
 set -u
 
 build=${1:?build folder}
@@ -24,7 +29,7 @@ if [ -z "$tests" ]; then
 fi
 
 work=$(mktemp -d)
-export JACK_DEFAULT_SERVER="tbx-e2e-$$"   # private: never meets another server or test
+export JACK_DEFAULT_SERVER="${TBX_JACK_SERVER:-tbx-e2e-$$}"   # private: never meets another server or test
 export JACK_NO_START_SERVER=1
 pids=()
 cleanup() {
@@ -39,31 +44,66 @@ cleanup() {
 }
 trap cleanup EXIT
 
-jackd -n "$JACK_DEFAULT_SERVER" --no-realtime -d dummy >"$work/jackd.log" 2>&1 &
+# Realtime where the machine allows it: a non-realtime dummy server on a busy machine runs
+# its cycles in bursts to catch up, so it cannot say whether a message left on its frame.
+jackd -n "$JACK_DEFAULT_SERVER" -R -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
 pids+=($!)
 if ! jack_wait -w -t 10 >/dev/null 2>&1; then
-  echo "FAILED: the JACK server did not start"
-  cat "$work/jackd.log"
-  exit 1
+  kill -INT "${pids[0]}" 2>/dev/null
+  { wait "${pids[0]}"; } 2>/dev/null
+  jackd -n "$JACK_DEFAULT_SERVER" --no-realtime -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
+  pids[0]=$!
+  if ! jack_wait -w -t 10 >/dev/null 2>&1; then
+    echo "FAILED: the JACK server did not start"
+    cat "$work/jackd.log"
+    exit 1
+  fi
 fi
 
 jack_midi_dump tbxdump >"$work/dump.txt" 2>&1 &
+pids+=($!)
+jack_midi_dump -a tbxframes >"$work/frames.txt" 2>&1 &
 pids+=($!)
 # A loop of 0.5 s at 48 kHz with note 60 held for its first 8000 samples.
 jack_midiseq tbxseq 24000 0 60 8000 >"$work/seq.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do
   ports=$(jack_lsp 2>/dev/null)
-  if grep -qx "tbxdump:input" <<<"$ports" && grep -qx "tbxseq:out" <<<"$ports"; then break; fi
+  if grep -qx "tbxdump:input" <<<"$ports" && grep -qx "tbxseq:out" <<<"$ports" &&
+     grep -qx "tbxframes:input" <<<"$ports"; then break; fi
   sleep 0.1
 done
 
 TBX_JACK_E2E=1 TBX_JACK_SINK=tbxdump:input TBX_JACK_SOURCE=tbxseq:out TBX_JACK_DUMP="$work/dump.txt" \
-  "$tests" --gtest_filter='MidiInJack*' >"$work/tests.log" 2>&1
+  TBX_JACK_FRAMES="$work/frames.txt" "$tests" --gtest_filter='MidiInJack*' >"$work/tests.log" 2>&1
 rc=$?
 cat "$work/tests.log"
-if [ $rc -eq 0 ] && ! grep -q "PASSED.*3 tests" "$work/tests.log"; then
+if [ $rc -eq 0 ] && ! grep -q "PASSED.*6 tests" "$work/tests.log"; then
   echo "FAILED: the MidiInJack tests did not run"
+  rc=1
+fi
+
+# A server that dies under the program: the test kills it itself (and bash would report the
+# death of its job on stderr).
+exec 3>&2 2>/dev/null
+gone="$JACK_DEFAULT_SERVER-gone"
+jackd -n "$gone" --no-realtime -d dummy -r 48000 -p 256 >"$work/gone.log" 2>&1 &
+gonepid=$!
+if ! JACK_DEFAULT_SERVER=$gone jack_wait -w -t 10 >/dev/null 2>&1; then
+  echo "FAILED: the second JACK server did not start"
+  kill -INT "$gonepid" 2>/dev/null
+  exit 1
+fi
+JACK_DEFAULT_SERVER=$gone TBX_JACK_E2E=1 TBX_JACK_SERVER_PID=$gonepid "$tests" --gtest_filter='MidiJackGone*' \
+  >"$work/gone-tests.log" 2>&1
+gonerc=$?
+kill -KILL "$gonepid" 2>/dev/null
+{ wait "$gonepid"; } 2>/dev/null
+rm -f /dev/shm/jack_sem.*_"$gone"_* /dev/shm/jack_"$gone"_* 2>/dev/null
+exec 2>&3 3>&-
+cat "$work/gone-tests.log"
+if [ $gonerc -ne 0 ] || ! grep -q "PASSED.*1 test" "$work/gone-tests.log"; then
+  echo "FAILED: the MidiJackGone test"
   rc=1
 fi
 exit $rc

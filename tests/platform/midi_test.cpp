@@ -1,12 +1,19 @@
 // MIDI devices of the Linux layer: the enumerated table (built-in synth, no ports on a machine
-// without ALSA or JACK, and silence on the terminal), the built-in synth and its offline
-// renderer, the test devices (capture outputs, loopback inputs) and the failures of opening.
+// without ALSA or JACK, unique names, silence on the terminal but for a synth that cannot
+// play), the built-in synth and its renderers (every message on its frame), the stamps that
+// messages carry, the test devices (capture outputs, loopback inputs) and the failures of
+// opening.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +35,14 @@ class MidiTestBase : public ::testing::Test {
   void TearDown() override { tbxtest::PlatformReset(); }
 };
 
+/* True when an ALSA sequencer or a JACK server answers here. */
+bool MachineHasMidiSystem() {
+  PortsOpen();
+  bool has = PortsOwn(PortApi::None);
+  PortsClose();
+  return has;
+}
+
 std::string OutName(UINT id) {
   MIDIOUTCAPSA caps;
   std::memset(&caps, 0x55, sizeof caps);
@@ -40,7 +55,7 @@ std::string OutName(UINT id) {
 class MidiDeviceTable : public MidiTestBase {};
 
 TEST_F(MidiDeviceTable, WithoutAlsaOrJackItHoldsJustTheSynthAndPrintsNothing) {
-  if (PortsProbe() != PortApi::None) GTEST_SKIP() << "this machine has a MIDI system";
+  if (MachineHasMidiSystem()) GTEST_SKIP() << "this machine has a MIDI system";
   if (SynthSoundfontPath().empty()) GTEST_SKIP() << "no soundfont installed";
   tbxtest::PlatformReset();
   testing::internal::CaptureStderr();
@@ -48,19 +63,70 @@ TEST_F(MidiDeviceTable, WithoutAlsaOrJackItHoldsJustTheSynthAndPrintsNothing) {
   UINT outs = midiOutGetNumDevs();
   UINT ins = midiInGetNumDevs();
   std::string name = OutName(0);
+  std::string enumerated = testing::internal::GetCapturedStdout() + testing::internal::GetCapturedStderr();
+  testing::internal::CaptureStderr();
   HMIDIOUT h = nullptr;
   MMRESULT opened = midiOutOpen(&h, 0, 0, 0, CALLBACK_NULL);
   if (opened == MMSYSERR_NOERROR) {
     midiOutShortMsg(h, 0x7F3C90);
     midiOutClose(h);
   }
-  std::string out = testing::internal::GetCapturedStdout();
   std::string err = testing::internal::GetCapturedStderr();
   EXPECT_EQ(outs, 1u);
   EXPECT_EQ(ins, 0u);
   EXPECT_EQ(name, "Tamborix GM Synth");
-  EXPECT_TRUE(opened == MMSYSERR_NOERROR || (opened == MMSYSERR_ERROR && h == nullptr)) << opened;
-  EXPECT_EQ(out + err, "") << "enumerating and opening must print nothing";
+  EXPECT_EQ(enumerated, "") << "enumerating prints nothing";
+  if (opened == MMSYSERR_NOERROR) {
+    EXPECT_EQ(err, "") << "a synth that plays prints nothing";
+  } else {
+    EXPECT_EQ(opened, static_cast<MMRESULT>(MMSYSERR_ERROR));
+    EXPECT_EQ(h, nullptr);
+    EXPECT_NE(err.find("Tamborix GM Synth cannot play: no audio output"), std::string::npos) << err;
+  }
+}
+
+TEST_F(MidiDeviceTable, ASynthWithoutAudioSaysWhyAtEveryOpen) {
+  if (SynthSoundfontPath().empty()) GTEST_SKIP() << "no soundfont installed";
+  // JACK alone, and no server: the open fails cleanly and says so, and so does the next.
+  ASSERT_EQ(setenv("TAMBORIX_AUDIO", "jack", 1), 0);
+  ASSERT_EQ(setenv("JACK_DEFAULT_SERVER", "tbx-no-such-server", 1), 0);
+  tbxtest::PlatformReset();
+  for (int attempt = 0; attempt < 2; attempt++) {
+    testing::internal::CaptureStderr();
+    HMIDIOUT h = reinterpret_cast<HMIDIOUT>(1);
+    MMRESULT opened = midiOutOpen(&h, 0, 0, 0, CALLBACK_NULL);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(opened, static_cast<MMRESULT>(MMSYSERR_ERROR));
+    EXPECT_EQ(h, nullptr);
+    EXPECT_EQ(err, "tamborix: Tamborix GM Synth cannot play: no audio output (JACK: no server was running when "
+                   "the program started)\n");
+  }
+  ASSERT_EQ(setenv("TAMBORIX_AUDIO", "sndio", 1), 0);
+  testing::internal::CaptureStderr();
+  HMIDIOUT h = nullptr;
+  if (midiOutOpen(&h, 0, 0, 0, CALLBACK_NULL) == MMSYSERR_NOERROR) midiOutClose(h);
+  std::string err = testing::internal::GetCapturedStderr();
+  unsetenv("TAMBORIX_AUDIO");
+  unsetenv("JACK_DEFAULT_SERVER");
+  if (h == nullptr) {
+    EXPECT_NE(err.find("TAMBORIX_AUDIO=sndio is none of jack, pulseaudio, alsa"), std::string::npos) << err;
+  }
+}
+
+TEST(MidiDeviceNames, UniqueWithinTheCapsKeepingTheDistinguishingEnd) {
+  const std::string a = "USB Keystation 88 Controller:USB Keystation 88 MIDI 1 24:0";
+  const std::string b = "USB Keystation 88 Controller:USB Keystation 88 MIDI 2 24:1";
+  std::vector<std::string> names = MidiDeviceNames({"Tamborix GM Synth", a, b, a, "system:midi_playback_1"});
+  ASSERT_EQ(names.size(), 5u);
+  EXPECT_EQ(names[0], "Tamborix GM Synth") << "short names stay as they are";
+  EXPECT_EQ(names[4], "system:midi_playback_1");
+  for (const std::string& n : names) EXPECT_LE(n.size(), 31u) << n;
+  EXPECT_EQ(names[1].substr(0, 8), "USB Keys") << "the start stays";
+  EXPECT_EQ(names[1].substr(names[1].size() - 11), "MIDI 1 24:0") << "so does the end that tells them apart";
+  EXPECT_EQ(names[2].substr(names[2].size() - 11), "MIDI 2 24:1");
+  EXPECT_EQ(names[3].substr(names[3].size() - 3), " #2") << "the same full name twice";
+  for (size_t i = 0; i < names.size(); i++)
+    for (size_t j = i + 1; j < names.size(); j++) EXPECT_NE(names[i], names[j]);
 }
 
 TEST_F(MidiDeviceTable, SynthNameIsNotTakenForTheGsWavetable) {
@@ -72,7 +138,7 @@ TEST_F(MidiDeviceTable, SynthNameIsNotTakenForTheGsWavetable) {
 }
 
 TEST_F(MidiDeviceTable, NoSoundfontAndNoPortsMeansNoOutput) {
-  if (PortsProbe() != PortApi::None) GTEST_SKIP() << "this machine has a MIDI system";
+  if (MachineHasMidiSystem()) GTEST_SKIP() << "this machine has a MIDI system";
   SynthOverrideSoundfont("/nonexistent/none.sf2");   // the table is built at its first use, below
   EXPECT_EQ(midiOutGetNumDevs(), 0u);
   HMIDIOUT h = reinterpret_cast<HMIDIOUT>(1);
@@ -171,7 +237,6 @@ TEST_F(MidiSynth, RenderedNotesSoundAndSilenceStaysSilent) {
   ASSERT_EQ(SynthRenderWav({{0, 0x7F2499}}, 300, path), "");
   s = ReadWavSamples(path, &h);
   EXPECT_GT(Peak(s, 0, s.size()), 1000) << "the drum sounds";
-  std::remove(path.c_str());
 }
 
 TEST_F(MidiSynth, RenderFailuresAreReportedNotThrown) {
@@ -184,6 +249,178 @@ TEST_F(MidiSynth, RenderFailuresAreReportedNotThrown) {
   FILE* f = std::fopen(path.c_str(), "rb");
   EXPECT_EQ(f, nullptr) << "no file is left after a failure";
   if (f) std::fclose(f);
+}
+
+TEST_F(MidiSynth, EveryMessageSoundsOnItsFrameAfterTheConstantLatency) {
+  // The live synth's cycle (period 64, 256 and 1024 frames) with the sender on time and
+  // 1.9 ms late: a side stick due at time T starts at the synth's first 64-frame block at or
+  // after frame(T) + latency, whatever the phase of T within the cycle. The onset found
+  // (the first sample above silence) is that block's start plus the few frames the sample
+  // takes to rise, the same for every hit to a frame (a fresh synth ramps its first note in).
+  if (SynthSoundfontPath().empty()) GTEST_SKIP() << "no soundfont installed";
+  const double rate = 44100;
+  const int64_t dueNs[] = {200000000, 1203300000, 2207770000, 3213100000, 4219990000};
+  for (int period : {64, 256, 1024}) {
+    for (int64_t lateNs : {int64_t(0), int64_t(1900000)}) {
+      SCOPED_TRACE("period " + std::to_string(period) + ", sent " + std::to_string(lateNs) + " ns late");
+      std::vector<Stamped> messages;
+      for (int64_t due : dueNs) {
+        const unsigned char on[3] = {0x99, 37, 100}, off[3] = {0x89, 37, 0};
+        messages.push_back(Stamped{due, StampPack(on, 3)});
+        messages.push_back(Stamped{due + 100000000, StampPack(off, 3)});
+      }
+      std::vector<float> left;
+      ASSERT_EQ(SynthRenderCycles(messages, rate, period, lateNs, static_cast<int64_t>(4.6 * rate), &left), "");
+      int64_t least = INT64_MAX, most = INT64_MIN;
+      for (int64_t due : dueNs) {
+        const int64_t frame = std::llround(due * rate / 1e9) + CycleLatency(period, rate);
+        const int64_t block = (frame + 63) / 64 * 64;
+        int64_t onset = frame - 4096;
+        while (onset < frame + 4096 && std::fabs(left[onset]) < 2e-4f) onset++;
+        least = std::min(least, onset - block);
+        most = std::max(most, onset - block);
+        EXPECT_LT(onset - block, 16) << "due " << due << " ns: frame " << frame << ", onset " << onset;
+      }
+      EXPECT_GE(least, 0) << "nothing sounds before its block";
+      EXPECT_LE(most - least, 1) << "every hit on its own block";
+    }
+  }
+}
+
+/* ------------------------------------------------------------------ stamps and cycles */
+
+TEST(MidiSchedule, ACycleTakesItsMessagesInDueOrderAtTheirOffsets) {
+  std::unique_ptr<StampQueue> q(new StampQueue);
+  const int64_t start = 1000000000, ms = 1000000;
+  const CycleMap first{start, 48000 / 1e9, 10};   // 48 frames a millisecond, latency 10 frames
+  auto msg = [](unsigned char note) {
+    const unsigned char b[3] = {0x90, note, 64};
+    return StampPack(b, 3);
+  };
+  // Sent in this order: A, B, the echo C, D (as due as B), E (due before the cycle), F.
+  for (const Stamped& s : {Stamped{start + 2 * ms, msg(1)}, Stamped{start + ms, msg(2)}, Stamped{kDueNow, msg(3)},
+                           Stamped{start + ms, msg(4)}, Stamped{start - 5 * ms, msg(5)},
+                           Stamped{start + 30 * ms, msg(6)}})
+    ASSERT_TRUE(StampPush(q.get(), s));
+  EXPECT_FALSE(StampIdle(q.get()));
+  StampCollect(q.get());
+  std::vector<std::pair<int64_t, int>> played;
+  int64_t at;
+  uint32_t bytes;
+  while (StampNext(q.get(), first, 1024, &at, &bytes)) played.push_back({at, int((bytes >> 8) & 0x7F)});
+  EXPECT_EQ(played, (std::vector<std::pair<int64_t, int>>{{0, 3}, {0, 5}, {58, 2}, {58, 4}, {106, 1}}))
+      << "the echo first, a late message at once, equal times in sending order";
+  EXPECT_EQ(q->missed.load(), 1u) << "E missed its frame; the echo has none to miss";
+  EXPECT_FALSE(StampIdle(q.get())) << "F waits for its cycle";
+  const CycleMap second{start + 1024 * ms / 48, 48000 / 1e9, 10};
+  ASSERT_TRUE(StampNext(q.get(), second, 1024, &at, &bytes));
+  EXPECT_EQ(at, 30 * 48 + 10 - 1024);
+  EXPECT_TRUE(StampIdle(q.get()));
+  EXPECT_EQ(StampSize(bytes), 3u);
+
+  // A full ring refuses instead of overwriting; a cleared queue is idle.
+  uint32_t pushed = 0;
+  while (StampPush(q.get(), Stamped{start, msg(7)})) pushed++;
+  EXPECT_EQ(pushed, kStampRing);
+  StampClear(q.get());
+  EXPECT_TRUE(StampIdle(q.get()));
+  EXPECT_EQ(CycleLatency(256, 44100), 256 + 88) << "one period and 2 ms";
+}
+
+TEST(MidiSchedule, ADelayLockedLoopMakesASteadyFrameClockOfBurstyCallbacks) {
+  // A sound server's way with a callback of 64 frames at 44.1 kHz: a burst of eight
+  // callbacks 10 us apart every eight periods, each burst up to 0.2 ms late. Notes due every
+  // 10 ms, each sent at its due time: once the loop has locked, none misses its frame, they
+  // are 441 frames apart, and the latency has grown to the burst, no further.
+  const double rate = 44100, period = 64e9 / rate;
+  FrameDll dll;
+  std::unique_ptr<StampQueue> q(new StampQueue);
+  const unsigned char on[3] = {0x99, 37, 100};
+  int64_t nextDue = 0, at = 0;
+  uint32_t bytes = 0, seed = 1, missedAtLock = 0;
+  std::vector<int64_t> frames;
+  CycleMap map{};
+  for (int64_t cycle = 0; cycle < 20000; cycle++) {
+    if (cycle % 8 == 0) seed = seed * 1103515245u + 12345u;
+    const int64_t now = static_cast<int64_t>(cycle / 8 * 8 * period) + (seed >> 16) % 200000 + cycle % 8 * 10000;
+    for (; nextDue <= now; nextDue += 10000000) ASSERT_TRUE(StampPush(q.get(), Stamped{nextDue, StampPack(on, 3)}));
+    map = DllCycle(&dll, now, 64, rate);
+    StampCollect(q.get());
+    while (StampNext(q.get(), map, 64, &at, &bytes))
+      if (cycle >= 5000) frames.push_back(cycle * 64 + at);
+    if (cycle == 5000) missedAtLock = q->missed.load();
+  }
+  EXPECT_EQ(q->missed.load(), missedAtLock) << "no note missed its frame after the first 7 s";
+  EXPECT_GE(map.latencyFrames, 7 * 64 + 88) << "the latency covers the burst";
+  EXPECT_LE(map.latencyFrames, 8 * 64 + 88 + 16);
+  ASSERT_GT(frames.size(), 200u);
+  for (size_t i = 1; i < frames.size(); i++) EXPECT_NEAR(frames[i] - frames[i - 1], 441, 1) << "note " << i;
+}
+
+/* Every message the layer sends, with its stamp and the time it was sent. */
+struct Sent {
+  uint32_t message;
+  int64_t dueNs, sentNs;
+};
+Sent gSent[8];
+std::atomic<int> gSentCount{0};
+HMIDIOUT gStampOut = nullptr;
+
+void RecordSend(int, uint32_t message, int64_t dueNs) {
+  int i = gSentCount.load();
+  if (i < 8) {
+    gSent[i] = Sent{message, dueNs, MidiSteadyNs()};
+    gSentCount = i + 1;
+  }
+}
+
+void CALLBACK SecondEvent(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  midiOutShortMsg(gStampOut, 0x402A99);
+}
+
+void CALLBACK FirstEvent(UINT, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(3));   // a slow callback
+  midiOutShortMsg(gStampOut, 0x402499);
+  timeSetEvent(7, 1, SecondEvent, 0, TIME_ONESHOT);
+}
+
+void CALLBACK EchoProc(HMIDIIN, UINT msg, DWORD_PTR, DWORD_PTR p1, DWORD_PTR) {
+  if (msg == MIM_DATA) midiOutShortMsg(gStampOut, static_cast<DWORD>(p1));
+}
+
+class MidiStamps : public MidiTestBase {};
+
+TEST_F(MidiStamps, MessagesCarryTheDueTimeOfTheirTimerCallbackAndEchoesPlayAtOnce) {
+  tbxtest::UseManualClock(false);
+  tbxtest::SetMidiDevices({"Capture"}, {"Loopback"});
+  gSentCount = 0;
+  MidiSetSendObserver(RecordSend);
+  ASSERT_EQ(midiOutOpen(&gStampOut, 0, 0, 0, CALLBACK_NULL), static_cast<MMRESULT>(MMSYSERR_NOERROR));
+  const int64_t before = MidiSteadyNs();
+  ASSERT_NE(timeSetEvent(20, 1, FirstEvent, 0, TIME_ONESHOT), 0u);
+  for (int i = 0; i < 400 && gSentCount.load() < 2; i++) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_EQ(gSentCount.load(), 2);
+  EXPECT_EQ(gSent[1].dueNs - gSent[0].dueNs, 7000000) << "the chained event's due time, to the nanosecond";
+  EXPECT_GE(gSent[0].dueNs, before + 20000000);
+  EXPECT_GE(gSent[0].sentNs - gSent[0].dueNs, 3000000) << "the stamp is the due time, not the time of sending";
+  EXPECT_GE(gSent[1].sentNs - gSent[1].dueNs, 2000000);
+
+  // Outside a timer callback: the time of sending. During input delivery: at once.
+  const int64_t now = MidiSteadyNs();
+  midiOutShortMsg(gStampOut, 0x0019C0);
+  HMIDIIN in = nullptr;
+  ASSERT_EQ(midiInOpen(&in, 0, reinterpret_cast<DWORD_PTR>(EchoProc), 0, CALLBACK_FUNCTION),
+            static_cast<MMRESULT>(MMSYSERR_NOERROR));
+  midiInStart(in);
+  ASSERT_TRUE(tbxtest::SendMidiInput(0, 0x643C90));
+  ASSERT_EQ(gSentCount.load(), 4);
+  EXPECT_GE(gSent[2].dueNs, now);
+  EXPECT_LE(gSent[2].dueNs, gSent[2].sentNs);
+  EXPECT_EQ(gSent[3].dueNs, kDueNow);
+  EXPECT_EQ(gSent[3].message, 0x643C90u);
+  midiInClose(in);
+  midiOutClose(gStampOut);
 }
 
 /* ------------------------------------------------------------------ test devices */

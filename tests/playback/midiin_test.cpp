@@ -66,6 +66,19 @@ TEST_F(MidiInCapture, RecordsAndEchoesOnBothChannels) {
   EXPECT_EQ(NoteOns(Take()).front(), NoteOnMsg(9, 36, 64));
 }
 
+TEST_F(MidiInCapture, EchoedNotesEndAtTheStop) {
+  // Note offs are not echoed, so an echoed note sounds until the stop ends it by its own
+  // note off (a device may ignore All Notes Off).
+  Command(IDM_LOOP);
+  Advance(600);
+  Play(0x99, 34, 90);   // no drum row: echoed only
+  Play(0x90, 60, 20);   // echoed at 40
+  Take();
+  Command(IDM_STOP);
+  EXPECT_EQ(Take(), (std::vector<DWORD>{ControlMsg(9, 123, 0), ControlMsg(0, 123, 0), NoteOffMsg(9, 34),
+                                        NoteOffMsg(0, 60)}));
+}
+
 TEST_F(MidiInCapture, UndoModeToggles) {
   CellTogglePerc(0, 3);
   Command(IDM_LOOPUNDO);

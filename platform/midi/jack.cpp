@@ -1,0 +1,367 @@
+/*
+** The program's own JACK client, "Tamborix": a MIDI output port (midi_out) and a MIDI input
+** port (midi_in) from the start of the program to its end, and, while the built-in synth
+** plays on JACK, its audio ports (synth_L, synth_R). Other clients connect to them whenever
+** they like; the connections are the server's and outlive every Play and Stop.
+**
+** The process callback does three things each cycle: it writes the queued output messages
+** at their frame offsets (schedule.h, with the server's frame clock of the cycle and the
+** constant latency of one period + 2 ms), renders the synth into its ports, and copies the
+** messages that arrived at midi_in into a ring that the input thread hands to the program
+** (its callback must never run on the process thread: it sends, and a send may wait).
+**
+** A server that goes away (on_info_shutdown) leaves a dead client: every call then fails
+** at once, nothing waits for a cycle that will not come, and the client is closed at reset
+** or exit. libjack is kept from starting a server (JackNoStartServer) and from printing.
+*/
+#if TBX_HAVE_JACK
+
+#include <jack/jack.h>
+#include <jack/midiport.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/midi/midi_internal.h"
+
+namespace {
+
+constexpr uint32_t kInRing = 1024;   /* messages from midi_in not yet handed over; a power of two */
+
+/* The synth's ports and who fills them; replaced whole, read by the process thread. */
+struct AudioHook {
+  JackAudioRender render;
+  void* user;
+  jack_port_t* ports[2];
+};
+
+struct JackState {
+  std::mutex mu;                          /* guards opening, closing, attaching, connecting */
+  jack_client_t* client = nullptr;
+  jack_port_t* midiOut = nullptr;
+  jack_port_t* midiIn = nullptr;
+  std::atomic<bool> alive{false};         /* open and the server still there */
+  double rate = 0;                        /* frames per second */
+  std::unique_ptr<StampQueue> out;        /* to midi_out: senders push, process plays */
+
+  std::atomic<AudioHook*> hook{nullptr};  /* the synth's audio, or nullptr */
+  std::atomic<bool> inProcess{false};     /* the process callback is using the hook */
+
+  uint32_t inRing[kInRing];               /* packed bytes from midi_in (process writes) */
+  std::atomic<uint32_t> inHead{0};        /* written by the process thread */
+  std::atomic<uint32_t> inTail{0};        /* read by the input thread */
+  int wakeFd = -1;                        /* eventfd: input arrived, or quit */
+  std::atomic<bool> quit{false};
+  std::thread input;                      /* hands midi_in's messages to the program */
+};
+
+JackState J;
+
+void Quiet(const char*) {}
+
+/* The cycle's frame clock: JACK's filtered times of this cycle and the next, moved from
+** JACK's microsecond clock to the steady clock. */
+CycleMap MapCycle(jack_nframes_t frames) {
+  const int64_t steady = MidiSteadyNs();
+  const int64_t jackNs = static_cast<int64_t>(jack_get_time()) * 1000;
+  jack_nframes_t currentFrames;
+  jack_time_t currentUs, nextUs;
+  float periodUs;
+  CycleMap map{steady, J.rate / 1e9, CycleLatency(frames, J.rate)};
+  if (jack_get_cycle_times(J.client, &currentFrames, &currentUs, &nextUs, &periodUs) == 0 && nextUs > currentUs) {
+    map.startNs = static_cast<int64_t>(currentUs) * 1000 - (jackNs - steady);
+    map.framesPerNs = static_cast<double>(frames) / (static_cast<double>(nextUs - currentUs) * 1000.0);
+  }
+  return map;
+}
+
+/* Keeps what a musician plays: no system exclusive, timing clock or active sensing. */
+bool WantedInput(const unsigned char* b, size_t n) {
+  return n >= 1 && n <= 3 && b[0] >= 0x80 && b[0] != 0xF0 && b[0] != 0xF7 && b[0] != 0xF8 && b[0] != 0xFE;
+}
+
+int Process(jack_nframes_t frames, void*) {
+  const CycleMap map = MapCycle(frames);
+
+  void* in = jack_port_get_buffer(J.midiIn, frames);
+  const uint32_t events = jack_midi_get_event_count(in);
+  bool arrived = false;
+  for (uint32_t i = 0; i < events; i++) {
+    jack_midi_event_t ev;
+    if (jack_midi_event_get(&ev, in, i) != 0 || !WantedInput(ev.buffer, ev.size)) continue;
+    const uint32_t h = J.inHead.load(std::memory_order_relaxed);
+    if (h - J.inTail.load(std::memory_order_acquire) >= kInRing) break;   /* full: dropped */
+    J.inRing[h & (kInRing - 1)] = StampPack(ev.buffer, ev.size);
+    J.inHead.store(h + 1, std::memory_order_release);
+    arrived = true;
+  }
+  if (arrived) {
+    const uint64_t one = 1;
+    if (write(J.wakeFd, &one, sizeof one) < 0) {
+      /* the counter cannot overflow in practice; the next arrival wakes the thread */
+    }
+  }
+
+  void* out = jack_port_get_buffer(J.midiOut, frames);
+  jack_midi_clear_buffer(out);
+  StampCollect(J.out.get());
+  int64_t at;
+  uint32_t bytes;
+  while (StampNext(J.out.get(), map, frames, &at, &bytes)) {
+    const unsigned char b[3] = {static_cast<unsigned char>(bytes), static_cast<unsigned char>(bytes >> 8),
+                                static_cast<unsigned char>(bytes >> 16)};
+    jack_midi_event_write(out, static_cast<jack_nframes_t>(at), b, StampSize(bytes));   /* full: dropped */
+  }
+
+  J.inProcess.store(true);
+  if (AudioHook* hook = J.hook.load()) {
+    float* left = static_cast<float*>(jack_port_get_buffer(hook->ports[0], frames));
+    float* right = static_cast<float*>(jack_port_get_buffer(hook->ports[1], frames));
+    hook->render(left, right, frames, map, hook->user);
+  }
+  J.inProcess.store(false);
+  return 0;
+}
+
+void Shutdown(jack_status_t, const char*, void*) {
+  J.alive = false;
+}
+
+void InputThread() {
+  for (;;) {
+    uint64_t count;
+    if (read(J.wakeFd, &count, sizeof count) < 0 && errno != EINTR) break;
+    if (J.quit.load()) break;
+    uint32_t t = J.inTail.load(std::memory_order_relaxed);
+    const uint32_t h = J.inHead.load(std::memory_order_acquire);
+    for (; t != h; t++) {
+      const uint32_t bytes = J.inRing[t & (kInRing - 1)];
+      const unsigned char b[3] = {static_cast<unsigned char>(bytes), static_cast<unsigned char>(bytes >> 8),
+                                  static_cast<unsigned char>(bytes >> 16)};
+      MidiPortInput(b, StampSize(bytes));
+      J.inTail.store(t + 1, std::memory_order_release);
+    }
+  }
+}
+
+std::string OwnName(jack_port_t* port) {
+  return port ? jack_port_name(port) : "";
+}
+
+/* Forgets a client that could not be set up (lock held). */
+void Abandon() {
+  if (J.client) jack_client_close(J.client);
+  J.client = nullptr;
+  J.midiOut = J.midiIn = nullptr;
+  J.out.reset();
+}
+
+}  // namespace
+
+/* ---------------------------------------------------------------- client */
+
+bool JackOpen() {
+  std::lock_guard<std::mutex> lock(J.mu);
+  if (J.client) return J.alive.load();
+  PortsSilence();
+  jack_set_error_function(Quiet);
+  jack_set_info_function(Quiet);
+  jack_status_t status;
+  J.client = jack_client_open("Tamborix", JackNoStartServer, &status);
+  if (!J.client) return false;
+  J.rate = jack_get_sample_rate(J.client);
+  J.out.reset(new StampQueue);
+  J.midiOut = jack_port_register(J.client, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+  J.midiIn = jack_port_register(J.client, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+  J.inHead = 0;
+  J.inTail = 0;
+  J.quit = false;
+  J.wakeFd = eventfd(0, EFD_CLOEXEC);
+  if (!J.midiOut || !J.midiIn || J.wakeFd < 0 || jack_set_process_callback(J.client, Process, nullptr) != 0) {
+    Abandon();
+    if (J.wakeFd >= 0) close(J.wakeFd);
+    J.wakeFd = -1;
+    return false;
+  }
+  jack_on_info_shutdown(J.client, Shutdown, nullptr);
+  J.input = std::thread(InputThread);
+  J.alive = true;
+  if (jack_activate(J.client) != 0) {
+    J.alive = false;   /* kept, dead, until JackClose: the input thread is already running */
+    return false;
+  }
+  return true;
+}
+
+void JackClose() {
+  std::unique_lock<std::mutex> lock(J.mu);
+  if (!J.client) return;
+  J.alive = false;
+  /* The process thread ends with the client; the input thread after it. */
+  jack_client_close(J.client);
+  J.client = nullptr;
+  J.quit = true;
+  const uint64_t one = 1;
+  if (write(J.wakeFd, &one, sizeof one) < 0) {
+    /* an eventfd write of 1 only fails on overflow */
+  }
+  std::thread input = std::move(J.input);
+  lock.unlock();
+  if (input.joinable()) input.join();
+  lock.lock();
+  close(J.wakeFd);
+  J.wakeFd = -1;
+  J.midiOut = J.midiIn = nullptr;
+  delete J.hook.exchange(nullptr);
+  J.out.reset();
+}
+
+bool JackAlive() {
+  return J.alive.load();
+}
+
+double JackRate() {
+  return J.alive.load() ? J.rate : 0;
+}
+
+/* ---------------------------------------------------------------- ports of others */
+
+std::vector<std::string> JackPorts(bool inputs) {
+  std::lock_guard<std::mutex> lock(J.mu);
+  std::vector<std::string> names;
+  if (!J.alive.load()) return names;
+  /* Our outputs go to their input ports, and the other way round. */
+  const char** ports =
+      jack_get_ports(J.client, nullptr, JACK_DEFAULT_MIDI_TYPE, inputs ? JackPortIsOutput : JackPortIsInput);
+  if (!ports) return names;
+  const std::string own = std::string(jack_get_client_name(J.client)) + ":";
+  for (const char** p = ports; *p; p++)
+    if (std::strncmp(*p, own.c_str(), own.size()) != 0) names.push_back(*p);
+  jack_free(ports);
+  return names;
+}
+
+int JackConnect(const std::string& name, bool input) {
+  std::lock_guard<std::mutex> lock(J.mu);
+  if (!J.alive.load() || !jack_port_by_name(J.client, name.c_str())) return -1;
+  jack_port_t* own = input ? J.midiIn : J.midiOut;
+  if (jack_port_connected_to(own, name.c_str())) return 0;
+  const std::string mine = OwnName(own);
+  const std::string& from = input ? name : mine;
+  const std::string& to = input ? mine : name;
+  int r = jack_connect(J.client, from.c_str(), to.c_str());
+  if (r == EEXIST) return 0;
+  return r == 0 ? 1 : -1;
+}
+
+void JackDisconnect(const std::string& name, bool input) {
+  std::lock_guard<std::mutex> lock(J.mu);
+  if (!J.alive.load()) return;
+  const std::string mine = OwnName(input ? J.midiIn : J.midiOut);
+  if (input) jack_disconnect(J.client, name.c_str(), mine.c_str());
+  else jack_disconnect(J.client, mine.c_str(), name.c_str());
+}
+
+/* ---------------------------------------------------------------- output */
+
+bool JackQueue(int64_t dueNs, uint32_t bytes) {
+  return J.alive.load() && J.out && StampPush(J.out.get(), Stamped{dueNs, bytes});
+}
+
+uint32_t JackMissedFrames() {
+  return J.out ? J.out->missed.load() : 0;
+}
+
+void JackDrain(int ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (J.alive.load() && J.out && !StampIdle(J.out.get()) && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  /* The cycle that wrote the last message has to reach its readers before a disconnection. */
+  if (J.alive.load() && J.rate > 0) {
+    const int64_t periodUs = static_cast<int64_t>(jack_get_buffer_size(J.client) * 1e6 / J.rate);
+    std::this_thread::sleep_for(std::chrono::microseconds(2 * periodUs));
+  }
+}
+
+/* ---------------------------------------------------------------- the synth's audio */
+
+bool JackAudioAttach(JackAudioRender render, void* user, std::string* why) {
+  std::lock_guard<std::mutex> lock(J.mu);
+  if (!J.alive.load()) {
+    *why = "the server has stopped";
+    return false;
+  }
+  if (J.hook.load()) {
+    *why = "the synth's ports are taken";
+    return false;
+  }
+  AudioHook* hook = new AudioHook{render, user, {nullptr, nullptr}};
+  hook->ports[0] = jack_port_register(J.client, "synth_L", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+  hook->ports[1] = jack_port_register(J.client, "synth_R", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
+  if (!hook->ports[0] || !hook->ports[1]) {
+    for (jack_port_t* p : hook->ports)
+      if (p) jack_port_unregister(J.client, p);
+    delete hook;
+    *why = "cannot register the audio ports";
+    return false;
+  }
+  J.hook.store(hook);
+  /* Heard at once, as a sound card would be: the first two physical playback ports. */
+  const char** playback =
+      jack_get_ports(J.client, nullptr, JACK_DEFAULT_AUDIO_TYPE, JackPortIsPhysical | JackPortIsInput);
+  if (playback) {
+    for (int ch = 0; ch < 2 && playback[0]; ch++) {
+      const char* to = playback[ch == 1 && playback[1] ? 1 : 0];
+      jack_connect(J.client, jack_port_name(hook->ports[ch]), to);
+    }
+    jack_free(playback);
+  }
+  return true;
+}
+
+void JackAudioDetach() {
+  std::lock_guard<std::mutex> lock(J.mu);
+  AudioHook* hook = J.hook.exchange(nullptr);
+  if (!hook) return;
+  /* The process callback raises inProcess before it reads the hook, and we cleared the hook
+  ** before reading inProcess (both sequentially consistent): a callback that may still use
+  ** the old hook is seen here and waited for (a second at most: a server that died in the
+  ** middle of a cycle does not finish it). */
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+  while (J.inProcess.load() && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  if (J.client)
+    for (jack_port_t* p : hook->ports) jack_port_unregister(J.client, p);
+  delete hook;
+}
+
+#else  /* no libjack: no JACK client */
+
+#include "platform/midi/midi_internal.h"
+
+bool JackOpen() { return false; }
+void JackClose() {}
+bool JackAlive() { return false; }
+std::vector<std::string> JackPorts(bool) { return {}; }
+bool JackQueue(int64_t, uint32_t) { return false; }
+uint32_t JackMissedFrames() { return 0; }
+void JackDrain(int) {}
+int JackConnect(const std::string&, bool) { return -1; }
+void JackDisconnect(const std::string&, bool) {}
+double JackRate() { return 0; }
+bool JackAudioAttach(JackAudioRender, void*, std::string* why) {
+  *why = "built without JACK";
+  return false;
+}
+void JackAudioDetach() {}
+
+#endif
