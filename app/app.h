@@ -10,42 +10,9 @@
 
 #include "app/config.h"
 #include "platform/win32.h"
+#include "resources/ids.h"
 
-/* ---------------------------------------------------------------- identifiers */
-
-/* Menu and accelerator commands. Settings items are base + value. */
-#define IDM_NEW 40001
-#define IDM_LOAD 40002
-#define IDM_LOADMIDI 40003
-#define IDM_SAVE 40004
-#define IDM_SAVEAS 40005
-#define IDM_SAVEMIDI_GM 40006
-#define IDM_SAVEMIDI_F1 40007
-#define IDM_OPENLIST 40008
-#define IDM_SAVELIST_GM 40010
-#define IDM_SAVELIST_F1 40011
-#define IDM_QUIT 40012
-#define IDM_PLAYALL 40101
-#define IDM_PLAYFROM 40102
-#define IDM_LOOP 40103
-#define IDM_LOOPUNDO 40104
-#define IDM_STOP 40105
-#define IDM_STOPATEND 40106
-#define IDM_CONTINUE 40107
-#define IDM_BEATSPBAR 40200
-#define IDM_RELBEAT 40300
-#define IDM_ACCENT 40400
-#define IDM_FREEACCENT 40500
-#define IDM_VOICE 40600
-#define IDM_VOICE_OTHERS 40699
-#define IDM_VOICELEVEL 40700
-#define IDM_MUTE 40800
-#define IDM_TRANSPOSE 40900
-#define IDM_MIDIOUT 41000
-#define IDM_MIDIIN 41100
-#define IDM_PERCCH 41200
-#define IDM_VOICECH 41300
-#define IDM_ABOUT 41400
+/* ---------------------------------------------------------------- messages */
 
 /* Messages the step clock posts to the main window (lParam 0). */
 #define WM_TBX_PLAYPOS (WM_USER + 1)    /* 1025: wParam = step now playing */
@@ -53,9 +20,6 @@
 #define WM_TBX_TIMERFAIL (WM_USER + 4)  /* 1028: re-arming the step timer failed */
 #define WM_TBX_SAVEAS (WM_USER + 10)    /* sent by AskYesNoSave from the timer thread: run
                                         ** Save As on the window thread; returns 1 if saved */
-
-/* Dialog resources. */
-#define IDC_INSTRUMENT_NUM 42000       /* edit field of OTHERSDLGBOX */
 
 /* ---------------------------------------------------------------- window thread globals */
 

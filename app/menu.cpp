@@ -199,11 +199,6 @@ void EnablePlaylistMenu(void) {
 
 static void Repaint(HWND hwnd) { InvalidateRect(hwnd, nullptr, FALSE); }
 
-static void MarkChanged(void) {
-  gbNeedSave = 1;
-  gbFileChanged = 1;
-}
-
 /* The common steps of a settings command: the check mark moves from the item of the
 ** current value to the chosen one, the value is taken, and the return value says whether
 ** it differs from its shadow (the caller then applies the effects and moves the shadow). */

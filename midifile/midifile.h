@@ -31,6 +31,8 @@ void MidifileReset(void);
 void ClearConversionState(void);
 
 int dword2Delta(uint32_t value);
+/* Appends the variable-length quantity of value (through dword2Delta) to buf. */
+void PutVarLen(std::vector<unsigned char>& buf, uint32_t value);
 int MidiFileWrite(uint32_t size, int kind);
 
 uint32_t ConvertFile2MFTrack(void);

@@ -41,6 +41,13 @@ int dword2Delta(uint32_t value) {
   return n;
 }
 
+void PutVarLen(std::vector<unsigned char>& buf, uint32_t value) {
+  dword2Delta(value);
+  for (int b = 0; b < 3; ++b)
+    if (gDeltaString[b]) buf.push_back(gDeltaString[b]);
+  buf.push_back(gDeltaString[3]);
+}
+
 /* The file is replaced only once all its bytes are written; the report follows the write
 ** and is shown only for a file that is really on disk. */
 int MidiFileWrite(uint32_t size, int kind) {

@@ -23,11 +23,6 @@ static int BarSteps(void) {
   return steps;
 }
 
-static void MarkChanged(void) {
-  gbNeedSave = 1;
-  gbFileChanged = 1;
-}
-
 /* Many cells changed: redraw the whole grid now, without erasing the background. */
 static void RepaintAll(void) {
   if (!gHwnd) return;

@@ -48,8 +48,7 @@ void InsertOctave(uint32_t mask) {
   StepSet(gTbro.VoiceH, column, static_cast<uint32_t>(word >> 32));
 
   gUndoMode = 16;
-  gbNeedSave = 1;
-  gbFileChanged = 1;
+  MarkChanged();
   if (gHwnd) {
     InvalidateRect(gHwnd, NULL, FALSE);
     UpdateWindow(gHwnd);

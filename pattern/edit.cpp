@@ -30,11 +30,6 @@ static bool HitTest(int x, int y, int* column, int* row) {
   return true;
 }
 
-static void MarkChanged(void) {
-  gbNeedSave = 1;
-  gbFileChanged = 1;
-}
-
 /* Redraws the cell that carries the highlight without it (rows 0 and 1 never show one). */
 static void TakeHighlightOff(HDC hdc) {
   if (hdc && gOldMouseX >= 0 && gOldMouseY > 1) DrawCell(hdc, gOldMouseX, gOldMouseY, 0);

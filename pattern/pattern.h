@@ -159,6 +159,7 @@ extern Shared<int> gbLoadMidi;     /* the file being read also sets ports and ch
 
 void PatternReset(void);           /* every global of this subsystem back to program start */
 void PatternClear(void);           /* all 146 entries of all six arrays to 0; drops the click backup */
+void MarkChanged(void);            /* the pattern changed: gbNeedSave and gbFileChanged set */
 void FillHeaderFromSettings(void); /* copy the twelve settings into their header fields */
 void RecomputeNoteOffset(void);    /* gNoteOffset = 46 - gTranspose, less octaves for basses */
 int16_t LevelOffset(int level);    /* level table: 0..7 -> -127,-60,-40,-20,0,20,40,60; else 0 */

@@ -214,6 +214,11 @@ void PatternReset(void) {
   FillHeaderFromSettings();
 }
 
+void MarkChanged(void) {
+  gbNeedSave = 1;
+  gbFileChanged = 1;
+}
+
 /* ---------------------------------------------------------------- cells */
 
 /* The word of the given array pair that holds row r, and the row's bit in it. */

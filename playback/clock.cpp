@@ -22,6 +22,7 @@
 
 #include "app/app.h"
 #include "files/files.h"
+#include "pattern/notes.h"
 #include "pattern/pattern.h"
 #include "playback/playback.h"
 #include "view/view.h"
@@ -208,7 +209,7 @@ int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode) {
   }
 
   if (mode == 0) DoCaption(hwnd, gbEdit ? gszTitleName : gszNextTambroFile);
-  MidiOutMessage(ghMidiOut, 0xC0, gVoiceCh, gVoice, 0);
+  MidiOutMessage(ghMidiOut, MIDI_PROGRAM, gVoiceCh, gVoice, 0);
 
   guTimerRes = ChooseTimerRes();
   timeBeginPeriod(guTimerRes);
@@ -283,8 +284,8 @@ void TambroEndSequence(void) {
     midiInClose(ghMidiIn);
     gbMidiInOpen = 0;
   }
-  MidiOutMessage(ghMidiOut, 0xB0, gPercCh, 123, 0);
-  MidiOutMessage(ghMidiOut, 0xB0, gVoiceCh, 123, 0);
+  MidiOutMessage(ghMidiOut, MIDI_CONTROL, gPercCh, MIDI_CC_ALL_NOTES_OFF, 0);
+  MidiOutMessage(ghMidiOut, MIDI_CONTROL, gVoiceCh, MIDI_CC_ALL_NOTES_OFF, 0);
   Sleep(100);
   midiOutClose(ghMidiOut);
   gbSequenceGoing = 0;
@@ -292,84 +293,32 @@ void TambroEndSequence(void) {
 
 /* ---------------------------------------------------------------- the step event */
 
-static void NoteOn(int channel, int note, int velocity) {
-  MidiOutMessage(ghMidiOut, 0x90, channel, note, velocity);
-}
+/* The run's notes still sounding (window thread clears them while stopped). */
+static const NoteBook gPlayBook = {gdwPercLLast, gdwPercHLast, gNotePending};
 
-static void NoteOff(int channel, int note) {
-  MidiOutMessage(ghMidiOut, 0x80, channel, note, 0);
+/* Notes of the step walk go out at once: a note's end as a note off. */
+static void SendNote(void*, bool perc, bool on, int note, int velocity) {
+  MidiOutMessage(ghMidiOut, on ? MIDI_NOTE_ON : MIDI_NOTE_OFF, perc ? gPercCh : gVoiceCh, note,
+                 on ? velocity : 0);
 }
-
-/* Instrument row r (2..59) sounds: its pending note ends first, then the new one starts.
-** A pitch beyond 0..127 (a base note from a file's odd transposition) is no MIDI note and
-** is not sent. */
-static void PlayVoiceRow(int r, int pitch, int velocity, int voiceCh) {
-  int8_t pending = gNotePending[r];
-  if (pending != 0) NoteOff(voiceCh, pending);
-  if (pitch < 0 || pitch > 127) {
-    gNotePending[r] = 0;
-    return;
-  }
-  gNotePending[r] = (int8_t)pitch;
-  NoteOn(voiceCh, pitch, velocity);
-}
-
-static int Clamp127(int v) { return v < 0 ? 0 : (v > 127 ? 127 : v); }
 
 /* Sends the notes of step idx with percussion velocity p and instrument velocity v. The
-** octave bases come from the base note in force now, after a playlist switch in the same
-** event, so the first step of an entry sounds as every later pass and as the export. */
+** base note is the one in force now, after a playlist switch in the same event, so the
+** first step of an entry sounds as every later pass and as the export. A pitch beyond
+** 0..127 (a base note from a file's odd transposition) is no MIDI note and is not sent. */
 static void PlayStep(int idx, int p, int v) {
-  const int percCh = gPercCh, voiceCh = gVoiceCh, offset = gNoteOffset;
-  const int lowBase = offset - 12 < 0 ? offset : offset - 12;
-  const int highBase = offset + 12 > 127 ? offset : offset + 12;
-  const uint32_t percL = StepGet(gTbro.PercL, idx);
-  const uint32_t percH = StepGet(gTbro.PercH, idx);
-  const uint32_t voiceL = StepGet(gTbro.VoiceL, idx);
-  const uint32_t voiceH = StepGet(gTbro.VoiceH, idx);
-  const bool low = percL & 1u, high = voiceL & 1u;
-
-  for (int r = 2; r < 32; ++r)
-    if (percL & (1u << r)) NoteOn(percCh, r + 33, p);
-
-  for (int r = 1; r < 32; ++r) {
-    if (!(voiceL & (1u << r))) continue;
-    if (r == 1) {
-      /* Release marker: rows 48..59 are outside its reach. */
-      for (int q = 2; q <= 47; ++q) {
-        int8_t pending = gNotePending[q];
-        if (pending == 0) continue;
-        NoteOff(voiceCh, pending);
-        gNotePending[q] = 0;
-      }
-      continue;
-    }
-    int pitch = offset + r;
-    if (r <= 27 && low) pitch = lowBase + r;
-    if (r >= 28 && high) pitch = highBase + r;
-    PlayVoiceRow(r, pitch, v, voiceCh);
-  }
-  gdwPercLLast = percL;
-
-  for (int r = 32; r <= 59; ++r) {
-    const uint32_t bit = 1u << (r - 32);
-    if (percH & bit) NoteOn(percCh, r + 33, p);
-    if (voiceH & bit) PlayVoiceRow(r, (high ? highBase : offset) + r, v, voiceCh);
-  }
-  gdwPercHLast = percH;
+  StepVoicing voicing;
+  voicing.percVelocity = p;
+  voicing.voiceVelocity = v;
+  voicing.noteOffset = gNoteOffset;
+  voicing.perc = voicing.voice = true;
+  voicing.wrapPitch = false;
+  StepNotes(idx, voicing, gPlayBook, SendNote, nullptr);
 }
 
 static void StepEvent(DWORD_PTR gen) {
   int idx = gIndex;
-  if (idx >= 0 && idx < STEP_COUNT) {
-    /* The previous step's percussion ends; row 48 (bit 16 of PercH) is left sounding. */
-    const int percCh = gPercCh;
-    const uint32_t lastL = gdwPercLLast, lastH = gdwPercHLast;
-    for (int r = 2; r < 32; ++r)
-      if (lastL & (1u << r)) NoteOff(percCh, r + 33);
-    for (int r = 32; r <= 47; ++r)
-      if (lastH & (1u << (r - 32))) NoteOff(percCh, r + 33);
-  }
+  if (idx >= 0 && idx < STEP_COUNT) EndPercussion(gPlayBook, SendNote, nullptr);
   ++idx;
 
   int start, end;

@@ -12,6 +12,7 @@
 #include "app/app.h"
 #include "files/files.h"
 #include "midifile/midifile.h"
+#include "pattern/notes.h"
 #include "pattern/pattern.h"
 #include "playback/playback.h"
 
@@ -115,7 +116,7 @@ static int LoadNextEntry(HWND owner, int before) {
     ErrorMessage(owner, err, gszNextTambroFile);
     return 0;
   }
-  MidiOutMessage(ghMidiOut, 0xC0, gVoiceCh, gVoice, 0);
+  MidiOutMessage(ghMidiOut, MIDI_PROGRAM, gVoiceCh, gVoice, 0);
   int start, end;
   PlayRange(&start, &end);
   gIndex = start + before;
