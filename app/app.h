@@ -40,6 +40,8 @@ extern thread_local char gszBuffer[352]; /* text of the error box, caption and p
                                          ** thread, as the step clock shows boxes too */
 extern char gszInstrumentNum[32];   /* text of the instrument-number dialog */
 extern const char gszUntitled[];    /* "(Untitled)" */
+extern const char gszAppName[];     /* "Tamborix": the window class and the boxes' caption */
+extern const char gszNoPlaylist[];  /* "first load playlist !": a list command without a list */
 
 /* ---------------------------------------------------------------- entry and window */
 
@@ -72,6 +74,9 @@ LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam);
 
 /* ---------------------------------------------------------------- dialogs and prompts */
 
+/* Every message box of the program goes through ShowBox (MessageBoxA's arguments and
+** result); ErrorMessage formats a file error or refusal into the "Tamborix" box. */
+int ShowBox(HWND owner, const char* text, const char* caption, UINT flags);
 void ErrorMessage(HWND hwnd, const char* format, const char* name);
 void DoCaption(HWND hwnd, const char* title);
 int AskAboutSave(const char* title);   /* IDYES, IDNO or IDCANCEL */

@@ -23,11 +23,10 @@
 thread_local char gszBuffer[352];  /* text of the error box, caption and prompts */
 char gszInstrumentNum[32];         /* text of the instrument-number edit field */
 const char gszUntitled[] = "(Untitled)";
+const char gszNoPlaylist[] = "first load playlist !";
 
 static OPENFILENAMEA ofnList;      /* record of the playlist open dialog */
 static OPENFILENAMEA ofnTambro;    /* record shared by the project and MIDI dialogs */
-
-static const char szCaption[] = "Tamborix";
 
 void PromptsReset(void) {
   gszBuffer[0] = '\0';
@@ -67,10 +66,14 @@ static const char* TitleOrUntitled(const char* title) {
 
 /* ---------------------------------------------------------------- boxes and caption */
 
+int ShowBox(HWND owner, const char* text, const char* caption, UINT flags) {
+  return MessageBoxA(owner, text, caption, flags);
+}
+
 void ErrorMessage(HWND hwnd, const char* format, const char* name) {
   FormatName(gszBuffer, sizeof gszBuffer, format, TitleOrUntitled(name));
   MessageBeep(MB_ICONEXCLAMATION);
-  MessageBoxA(hwnd, gszBuffer, szCaption, MB_ICONEXCLAMATION | MB_OK);
+  ShowBox(hwnd, gszBuffer, gszAppName, MB_ICONEXCLAMATION | MB_OK);
 }
 
 void DoCaption(HWND hwnd, const char* title) {
@@ -87,7 +90,7 @@ static bool SaveAsOnWindowThread(void) {
 ** becomes Cancel. */
 static int AskSave(const char* name, UINT buttons) {
   FormatName(gszBuffer, sizeof gszBuffer, "Save changes of %s ?", TitleOrUntitled(name));
-  int answer = MessageBoxA(gHwnd, gszBuffer, szCaption, buttons | MB_ICONQUESTION);
+  int answer = ShowBox(gHwnd, gszBuffer, gszAppName, buttons | MB_ICONQUESTION);
   if (answer == IDYES && !SaveAsOnWindowThread()) answer = IDCANCEL;
   return answer;
 }
@@ -199,7 +202,7 @@ INT_PTR CALLBACK OthersDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lP
             gVoice = (int16_t)(number - 1);
             EndDialog(hDlg, TRUE);
           } else {
-            MessageBoxA(gHwnd, "invalid selection!", szCaption, MB_ICONEXCLAMATION);
+            ShowBox(gHwnd, "invalid selection!", gszAppName, MB_ICONEXCLAMATION);
           }
           return TRUE;
         }

@@ -21,6 +21,7 @@
 
 /* ---------------------------------------------------------------- variables */
 
+const char gszAppName[] = "Tamborix";
 HINSTANCE ghInst;              /* the program instance; WinMain, window thread */
 HWND gHwnd;                    /* the main window; set by CreateMainWindow after creation */
 char gszCmdLine[TBX_PATH];     /* command line without double quotes; cut at 259 chars */
@@ -188,7 +189,7 @@ static LRESULT OnCreate(HWND hwnd) {
 
   goNumDevs = midiOutGetNumDevs();
   if (goNumDevs == 0) {
-    MessageBoxA(hwnd, "no MIDI OUT detected!", "Tamborix", MB_ICONHAND);
+    ShowBox(hwnd, "no MIDI OUT detected!", gszAppName, MB_ICONHAND);
     return -1;
   }
   gMidiOutPort = ChooseOutputPort();
@@ -197,7 +198,7 @@ static LRESULT OnCreate(HWND hwnd) {
 
   giNumDevs = midiInGetNumDevs();
   if (giNumDevs == 0) {
-    MessageBoxA(hwnd, "no MIDI IN detected!", "Tamborix", MB_ICONHAND);
+    ShowBox(hwnd, "no MIDI IN detected!", gszAppName, MB_ICONHAND);
   } else {
     gMidiInPort = 0;
     gOldMidiInPort = 0;
@@ -332,7 +333,6 @@ static void StoreCommandLine(LPCSTR szCmdLine) {
 }
 
 HWND CreateMainWindow(HINSTANCE hInst, LPCSTR szCmdLine, int iCmdShow) {
-  static const char szAppName[] = "Tamborix";
   WNDCLASSA wc;
 
   ghInst = hInst;
@@ -348,10 +348,10 @@ HWND CreateMainWindow(HINSTANCE hInst, LPCSTR szCmdLine, int iCmdShow) {
   wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
   wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
   wc.lpszMenuName = nullptr;
-  wc.lpszClassName = szAppName;
+  wc.lpszClassName = gszAppName;
   RegisterClassA(&wc);   /* fails harmlessly when the class exists (tests create again) */
 
-  HWND hwnd = CreateWindowExA(0, szAppName, nullptr, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+  HWND hwnd = CreateWindowExA(0, gszAppName, nullptr, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
                               CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr, hInst, nullptr);
   if (hwnd == nullptr) return nullptr;
   ShowWindow(hwnd, iCmdShow);

@@ -276,7 +276,7 @@ const char* TambroFileRead(const char* szFileName) {
   if (h == INVALID_HANDLE_VALUE) {
     char text[64];
     std::snprintf(text, sizeof text, "CreateFile Error:%d ", static_cast<int>(GetLastError()));
-    MessageBoxA(gHwnd, text, gszCmdLine, MB_ICONEXCLAMATION);
+    ShowBox(gHwnd, text, gszCmdLine, MB_ICONEXCLAMATION);
     return gszErrorNotFound;
   }
   DWORD nRead = 0;

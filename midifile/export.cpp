@@ -202,7 +202,7 @@ static const char szStopBeforeListExport[] = "First stop sequence before change 
 
 static void ExportList(HWND hwnd, bool format1) {
   if (!gbSequenceOpened) {
-    MessageBoxA(hwnd, "first load playlist !", "Tamborix", MB_ICONSTOP);
+    ShowBox(hwnd, gszNoPlaylist, gszAppName, MB_ICONSTOP);
     return;
   }
   if (gbSequenceGoing) {

@@ -54,17 +54,17 @@ int MidiFileWrite(uint32_t size, int kind) {
   if (size > gMidiFileBuf.size()) size = static_cast<uint32_t>(gMidiFileBuf.size());
   int result = WriteWholeFile(gszMidiFileName, gMidiFileBuf.data(), size);
   if (result == WRITE_CREATE_FAILED) {
-    MessageBoxA(gHwnd, "MIDI File Open Error!", "", MB_ICONEXCLAMATION);
+    ShowBox(gHwnd, "MIDI File Open Error!", "", MB_ICONEXCLAMATION);
     return 0;
   }
   if (result != WRITE_OK) {
-    MessageBoxA(gHwnd, "MIDI File Write Error!", "", MB_ICONEXCLAMATION);
+    ShowBox(gHwnd, "MIDI File Write Error!", "", MB_ICONEXCLAMATION);
     return 0;
   }
   std::snprintf(gszMessage, sizeof gszMessage,
                 kind == 1 ? "MIDI file (Format1) generated. Size:%d bytes"
                           : "MIDI file (Format0,GM active) generated. Size:%d bytes",
                 static_cast<int>(size));
-  MessageBoxA(gHwnd, gszMessage, gszMidiFileName, MB_ICONEXCLAMATION);
+  ShowBox(gHwnd, gszMessage, gszMidiFileName, MB_ICONEXCLAMATION);
   return 1;
 }

@@ -81,9 +81,9 @@ void DropClickBackupIn(int first, int count) {
 ** blanks in white on the DC's opaque white background, the new one written in black. */
 static void MoveMarker(HDC hdc, int oldX, int newX, const char* glyph) {
   if (!hdc) return;
-  SetTextColor(hdc, RGB(255, 255, 255));
+  SetTextColor(hdc, CLR_WHITE);
   TextOutA(hdc, oldX, 0, "  ", 2);
-  SetTextColor(hdc, RGB(0, 0, 0));
+  SetTextColor(hdc, CLR_BLACK);
   TextOutA(hdc, newX, 0, glyph, 2);
 }
 

@@ -63,8 +63,6 @@ static std::atomic<int> gbInCallback{0};   /* TambroTimerFunc is executing (time
 static std::atomic<DWORD_PTR> gEndPostGen{0}; /* generation whose clock posted 1027/1028; 0 none */
 static thread_local int tInCallback = 0;   /* this thread is inside TambroTimerFunc */
 
-static const char gszAppName[] = "Tamborix";
-
 void PlaybackReset(void) {
   gAdjustedBeat = 500;
   gHalfBeat = 250;
@@ -200,7 +198,7 @@ int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode) {
     HMIDIIN hIn = nullptr;
     if (midiInOpen(&hIn, (UINT)(int)inPort, (DWORD_PTR)midiCallback, 0,
                    CALLBACK_FUNCTION | MIDI_IO_STATUS) != MMSYSERR_NOERROR) {
-      MessageBoxA(hwnd, "cannot open MIDI IN", gszAppName, MB_OK | MB_ICONEXCLAMATION);
+      ShowBox(hwnd, "cannot open MIDI IN", gszAppName, MB_OK | MB_ICONEXCLAMATION);
     } else {
       ghMidiIn = hIn;
       midiInStart(hIn);

@@ -16,8 +16,6 @@
 #include "pattern/pattern.h"
 #include "playback/playback.h"
 
-static const char gszAppName[] = "Tamborix";
-static const char gszNoPlaylist[] = "first load playlist !";
 static const char gszCannotStart[] = "Could not start MIDI Sequence\nMIDI OUT Port not available!";
 static const char gszTimerFailed[] = "Cannot set timer for this BPM";
 
@@ -163,7 +161,7 @@ static LRESULT StartPlay(HWND hwnd, UINT id) {
   gbMidiUndo = id == IDM_LOOPUNDO;
   const bool loop = id == IDM_LOOP || id == IDM_LOOPUNDO;
   if (!gbSequenceOpened && !(loop && gbEdit)) {
-    MessageBoxA(hwnd, gszNoPlaylist, gszAppName, MB_OK | MB_ICONSTOP);
+    ShowBox(hwnd, gszNoPlaylist, gszAppName, MB_OK | MB_ICONSTOP);
     return 0;
   }
   if (id == IDM_PLAYALL && gbNeedReload) ReloadPlaylist(hwnd);
