@@ -18,6 +18,7 @@
 #define WM_TBX_PLAYPOS (WM_USER + 1)    /* 1025: wParam = step now playing */
 #define WM_TBX_SEQEND (WM_USER + 3)     /* 1027: the playlist ran out */
 #define WM_TBX_TIMERFAIL (WM_USER + 4)  /* 1028: re-arming the step timer failed */
+#define WM_TBX_LOADED (WM_USER + 5)    /* a playlist entry was loaded: ShowLoadedSettings */
 #define WM_TBX_SAVEAS (WM_USER + 10)    /* sent by AskYesNoSave from the timer thread: run
                                         ** Save As on the window thread; returns 1 if saved */
 
@@ -28,7 +29,6 @@ extern HWND gHwnd;                  /* the main window; set after CreateWindowEx
 extern char gszCmdLine[TBX_PATH];   /* command line without double quotes */
 extern int gbCmdLine;               /* a command-line load is pending */
 extern int gcxChar, gcyChar;        /* dialog base units in pixels (8 x 16 at 96 dpi) */
-extern unsigned goNumDevs, giNumDevs; /* MIDI output and input devices found at creation */
 extern MIDIOUTCAPSA gMoc;           /* capabilities buffer of the output port choice */
 extern HMENU ghMenu;                /* the menu bar built by CreateTheMenu */
 extern HWND gHwndBPMScroll;         /* tempo scroll bar (control id 0) */
@@ -58,12 +58,23 @@ void ResetAllState(void);
 void AppReset(void);
 void PromptsReset(void);            /* the file-dialog records and prompt buffers (AppReset) */
 
+/* Shows on the window what file reads changed (gSettingsReport): check marks, the rel.Beat,
+** base-note and tempo read-outs. Window thread; the step clock posts WM_TBX_LOADED. */
+void ShowLoadedSettings(void);
 /* Shows gNoteOffset + 2 in the base-note read-out. */
 void ShowNoteOffset(void);
 /* Moves a settings check mark from item base+from to item base+to. */
 void MoveMenuCheck(UINT base, int from, int to);
 /* Sets the tempo bar and read-out to giTempo (after a load changed the tempo). */
 void ShowTempo(BOOL redraw);
+
+/* ---------------------------------------------------------------- grid input */
+
+void GridReset(void);               /* the cursor highlight and pointer position (AppReset) */
+LRESULT OnMouseMove(HWND hwnd);
+LRESULT OnButtonDown(HWND hwnd, UINT message, LPARAM lParam); /* WM_L/R/MBUTTONDOWN */
+LRESULT OnChar(HWND hwnd, WPARAM ch);
+void handleKeydown(HWND hwnd, WPARAM key);                     /* VK_LEFT .. VK_DOWN */
 
 /* ---------------------------------------------------------------- menu bar and commands */
 

@@ -27,7 +27,6 @@ HWND gHwnd;                    /* the main window; set by CreateMainWindow after
 char gszCmdLine[TBX_PATH];     /* command line without double quotes; cut at 259 chars */
 int gbCmdLine;                 /* 1 while the command-line load (40002) is pending */
 int gcxChar, gcyChar;          /* dialog base units in pixels, from GetDialogBaseUnits */
-unsigned goNumDevs, giNumDevs; /* MIDI output / input devices found at creation */
 MIDIOUTCAPSA gMoc;             /* capabilities of the output device being examined */
 HMENU ghMenu;                  /* the menu bar; the window procedure's hMenu is the same */
 HWND gHwndBPMScroll;           /* tempo scroll bar, control id 0 */
@@ -61,14 +60,14 @@ void AppReset(void) {
   gszCmdLine[0] = '\0';
   gbCmdLine = 0;
   gcxChar = gcyChar = 0;
-  goNumDevs = giNumDevs = 0;
   memset(&gMoc, 0, sizeof gMoc);
   ghMenu = nullptr;
   gHwndBPMScroll = gHwndTEMPO = gHwndREL = gHwndNOTE = nullptr;
   hwndVELScroll = hwndVELOCITY = nullptr;
-  bpmRaw = BPM_TOP - 120;
-  velRaw = VEL_SUM - 64;
+  bpmRaw = BPM_TOP - giTempo;
+  velRaw = VEL_SUM - gVelocity;
   PromptsReset();
+  GridReset();
 }
 
 void ResetAllState(void) {
@@ -160,17 +159,6 @@ static int16_t ChooseOutputPort(void) {
 
 static LRESULT OnCreate(HWND hwnd) {
   RECT rc;
-
-  gbFileChanged = 0;
-  gbMidiInOpen = 0;
-  gbMidiUndo = 0;
-
-  gMsecPerBeat = 500;
-  gAdjustedBeat = gMsecPerBeat.load();
-  gHalfBeat = (int16_t)(gAdjustedBeat / 2);
-  gOldMsecPerBeat = gMsecPerBeat.load();
-  gRelBeat = 2;
-  gVelocity = 64;
 
   FillHeaderFromSettings();
   HeaderSet(gTbro.LoopEnd, STEP_COUNT);
@@ -316,6 +304,7 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_TBX_PLAYPOS: return OnPlayPosition(hwnd, wParam);
     case WM_TBX_SEQEND: return OnSequenceEnded(hwnd);
     case WM_TBX_TIMERFAIL: return OnTimerFailed(hwnd);
+    case WM_TBX_LOADED: ShowLoadedSettings(); return 0;
     case WM_TBX_SAVEAS: return FileSaveAs(hwnd) ? 1 : 0;
   }
   return DefWindowProcA(hwnd, message, wParam, lParam);
@@ -335,6 +324,7 @@ static void StoreCommandLine(LPCSTR szCmdLine) {
 HWND CreateMainWindow(HINSTANCE hInst, LPCSTR szCmdLine, int iCmdShow) {
   WNDCLASSA wc;
 
+  ResetAllState();
   ghInst = hInst;
   StoreCommandLine(szCmdLine);
 

@@ -17,7 +17,6 @@
 */
 
 #include "midifile/midifile.h"
-#include "pattern/notes.h"
 #include "pattern/pattern.h"
 #include "playback/playback.h"
 

@@ -16,7 +16,6 @@
 #include "app/app.h"
 #include "files/files.h"
 #include "midifile/midifile.h"
-#include "pattern/notes.h"
 #include "pattern/pattern.h"
 #include "playback/playback.h"
 
@@ -225,6 +224,7 @@ static void ExportList(HWND hwnd, bool format1) {
     } else {
       ConvertList2Midi_GM(gszTitleName);
     }
+    ShowLoadedSettings();  /* the entries were loaded into the pattern */
   }
   gbSavingMidiFile = 0;
 }

@@ -9,7 +9,6 @@
 ** transposition moves the instrument chain and nothing else. Every write is one whole
 ** 32-bit store through the Step helpers, since the step clock reads the same words.
 */
-#include "app/app.h"
 #include "pattern/pattern.h"
 
 /* ---------------------------------------------------------------- helpers */
@@ -21,13 +20,6 @@ static int BarSteps(void) {
   int steps = CursorBarSteps();
   if (steps == 0 || gStartIndex < 0 || gStartIndex + steps > STEP_SLOTS) return 0;
   return steps;
-}
-
-/* Many cells changed: redraw the whole grid now, without erasing the background. */
-static void RepaintAll(void) {
-  if (!gHwnd) return;
-  InvalidateRect(gHwnd, NULL, FALSE);
-  UpdateWindow(gHwnd);
 }
 
 /* Copies one part of the bar into the clipboard and the cut-undo buffers. */
@@ -59,42 +51,42 @@ static void RestorePart(uint32_t* low, uint32_t* high, int start, const uint32_t
 
 /* ---------------------------------------------------------------- copy, cut, paste */
 
-/* Copy changes nothing in the pattern but counts as an edit; the window is only updated. */
-void CopyPercBar(void) {
+/* Copy changes nothing in the pattern but counts as an edit. */
+bool CopyPercBar(void) {
   int steps = BarSteps();
-  if (!steps) return;
+  if (!steps) return false;
   CopyPart(gTbro.PercL, gTbro.PercH, gPercCopyL, gPercCopyH, gPercCutUndoL, gPercCutUndoH, steps);
   MarkChanged();
-  if (gHwnd) UpdateWindow(gHwnd);
+  return true;
 }
 
-void CopyVoiceBar(void) {
+bool CopyVoiceBar(void) {
   int steps = BarSteps();
-  if (!steps) return;
+  if (!steps) return false;
   CopyPart(gTbro.VoiceL, gTbro.VoiceH, gVoiceCopyL, gVoiceCopyH, gVoiceCutUndoL, gVoiceCutUndoH,
            steps);
   MarkChanged();
-  if (gHwnd) UpdateWindow(gHwnd);
+  return true;
 }
 
-void ClearPercBar(void) {
+bool ClearPercBar(void) {
   int steps = BarSteps();
-  if (!steps) return;
+  if (!steps) return false;
   CopyPart(gTbro.PercL, gTbro.PercH, gPercCopyL, gPercCopyH, gPercCutUndoL, gPercCutUndoH, steps);
   ZeroPart(gTbro.PercL, gTbro.PercH, steps);
   MarkChanged();
-  RepaintAll();
+  return true;
 }
 
 /* The row-0 and row-1 flags live in VoiceL and go with the part; VoiceXL/VoiceXH stay. */
-void ClearVoiceBar(void) {
+bool ClearVoiceBar(void) {
   int steps = BarSteps();
-  if (!steps) return;
+  if (!steps) return false;
   CopyPart(gTbro.VoiceL, gTbro.VoiceH, gVoiceCopyL, gVoiceCopyH, gVoiceCutUndoL, gVoiceCutUndoH,
            steps);
   ZeroPart(gTbro.VoiceL, gTbro.VoiceH, steps);
   MarkChanged();
-  RepaintAll();
+  return true;
 }
 
 /* Writes the current bar length of clipboard words: entries past the last copy's length
@@ -102,9 +94,9 @@ void ClearVoiceBar(void) {
 ** a cut followed by a paste is a move that one undo reverts in full. Both parts of the bar
 ** are saved, also the one not pasted: an undo after a later copy restores the part that
 ** copy names, and that part's buffer must describe this bar, not an older one. */
-void PasteBar(void) {
+bool PasteBar(void) {
   int steps = BarSteps();
-  if (!steps) return;
+  if (!steps) return false;
   int s0 = gStartIndex;
   int mode = gPasteMode;
   gPasteUndoIndex = static_cast<int16_t>(s0);
@@ -125,7 +117,7 @@ void PasteBar(void) {
   }
   gUndoMode = static_cast<int16_t>(gUndoMode | (mode & 3));
   MarkChanged();
-  RepaintAll();
+  return true;
 }
 
 /* ---------------------------------------------------------------- undo */
@@ -134,9 +126,9 @@ void PasteBar(void) {
 ** hit the same step the state before the cut wins. Each buffer restores the steps it
 ** saved: a bar length changed since then neither leaves saved steps behind nor writes stale
 ** buffer entries over steps that were never saved. */
-void UndoBar(void) {
+bool UndoBar(void) {
   int mode = gUndoMode;
-  if (mode == 0) return;
+  if (mode == 0) return false;
   if (mode == 16) {
     StepSet(gTbro.VoiceL, gChordIndex, gChordUndoL);
     StepSet(gTbro.VoiceH, gChordIndex, gChordUndoH);
@@ -160,7 +152,7 @@ void UndoBar(void) {
   }
   gUndoMode = 0;
   MarkChanged();
-  RepaintAll();
+  return true;
 }
 
 /* ---------------------------------------------------------------- rotation */
@@ -193,28 +185,28 @@ static bool RotationRange(int* first, int* last) {
   return *first >= 0 && *last < STEP_SLOTS && *first <= *last;
 }
 
-void RotateLeft(void) {
+bool RotateLeft(void) {
   int a, e;
-  if (!RotationRange(&a, &e)) return;
+  if (!RotationRange(&a, &e)) return false;
   if (e > a) DropClickBackupIn(a, e - a + 1);  /* one step rotates onto itself */
   StepWords first = ReadStep(a);
   for (int j = a; j < e; j++) WriteStep(j, ReadStep(j + 1));
   WriteStep(e, first);
   gUndoMode = 0;
   MarkChanged();
-  RepaintAll();
+  return true;
 }
 
-void RotateRight(void) {
+bool RotateRight(void) {
   int a, e;
-  if (!RotationRange(&a, &e)) return;
+  if (!RotationRange(&a, &e)) return false;
   if (e > a) DropClickBackupIn(a, e - a + 1);  /* one step rotates onto itself */
   StepWords last = ReadStep(e);
   for (int j = e; j > a; j--) WriteStep(j, ReadStep(j - 1));
   WriteStep(a, last);
   gUndoMode = 0;
   MarkChanged();
-  RepaintAll();
+  return true;
 }
 
 /* ---------------------------------------------------------------- transposition */
@@ -227,9 +219,9 @@ static const uint64_t kLowMask = (uint64_t(1) << 62) - 1;
 
 /* Shifts the chain of every step of the bar by |semitones| positions, up when positive.
 ** Notes shifted past either end of the chain are lost. */
-static void ShiftBar(int semitones) {
+static bool ShiftBar(int semitones) {
   int steps = BarSteps();
-  if (!steps) return;
+  if (!steps) return false;
   int s0 = gStartIndex;
   for (int i = 0; i < steps; i++) {
     int s = s0 + i;
@@ -255,10 +247,10 @@ static void ShiftBar(int semitones) {
   gPasteUndoCount = 0;
   gUndoMode = 0;
   MarkChanged();
-  RepaintAll();
+  return true;
 }
 
-void SemitoneUp(void) { ShiftBar(1); }
-void SemitoneDown(void) { ShiftBar(-1); }
-void OctaveUp(void) { ShiftBar(12); }
-void OctaveDown(void) { ShiftBar(-12); }
+bool SemitoneUp(void) { return ShiftBar(1); }
+bool SemitoneDown(void) { return ShiftBar(-1); }
+bool OctaveUp(void) { return ShiftBar(12); }
+bool OctaveDown(void) { return ShiftBar(-12); }

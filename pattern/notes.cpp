@@ -1,9 +1,9 @@
 /*
-** This file contains the walk through the notes of one step (see notes.h): which percussion
+** This file contains the walk through the notes of one step (see pattern.h): which percussion
 ** and instrument notes the step's words start and end, with the keyboard split and the
 ** release marker, for every caller alike.
 */
-#include "pattern/notes.h"
+#include "pattern/pattern.h"
 
 int Clamp127(int v) { return v < 0 ? 0 : v > 127 ? 127 : v; }
 

@@ -22,15 +22,12 @@
 
 #include "app/app.h"
 #include "files/files.h"
-#include "pattern/notes.h"
 #include "pattern/pattern.h"
 #include "playback/playback.h"
 #include "view/view.h"
 
 /* ---------------------------------------------------------------- tempo and timer */
 
-Shared<int16_t> gAdjustedBeat(500);  /* ms of one step; window thread writes (AdjustBeat) */
-Shared<int16_t> gHalfBeat(250);      /* ms of the first half of a step; window thread */
 UINT guTimerRes = 5;                 /* ms; chosen by TambroFirstFile before the clock runs */
 Shared<UINT> uTimerID(0);            /* pending one-shot event, 0 = none; timer thread arms */
 Shared<int> gbHalfStep(0);           /* 1 = the next event is a half event; timer thread */
@@ -64,8 +61,6 @@ static std::atomic<DWORD_PTR> gEndPostGen{0}; /* generation whose clock posted 1
 static thread_local int tInCallback = 0;   /* this thread is inside TambroTimerFunc */
 
 void PlaybackReset(void) {
-  gAdjustedBeat = 500;
-  gHalfBeat = 250;
   guTimerRes = 5;
   uTimerID = 0;
   gbHalfStep = 0;
@@ -100,27 +95,9 @@ void MidiOutMessage(HMIDIOUT hMidi, int status, int channel, int data1, int data
   midiOutShortMsg(hMidi, msg);
 }
 
-/* Step length from the beat length M and the steps-per-beat index; 16-bit results, halves
-** truncated, so the second half gets the odd millisecond. */
 void AdjustBeat(void) {
-  const int16_t m = gMsecPerBeat;
-  int16_t adjusted = m;
-  const char* label = "* 1";
-  switch (gRelBeat) {
-    case 0: adjusted = (int16_t)(4 * m); label = "/ 4"; break;
-    case 1: adjusted = (int16_t)(2 * m); label = "/ 2"; break;
-    case 3: adjusted = (int16_t)(m / 2); label = "* 2"; break;
-    case 4: adjusted = (int16_t)(m / 3); label = "* 3"; break;
-    case 5: adjusted = (int16_t)(m / 4); label = "* 4"; break;
-    case 6: adjusted = (int16_t)(m / 5); label = "* 5"; break;
-    case 7: adjusted = (int16_t)(m / 6); label = "* 6"; break;
-    case 8: adjusted = (int16_t)(m / 8); label = "* 8"; break;
-    case 9: adjusted = (int16_t)(m / 12); label = "*12"; break;
-    default: break; /* index 2 and anything unknown: one step per beat */
-  }
-  gAdjustedBeat = adjusted;
-  gHalfBeat = (int16_t)(adjusted / 2);
-  if (gHwndREL) SetWindowTextA(gHwndREL, label);
+  RecomputeStepLength();
+  SetWindowTextA(gHwndREL, RelBeatLabel());
 }
 
 /* ---------------------------------------------------------------- play range */

@@ -12,7 +12,6 @@
 #include "app/app.h"
 #include "files/files.h"
 #include "midifile/midifile.h"
-#include "pattern/notes.h"
 #include "pattern/pattern.h"
 #include "playback/playback.h"
 
@@ -21,8 +20,6 @@ static const char gszTimerFailed[] = "Cannot set timer for this BPM";
 
 /* ---------------------------------------------------------------- mute and sound patterns */
 
-Shared<int16_t> gMute(0);        /* chosen Mute entry 0..11; window thread */
-Shared<int16_t> gOldMute(0);     /* the previous choice, decides on a repaint; window thread */
 Shared<int16_t> gSoundON(0);     /* bars per sounding phase, 0 = permanent sound */
 Shared<int16_t> gSoundOFF(0);    /* bars per silent phase */
 Shared<int16_t> gSoundCount(0);  /* bar starts left in this phase; SetMuteMode and the clock */
@@ -50,8 +47,6 @@ static const int16_t gMuteTable[12][4] = {
 };
 
 void MuteReset(void) {
-  gMute = 0;
-  gOldMute = 0;
   gSoundON = 0;
   gSoundOFF = 0;
   gSoundCount = 0;
@@ -89,18 +84,6 @@ void MuteBarStart(void) {
   MuteUnlock();
 }
 
-LRESULT OnMuteCommand(HWND hwnd, UINT id) {
-  CheckMenuItem(ghMenu, IDM_MUTE + gMute, MF_BYCOMMAND | MF_UNCHECKED);
-  gMute = (int16_t)(id - IDM_MUTE);
-  CheckMenuItem(ghMenu, IDM_MUTE + gMute, MF_BYCOMMAND | MF_CHECKED);
-  if (gMute != gOldMute) {
-    InvalidateRect(hwnd, nullptr, FALSE);
-    gOldMute = gMute.load();
-  }
-  SetMuteMode();
-  return 0;
-}
-
 /* ---------------------------------------------------------------- playlist advance */
 
 /* Loads the next entry of the list into gTbro. `before` is the offset of gIndex from the
@@ -120,6 +103,7 @@ static int LoadNextEntry(HWND owner, int before) {
   gIndex = start + before;
   gbSequenceGoing = 1;
   gbFirstBeat = 1;
+  PostMessageA(gHwnd, WM_TBX_LOADED, 0, 0);  /* also from the step clock's thread */
   InvalidateRect(gHwnd, nullptr, FALSE);
   return 1;
 }
@@ -153,6 +137,7 @@ static void ReloadPlaylist(HWND hwnd) {
     gszTitleName[0] = 0;
     return;
   }
+  ShowLoadedSettings();
   InvalidateRect(hwnd, nullptr, FALSE);
 }
 

@@ -15,7 +15,6 @@
 #include <atomic>
 
 #include "app/app.h"
-#include "pattern/notes.h"
 #include "pattern/pattern.h"
 #include "playback/playback.h"
 #include "view/view.h"

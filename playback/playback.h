@@ -18,8 +18,6 @@
 
 /* ---------------------------------------------------------------- tempo and timer */
 
-extern Shared<int16_t> gAdjustedBeat;  /* ms of one step */
-extern Shared<int16_t> gHalfBeat;      /* ms of the first half of a step */
 extern UINT guTimerRes;                /* timer resolution in ms, chosen at each start */
 extern Shared<UINT> uTimerID;          /* pending one-shot event; 0 when arming failed */
 extern Shared<int> gbHalfStep;         /* 1 = the next event is a half event */
@@ -46,7 +44,6 @@ extern Shared<uint32_t> gdwPercHLast;
 
 /* ---------------------------------------------------------------- mute and sound patterns */
 
-extern Shared<int16_t> gMute, gOldMute;      /* chosen Mute entry 0..11 */
 extern Shared<int16_t> gSoundON, gSoundOFF;  /* bars per sounding / silent phase */
 extern Shared<int16_t> gSoundCount;          /* bar starts left in this phase */
 extern Shared<int> gbMute;                   /* the current phase is silent */
@@ -61,6 +58,8 @@ extern Shared<int32_t> gMidiInFill;          /* entries in gMidiInBuf */
 
 void PlaybackReset(void);
 void MidiOutMessage(HMIDIOUT hMidi, int status, int channel, int data1, int data2);
+/* The step length for the tempo and rel.Beat now (RecomputeStepLength), and its factor in
+** the rel.Beat read-out. Window thread. */
 void AdjustBeat(void);
 int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode);
 void TambroEndSequence(void);
@@ -71,7 +70,6 @@ void CALLBACK midiCallback(HMIDIIN hMidiIn, UINT wMsg, DWORD_PTR dwInstance, DWO
                            DWORD_PTR dwParam2);
 
 LRESULT OnPlayCommand(HWND hwnd, UINT id);   /* 40101..40107 */
-LRESULT OnMuteCommand(HWND hwnd, UINT id);   /* 40800..40899 */
 LRESULT OnSequenceEnded(HWND hwnd);          /* message 1027 */
 LRESULT OnTimerFailed(HWND hwnd);            /* message 1028 */
 

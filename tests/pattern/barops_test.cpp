@@ -12,7 +12,7 @@ class BarTest : public StateTest {
  protected:
   void Key(char ch, int column) {
     gMouseX = static_cast<int16_t>(column);
-    OnChar(nullptr, static_cast<WPARAM>(ch));
+    EditKey(ch);
   }
   // Every entry of every array gets a distinct non-zero word.
   void FillAll() {
