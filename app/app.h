@@ -26,10 +26,9 @@
 
 extern HINSTANCE ghInst;            /* the program instance */
 extern HWND gHwnd;                  /* the main window; set after CreateWindowExA returns */
-extern char gszCmdLine[TBX_PATH];   /* command line without double quotes */
+extern char gszCmdLine[TBX_PATH];   /* command line without double quotes; cut at 259 chars */
 extern int gbCmdLine;               /* a command-line load is pending */
 extern int gcxChar, gcyChar;        /* dialog base units in pixels (8 x 16 at 96 dpi) */
-extern MIDIOUTCAPSA gMoc;           /* capabilities buffer of the output port choice */
 extern HMENU ghMenu;                /* the menu bar built by CreateTheMenu */
 extern HWND gHwndBPMScroll;         /* tempo scroll bar (control id 0) */
 extern HWND gHwndTEMPO;             /* tempo read-out (id 2) */
@@ -38,8 +37,6 @@ extern HWND gHwndNOTE;              /* base-note read-out (second id 4) */
 
 extern thread_local char gszBuffer[352]; /* text of the error box, caption and prompts; one per
                                          ** thread, as the step clock shows boxes too */
-extern char gszInstrumentNum[32];   /* text of the instrument-number dialog */
-extern const char gszUntitled[];    /* "(Untitled)" */
 extern const char gszAppName[];     /* "Tamborix": the window class and the boxes' caption */
 extern const char gszNoPlaylist[];  /* "first load playlist !": a list command without a list */
 

@@ -20,9 +20,9 @@
 
 /* The step clock formats its boxes and captions while the window thread may be formatting
 ** its own: each thread has its buffer, so neither overwrites the other's text. */
-thread_local char gszBuffer[352];  /* text of the error box, caption and prompts */
-char gszInstrumentNum[32];         /* text of the instrument-number edit field */
-const char gszUntitled[] = "(Untitled)";
+thread_local char gszBuffer[352];
+static char gszInstrumentNum[32];  /* text of the instrument-number edit field */
+static const char gszUntitled[] = "(Untitled)";
 const char gszNoPlaylist[] = "first load playlist !";
 
 static OPENFILENAMEA ofnList;      /* record of the playlist open dialog */

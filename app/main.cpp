@@ -22,17 +22,17 @@
 /* ---------------------------------------------------------------- variables */
 
 const char gszAppName[] = "Tamborix";
-HINSTANCE ghInst;              /* the program instance; WinMain, window thread */
-HWND gHwnd;                    /* the main window; set by CreateMainWindow after creation */
-char gszCmdLine[TBX_PATH];     /* command line without double quotes; cut at 259 chars */
-int gbCmdLine;                 /* 1 while the command-line load (40002) is pending */
-int gcxChar, gcyChar;          /* dialog base units in pixels, from GetDialogBaseUnits */
-MIDIOUTCAPSA gMoc;             /* capabilities of the output device being examined */
-HMENU ghMenu;                  /* the menu bar; the window procedure's hMenu is the same */
-HWND gHwndBPMScroll;           /* tempo scroll bar, control id 0 */
-HWND gHwndTEMPO;               /* tempo read-out, id 2 */
-HWND gHwndREL;                 /* rel.Beat read-out, id 3 (AdjustBeat writes it) */
-HWND gHwndNOTE;                /* base-note read-out, id 4 */
+HINSTANCE ghInst;
+HWND gHwnd;
+char gszCmdLine[TBX_PATH];
+int gbCmdLine;
+int gcxChar, gcyChar;
+static MIDIOUTCAPSA gMoc;      /* capabilities of the output device being examined */
+HMENU ghMenu;
+HWND gHwndBPMScroll;
+HWND gHwndTEMPO;
+HWND gHwndREL;
+HWND gHwndNOTE;
 
 static HWND hwndVELScroll;     /* velocity scroll bar, id 1 */
 static HWND hwndVELOCITY;      /* velocity read-out, id 4 (shares the id with the note) */

@@ -12,13 +12,13 @@
 #include "files/files.h"
 #include "midifile/midifile.h"
 
-unsigned char gDeltaString[4];         /* dword2Delta output: bytes 0..2 leading (0 = absent), 3 last */
-char gszMidiFileName[TBX_PATH];        /* path of the MIDI file; the save dialog fills it */
-char gszMidiListName[TBX_PATH];        /* MIDI file title for the format 1 list export */
-char gszMessage[128];                  /* the size report */
-Shared<int> gbSavingMidiFile;          /* a list export reads entries; window thread writes */
-std::vector<unsigned char> gMidiFileBuf; /* file image; window thread */
-std::vector<unsigned char> gTrackBuf;    /* one track body; window thread */
+unsigned char gDeltaString[4];
+char gszMidiFileName[TBX_PATH];
+char gszMidiListName[TBX_PATH];
+static char gszMessage[128];                  /* the size report */
+Shared<int> gbSavingMidiFile;
+std::vector<unsigned char> gMidiFileBuf;
+std::vector<unsigned char> gTrackBuf;
 
 void MidifileReset(void) {
   std::memset(gDeltaString, 0, sizeof gDeltaString);

@@ -9,7 +9,39 @@
 ** transposition moves the instrument chain and nothing else. Every write is one whole
 ** 32-bit store through the Step helpers, since the step clock reads the same words.
 */
+#include <cstring>
+
 #include "pattern/pattern.h"
+
+/* ---------------------------------------------------------------- clipboard and undo buffers (window thread) */
+
+/* The clipboard: one bar of each part, index = step within the bar. Zero at program start,
+** never cleared; a paste writes the current bar length of entries. */
+static uint32_t gPercCopyL[24], gPercCopyH[24], gVoiceCopyL[24], gVoiceCopyH[24];
+/* The bar as it was before the last cut (or copy) and the last paste, per part. */
+static uint32_t gPercCutUndoL[24], gPercCutUndoH[24], gVoiceCutUndoL[24], gVoiceCutUndoH[24];
+static uint32_t gPercPasteUndoL[24], gPercPasteUndoH[24], gVoicePasteUndoL[24], gVoicePasteUndoH[24];
+static int16_t gCutUndoIndex, gPasteUndoIndex;  /* first step of the bar each set holds */
+/* Steps each set holds (the bar length when it was filled; 0 = nothing saved), so that an
+** undo restores exactly the steps it saved even after gBeatsPBar changed. */
+static int16_t gCutUndoCount, gPasteUndoCount;
+
+void BarsReset(void) {
+  std::memset(gPercCopyL, 0, sizeof gPercCopyL);
+  std::memset(gPercCopyH, 0, sizeof gPercCopyH);
+  std::memset(gVoiceCopyL, 0, sizeof gVoiceCopyL);
+  std::memset(gVoiceCopyH, 0, sizeof gVoiceCopyH);
+  std::memset(gPercCutUndoL, 0, sizeof gPercCutUndoL);
+  std::memset(gPercCutUndoH, 0, sizeof gPercCutUndoH);
+  std::memset(gVoiceCutUndoL, 0, sizeof gVoiceCutUndoL);
+  std::memset(gVoiceCutUndoH, 0, sizeof gVoiceCutUndoH);
+  std::memset(gPercPasteUndoL, 0, sizeof gPercPasteUndoL);
+  std::memset(gPercPasteUndoH, 0, sizeof gPercPasteUndoH);
+  std::memset(gVoicePasteUndoL, 0, sizeof gVoicePasteUndoL);
+  std::memset(gVoicePasteUndoH, 0, sizeof gVoicePasteUndoH);
+  gCutUndoIndex = gPasteUndoIndex = 0;
+  gCutUndoCount = gPasteUndoCount = 0;
+}
 
 /* ---------------------------------------------------------------- helpers */
 

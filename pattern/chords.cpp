@@ -8,6 +8,11 @@
 */
 #include "pattern/pattern.h"
 
+/* The chord mask shifted to the root, rows 0..31 and 32..63 (window thread). */
+static uint32_t gPatternL, gPatternH;
+
+void ChordsReset(void) { gPatternL = gPatternH = 0; }
+
 /* Chord masks: semitones above the root. */
 #define CHORD_SUS2 0x085u        /* 0 2 7 */
 #define CHORD_SUS4 0x0A1u        /* 0 5 7 */

@@ -14,10 +14,11 @@
 
 /* ---------------------------------------------------------------- cursor and backup (window thread) */
 
-int16_t gMouseX = -1, gMouseY = -1;  /* cursor column (step) and row; may lie off the grid */
-Shared<int> gbNewBDown(0);           /* 1 while a click backup can be restored */
-uint32_t gPercBackL, gPercBackH, gVoiceBackL, gVoiceBackH; /* step gMouseX before the click */
-int16_t gStartIndex = 0;             /* first step of the cursor's bar */
+int16_t gMouseX, gMouseY;
+Shared<int> gbNewBDown;
+/* The four words of step gMouseX as they were before the click. */
+static uint32_t gPercBackL, gPercBackH, gVoiceBackL, gVoiceBackH;
+int16_t gStartIndex;
 
 /* The bits of the backup column's four words that the click (or D, V) itself changed.
 ** UndoMouse takes back only these: while a sequence records, the step clock lands MIDI

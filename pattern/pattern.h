@@ -152,7 +152,7 @@ struct Setting {
   const char* title;            /* menu title; nullptr: no menu of its own */
   int base;                     /* command base of its menu items */
   const SettingItem* items;     /* nullptr: one item per MIDI device (the port settings) */
-  int count;                    /* items, or for ports the devices found at start */
+  int count;                    /* items; 0 for the ports (one item per device found) */
   Shared<int16_t>& value;
   Shared<int16_t>* shadow;      /* nullptr: no check mark to follow */
   int16_t TbroRecord::*field;   /* nullptr: not saved in the record */
@@ -198,12 +198,11 @@ extern Shared<int16_t> gVelocity;      /* base velocity 20..127 (velocity bar), 
 extern Shared<int32_t> giTempo;        /* tempo in BPM 40..506 (tempo bar) */
 extern unsigned goNumDevs, giNumDevs;  /* MIDI output and input devices found at creation */
 
-/* Shadows: the value whose menu item carries the check mark; gOldVoice is the instrument
-** last taken into account for the base note, gOldMsecPerBeat the tempo last given to the
-** step length. Written by the window thread, and by a file read for gOldMsecPerBeat. */
-extern Shared<int16_t> gOldMsecPerBeat, gOldRelBeat, gOldBeatsPBar, gOldAccent, gOldFreeAccent;
-extern Shared<int16_t> gOldVoice, gOldVoiceLevel, gOldMute, gOldTranspose, gOldMidiOutPort;
-extern Shared<int16_t> gOldMidiInPort, gOldPercCh, gOldVoiceCh;
+/* Shadows other subsystems read (the others are reached through gSettings[row].shadow): the
+** value whose menu item carries the check mark; gOldVoice is the instrument last taken into
+** account for the base note, gOldMsecPerBeat the tempo last given to the step length.
+** Window thread, and a file read for gOldMsecPerBeat. */
+extern Shared<int16_t> gOldMsecPerBeat, gOldVoice, gOldVoiceLevel, gOldMidiOutPort, gOldMidiInPort;
 extern Shared<int16_t> gVoiceChecked;     /* value whose instrument item is checked; 99 = "Others" */
 extern Shared<int16_t> gOldVoiceChecked;  /* its previous value while the number dialog is open */
 
@@ -260,7 +259,6 @@ void CellClear(int step, int row);        /* clears both bits of that row */
 
 extern int16_t gMouseX, gMouseY;        /* cursor cell: column and row of the last click/arrow */
 extern Shared<int> gbNewBDown;          /* a click backup is pending; a file read on either thread drops it */
-extern uint32_t gPercBackL, gPercBackH, gVoiceBackL, gVoiceBackH; /* the click backup */
 extern int16_t gStartIndex;             /* first step of the cursor's bar */
 extern int16_t gPasteMode;              /* clipboard holds 1 percussion, 2 chromatic, 3 both */
 extern int16_t gUndoMode;               /* what UndoBar reverts: bits 1,2,4,8 or exactly 16 */
@@ -302,13 +300,7 @@ int EditKey(int ch);
 
 /* ---------------------------------------------------------------- bar clipboard, transforms, undo */
 
-extern uint32_t gPercCopyL[24], gPercCopyH[24], gVoiceCopyL[24], gVoiceCopyH[24];
-extern uint32_t gPercCutUndoL[24], gPercCutUndoH[24], gVoiceCutUndoL[24], gVoiceCutUndoH[24];
-extern uint32_t gPercPasteUndoL[24], gPercPasteUndoH[24], gVoicePasteUndoL[24], gVoicePasteUndoH[24];
-extern int16_t gCutUndoIndex, gPasteUndoIndex;
-/* Steps each undo buffer holds (the bar length when it was filled; 0 = nothing saved), so
-** that an undo restores exactly the steps it saved even after gBeatsPBar changed. */
-extern int16_t gCutUndoCount, gPasteUndoCount;
+void BarsReset(void);               /* clipboard and undo buffers to zero (PatternReset) */
 
 /* Each returns true when it acted (false: no bar at the cursor, nothing to undo, no range). */
 bool CopyVoiceBar(void);
@@ -326,7 +318,7 @@ bool UndoBar(void);
 
 /* ---------------------------------------------------------------- chords */
 
-extern uint32_t gPatternL, gPatternH;     /* chord mask shifted to the root (64-bit halves) */
+void ChordsReset(void);             /* the chord mask to zero (PatternReset) */
 extern uint32_t gChordUndoL, gChordUndoH; /* VoiceL/VoiceH of the chord's step before it */
 extern int32_t gChordIndex;               /* the step the last chord was written to */
 

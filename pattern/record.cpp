@@ -16,33 +16,23 @@
 
 /* ---------------------------------------------------------------- the record */
 
-TbroRecord gTbro;      /* current pattern; both threads: step words via the Step helpers */
-TbroRecord gTbroTemp;  /* last project file image read; whichever thread reads a file */
+TbroRecord gTbro;
+TbroRecord gTbroTemp;
 
 /* ---------------------------------------------------------------- project state flags */
 
-Shared<int> gbNeedSave(0);     /* window thread; the step clock when MIDI input lands */
-Shared<int> gbFileChanged(0);  /* window thread; file reads on either thread */
-Shared<int> gbNewFile(0);      /* window thread; file reads */
-Shared<int> gbEdit(1);         /* window thread: 1 single-pattern edit, 0 playlist mode */
-Shared<int> gbFirstFile(0);    /* window thread, playlist advance on the step clock */
-Shared<int> gbLoadMidi(0);     /* window thread, only around "Load File incl. MIDI" */
+Shared<int> gbNeedSave;
+Shared<int> gbFileChanged;
+Shared<int> gbNewFile;
+Shared<int> gbEdit;
+Shared<int> gbFirstFile;
+Shared<int> gbLoadMidi;
 
-/* ---------------------------------------------------------------- clipboard and undo (window thread) */
+/* ---------------------------------------------------------------- undo (window thread) */
 
 int16_t gPasteMode, gUndoMode;
-
-uint32_t gPercCopyL[24], gPercCopyH[24], gVoiceCopyL[24], gVoiceCopyH[24];   /* one bar */
-uint32_t gPercCutUndoL[24], gPercCutUndoH[24], gVoiceCutUndoL[24], gVoiceCutUndoH[24];
-uint32_t gPercPasteUndoL[24], gPercPasteUndoH[24], gVoicePasteUndoL[24], gVoicePasteUndoH[24];
-int16_t gCutUndoIndex = 0, gPasteUndoIndex = 0; /* first step of the bar each buffer holds */
-int16_t gCutUndoCount = 0, gPasteUndoCount = 0; /* steps each buffer holds; 0 = none */
-
-/* ---------------------------------------------------------------- chords (window thread) */
-
-uint32_t gPatternL = 0, gPatternH = 0;     /* chord mask at the root, rows 0..31 / 32..63 */
-uint32_t gChordUndoL = 0, gChordUndoH = 0; /* VoiceL/VoiceH of gChordIndex before the chord */
-int32_t gChordIndex = 0;                   /* step of the last chord */
+uint32_t gChordUndoL, gChordUndoH;
+int32_t gChordIndex;
 
 /* ---------------------------------------------------------------- accessors */
 
@@ -104,21 +94,10 @@ void PatternReset(void) {
   gbLoadMidi = 0;
   gPasteMode = 0; gUndoMode = 0;
 
-  std::memset(gPercCopyL, 0, sizeof gPercCopyL);
-  std::memset(gPercCopyH, 0, sizeof gPercCopyH);
-  std::memset(gVoiceCopyL, 0, sizeof gVoiceCopyL);
-  std::memset(gVoiceCopyH, 0, sizeof gVoiceCopyH);
-  std::memset(gPercCutUndoL, 0, sizeof gPercCutUndoL);
-  std::memset(gPercCutUndoH, 0, sizeof gPercCutUndoH);
-  std::memset(gVoiceCutUndoL, 0, sizeof gVoiceCutUndoL);
-  std::memset(gVoiceCutUndoH, 0, sizeof gVoiceCutUndoH);
-  std::memset(gPercPasteUndoL, 0, sizeof gPercPasteUndoL);
-  std::memset(gPercPasteUndoH, 0, sizeof gPercPasteUndoH);
-  std::memset(gVoicePasteUndoL, 0, sizeof gVoicePasteUndoL);
-  std::memset(gVoicePasteUndoH, 0, sizeof gVoicePasteUndoH);
-  gCutUndoIndex = 0; gPasteUndoIndex = 0; gCutUndoCount = 0; gPasteUndoCount = 0;
-
-  gPatternL = gPatternH = 0; gChordUndoL = gChordUndoH = 0; gChordIndex = 0;
+  BarsReset();
+  ChordsReset();
+  gChordUndoL = gChordUndoH = 0;
+  gChordIndex = 0;
 
   /* No other thread runs while the subsystem is reset: plain stores are safe here. */
   std::memset(&gTbro, 0, sizeof gTbro);

@@ -18,10 +18,12 @@ Shared<int16_t> gMute, gTranspose, gMidiOutPort, gMidiInPort, gPercCh, gVoiceCh,
 Shared<int32_t> giTempo;
 unsigned goNumDevs, giNumDevs;
 
-Shared<int16_t> gOldMsecPerBeat, gOldRelBeat, gOldBeatsPBar, gOldAccent, gOldFreeAccent;
-Shared<int16_t> gOldVoice, gOldVoiceLevel, gOldMute, gOldTranspose, gOldMidiOutPort;
-Shared<int16_t> gOldMidiInPort, gOldPercCh, gOldVoiceCh;
+Shared<int16_t> gOldMsecPerBeat, gOldVoice, gOldVoiceLevel, gOldMidiOutPort, gOldMidiInPort;
 Shared<int16_t> gVoiceChecked, gOldVoiceChecked;
+/* The shadows no other file reads: the value whose item carries the check mark (window
+** thread). */
+static Shared<int16_t> gOldRelBeat, gOldBeatsPBar, gOldAccent, gOldFreeAccent, gOldMute;
+static Shared<int16_t> gOldTranspose, gOldPercCh, gOldVoiceCh;
 Shared<unsigned> gSettingsReport;
 
 /* ---------------------------------------------------------------- derived values */

@@ -29,28 +29,28 @@
 /* ---------------------------------------------------------------- tempo and timer */
 
 UINT guTimerRes = 5;                 /* ms; chosen by TambroFirstFile before the clock runs */
-Shared<UINT> uTimerID(0);            /* pending one-shot event, 0 = none; timer thread arms */
-Shared<int> gbHalfStep(0);           /* 1 = the next event is a half event; timer thread */
+static Shared<UINT> uTimerID(0);            /* pending one-shot event, 0 = none; timer thread arms */
+static Shared<int> gbHalfStep(0);           /* 1 = the next event is a half event; timer thread */
 
 /* ---------------------------------------------------------------- position and run state */
 
-Shared<int32_t> gIndex(0);           /* step now playing; timer thread during a run */
-Shared<int> gbSequenceGoing(0);      /* run active; set by the start, cleared by the stop */
-Shared<int> gbLooping(0);            /* 1 repeat the pattern, 0 advance the list; window */
-Shared<int> gbStopAtEnd(0);          /* stop when the index reaches LoopEnd; window */
-Shared<int> gbFirstBeat(0);          /* a wrap does not yet end the pattern; both threads */
-Shared<int> gbMidiUndo(0);           /* captured notes toggle; window (play commands) */
-Shared<int> gbSequenceOpened(0);     /* a playlist was opened; window (Open PlayList) */
-Shared<int> gbNeedReload(0);         /* Play All re-reads the list; window */
+Shared<int32_t> gIndex;
+Shared<int> gbSequenceGoing;
+Shared<int> gbLooping;
+Shared<int> gbStopAtEnd;
+Shared<int> gbFirstBeat;
+Shared<int> gbMidiUndo;
+Shared<int> gbSequenceOpened;
+Shared<int> gbNeedReload;
 
 /* ---------------------------------------------------------------- note output */
 
-HMIDIOUT ghMidiOut = nullptr;        /* written by the start before the clock and input run */
-HMIDIIN ghMidiIn = nullptr;          /* written by the start before the input is started */
-Shared<int> gbMidiInOpen(0);         /* input open and started */
-Shared<int8_t> gNotePending[64];     /* MIDI note sounding per instrument row; timer thread */
-Shared<uint32_t> gdwPercLLast(0);    /* PercL of the step played last; timer thread */
-Shared<uint32_t> gdwPercHLast(0);    /* PercH of the step played last; timer thread */
+HMIDIOUT ghMidiOut;
+static HMIDIIN ghMidiIn = nullptr;          /* written by the start before the input is started */
+Shared<int> gbMidiInOpen;
+Shared<int8_t> gNotePending[64];
+Shared<uint32_t> gdwPercLLast;
+Shared<uint32_t> gdwPercHLast;
 
 /* ---------------------------------------------------------------- run guard (this file) */
 

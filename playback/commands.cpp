@@ -20,12 +20,12 @@ static const char gszTimerFailed[] = "Cannot set timer for this BPM";
 
 /* ---------------------------------------------------------------- mute and sound patterns */
 
-Shared<int16_t> gSoundON(0);     /* bars per sounding phase, 0 = permanent sound */
-Shared<int16_t> gSoundOFF(0);    /* bars per silent phase */
-Shared<int16_t> gSoundCount(0);  /* bar starts left in this phase; SetMuteMode and the clock */
-Shared<int> gbMute(0);           /* the current phase is silent; SetMuteMode and the clock */
-Shared<int16_t> gbPercMute(0);   /* a silent phase silences the percussion */
-Shared<int16_t> gbInstrMute(0);  /* a silent phase silences the instrument */
+static Shared<int16_t> gSoundON(0);     /* bars per sounding phase, 0 = permanent sound */
+static Shared<int16_t> gSoundOFF(0);    /* bars per silent phase */
+Shared<int16_t> gSoundCount;
+Shared<int> gbMute;
+Shared<int16_t> gbPercMute;
+Shared<int16_t> gbInstrMute;
 
 /* SetMuteMode (window thread) and a bar start (timer thread) each change several of the
 ** values above together; this flag keeps the two apart, so a bar start never counts on a

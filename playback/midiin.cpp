@@ -21,8 +21,8 @@
 
 #define MIDIIN_SLOTS 128  /* entries of gMidiInBuf; a power of two (positions wrap by mask) */
 
-Shared<uint8_t> gMidiInBuf[MIDIIN_SLOTS];  /* note | 0x80 for percussion; MIDI thread writes */
-Shared<int32_t> gMidiInFill(0);            /* entries available: MIDI thread adds, timer subtracts */
+static Shared<uint8_t> gMidiInBuf[MIDIIN_SLOTS];  /* note | 0x80 for percussion; MIDI thread writes */
+Shared<int32_t> gMidiInFill;
 
 static std::atomic<uint32_t> gMidiInHead{0};  /* next slot to write (MIDI thread), mod 128 */
 static std::atomic<uint32_t> gMidiInTail{0};  /* oldest slot not taken (timer thread), mod 128 */

@@ -18,41 +18,43 @@
 
 /* ---------------------------------------------------------------- tempo and timer */
 
-extern UINT guTimerRes;                /* timer resolution in ms, chosen at each start */
-extern Shared<UINT> uTimerID;          /* pending one-shot event; 0 when arming failed */
-extern Shared<int> gbHalfStep;         /* 1 = the next event is a half event */
+extern UINT guTimerRes;                /* timer resolution in ms; chosen by each start (window) */
 
 /* ---------------------------------------------------------------- position and run state */
 
-extern Shared<int32_t> gIndex;         /* step now playing; LoopStart - 1 before the first */
-extern Shared<int> gbSequenceGoing;    /* a run is active (devices open, timer armed) */
-extern Shared<int> gbLooping;          /* 1 repeat the pattern; 0 advance through the list */
-extern Shared<int> gbStopAtEnd;        /* stop when the index reaches LoopEnd */
-extern Shared<int> gbFirstBeat;        /* a wrap does not end the pattern yet */
-extern Shared<int> gbMidiUndo;         /* MIDI input toggles instead of sets */
-extern Shared<int> gbSequenceOpened;   /* a playlist has been opened */
-extern Shared<int> gbNeedReload;       /* Play All re-reads the list */
+extern Shared<int32_t> gIndex;         /* step now playing; LoopStart - 1 before the first;
+                                       ** timer thread during a run */
+extern Shared<int> gbSequenceGoing;    /* a run is active (devices open, timer armed); set by
+                                       ** the start, cleared by the stop */
+extern Shared<int> gbLooping;          /* 1 repeat the pattern, 0 advance the list; window */
+extern Shared<int> gbStopAtEnd;        /* stop when the index reaches LoopEnd; window */
+extern Shared<int> gbFirstBeat;        /* a wrap does not end the pattern yet; both threads */
+extern Shared<int> gbMidiUndo;         /* MIDI input toggles instead of sets; window */
+extern Shared<int> gbSequenceOpened;   /* a playlist has been opened; window */
+extern Shared<int> gbNeedReload;       /* Play All re-reads the list; window */
 
 /* ---------------------------------------------------------------- note output */
 
-extern HMIDIOUT ghMidiOut;             /* open output while a run is active */
-extern HMIDIIN ghMidiIn;               /* open input while a run is active */
+extern HMIDIOUT ghMidiOut;             /* open output while a run is active; written by the
+                                       ** start before the clock and input run */
 extern Shared<int> gbMidiInOpen;       /* the input is open and started */
-extern Shared<int8_t> gNotePending[64];/* note sounding on each instrument row, 0 = none */
-extern Shared<uint32_t> gdwPercLLast;  /* PercL/PercH of the step played last */
+extern Shared<int8_t> gNotePending[64];/* note sounding on each instrument row, 0 = none;
+                                       ** timer thread */
+extern Shared<uint32_t> gdwPercLLast;  /* PercL/PercH of the step played last; timer thread */
 extern Shared<uint32_t> gdwPercHLast;
 
 /* ---------------------------------------------------------------- mute and sound patterns */
 
-extern Shared<int16_t> gSoundON, gSoundOFF;  /* bars per sounding / silent phase */
+/* Written together by SetMuteMode (window) and a bar start (timer thread), each under the
+** mute flag of commands.cpp. */
 extern Shared<int16_t> gSoundCount;          /* bar starts left in this phase */
 extern Shared<int> gbMute;                   /* the current phase is silent */
-extern Shared<int16_t> gbPercMute, gbInstrMute;
+extern Shared<int16_t> gbPercMute, gbInstrMute; /* a silent phase silences the part */
 
 /* ---------------------------------------------------------------- MIDI input hand-over */
 
-extern Shared<uint8_t> gMidiInBuf[128];      /* note | 0x80 for the percussion channel */
-extern Shared<int32_t> gMidiInFill;          /* entries in gMidiInBuf */
+extern Shared<int32_t> gMidiInFill;          /* notes waiting in the hand-over buffer: the
+                                             ** MIDI thread adds, the timer subtracts */
 
 /* ---------------------------------------------------------------- operations */
 

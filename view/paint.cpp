@@ -20,7 +20,7 @@
 /* ---------------------------------------------------------------- tables */
 
 /* General MIDI drum notes 35..81; entry i is shown beside row i + 2. */
-const char* const gszPerc[47] = {
+static const char* const gszPerc[47] = {
     "Acou BaseDrm",   "Base Drum 1",   "Side Stick",    "AcousticSnare", "Hand Clap",
     "Electric Snare", "Low Floor Tom", "Closed Hi Hat", "High Floor Tom", "Pedal Hi Hat",
     "Low Tom",        "Open Hi Hat",   "Low-Mid Tom",   "High-Mid Tom",  "CrashCymbal 1",
@@ -34,7 +34,7 @@ const char* const gszPerc[47] = {
 
 /* 1 = black key. Index (gTranspose + k) mod 12 for key k counted from the top: with the
 ** top row's pitch 94 - gTranspose, index 0 is A#, 1 A, 2 G# ... 11 B (downwards). */
-const unsigned char gPianoKbd[12] = {1, 0, 1, 0, 1, 0, 0, 1, 0, 1, 0, 0};
+static const unsigned char gPianoKbd[12] = {1, 0, 1, 0, 1, 0, 0, 1, 0, 1, 0, 0};
 
 static const char szBPM[] = "Bpm";
 static const char szVEL[] = "Vel";

@@ -32,8 +32,6 @@ enum : COLORREF {
   CLR_CURSOR = 0xff0000,     /* empty cell under the cursor */
 };
 
-extern const char* const gszPerc[47];   /* names of GM drum notes 35..81 (rows 2..48) */
-extern const unsigned char gPianoKbd[12]; /* 1 = black key; index (gTranspose + key from the top) mod 12 */
 
 void ViewReset(void);                    /* iIndexLast and other statics back to start */
 
