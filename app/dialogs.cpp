@@ -131,25 +131,18 @@ static const char szListFilter[] = "Text Files (*.TXT)\0*.txt\0All Files (*.*)\0
 static const char szTambroFilter[] = "Tamborix Files (*.TBX)\0*.tbx\0All Files (*.*)\0*.*\0";
 static const char szMidiFilter[] = "MIDI Files (*.MID)\0*.mid\0";
 
-BOOL PlayListOpenDlg(char* file, char* title) {
-  FillRecord(&ofnList, szListFilter, file, title, OFN_CREATEPROMPT, "txt");
-  return GetOpenFileNameA(&ofnList);
+/* An open dialog asks before naming a file that does not exist, a save dialog before
+** replacing one. */
+static BOOL FileDlg(OPENFILENAMEA* ofn, bool save, const char* filter, const char* defExt, char* file,
+                    char* title) {
+  FillRecord(ofn, filter, file, title, save ? OFN_OVERWRITEPROMPT : OFN_CREATEPROMPT, defExt);
+  return save ? GetSaveFileNameA(ofn) : GetOpenFileNameA(ofn);
 }
 
-BOOL TambroFileOpenDlg(char* file, char* title) {
-  FillRecord(&ofnTambro, szTambroFilter, file, title, OFN_CREATEPROMPT, "tbx");
-  return GetOpenFileNameA(&ofnTambro);
-}
-
-BOOL TambroFileSaveDlg(char* file, char* title) {
-  FillRecord(&ofnTambro, szTambroFilter, file, title, OFN_OVERWRITEPROMPT, "tbx");
-  return GetSaveFileNameA(&ofnTambro);
-}
-
-BOOL MidiFileSaveDlg(char* file, char* title) {
-  FillRecord(&ofnTambro, szMidiFilter, file, title, OFN_OVERWRITEPROMPT, "mid");
-  return GetSaveFileNameA(&ofnTambro);
-}
+BOOL PlayListOpenDlg(char* file, char* title) { return FileDlg(&ofnList, false, szListFilter, "txt", file, title); }
+BOOL TambroFileOpenDlg(char* file, char* title) { return FileDlg(&ofnTambro, false, szTambroFilter, "tbx", file, title); }
+BOOL TambroFileSaveDlg(char* file, char* title) { return FileDlg(&ofnTambro, true, szTambroFilter, "tbx", file, title); }
+BOOL MidiFileSaveDlg(char* file, char* title) { return FileDlg(&ofnTambro, true, szMidiFilter, "mid", file, title); }
 
 /* ---------------------------------------------------------------- dialog procedures */
 

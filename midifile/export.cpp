@@ -74,13 +74,20 @@ static int WriteAssembled(int kind) { return MidiFileWrite(static_cast<uint32_t>
 
 /* ---------------------------------------------------------------- single pattern */
 
-void ConvertFile2Midi_GM(const char* name) {
+/* The start of a format 0 file: its one track, named, with the port event and General MIDI
+** System On; returns the offset of the track's length field. */
+static size_t BeginFormat0(const char* name) {
   PutHeader(0, 1);
   size_t track = BeginTrack();
   gMidiFileBuf.push_back(0x00);
   PutTrackName(0, name);
   PutPortEvent();
   PutGMSystemOn();
+  return track;
+}
+
+void ConvertFile2Midi_GM(const char* name) {
+  size_t track = BeginFormat0(name);
   ClearConversionState();
   ConvertFile2MFTrack();
   PutBody();
@@ -146,12 +153,7 @@ static bool ConvertListPass(uint32_t (*convert)(void), bool names) {
 }
 
 void ConvertList2Midi_GM(const char* name) {
-  PutHeader(0, 1);
-  size_t track = BeginTrack();
-  gMidiFileBuf.push_back(0x00);
-  PutTrackName(0, name);
-  PutPortEvent();
-  PutGMSystemOn();
+  size_t track = BeginFormat0(name);
   gMidiFileBuf.push_back(0x00); /* delta of the first entry's name event */
   ClearConversionState();
   if (!ConvertListPass(ConvertFile2MFTrack, true)) return;

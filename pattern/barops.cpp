@@ -27,18 +27,10 @@ static int16_t gCutUndoIndex, gPasteUndoIndex;  /* first step of the bar each se
 static int16_t gCutUndoCount, gPasteUndoCount;
 
 void BarsReset(void) {
-  std::memset(gPercCopyL, 0, sizeof gPercCopyL);
-  std::memset(gPercCopyH, 0, sizeof gPercCopyH);
-  std::memset(gVoiceCopyL, 0, sizeof gVoiceCopyL);
-  std::memset(gVoiceCopyH, 0, sizeof gVoiceCopyH);
-  std::memset(gPercCutUndoL, 0, sizeof gPercCutUndoL);
-  std::memset(gPercCutUndoH, 0, sizeof gPercCutUndoH);
-  std::memset(gVoiceCutUndoL, 0, sizeof gVoiceCutUndoL);
-  std::memset(gVoiceCutUndoH, 0, sizeof gVoiceCutUndoH);
-  std::memset(gPercPasteUndoL, 0, sizeof gPercPasteUndoL);
-  std::memset(gPercPasteUndoH, 0, sizeof gPercPasteUndoH);
-  std::memset(gVoicePasteUndoL, 0, sizeof gVoicePasteUndoL);
-  std::memset(gVoicePasteUndoH, 0, sizeof gVoicePasteUndoH);
+  uint32_t* const buffers[] = {gPercCopyL,     gPercCopyH,      gVoiceCopyL,      gVoiceCopyH,
+                               gPercCutUndoL,  gPercCutUndoH,   gVoiceCutUndoL,   gVoiceCutUndoH,
+                               gPercPasteUndoL, gPercPasteUndoH, gVoicePasteUndoL, gVoicePasteUndoH};
+  for (uint32_t* b : buffers) std::memset(b, 0, sizeof gPercCopyL);
   gCutUndoIndex = gPasteUndoIndex = 0;
   gCutUndoCount = gPasteUndoCount = 0;
 }
@@ -83,43 +75,26 @@ static void RestorePart(uint32_t* low, uint32_t* high, int start, const uint32_t
 
 /* ---------------------------------------------------------------- copy, cut, paste */
 
-/* Copy changes nothing in the pattern but counts as an edit. */
-bool CopyPercBar(void) {
+/* Copies one part of the cursor's bar (percussion or instrument) into the clipboard and
+** the cut-undo buffers and, for a cut, clears it there. A copy changes nothing in the
+** pattern but counts as an edit. For the instrument the row-0 and row-1 flags live in
+** VoiceL and go with the part; VoiceXL/VoiceXH stay. */
+static bool CopyBar(bool perc, bool cut) {
   int steps = BarSteps();
   if (!steps) return false;
-  CopyPart(gTbro.PercL, gTbro.PercH, gPercCopyL, gPercCopyH, gPercCutUndoL, gPercCutUndoH, steps);
+  uint32_t* low = perc ? gTbro.PercL : gTbro.VoiceL;
+  uint32_t* high = perc ? gTbro.PercH : gTbro.VoiceH;
+  if (perc) CopyPart(low, high, gPercCopyL, gPercCopyH, gPercCutUndoL, gPercCutUndoH, steps);
+  else CopyPart(low, high, gVoiceCopyL, gVoiceCopyH, gVoiceCutUndoL, gVoiceCutUndoH, steps);
+  if (cut) ZeroPart(low, high, steps);
   MarkChanged();
   return true;
 }
 
-bool CopyVoiceBar(void) {
-  int steps = BarSteps();
-  if (!steps) return false;
-  CopyPart(gTbro.VoiceL, gTbro.VoiceH, gVoiceCopyL, gVoiceCopyH, gVoiceCutUndoL, gVoiceCutUndoH,
-           steps);
-  MarkChanged();
-  return true;
-}
-
-bool ClearPercBar(void) {
-  int steps = BarSteps();
-  if (!steps) return false;
-  CopyPart(gTbro.PercL, gTbro.PercH, gPercCopyL, gPercCopyH, gPercCutUndoL, gPercCutUndoH, steps);
-  ZeroPart(gTbro.PercL, gTbro.PercH, steps);
-  MarkChanged();
-  return true;
-}
-
-/* The row-0 and row-1 flags live in VoiceL and go with the part; VoiceXL/VoiceXH stay. */
-bool ClearVoiceBar(void) {
-  int steps = BarSteps();
-  if (!steps) return false;
-  CopyPart(gTbro.VoiceL, gTbro.VoiceH, gVoiceCopyL, gVoiceCopyH, gVoiceCutUndoL, gVoiceCutUndoH,
-           steps);
-  ZeroPart(gTbro.VoiceL, gTbro.VoiceH, steps);
-  MarkChanged();
-  return true;
-}
+bool CopyPercBar(void) { return CopyBar(true, false); }
+bool CopyVoiceBar(void) { return CopyBar(false, false); }
+bool ClearPercBar(void) { return CopyBar(true, true); }
+bool ClearVoiceBar(void) { return CopyBar(false, true); }
 
 /* Writes the current bar length of clipboard words: entries past the last copy's length
 ** hold whatever an earlier, longer copy left (zero if none). The undo bits are ORed in, so

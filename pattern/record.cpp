@@ -38,29 +38,27 @@ int32_t gChordIndex;
 
 static inline bool StepInRange(int step) { return step >= 0 && step < STEP_SLOTS; }
 
+/* The word of a step, or nullptr for no array or a step outside the record. */
+static uint32_t* StepWord(const uint32_t* words, int step) {
+  return words && StepInRange(step) ? const_cast<uint32_t*>(words) + step : nullptr;
+}
+
 uint32_t StepGet(const uint32_t* words, int step) {
-  if (!words || !StepInRange(step)) return 0;
-  return std::atomic_ref<uint32_t>(const_cast<uint32_t*>(words)[step]).load();
+  uint32_t* w = StepWord(words, step);
+  return w ? std::atomic_ref<uint32_t>(*w).load() : 0;
 }
 
 void StepSet(uint32_t* words, int step, uint32_t value) {
-  if (!words || !StepInRange(step)) return;
-  std::atomic_ref<uint32_t>(words[step]).store(value);
+  if (uint32_t* w = StepWord(words, step)) std::atomic_ref<uint32_t>(*w).store(value);
 }
-
 void StepOr(uint32_t* words, int step, uint32_t bits) {
-  if (!words || !StepInRange(step)) return;
-  std::atomic_ref<uint32_t>(words[step]).fetch_or(bits);
+  if (uint32_t* w = StepWord(words, step)) std::atomic_ref<uint32_t>(*w).fetch_or(bits);
 }
-
 void StepAnd(uint32_t* words, int step, uint32_t bits) {
-  if (!words || !StepInRange(step)) return;
-  std::atomic_ref<uint32_t>(words[step]).fetch_and(bits);
+  if (uint32_t* w = StepWord(words, step)) std::atomic_ref<uint32_t>(*w).fetch_and(bits);
 }
-
 void StepXor(uint32_t* words, int step, uint32_t bits) {
-  if (!words || !StepInRange(step)) return;
-  std::atomic_ref<uint32_t>(words[step]).fetch_xor(bits);
+  if (uint32_t* w = StepWord(words, step)) std::atomic_ref<uint32_t>(*w).fetch_xor(bits);
 }
 
 int16_t HeaderGet(const int16_t& field) {

@@ -63,15 +63,10 @@ static thread_local int tInCallback = 0;   /* this thread is inside TambroTimerF
 void PlaybackReset(void) {
   guTimerRes = 5;
   uTimerID = 0;
-  gbHalfStep = 0;
   gIndex = 0;
-  gbSequenceGoing = 0;
-  gbLooping = 0;
-  gbStopAtEnd = 0;
-  gbFirstBeat = 0;
-  gbMidiUndo = 0;
-  gbSequenceOpened = 0;
-  gbNeedReload = 0;
+  for (Shared<int>* flag : {&gbHalfStep, &gbSequenceGoing, &gbLooping, &gbStopAtEnd, &gbFirstBeat,
+                            &gbMidiUndo, &gbSequenceOpened, &gbNeedReload})
+    *flag = 0;
   ghMidiOut = nullptr;
   ghMidiIn = nullptr;
   gbMidiInOpen = 0;
