@@ -10,52 +10,17 @@
 
 #include "app/config.h"
 #include "platform/win32.h"
+#include "resources/ids.h"
 
-/* ---------------------------------------------------------------- identifiers */
-
-/* Menu and accelerator commands. Settings items are base + value. */
-#define IDM_NEW 40001
-#define IDM_LOAD 40002
-#define IDM_LOADMIDI 40003
-#define IDM_SAVE 40004
-#define IDM_SAVEAS 40005
-#define IDM_SAVEMIDI_GM 40006
-#define IDM_SAVEMIDI_F1 40007
-#define IDM_OPENLIST 40008
-#define IDM_SAVELIST_GM 40010
-#define IDM_SAVELIST_F1 40011
-#define IDM_QUIT 40012
-#define IDM_PLAYALL 40101
-#define IDM_PLAYFROM 40102
-#define IDM_LOOP 40103
-#define IDM_LOOPUNDO 40104
-#define IDM_STOP 40105
-#define IDM_STOPATEND 40106
-#define IDM_CONTINUE 40107
-#define IDM_BEATSPBAR 40200
-#define IDM_RELBEAT 40300
-#define IDM_ACCENT 40400
-#define IDM_FREEACCENT 40500
-#define IDM_VOICE 40600
-#define IDM_VOICE_OTHERS 40699
-#define IDM_VOICELEVEL 40700
-#define IDM_MUTE 40800
-#define IDM_TRANSPOSE 40900
-#define IDM_MIDIOUT 41000
-#define IDM_MIDIIN 41100
-#define IDM_PERCCH 41200
-#define IDM_VOICECH 41300
-#define IDM_ABOUT 41400
+/* ---------------------------------------------------------------- messages */
 
 /* Messages the step clock posts to the main window (lParam 0). */
 #define WM_TBX_PLAYPOS (WM_USER + 1)    /* 1025: wParam = step now playing */
 #define WM_TBX_SEQEND (WM_USER + 3)     /* 1027: the playlist ran out */
 #define WM_TBX_TIMERFAIL (WM_USER + 4)  /* 1028: re-arming the step timer failed */
+#define WM_TBX_LOADED (WM_USER + 5)    /* a playlist entry was loaded: ShowLoadedSettings */
 #define WM_TBX_SAVEAS (WM_USER + 10)    /* sent by AskYesNoSave from the timer thread: run
                                         ** Save As on the window thread; returns 1 if saved */
-
-/* Dialog resources. */
-#define IDC_INSTRUMENT_NUM 42000       /* edit field of OTHERSDLGBOX */
 
 /* ---------------------------------------------------------------- window thread globals */
 
@@ -65,8 +30,6 @@ extern HWND gHwnd;                  /* the main window; set after CreateWindowEx
 extern char gszCmdLine[TBX_CMDLINE]; /* command line without double quotes, kept whole */
 extern int gbCmdLine;               /* a command-line load is pending */
 extern int gcxChar, gcyChar;        /* dialog base units in pixels (8 x 16 at 96 dpi) */
-extern unsigned goNumDevs, giNumDevs; /* MIDI output and input devices found at creation */
-extern MIDIOUTCAPSA gMoc;           /* capabilities buffer of the output port choice */
 extern HMENU ghMenu;                /* the menu bar built by CreateTheMenu */
 extern HWND gHwndBPMScroll;         /* tempo scroll bar (control id 0) */
 extern HWND gHwndTEMPO;             /* tempo read-out (id 2) */
@@ -75,8 +38,8 @@ extern HWND gHwndNOTE;              /* base-note read-out (second id 4) */
 
 extern thread_local char gszBuffer[352]; /* text of the error box, caption and prompts; one per
                                          ** thread, as the step clock shows boxes too */
-extern char gszInstrumentNum[32];   /* text of the instrument-number dialog */
-extern const char gszUntitled[];    /* "(Untitled)" */
+extern const char gszAppName[];     /* "Tamborix": the window class and the boxes' caption */
+extern const char gszNoPlaylist[];  /* "first load playlist !": a list command without a list */
 
 /* ---------------------------------------------------------------- entry and window */
 
@@ -93,12 +56,23 @@ void ResetAllState(void);
 void AppReset(void);
 void PromptsReset(void);            /* the file-dialog records and prompt buffers (AppReset) */
 
+/* Shows on the window what file reads changed (gSettingsReport): check marks, the rel.Beat,
+** base-note and tempo read-outs. Window thread; the step clock posts WM_TBX_LOADED. */
+void ShowLoadedSettings(void);
 /* Shows gNoteOffset + 2 in the base-note read-out. */
 void ShowNoteOffset(void);
 /* Moves a settings check mark from item base+from to item base+to. */
 void MoveMenuCheck(UINT base, int from, int to);
 /* Sets the tempo bar and read-out to giTempo (after a load changed the tempo). */
 void ShowTempo(BOOL redraw);
+
+/* ---------------------------------------------------------------- grid input */
+
+void GridReset(void);               /* the cursor highlight and pointer position (AppReset) */
+LRESULT OnMouseMove(HWND hwnd);
+LRESULT OnButtonDown(HWND hwnd, UINT message, LPARAM lParam); /* WM_L/R/MBUTTONDOWN */
+LRESULT OnChar(HWND hwnd, WPARAM ch);
+void handleKeydown(HWND hwnd, WPARAM key);                     /* VK_LEFT .. VK_DOWN */
 
 /* ---------------------------------------------------------------- menu bar and commands */
 
@@ -109,6 +83,9 @@ LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam);
 
 /* ---------------------------------------------------------------- dialogs and prompts */
 
+/* Every message box of the program goes through ShowBox (MessageBoxA's arguments and
+** result); ErrorMessage formats a file error or refusal into the "Tamborix" box. */
+int ShowBox(HWND owner, const char* text, const char* caption, UINT flags);
 void ErrorMessage(HWND hwnd, const char* format, const char* name);
 void DoCaption(HWND hwnd, const char* title);
 int AskAboutSave(const char* title);   /* IDYES, IDNO or IDCANCEL */

@@ -21,14 +21,13 @@
 
 /* The step clock formats its boxes and captions while the window thread may be formatting
 ** its own: each thread has its buffer, so neither overwrites the other's text. */
-thread_local char gszBuffer[352];  /* text of the error box, caption and prompts */
-char gszInstrumentNum[32];         /* text of the instrument-number edit field */
-const char gszUntitled[] = "(Untitled)";
+thread_local char gszBuffer[352];
+static char gszInstrumentNum[32];  /* text of the instrument-number edit field */
+static const char gszUntitled[] = "(Untitled)";
+const char gszNoPlaylist[] = "first load playlist !";
 
 static OPENFILENAMEA ofnList;      /* record of the playlist open dialog */
 static OPENFILENAMEA ofnTambro;    /* record shared by the project and MIDI dialogs */
-
-static const char szCaption[] = "Tamborix";
 
 void PromptsReset(void) {
   gszBuffer[0] = '\0';
@@ -68,10 +67,14 @@ static const char* TitleOrUntitled(const char* title) {
 
 /* ---------------------------------------------------------------- boxes and caption */
 
+int ShowBox(HWND owner, const char* text, const char* caption, UINT flags) {
+  return MessageBoxA(owner, text, caption, flags);
+}
+
 void ErrorMessage(HWND hwnd, const char* format, const char* name) {
   FormatName(gszBuffer, sizeof gszBuffer, format, TitleOrUntitled(name));
   MessageBeep(MB_ICONEXCLAMATION);
-  MessageBoxA(hwnd, gszBuffer, szCaption, MB_ICONEXCLAMATION | MB_OK);
+  ShowBox(hwnd, gszBuffer, gszAppName, MB_ICONEXCLAMATION | MB_OK);
 }
 
 void DoCaption(HWND hwnd, const char* title) {
@@ -88,7 +91,7 @@ static bool SaveAsOnWindowThread(void) {
 ** becomes Cancel. */
 static int AskSave(const char* name, UINT buttons) {
   FormatName(gszBuffer, sizeof gszBuffer, "Save changes of %s ?", TitleOrUntitled(name));
-  int answer = MessageBoxA(gHwnd, gszBuffer, szCaption, buttons | MB_ICONQUESTION);
+  int answer = ShowBox(gHwnd, gszBuffer, gszAppName, buttons | MB_ICONQUESTION);
   if (answer == IDYES && !SaveAsOnWindowThread()) answer = IDCANCEL;
   return answer;
 }
@@ -133,8 +136,11 @@ static const char szMidiFilter[] = "MIDI Files (*.MID)\0*.mid\0";
 ** chosen name back only when it fits the caller's buffers: a longer name is never cut to
 ** the name of some other file, it is refused with the message of a file that cannot be
 ** opened or written (`tooLong`), naming its title. A cancelled or refused dialog leaves the
-** caller's buffers as they were. */
-static BOOL RunFileDialog(OPENFILENAMEA* ofn, BOOL save, char* file, char* title, const char* tooLong) {
+** caller's buffers as they were. An open dialog asks before naming a file that does not
+** exist, a save dialog before replacing one. */
+static BOOL FileDlg(OPENFILENAMEA* ofn, bool save, const char* filter, const char* defExt, char* file,
+                    char* title) {
+  FillRecord(ofn, filter, file, title, save ? OFN_OVERWRITEPROMPT : OFN_CREATEPROMPT, defExt);
   enum { DIALOG_PATH = 32768 }; /* the longest path a Windows dialog returns */
   std::vector<char> chosenFile(DIALOG_PATH), chosenTitle(DIALOG_PATH);
   strncpy(chosenFile.data(), file, TBX_PATH - 1);
@@ -149,7 +155,7 @@ static BOOL RunFileDialog(OPENFILENAMEA* ofn, BOOL save, char* file, char* title
   ofn->nMaxFileTitle = TBX_PATH;
   if (!ok) return FALSE;
   if (strlen(chosenFile.data()) >= TBX_PATH) {
-    ErrorMessage(gHwnd, tooLong, chosenTitle.data());
+    ErrorMessage(gHwnd, save ? gszErrorCannotWrite : gszErrorNotFound, chosenTitle.data());
     return FALSE;
   }
   memcpy(file, chosenFile.data(), TBX_PATH);
@@ -157,25 +163,10 @@ static BOOL RunFileDialog(OPENFILENAMEA* ofn, BOOL save, char* file, char* title
   return TRUE;
 }
 
-BOOL PlayListOpenDlg(char* file, char* title) {
-  FillRecord(&ofnList, szListFilter, file, title, OFN_CREATEPROMPT, "txt");
-  return RunFileDialog(&ofnList, FALSE, file, title, gszErrorNotFound);
-}
-
-BOOL TambroFileOpenDlg(char* file, char* title) {
-  FillRecord(&ofnTambro, szTambroFilter, file, title, OFN_CREATEPROMPT, "tbx");
-  return RunFileDialog(&ofnTambro, FALSE, file, title, gszErrorNotFound);
-}
-
-BOOL TambroFileSaveDlg(char* file, char* title) {
-  FillRecord(&ofnTambro, szTambroFilter, file, title, OFN_OVERWRITEPROMPT, "tbx");
-  return RunFileDialog(&ofnTambro, TRUE, file, title, gszErrorCannotWrite);
-}
-
-BOOL MidiFileSaveDlg(char* file, char* title) {
-  FillRecord(&ofnTambro, szMidiFilter, file, title, OFN_OVERWRITEPROMPT, "mid");
-  return RunFileDialog(&ofnTambro, TRUE, file, title, gszErrorCannotWrite);
-}
+BOOL PlayListOpenDlg(char* file, char* title) { return FileDlg(&ofnList, false, szListFilter, "txt", file, title); }
+BOOL TambroFileOpenDlg(char* file, char* title) { return FileDlg(&ofnTambro, false, szTambroFilter, "tbx", file, title); }
+BOOL TambroFileSaveDlg(char* file, char* title) { return FileDlg(&ofnTambro, true, szTambroFilter, "tbx", file, title); }
+BOOL MidiFileSaveDlg(char* file, char* title) { return FileDlg(&ofnTambro, true, szMidiFilter, "mid", file, title); }
 
 /* ---------------------------------------------------------------- dialog procedures */
 
@@ -228,7 +219,7 @@ INT_PTR CALLBACK OthersDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lP
             gVoice = (int16_t)(number - 1);
             EndDialog(hDlg, TRUE);
           } else {
-            MessageBoxA(gHwnd, "invalid selection!", szCaption, MB_ICONEXCLAMATION);
+            ShowBox(gHwnd, "invalid selection!", gszAppName, MB_ICONEXCLAMATION);
           }
           return TRUE;
         }

@@ -21,18 +21,18 @@
 
 /* ---------------------------------------------------------------- variables */
 
-HINSTANCE ghInst;              /* the program instance; WinMain, window thread */
-HWND gHwnd;                    /* the main window; set by CreateMainWindow after creation */
-char gszCmdLine[TBX_CMDLINE];  /* command line without double quotes, kept whole */
-int gbCmdLine;                 /* 1 while the command-line load (40002) is pending */
-int gcxChar, gcyChar;          /* dialog base units in pixels, from GetDialogBaseUnits */
-unsigned goNumDevs, giNumDevs; /* MIDI output / input devices found at creation */
-MIDIOUTCAPSA gMoc;             /* capabilities of the output device being examined */
-HMENU ghMenu;                  /* the menu bar; the window procedure's hMenu is the same */
-HWND gHwndBPMScroll;           /* tempo scroll bar, control id 0 */
-HWND gHwndTEMPO;               /* tempo read-out, id 2 */
-HWND gHwndREL;                 /* rel.Beat read-out, id 3 (AdjustBeat writes it) */
-HWND gHwndNOTE;                /* base-note read-out, id 4 */
+const char gszAppName[] = "Tamborix";
+HINSTANCE ghInst;
+HWND gHwnd;
+char gszCmdLine[TBX_CMDLINE];
+int gbCmdLine;
+int gcxChar, gcyChar;
+static MIDIOUTCAPSA gMoc;      /* capabilities of the output device being examined */
+HMENU ghMenu;
+HWND gHwndBPMScroll;
+HWND gHwndTEMPO;
+HWND gHwndREL;
+HWND gHwndNOTE;
 
 static HWND hwndVELScroll;     /* velocity scroll bar, id 1 */
 static HWND hwndVELOCITY;      /* velocity read-out, id 4 (shares the id with the note) */
@@ -60,14 +60,14 @@ void AppReset(void) {
   gszCmdLine[0] = '\0';
   gbCmdLine = 0;
   gcxChar = gcyChar = 0;
-  goNumDevs = giNumDevs = 0;
   memset(&gMoc, 0, sizeof gMoc);
   ghMenu = nullptr;
   gHwndBPMScroll = gHwndTEMPO = gHwndREL = gHwndNOTE = nullptr;
   hwndVELScroll = hwndVELOCITY = nullptr;
-  bpmRaw = BPM_TOP - 120;
-  velRaw = VEL_SUM - 64;
+  bpmRaw = BPM_TOP - giTempo;
+  velRaw = VEL_SUM - gVelocity;
   PromptsReset();
+  GridReset();
 }
 
 void ResetAllState(void) {
@@ -160,17 +160,6 @@ static int16_t ChooseOutputPort(void) {
 static LRESULT OnCreate(HWND hwnd) {
   RECT rc;
 
-  gbFileChanged = 0;
-  gbMidiInOpen = 0;
-  gbMidiUndo = 0;
-
-  gMsecPerBeat = 500;
-  gAdjustedBeat = gMsecPerBeat.load();
-  gHalfBeat = (int16_t)(gAdjustedBeat / 2);
-  gOldMsecPerBeat = gMsecPerBeat.load();
-  gRelBeat = 2;
-  gVelocity = 64;
-
   FillHeaderFromSettings();
   HeaderSet(gTbro.LoopEnd, STEP_COUNT);
   HeaderSet(gTbro.LoopStart, 0);
@@ -188,7 +177,7 @@ static LRESULT OnCreate(HWND hwnd) {
 
   goNumDevs = midiOutGetNumDevs();
   if (goNumDevs == 0) {
-    MessageBoxA(hwnd, "no MIDI OUT detected!", "Tamborix", MB_ICONHAND);
+    ShowBox(hwnd, "no MIDI OUT detected!", gszAppName, MB_ICONHAND);
     return -1;
   }
   gMidiOutPort = ChooseOutputPort();
@@ -197,7 +186,7 @@ static LRESULT OnCreate(HWND hwnd) {
 
   giNumDevs = midiInGetNumDevs();
   if (giNumDevs == 0) {
-    MessageBoxA(hwnd, "no MIDI IN detected!", "Tamborix", MB_ICONHAND);
+    ShowBox(hwnd, "no MIDI IN detected!", gszAppName, MB_ICONHAND);
   } else {
     gMidiInPort = 0;
     gOldMidiInPort = 0;
@@ -315,6 +304,7 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_TBX_PLAYPOS: return OnPlayPosition(hwnd, wParam);
     case WM_TBX_SEQEND: return OnSequenceEnded(hwnd);
     case WM_TBX_TIMERFAIL: return OnTimerFailed(hwnd);
+    case WM_TBX_LOADED: ShowLoadedSettings(); return 0;
     case WM_TBX_SAVEAS: return FileSaveAs(hwnd) ? 1 : 0;
   }
   return DefWindowProcA(hwnd, message, wParam, lParam);
@@ -337,9 +327,9 @@ static void StoreCommandLine(LPCSTR szCmdLine) {
 }
 
 HWND CreateMainWindow(HINSTANCE hInst, LPCSTR szCmdLine, int iCmdShow) {
-  static const char szAppName[] = "Tamborix";
   WNDCLASSA wc;
 
+  ResetAllState();
   ghInst = hInst;
   StoreCommandLine(szCmdLine);
 
@@ -353,10 +343,10 @@ HWND CreateMainWindow(HINSTANCE hInst, LPCSTR szCmdLine, int iCmdShow) {
   wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
   wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
   wc.lpszMenuName = nullptr;
-  wc.lpszClassName = szAppName;
+  wc.lpszClassName = gszAppName;
   RegisterClassA(&wc);   /* fails harmlessly when the class exists (tests create again) */
 
-  HWND hwnd = CreateWindowExA(0, szAppName, nullptr, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+  HWND hwnd = CreateWindowExA(0, gszAppName, nullptr, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
                               CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr, hInst, nullptr);
   if (hwnd == nullptr) return nullptr;
   ShowWindow(hwnd, iCmdShow);

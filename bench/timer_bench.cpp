@@ -38,7 +38,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Setting {
+struct BenchTempo {
   int bpm;
   int relBeat;          /* rel.Beat index */
   const char* label;    /* as the menu shows the factor */
@@ -146,8 +146,8 @@ int main(int argc, char** argv) {
   gbLooping = 1;
   gbStopAtEnd = 0;
 
-  const Setting settings[] = {{506, 9, "*12"}, {120, 5, "* 4"}};
-  for (const Setting& st : settings) {
+  const BenchTempo settings[] = {{506, 9, "*12"}, {120, 5, "* 4"}};
+  for (const BenchTempo& st : settings) {
     giTempo = st.bpm;
     gMsecPerBeat = static_cast<int16_t>(60000 / st.bpm);
     gRelBeat = static_cast<int16_t>(st.relBeat);

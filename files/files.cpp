@@ -264,86 +264,6 @@ static void TakeImage(DWORD nRead) {
     }
 }
 
-/* Moves a check mark and its shadow when the value left the item that carries it. */
-static void MoveCheck(UINT base, Shared<int16_t>& shadow, int16_t value) {
-  if (value != shadow) {
-    MoveMenuCheck(base, shadow, value);
-    shadow = value;
-  }
-}
-
-/* True when the instrument menu has an item of its own for this GM program. */
-static bool VoiceHasItem(int voice) {
-  static const int items[] = {8, 9, 11, 12, 13, 14, 15, 3, 26, 27, 32, 34};
-  for (int v : items)
-    if (v == voice) return true;
-  return false;
-}
-
-/* Takes the settings from the loaded record by the rules of gbEdit, gbFirstFile and
-** gbLoadMidi, moving the menu check marks with them. */
-static void TakeSettings(void) {
-  if (gbEdit) {
-    gVoiceLevel = HeaderGet(gTbro.VoiceLevel);
-    MoveCheck(IDM_VOICELEVEL, gOldVoiceLevel, gVoiceLevel);
-  }
-  gDeltaVoiceLevel = LevelOffset(HeaderGet(gTbro.VoiceLevel));
-
-  gBeatsPBar = HeaderGet(gTbro.BeatsPBar);
-  gRelBeat = HeaderGet(gTbro.RelBeat);
-  gAccent = HeaderGet(gTbro.Accent);
-  gFreeAccent = HeaderGet(gTbro.FreeAccent);
-  gVoice = HeaderGet(gTbro.Voice);
-  MoveCheck(IDM_BEATSPBAR, gOldBeatsPBar, gBeatsPBar);
-  if (gRelBeat != gOldRelBeat) {
-    MoveCheck(IDM_RELBEAT, gOldRelBeat, gRelBeat);
-    AdjustBeat();
-  }
-  MoveCheck(IDM_ACCENT, gOldAccent, gAccent);
-  MoveCheck(IDM_FREEACCENT, gOldFreeAccent, gFreeAccent);
-
-  if (gVoice != gOldVoice) {
-    int16_t checked = VoiceHasItem(gVoice) ? int16_t(gVoice) : int16_t(99);
-    MoveMenuCheck(IDM_VOICE, gVoiceChecked, checked);
-    gVoiceChecked = checked;
-    RecomputeNoteOffset();
-    ShowNoteOffset();
-    gOldVoice = gVoice.load();
-  }
-
-  if (gbFirstFile) {
-    gMsecPerBeat = HeaderGet(gTbro.MsecPerBeat);
-    if (gMsecPerBeat != gOldMsecPerBeat) {
-      AdjustBeat();
-      gOldMsecPerBeat = gMsecPerBeat.load();
-    }
-    int32_t tempo = 60000 / gMsecPerBeat; /* MsecPerBeat > 0 after RepairHeader */
-    giTempo = tempo < 40 ? 40 : tempo > 506 ? 506 : tempo;
-    ShowTempo(FALSE);
-    gTranspose = HeaderGet(gTbro.Transpose);
-    if (gTranspose != gOldTranspose) {
-      RecomputeNoteOffset();
-      ShowNoteOffset();
-      MoveCheck(IDM_TRANSPOSE, gOldTranspose, gTranspose);
-    }
-  }
-
-  if (gbLoadMidi) {
-    int16_t out = HeaderGet(gTbro.MidiOutPort);
-    if (goNumDevs > 0 && static_cast<unsigned>(static_cast<int>(out)) >= goNumDevs) out = 0;
-    gMidiOutPort = out;
-    MoveCheck(IDM_MIDIOUT, gOldMidiOutPort, out);
-    int16_t in = HeaderGet(gTbro.MidiInPort);
-    if (giNumDevs > 0 && static_cast<unsigned>(static_cast<int>(in)) >= giNumDevs) in = 0;
-    gMidiInPort = in;
-    MoveCheck(IDM_MIDIIN, gOldMidiInPort, in);
-    gPercCh = HeaderGet(gTbro.PercCh);
-    MoveCheck(IDM_PERCCH, gOldPercCh, gPercCh);
-    gVoiceCh = HeaderGet(gTbro.VoiceCh);
-    MoveCheck(IDM_VOICECH, gOldVoiceCh, gVoiceCh);
-  }
-}
-
 /* Takes a read image (nRead bytes, ok as ReadFile said) in: into gTbroTemp, and when it is
 ** a project file into gTbro and the settings. */
 static const char* TakeRead(const TbroRecord& image, BOOL ok, DWORD nRead) {
@@ -354,7 +274,7 @@ static const char* TakeRead(const TbroRecord& image, BOOL ok, DWORD nRead) {
     return gszErrorNotTambro;
   TakeImage(nRead);
   DropClickBackup(); /* a pending click backup belongs to the pattern just replaced */
-  TakeSettings();
+  TakeRecordSettings();
   return NULL;
 }
 
@@ -370,7 +290,7 @@ const char* TambroFileRead(const char* szFileName) {
     if (!CallbackClaim()) return gszErrorNotFound;
     char text[64];
     std::snprintf(text, sizeof text, "CreateFile Error:%d ", static_cast<int>(code));
-    MessageBoxA(gHwnd, text, gszCmdLine, MB_ICONEXCLAMATION);
+    ShowBox(gHwnd, text, gszCmdLine, MB_ICONEXCLAMATION);
     CallbackRelease();
     return gszErrorNotFound;
   }
@@ -419,6 +339,7 @@ void FileLoad(HWND hwnd, BOOL withMidi) {
   gbEdit = 0;
   gbLoadMidi = 0;
   if (error == NULL) {
+    ShowLoadedSettings();
     InvalidateRect(hwnd, NULL, FALSE);
     gbNeedSave = 0;
     EnableEditMenu();

@@ -17,6 +17,7 @@ extern const char gszErrorNotFound[];    /* "File %s is missing or cannot be ope
 extern const char gszErrorNotTambro[];   /* "File %s is not a valid project file." */
 extern const char gszErrorCannotRead[];  /* "File %s is unreadable." */
 
+/* Window thread, and the playlist advance on the step clock's thread. */
 extern char gszFileName[TBX_PATH];       /* full path of the project file */
 extern char gszTitleName[TBX_PATH];      /* its title (name without folders); "" = untitled */
 extern char gszListName[TBX_PATH];       /* full path of the open playlist */

@@ -22,8 +22,8 @@
 #include "pattern/pattern.h"
 #include "playback/playback.h"
 
-char gszListName[TBX_PATH];       /* full path of the open playlist; window thread */
-char gszNextTambroFile[TBX_PATH]; /* the entry to load next; window or timer thread */
+char gszListName[TBX_PATH];
+char gszNextTambroFile[TBX_PATH];
 char* gpListBuffer;               /* list text + two zero bytes; NULL before any list */
 char* gpReadPointer;              /* read position in gpListBuffer; NULL before any list */
 

@@ -15,7 +15,6 @@
 ** output, the note pending on each instrument row), so an export while a sequence plays
 ** leaves the sequencer's notes alone. Window thread.
 */
-#include <cstring>
 
 #include "midifile/midifile.h"
 #include "pattern/pattern.h"
@@ -28,22 +27,15 @@ enum ConvertPart { PART_BOTH, PART_VOICE, PART_PERC };
 
 /* The export's note bookkeeping; it persists across the conversions of one export (the
 ** entries of a playlist continue from each other) and is cleared by the assemblers. */
-static uint32_t percLLast;     /* PercL of the last step with output: its notes end next */
-static uint32_t percHLast;     /* PercH of that step */
-static int8_t notePending[64]; /* note sounding on each instrument row, 0 = none */
+static Shared<uint32_t> percLLast;     /* PercL of the last step with output: its notes end next */
+static Shared<uint32_t> percHLast;     /* PercH of that step */
+static Shared<int8_t> notePending[64]; /* note sounding on each instrument row, 0 = none */
+static const NoteBook gExportBook = {percLLast, percHLast, notePending};
 
 void ClearConversionState(void) {
   percLLast = 0;
   percHLast = 0;
-  std::memset(notePending, 0, sizeof notePending);
-}
-
-/* Appends the variable-length quantity of value to a buffer. */
-static void PutDelta(std::vector<unsigned char>& buf, uint32_t value) {
-  dword2Delta(value);
-  for (int b = 0; b < 3; ++b)
-    if (gDeltaString[b]) buf.push_back(gDeltaString[b]);
-  buf.push_back(gDeltaString[3]);
+  for (auto& n : notePending) n = 0;
 }
 
 /* The events of one step, collected before they are written so that a step that turns out
@@ -67,8 +59,6 @@ static void PutNote(StepEvents& ev, unsigned char& running, unsigned char status
   ++ev.count;
 }
 
-static int Clamp127(int v) { return v < 0 ? 0 : v > 127 ? 127 : v; }
-
 /* Status byte of a channel message; the channel is kept to its 4 bits. */
 static unsigned char Status(int base, int channel) { return static_cast<unsigned char>(base | (channel & 0x0F)); }
 
@@ -80,18 +70,18 @@ static void PutPreamble(std::vector<unsigned char>& buf, ConvertPart part, unsig
                                 0x00, 0xFF, 0x51, 0x03, static_cast<unsigned char>(usPerStep >> 16),
                                 static_cast<unsigned char>(usPerStep >> 8), static_cast<unsigned char>(usPerStep)};
   buf.insert(buf.end(), head, head + sizeof head);
-  unsigned char v = Status(0xB0, gVoiceCh), p = Status(0xB0, gPercCh);
+  unsigned char v = Status(MIDI_CONTROL, gVoiceCh), p = Status(MIDI_CONTROL, gPercCh);
   if (part == PART_BOTH) {
-    const unsigned char prog[] = {0x00, Status(0xC0, gVoiceCh), static_cast<unsigned char>(gVoice & 0x7F)};
+    const unsigned char prog[] = {0x00, Status(MIDI_PROGRAM, gVoiceCh), static_cast<unsigned char>(gVoice & 0x7F)};
     buf.insert(buf.end(), prog, prog + sizeof prog);
   }
   if (part != PART_PERC) {
-    const unsigned char vol[] = {0x00, v, 0x07, 0x7F};
+    const unsigned char vol[] = {0x00, v, MIDI_CC_VOLUME, 0x7F};
     buf.insert(buf.end(), vol, vol + sizeof vol);
     running = v;
   }
   if (part != PART_VOICE) {
-    const unsigned char vol[] = {0x00, p, 0x07, 0x7F};
+    const unsigned char vol[] = {0x00, p, MIDI_CC_VOLUME, 0x7F};
     buf.insert(buf.end(), vol, vol + sizeof vol);
     running = p;
   }
@@ -99,66 +89,44 @@ static void PutPreamble(std::vector<unsigned char>& buf, ConvertPart part, unsig
 
 /* Settings read once per conversion. */
 struct ConvertSettings {
-  int noteOffset, low, high;  /* base note and the octave bases of the keyboard split */
+  int noteOffset;
   unsigned char noteV, noteP; /* note-on status of the instrument and percussion channels */
   int velocity, beatsPBar, accent, freeAccent, deltaVoiceLevel;
 };
 
-/* Starts the instrument note of row r, ending the note the row still holds first. */
-static void StartVoiceNote(StepEvents& ev, unsigned char& running, const ConvertSettings& cs, int r, int base,
-                           int ivel) {
-  if (notePending[r] != 0) PutNote(ev, running, cs.noteV, notePending[r], 0);
-  int note = (base + r) & 0x7F;
-  notePending[r] = static_cast<int8_t>(note);
-  PutNote(ev, running, cs.noteV, note, ivel);
+/* Where the step walk's notes go: the step's event bytes, with the running status. A
+** note's end is a note-on with velocity 0. */
+struct EventSink {
+  StepEvents* ev;
+  unsigned char* running;
+  const ConvertSettings* cs;
+};
+
+static void PutWalkedNote(void* context, bool perc, bool on, int note, int velocity) {
+  EventSink* out = static_cast<EventSink*>(context);
+  PutNote(*out->ev, *out->running, perc ? out->cs->noteP : out->cs->noteV, note, on ? velocity : 0);
 }
 
-/* The events of step i in their order: percussion of the previous step ended, percussion
-** onsets of rows 2..31, instrument rows 1..31 (row 1 is the release marker), then rows
-** 32..59, percussion before instrument within a row. */
+/* The events of step i. The velocities follow the export's rules: the bar accent from the
+** record, the free accent on top of it, the instrument level added to the clamped value. */
 static void StepToEvents(StepEvents& ev, unsigned char& running, const ConvertSettings& cs, ConvertPart part,
                          int i) {
-  uint32_t pl = StepGet(gTbro.PercL, i), ph = StepGet(gTbro.PercH, i);
-  uint32_t vl = StepGet(gTbro.VoiceL, i), vh = StepGet(gTbro.VoiceH, i);
-  bool perc = part != PART_VOICE, voice = part != PART_PERC;
+  EventSink out = {&ev, &running, &cs};
+  if (part != PART_VOICE) EndPercussion(gExportBook, PutWalkedNote, &out);
 
-  /* The previous step's percussion lasts one step; row 48 is outside this range. */
-  if (perc) {
-    for (int r = 2; r < 32; ++r)
-      if (percLLast >> r & 1) PutNote(ev, running, cs.noteP, r + 33, 0);
-    for (int r = 32; r < 48; ++r)
-      if (percHLast >> (r - 32) & 1) PutNote(ev, running, cs.noteP, r + 33, 0);
-  }
-
-  /* The free accent comes on top of the bar accent. */
   int vel = cs.velocity;
   if (cs.beatsPBar > 0 && i % cs.beatsPBar == 0) vel += cs.accent * 10;
-  if (pl & 2) vel = cs.freeAccent * 10 + vel - 70;
+  if (StepGet(gTbro.PercL, i) & 2) vel = cs.freeAccent * 10 + vel - 70;
   vel = Clamp127(vel);
-  int ivel = Clamp127(vel + cs.deltaVoiceLevel);
 
-  if (perc)
-    for (int r = 2; r < 32; ++r)
-      if (pl >> r & 1) PutNote(ev, running, cs.noteP, r + 33, vel);
-  if (voice) {
-    if (vl & 2) /* release marker: ends the notes of rows 2..47 */
-      for (int q = 2; q < 48; ++q)
-        if (notePending[q] != 0) {
-          PutNote(ev, running, cs.noteV, notePending[q], 0);
-          notePending[q] = 0;
-        }
-    for (int r = 2; r < 32; ++r) {
-      if (!(vl >> r & 1)) continue;
-      int base = r <= 27 && (pl & 1) ? cs.low : r >= 28 && (vl & 1) ? cs.high : cs.noteOffset;
-      StartVoiceNote(ev, running, cs, r, base, ivel);
-    }
-  }
-  if (perc) percLLast = pl;
-  for (int r = 32; r < 60; ++r) {
-    if (perc && (ph >> (r - 32) & 1)) PutNote(ev, running, cs.noteP, r + 33, vel);
-    if (voice && (vh >> (r - 32) & 1)) StartVoiceNote(ev, running, cs, r, (vl & 1) ? cs.high : cs.noteOffset, ivel);
-  }
-  if (perc) percHLast = ph;
+  StepVoicing voicing;
+  voicing.percVelocity = vel;
+  voicing.voiceVelocity = Clamp127(vel + cs.deltaVoiceLevel);
+  voicing.noteOffset = cs.noteOffset;
+  voicing.perc = part != PART_VOICE;
+  voicing.voice = part != PART_PERC;
+  voicing.wrapPitch = true;
+  StepNotes(i, voicing, gExportBook, PutWalkedNote, &out);
 }
 
 /* Whether step i has anything for this converter; flag bits count, and so does
@@ -179,10 +147,8 @@ static uint32_t ConvertTrack(ConvertPart part) {
 
   ConvertSettings cs;
   cs.noteOffset = gNoteOffset;
-  cs.low = cs.noteOffset - 12 < 0 ? cs.noteOffset : cs.noteOffset - 12;
-  cs.high = cs.noteOffset + 12 > 127 ? cs.noteOffset : cs.noteOffset + 12;
-  cs.noteV = Status(0x90, gVoiceCh);
-  cs.noteP = Status(0x90, gPercCh);
+  cs.noteV = Status(MIDI_NOTE_ON, gVoiceCh);
+  cs.noteP = Status(MIDI_NOTE_ON, gPercCh);
   cs.velocity = gVelocity;
   cs.beatsPBar = gBeatsPBar;
   cs.accent = HeaderGet(gTbro.Accent);
@@ -214,14 +180,14 @@ static uint32_t ConvertTrack(ConvertPart part) {
       buf.push_back(0x00);
     } else {
       if (k != 0) buf.pop_back(); /* the one-tick delta after the previous step's last event */
-      PutDelta(buf, static_cast<uint32_t>(n * TICKS_PER_STEP - k));
+      PutVarLen(buf, static_cast<uint32_t>(n * TICKS_PER_STEP - k));
     }
     buf.insert(buf.end(), ev.bytes.begin(), ev.bytes.end());
     k = ev.count;
     n = 1;
   }
   if (k != 0) buf.pop_back();
-  PutDelta(buf, static_cast<uint32_t>(n * TICKS_PER_STEP - k));
+  PutVarLen(buf, static_cast<uint32_t>(n * TICKS_PER_STEP - k));
   return static_cast<uint32_t>(buf.size());
 }
 

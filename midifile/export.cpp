@@ -27,20 +27,13 @@ static void Put(std::initializer_list<unsigned char> bytes) {
   for (unsigned char b : bytes) gMidiFileBuf.push_back(b);
 }
 
-static void PutVarLen(uint32_t value) {
-  dword2Delta(value);
-  for (int b = 0; b < 3; ++b)
-    if (gDeltaString[b]) gMidiFileBuf.push_back(gDeltaString[b]);
-  gMidiFileBuf.push_back(gDeltaString[3]);
-}
-
 /* Track-name meta event without its delta: FF 03, the length, an optional prefix letter,
 ** the name unterminated. The length is a variable-length quantity, so a name longer than
 ** 127 bytes still gives a valid event (for shorter names it is the single byte). */
 static void PutTrackName(char prefix, const char* name) {
   size_t n = std::strlen(name);
   Put({0xFF, 0x03});
-  PutVarLen(static_cast<uint32_t>(n + (prefix ? 1 : 0)));
+  PutVarLen(gMidiFileBuf, static_cast<uint32_t>(n + (prefix ? 1 : 0)));
   if (prefix) gMidiFileBuf.push_back(static_cast<unsigned char>(prefix));
   gMidiFileBuf.insert(gMidiFileBuf.end(), name, name + n);
 }
@@ -53,7 +46,7 @@ static size_t BeginTrack(void) {
 
 /* Closes a track: All Notes Off on the channel, delta 0, End of Track; patches its length. */
 static void EndTrack(size_t lengthAt, int channel) {
-  Put({static_cast<unsigned char>(0xB0 | (channel & 0x0F)), 0x7B, 0x00, 0x00, 0xFF, 0x2F, 0x00});
+  Put({static_cast<unsigned char>(MIDI_CONTROL | (channel & 0x0F)), MIDI_CC_ALL_NOTES_OFF, 0x00, 0x00, 0xFF, 0x2F, 0x00});
   uint32_t length = static_cast<uint32_t>(gMidiFileBuf.size() - lengthAt - 4);
   for (int b = 0; b < 4; ++b) gMidiFileBuf[lengthAt + b] = static_cast<unsigned char>(length >> (24 - 8 * b));
 }
@@ -81,13 +74,20 @@ static int WriteAssembled(int kind) { return MidiFileWrite(static_cast<uint32_t>
 
 /* ---------------------------------------------------------------- single pattern */
 
-void ConvertFile2Midi_GM(const char* name) {
+/* The start of a format 0 file: its one track, named, with the port event and General MIDI
+** System On; returns the offset of the track's length field. */
+static size_t BeginFormat0(const char* name) {
   PutHeader(0, 1);
   size_t track = BeginTrack();
   gMidiFileBuf.push_back(0x00);
   PutTrackName(0, name);
   PutPortEvent();
   PutGMSystemOn();
+  return track;
+}
+
+void ConvertFile2Midi_GM(const char* name) {
+  size_t track = BeginFormat0(name);
   ClearConversionState();
   ConvertFile2MFTrack();
   PutBody();
@@ -153,12 +153,7 @@ static bool ConvertListPass(uint32_t (*convert)(void), bool names) {
 }
 
 void ConvertList2Midi_GM(const char* name) {
-  PutHeader(0, 1);
-  size_t track = BeginTrack();
-  gMidiFileBuf.push_back(0x00);
-  PutTrackName(0, name);
-  PutPortEvent();
-  PutGMSystemOn();
+  size_t track = BeginFormat0(name);
   gMidiFileBuf.push_back(0x00); /* delta of the first entry's name event */
   ClearConversionState();
   if (!ConvertListPass(ConvertFile2MFTrack, true)) return;
@@ -208,7 +203,7 @@ static const char szStopBeforeListExport[] = "First stop sequence before change 
 
 static void ExportList(HWND hwnd, bool format1) {
   if (!gbSequenceOpened) {
-    MessageBoxA(hwnd, "first load playlist !", "Tamborix", MB_ICONSTOP);
+    ShowBox(hwnd, gszNoPlaylist, gszAppName, MB_ICONSTOP);
     return;
   }
   if (gbSequenceGoing) {
@@ -231,6 +226,7 @@ static void ExportList(HWND hwnd, bool format1) {
     } else {
       ConvertList2Midi_GM(gszTitleName);
     }
+    ShowLoadedSettings();  /* the entries were loaded into the pattern */
   }
   gbSavingMidiFile = 0;
 }

@@ -14,10 +14,10 @@
 #include "pattern/pattern.h"
 #include "platform/win32.h"
 
+/* Window thread. */
 extern unsigned char gDeltaString[4];    /* dword2Delta output: bytes 0..2 leading (0 = absent), 3 last */
-extern char gszMidiFileName[TBX_PATH];   /* path of the MIDI file to write */
+extern char gszMidiFileName[TBX_PATH];   /* path of the MIDI file to write; the save dialog fills it */
 extern char gszMidiListName[TBX_PATH];   /* the MIDI file's title, for the format 1 list export */
-extern char gszMessage[128];             /* the size report */
 extern Shared<int> gbSavingMidiFile;     /* a playlist export reads entries: caption untouched */
 
 /* The file image and one track body. They grow as needed, so no pattern or playlist is too
@@ -31,6 +31,8 @@ void MidifileReset(void);
 void ClearConversionState(void);
 
 int dword2Delta(uint32_t value);
+/* Appends the variable-length quantity of value (through dword2Delta) to buf. */
+void PutVarLen(std::vector<unsigned char>& buf, uint32_t value);
 int MidiFileWrite(uint32_t size, int kind);
 
 uint32_t ConvertFile2MFTrack(void);

@@ -12,13 +12,13 @@
 #include "files/files.h"
 #include "midifile/midifile.h"
 
-unsigned char gDeltaString[4];         /* dword2Delta output: bytes 0..2 leading (0 = absent), 3 last */
-char gszMidiFileName[TBX_PATH];        /* path of the MIDI file; the save dialog fills it */
-char gszMidiListName[TBX_PATH];        /* MIDI file title for the format 1 list export */
-char gszMessage[128];                  /* the size report */
-Shared<int> gbSavingMidiFile;          /* a list export reads entries; window thread writes */
-std::vector<unsigned char> gMidiFileBuf; /* file image; window thread */
-std::vector<unsigned char> gTrackBuf;    /* one track body; window thread */
+unsigned char gDeltaString[4];
+char gszMidiFileName[TBX_PATH];
+char gszMidiListName[TBX_PATH];
+static char gszMessage[128];                  /* the size report */
+Shared<int> gbSavingMidiFile;
+std::vector<unsigned char> gMidiFileBuf;
+std::vector<unsigned char> gTrackBuf;
 
 void MidifileReset(void) {
   std::memset(gDeltaString, 0, sizeof gDeltaString);
@@ -41,23 +41,30 @@ int dword2Delta(uint32_t value) {
   return n;
 }
 
+void PutVarLen(std::vector<unsigned char>& buf, uint32_t value) {
+  dword2Delta(value);
+  for (int b = 0; b < 3; ++b)
+    if (gDeltaString[b]) buf.push_back(gDeltaString[b]);
+  buf.push_back(gDeltaString[3]);
+}
+
 /* The file is replaced only once all its bytes are written; the report follows the write
 ** and is shown only for a file that is really on disk. */
 int MidiFileWrite(uint32_t size, int kind) {
   if (size > gMidiFileBuf.size()) size = static_cast<uint32_t>(gMidiFileBuf.size());
   int result = WriteWholeFile(gszMidiFileName, gMidiFileBuf.data(), size);
   if (result == WRITE_CREATE_FAILED) {
-    MessageBoxA(gHwnd, "MIDI File Open Error!", "", MB_ICONEXCLAMATION);
+    ShowBox(gHwnd, "MIDI File Open Error!", "", MB_ICONEXCLAMATION);
     return 0;
   }
   if (result != WRITE_OK) {
-    MessageBoxA(gHwnd, "MIDI File Write Error!", "", MB_ICONEXCLAMATION);
+    ShowBox(gHwnd, "MIDI File Write Error!", "", MB_ICONEXCLAMATION);
     return 0;
   }
   std::snprintf(gszMessage, sizeof gszMessage,
                 kind == 1 ? "MIDI file (Format1) generated. Size:%d bytes"
                           : "MIDI file (Format0,GM active) generated. Size:%d bytes",
                 static_cast<int>(size));
-  MessageBoxA(gHwnd, gszMessage, gszMidiFileName, MB_ICONEXCLAMATION);
+  ShowBox(gHwnd, gszMessage, gszMidiFileName, MB_ICONEXCLAMATION);
   return 1;
 }

@@ -9,8 +9,31 @@
 ** transposition moves the instrument chain and nothing else. Every write is one whole
 ** 32-bit store through the Step helpers, since the step clock reads the same words.
 */
-#include "app/app.h"
+#include <cstring>
+
 #include "pattern/pattern.h"
+
+/* ---------------------------------------------------------------- clipboard and undo buffers (window thread) */
+
+/* The clipboard: one bar of each part, index = step within the bar. Zero at program start,
+** never cleared; a paste writes the current bar length of entries. */
+static uint32_t gPercCopyL[24], gPercCopyH[24], gVoiceCopyL[24], gVoiceCopyH[24];
+/* The bar as it was before the last cut (or copy) and the last paste, per part. */
+static uint32_t gPercCutUndoL[24], gPercCutUndoH[24], gVoiceCutUndoL[24], gVoiceCutUndoH[24];
+static uint32_t gPercPasteUndoL[24], gPercPasteUndoH[24], gVoicePasteUndoL[24], gVoicePasteUndoH[24];
+static int16_t gCutUndoIndex, gPasteUndoIndex;  /* first step of the bar each set holds */
+/* Steps each set holds (the bar length when it was filled; 0 = nothing saved), so that an
+** undo restores exactly the steps it saved even after gBeatsPBar changed. */
+static int16_t gCutUndoCount, gPasteUndoCount;
+
+void BarsReset(void) {
+  uint32_t* const buffers[] = {gPercCopyL,     gPercCopyH,      gVoiceCopyL,      gVoiceCopyH,
+                               gPercCutUndoL,  gPercCutUndoH,   gVoiceCutUndoL,   gVoiceCutUndoH,
+                               gPercPasteUndoL, gPercPasteUndoH, gVoicePasteUndoL, gVoicePasteUndoH};
+  for (uint32_t* b : buffers) std::memset(b, 0, sizeof gPercCopyL);
+  gCutUndoIndex = gPasteUndoIndex = 0;
+  gCutUndoCount = gPasteUndoCount = 0;
+}
 
 /* ---------------------------------------------------------------- helpers */
 
@@ -21,18 +44,6 @@ static int BarSteps(void) {
   int steps = CursorBarSteps();
   if (steps == 0 || gStartIndex < 0 || gStartIndex + steps > STEP_SLOTS) return 0;
   return steps;
-}
-
-static void MarkChanged(void) {
-  gbNeedSave = 1;
-  gbFileChanged = 1;
-}
-
-/* Many cells changed: redraw the whole grid now, without erasing the background. */
-static void RepaintAll(void) {
-  if (!gHwnd) return;
-  InvalidateRect(gHwnd, NULL, FALSE);
-  UpdateWindow(gHwnd);
 }
 
 /* Copies one part of the bar into the clipboard and the cut-undo buffers. */
@@ -64,52 +75,35 @@ static void RestorePart(uint32_t* low, uint32_t* high, int start, const uint32_t
 
 /* ---------------------------------------------------------------- copy, cut, paste */
 
-/* Copy changes nothing in the pattern but counts as an edit; the window is only updated. */
-void CopyPercBar(void) {
+/* Copies one part of the cursor's bar (percussion or instrument) into the clipboard and
+** the cut-undo buffers and, for a cut, clears it there. A copy changes nothing in the
+** pattern but counts as an edit. For the instrument the row-0 and row-1 flags live in
+** VoiceL and go with the part; VoiceXL/VoiceXH stay. */
+static bool CopyBar(bool perc, bool cut) {
   int steps = BarSteps();
-  if (!steps) return;
-  CopyPart(gTbro.PercL, gTbro.PercH, gPercCopyL, gPercCopyH, gPercCutUndoL, gPercCutUndoH, steps);
+  if (!steps) return false;
+  uint32_t* low = perc ? gTbro.PercL : gTbro.VoiceL;
+  uint32_t* high = perc ? gTbro.PercH : gTbro.VoiceH;
+  if (perc) CopyPart(low, high, gPercCopyL, gPercCopyH, gPercCutUndoL, gPercCutUndoH, steps);
+  else CopyPart(low, high, gVoiceCopyL, gVoiceCopyH, gVoiceCutUndoL, gVoiceCutUndoH, steps);
+  if (cut) ZeroPart(low, high, steps);
   MarkChanged();
-  if (gHwnd) UpdateWindow(gHwnd);
+  return true;
 }
 
-void CopyVoiceBar(void) {
-  int steps = BarSteps();
-  if (!steps) return;
-  CopyPart(gTbro.VoiceL, gTbro.VoiceH, gVoiceCopyL, gVoiceCopyH, gVoiceCutUndoL, gVoiceCutUndoH,
-           steps);
-  MarkChanged();
-  if (gHwnd) UpdateWindow(gHwnd);
-}
-
-void ClearPercBar(void) {
-  int steps = BarSteps();
-  if (!steps) return;
-  CopyPart(gTbro.PercL, gTbro.PercH, gPercCopyL, gPercCopyH, gPercCutUndoL, gPercCutUndoH, steps);
-  ZeroPart(gTbro.PercL, gTbro.PercH, steps);
-  MarkChanged();
-  RepaintAll();
-}
-
-/* The row-0 and row-1 flags live in VoiceL and go with the part; VoiceXL/VoiceXH stay. */
-void ClearVoiceBar(void) {
-  int steps = BarSteps();
-  if (!steps) return;
-  CopyPart(gTbro.VoiceL, gTbro.VoiceH, gVoiceCopyL, gVoiceCopyH, gVoiceCutUndoL, gVoiceCutUndoH,
-           steps);
-  ZeroPart(gTbro.VoiceL, gTbro.VoiceH, steps);
-  MarkChanged();
-  RepaintAll();
-}
+bool CopyPercBar(void) { return CopyBar(true, false); }
+bool CopyVoiceBar(void) { return CopyBar(false, false); }
+bool ClearPercBar(void) { return CopyBar(true, true); }
+bool ClearVoiceBar(void) { return CopyBar(false, true); }
 
 /* Writes the current bar length of clipboard words: entries past the last copy's length
 ** hold whatever an earlier, longer copy left (zero if none). The undo bits are ORed in, so
 ** a cut followed by a paste is a move that one undo reverts in full. Both parts of the bar
 ** are saved, also the one not pasted: an undo after a later copy restores the part that
 ** copy names, and that part's buffer must describe this bar, not an older one. */
-void PasteBar(void) {
+bool PasteBar(void) {
   int steps = BarSteps();
-  if (!steps) return;
+  if (!steps) return false;
   int s0 = gStartIndex;
   int mode = gPasteMode;
   gPasteUndoIndex = static_cast<int16_t>(s0);
@@ -130,7 +124,7 @@ void PasteBar(void) {
   }
   gUndoMode = static_cast<int16_t>(gUndoMode | (mode & 3));
   MarkChanged();
-  RepaintAll();
+  return true;
 }
 
 /* ---------------------------------------------------------------- undo */
@@ -139,9 +133,9 @@ void PasteBar(void) {
 ** hit the same step the state before the cut wins. Each buffer restores the steps it
 ** saved: a bar length changed since then neither leaves saved steps behind nor writes stale
 ** buffer entries over steps that were never saved. */
-void UndoBar(void) {
+bool UndoBar(void) {
   int mode = gUndoMode;
-  if (mode == 0) return;
+  if (mode == 0) return false;
   if (mode == 16) {
     StepSet(gTbro.VoiceL, gChordIndex, gChordUndoL);
     StepSet(gTbro.VoiceH, gChordIndex, gChordUndoH);
@@ -165,7 +159,7 @@ void UndoBar(void) {
   }
   gUndoMode = 0;
   MarkChanged();
-  RepaintAll();
+  return true;
 }
 
 /* ---------------------------------------------------------------- rotation */
@@ -198,28 +192,28 @@ static bool RotationRange(int* first, int* last) {
   return *first >= 0 && *last < STEP_SLOTS && *first <= *last;
 }
 
-void RotateLeft(void) {
+bool RotateLeft(void) {
   int a, e;
-  if (!RotationRange(&a, &e)) return;
+  if (!RotationRange(&a, &e)) return false;
   if (e > a) DropClickBackupIn(a, e - a + 1);  /* one step rotates onto itself */
   StepWords first = ReadStep(a);
   for (int j = a; j < e; j++) WriteStep(j, ReadStep(j + 1));
   WriteStep(e, first);
   gUndoMode = 0;
   MarkChanged();
-  RepaintAll();
+  return true;
 }
 
-void RotateRight(void) {
+bool RotateRight(void) {
   int a, e;
-  if (!RotationRange(&a, &e)) return;
+  if (!RotationRange(&a, &e)) return false;
   if (e > a) DropClickBackupIn(a, e - a + 1);  /* one step rotates onto itself */
   StepWords last = ReadStep(e);
   for (int j = e; j > a; j--) WriteStep(j, ReadStep(j - 1));
   WriteStep(a, last);
   gUndoMode = 0;
   MarkChanged();
-  RepaintAll();
+  return true;
 }
 
 /* ---------------------------------------------------------------- transposition */
@@ -232,9 +226,9 @@ static const uint64_t kLowMask = (uint64_t(1) << 62) - 1;
 
 /* Shifts the chain of every step of the bar by |semitones| positions, up when positive.
 ** Notes shifted past either end of the chain are lost. */
-static void ShiftBar(int semitones) {
+static bool ShiftBar(int semitones) {
   int steps = BarSteps();
-  if (!steps) return;
+  if (!steps) return false;
   int s0 = gStartIndex;
   for (int i = 0; i < steps; i++) {
     int s = s0 + i;
@@ -260,10 +254,10 @@ static void ShiftBar(int semitones) {
   gPasteUndoCount = 0;
   gUndoMode = 0;
   MarkChanged();
-  RepaintAll();
+  return true;
 }
 
-void SemitoneUp(void) { ShiftBar(1); }
-void SemitoneDown(void) { ShiftBar(-1); }
-void OctaveUp(void) { ShiftBar(12); }
-void OctaveDown(void) { ShiftBar(-12); }
+bool SemitoneUp(void) { return ShiftBar(1); }
+bool SemitoneDown(void) { return ShiftBar(-1); }
+bool OctaveUp(void) { return ShiftBar(12); }
+bool OctaveDown(void) { return ShiftBar(-12); }

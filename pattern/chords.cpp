@@ -6,8 +6,12 @@
 ** bit r); VoiceXL/VoiceXH and the percussion are not involved. One chord can be undone
 ** (gUndoMode 16, reverted by UndoBar).
 */
-#include "app/app.h"
 #include "pattern/pattern.h"
+
+/* The chord mask shifted to the root, rows 0..31 and 32..63 (window thread). */
+static uint32_t gPatternL, gPatternH;
+
+void ChordsReset(void) { gPatternL = gPatternH = 0; }
 
 /* Chord masks: semitones above the root. */
 #define CHORD_SUS2 0x085u        /* 0 2 7 */
@@ -25,10 +29,10 @@
 ** flags) takes no chord; a cursor off the grid or in the marker strip takes none either,
 ** as D, V and X do nothing there. The click that selected the root is taken back first in
 ** every case. */
-void InsertOctave(uint32_t mask) {
+bool InsertOctave(uint32_t mask) {
   if (gbNewBDown) UndoMouse();
   int column = gMouseX, root = gMouseY;
-  if (column < 0 || column >= STEP_COUNT || root < 1 || root > 48) return;
+  if (column < 0 || column >= STEP_COUNT || root < 1 || root > 48) return false;
 
   uint32_t low = StepGet(gTbro.VoiceL, column);
   uint32_t high = StepGet(gTbro.VoiceH, column);
@@ -48,21 +52,17 @@ void InsertOctave(uint32_t mask) {
   StepSet(gTbro.VoiceH, column, static_cast<uint32_t>(word >> 32));
 
   gUndoMode = 16;
-  gbNeedSave = 1;
-  gbFileChanged = 1;
-  if (gHwnd) {
-    InvalidateRect(gHwnd, NULL, FALSE);
-    UpdateWindow(gHwnd);
-  }
+  MarkChanged();
+  return true;
 }
 
-void CompleteSus2(void) { InsertOctave(CHORD_SUS2); }
-void CompleteSus4(void) { InsertOctave(CHORD_SUS4); }
-void CompleteMinSixth(void) { InsertOctave(CHORD_MIN_SIXTH); }
-void CompleteMinor(void) { InsertOctave(CHORD_MINOR); }
-void CompleteMajor(void) { InsertOctave(CHORD_MAJOR); }
-void CompleteDimSept(void) { InsertOctave(CHORD_DIM_SEPT); }
-void CompleteMajSixth(void) { InsertOctave(CHORD_MAJ_SIXTH); }
-void CompleteDominant(void) { InsertOctave(CHORD_DOMINANT); }
-void CompleteMinorSept(void) { InsertOctave(CHORD_MINOR_SEPT); }
-void CompleteMajorSept(void) { InsertOctave(CHORD_MAJOR_SEPT); }
+bool CompleteSus2(void) { return InsertOctave(CHORD_SUS2); }
+bool CompleteSus4(void) { return InsertOctave(CHORD_SUS4); }
+bool CompleteMinSixth(void) { return InsertOctave(CHORD_MIN_SIXTH); }
+bool CompleteMinor(void) { return InsertOctave(CHORD_MINOR); }
+bool CompleteMajor(void) { return InsertOctave(CHORD_MAJOR); }
+bool CompleteDimSept(void) { return InsertOctave(CHORD_DIM_SEPT); }
+bool CompleteMajSixth(void) { return InsertOctave(CHORD_MAJ_SIXTH); }
+bool CompleteDominant(void) { return InsertOctave(CHORD_DOMINANT); }
+bool CompleteMinorSept(void) { return InsertOctave(CHORD_MINOR_SEPT); }
+bool CompleteMajorSept(void) { return InsertOctave(CHORD_MAJOR_SEPT); }

@@ -1,54 +1,42 @@
 /*
-** This file contains the editing of the grid by mouse and keyboard: the pointer tracking of
-** WM_MOUSEMOVE, the three button-down messages (cells and the loop markers), the arrow keys
-** that move the cursor cell and the pointer with it, the character keys, and the one-column
-** click backup that a bar or chord key takes back before it acts.
-**
-** Geometry is in character units: column = x / cx - GRID_LEFT, row = 50 - 2y / cy. Rows
-** 0..48 are the grid (row 0 at the bottom), rows 49 and 50 the marker strip above it.
-** Cells changed here are drawn at once through a window DC; nothing is invalidated.
+** This file contains the editing of single cells and the character keys as operations on
+** the pattern: the one-column click backup that a bar or chord key takes back before it
+** acts, a click's toggle of a cell, the loop markers' rules, and EditKey, which runs the
+** operation of a character key and says what the window has to redraw. The window side
+** (app/grid.cpp) turns mouse and keyboard messages into these calls and draws.
 **
 ** Columns outside the grid. A click may land left of the grid or on the right keyboard
 ** column, and the right arrow may reach column STEP_COUNT. Such a column is recorded as the
 ** cursor (the bar keys then find no bar), but it takes no click backup and no key edits it:
 ** the record is never read or written outside its steps through a cursor column.
 */
-#include "app/app.h"
 #include "pattern/pattern.h"
-#include "view/view.h"
 
-/* ---------------------------------------------------------------- helpers */
+/* ---------------------------------------------------------------- cursor and backup (window thread) */
 
-static bool ColumnOnGrid(int column) { return column >= 0 && column < STEP_COUNT; }
-static bool RowOnGrid(int row) { return row >= 0 && row <= 48; }
-
-/* Client pixels to grid column and row; false while the character cell is unknown. */
-static bool HitTest(int x, int y, int* column, int* row) {
-  if (gcxChar <= 0 || gcyChar <= 0) return false;
-  *column = x / gcxChar - GRID_LEFT;
-  *row = 50 - (2 * y) / gcyChar;
-  return true;
-}
-
-static void MarkChanged(void) {
-  gbNeedSave = 1;
-  gbFileChanged = 1;
-}
-
-/* Redraws the cell that carries the highlight without it (rows 0 and 1 never show one). */
-static void TakeHighlightOff(HDC hdc) {
-  if (hdc && gOldMouseX >= 0 && gOldMouseY > 1) DrawCell(hdc, gOldMouseX, gOldMouseY, 0);
-}
+int16_t gMouseX, gMouseY;
+Shared<int> gbNewBDown;
+/* The four words of step gMouseX as they were before the click. */
+static uint32_t gPercBackL, gPercBackH, gVoiceBackL, gVoiceBackH;
+int16_t gStartIndex;
 
 /* The bits of the backup column's four words that the click (or D, V) itself changed.
 ** UndoMouse takes back only these: while a sequence records, the step clock lands MIDI
-** input in the same words, and writing the whole backup back would erase those notes.
-** Window thread. */
+** input in the same words, and writing the whole backup back would erase those notes. */
 static uint32_t clickPercL, clickPercH, clickVoiceL, clickVoiceH;
 
-/* The four words of the cursor column before an edit. Off the grid there is nothing a
-** later key could take back, so a pending backup is dropped instead. */
-static void TakeClickBackup(void) {
+void EditReset(void) {
+  gMouseX = gMouseY = -1;
+  gbNewBDown = 0;
+  gPercBackL = gPercBackH = gVoiceBackL = gVoiceBackH = 0;
+  clickPercL = clickPercH = clickVoiceL = clickVoiceH = 0;
+  gStartIndex = 0;
+}
+
+bool ColumnOnGrid(int column) { return column >= 0 && column < STEP_COUNT; }
+bool RowOnGrid(int row) { return row >= 0 && row <= 48; }
+
+void TakeClickBackup(void) {
   clickPercL = clickPercH = clickVoiceL = clickVoiceH = 0;
   if (!ColumnOnGrid(gMouseX)) {
     gbNewBDown = 0;
@@ -80,120 +68,6 @@ void DropClickBackupIn(int first, int count) {
   if (gMouseX >= first && gMouseX < first + count) gbNewBDown = 0;
 }
 
-/* ---------------------------------------------------------------- loop markers */
-
-/* Marker glyphs are text in the strip above the grid: the old one is overwritten by two
-** blanks in white on the DC's opaque white background, the new one written in black. */
-static void MoveMarker(HDC hdc, int oldX, int newX, const char* glyph) {
-  if (!hdc) return;
-  SetTextColor(hdc, RGB(255, 255, 255));
-  TextOutA(hdc, oldX, 0, "  ", 2);
-  SetTextColor(hdc, RGB(0, 0, 0));
-  TextOutA(hdc, newX, 0, glyph, 2);
-}
-
-/* The right button moves the end marker, the others the start marker; the play range
-** keeps at least one step (LoopStart < LoopEnd). */
-static void ClickMarkerStrip(HDC hdc, UINT message, int column) {
-  int loopStart = HeaderGet(gTbro.LoopStart);
-  int loopEnd = HeaderGet(gTbro.LoopEnd);
-  if (message == WM_RBUTTONDOWN) {
-    if (column < 1 || column > STEP_COUNT || column <= loopStart) return;
-    MoveMarker(hdc, (loopEnd + GRID_LEFT) * gcxChar, (column + GRID_LEFT) * gcxChar, ":|");
-    HeaderSet(gTbro.LoopEnd, static_cast<int16_t>(column));
-  } else {
-    if (column < 0 || column > STEP_COUNT || column >= loopEnd) return;
-    MoveMarker(hdc, (loopStart + GRID_LEFT - 1) * gcxChar, (column + GRID_LEFT - 1) * gcxChar,
-               "|:");
-    HeaderSet(gTbro.LoopStart, static_cast<int16_t>(column));
-  }
-  gbNeedSave = 1;
-}
-
-/* ---------------------------------------------------------------- mouse */
-
-LRESULT OnMouseMove(HWND hwnd) {
-  POINT pt;
-  if (!GetCursorPos(&pt)) return 0;
-  ScreenToClient(hwnd, &pt);
-  gMTrackX = static_cast<int16_t>(pt.x);
-  gMTrackY = static_cast<int16_t>(pt.y);
-  return 0;
-}
-
-LRESULT OnButtonDown(HWND hwnd, UINT message, LPARAM lParam) {
-  int x = static_cast<int16_t>(LOWORD(lParam));
-  int y = static_cast<int16_t>(HIWORD(lParam));
-  int column, row;
-  if (!HitTest(x, y, &column, &row)) return 0;
-  gMouseX = static_cast<int16_t>(column);
-  gMouseY = static_cast<int16_t>(row);
-
-  HDC hdc = hwnd ? GetDC(hwnd) : NULL;
-  if (row > 48) ClickMarkerStrip(hdc, message, column);
-  TakeClickBackup();
-  TakeHighlightOff(hdc);
-
-  if (ColumnOnGrid(column) && RowOnGrid(row)) {
-    if (message == WM_LBUTTONDOWN)
-      CellTogglePerc(column, row);
-    else if (message == WM_RBUTTONDOWN)
-      CellToggleVoice(column, row);
-    else
-      CellClear(column, row);
-    NoteClickEdit(row, message != WM_RBUTTONDOWN, message != WM_LBUTTONDOWN);
-    if (hdc) DrawCell(hdc, column, row, 1);
-    gbNeedSave = 1;
-    gOldMouseX = static_cast<int16_t>(column);
-    gOldMouseY = static_cast<int16_t>(row);
-  }
-  if (hdc) ReleaseDC(hwnd, hdc);
-  gbFileChanged = 1;  /* every press counts as touching the pattern, even one that changed nothing */
-  return 0;
-}
-
-/* ---------------------------------------------------------------- arrow keys */
-
-void handleKeydown(HWND hwnd, WPARAM key) {
-  int column, row;
-  if (!HitTest(gMTrackX, gMTrackY, &column, &row)) return;
-  /* Column STEP_COUNT, the right keyboard column, is a cursor position too. */
-  if (column < 0 || column > STEP_COUNT || !RowOnGrid(row)) return;
-
-  HDC hdc = hwnd ? GetDC(hwnd) : NULL;
-  TakeHighlightOff(hdc);
-
-  int oldColumn = gMouseX;
-  switch (key) {
-    case VK_UP: if (row < 48) row++; break;
-    case VK_DOWN: if (row > 0) row--; break;
-    case VK_LEFT: if (column > 0) column--; break;
-    case VK_RIGHT: if (column < STEP_COUNT) column++; break;
-    default: break;
-  }
-  gMouseX = gOldMouseX = static_cast<int16_t>(column);
-  gMouseY = gOldMouseY = static_cast<int16_t>(row);
-  /* The backup belongs to the column it was taken from; a bar key must not write it into
-  ** the column the cursor has moved to. */
-  if (column != oldColumn) DropClickBackup();
-
-  if (hdc) {
-    DrawCell(hdc, column, row, 1);
-    ReleaseDC(hwnd, hdc);
-  }
-
-  /* The pointer follows to the cell's centre; its WM_MOUSEMOVE updates gMTrackX/Y. */
-  POINT pt;
-  pt.x = (column + GRID_LEFT) * gcxChar + gcxChar / 2;
-  pt.y = gcyChar / 4 + ((50 - row) * gcyChar) / 2;
-  if (hwnd) {
-    ClientToScreen(hwnd, &pt);
-    SetCursorPos(pt.x, pt.y);
-  }
-}
-
-/* ---------------------------------------------------------------- character keys */
-
 /* Sets the bits `mask` of a word of the backup column back to their backup values. */
 static void RevertBits(uint32_t* words, uint32_t backup, uint32_t mask) {
   StepXor(words, gMouseX, (StepGet(words, gMouseX) ^ backup) & mask);
@@ -214,11 +88,42 @@ static void UndoPendingClick(void) {
   if (gbNewBDown) UndoMouse();
 }
 
+/* ---------------------------------------------------------------- clicks */
+
+void ClickCell(int button, int column, int row) {
+  if (button == BUTTON_LEFT)
+    CellTogglePerc(column, row);
+  else if (button == BUTTON_RIGHT)
+    CellToggleVoice(column, row);
+  else
+    CellClear(column, row);
+  NoteClickEdit(row, button != BUTTON_RIGHT, button != BUTTON_LEFT);
+  gbNeedSave = 1;
+}
+
+/* The play range keeps at least one step (LoopStart < LoopEnd); the end marker stands at
+** 1..STEP_COUNT, the start marker at 0..STEP_COUNT - 1. */
+bool MoveLoopMarker(bool end, int column) {
+  int loopStart = HeaderGet(gTbro.LoopStart);
+  int loopEnd = HeaderGet(gTbro.LoopEnd);
+  if (end) {
+    if (column < 1 || column > STEP_COUNT || column <= loopStart) return false;
+    HeaderSet(gTbro.LoopEnd, static_cast<int16_t>(column));
+  } else {
+    if (column < 0 || column > STEP_COUNT || column >= loopEnd) return false;
+    HeaderSet(gTbro.LoopStart, static_cast<int16_t>(column));
+  }
+  gbNeedSave = 1;
+  return true;
+}
+
+/* ---------------------------------------------------------------- character keys */
+
 /* D, V and X on the cursor cell. D and V take the click backup first, like a click, so a
 ** bar key right after them takes the toggle back. */
-static void EditCursorCell(HWND hwnd, int ch) {
+static int EditCursorCell(int ch) {
   if (ch != 'X') TakeClickBackup();
-  if (!ColumnOnGrid(gMouseX) || !RowOnGrid(gMouseY)) return;
+  if (!ColumnOnGrid(gMouseX) || !RowOnGrid(gMouseY)) return REDRAW_NONE;
   if (ch == 'D')
     CellTogglePerc(gMouseX, gMouseY);
   else if (ch == 'V')
@@ -226,68 +131,58 @@ static void EditCursorCell(HWND hwnd, int ch) {
   else
     CellClear(gMouseX, gMouseY);
   if (ch != 'X') NoteClickEdit(gMouseY, ch == 'D', ch == 'V');
-  if (hwnd) {
-    HDC hdc = GetDC(hwnd);
-    if (hdc) {
-      DrawCell(hdc, gMouseX, gMouseY, 1);
-      ReleaseDC(hwnd, hdc);
-    }
-  }
   MarkChanged();
+  return REDRAW_CURSOR;
 }
 
-/* Copy and cut keys: the operations in order, then the clipboard and undo mode words. */
-static void BarKey(void (*first)(void), void (*second)(void), int16_t pasteMode,
-                   int16_t undoMode) {
-  if (!CursorBarSteps()) return;
+/* Copy and cut keys: the operations in order, then the clipboard and undo mode words. A
+** copy changes no cell (the window is only updated), a cut repaints. */
+static int BarKey(bool (*first)(void), bool (*second)(void), int16_t pasteMode,
+                  int16_t undoMode, int redraw) {
+  if (!CursorBarSteps()) return REDRAW_NONE;
   UndoPendingClick();
-  first();
-  if (second) second();
+  bool acted = first();
+  if (second) acted = second() || acted;
   gPasteMode = pasteMode;
   gUndoMode = undoMode;
+  return acted ? redraw : REDRAW_NONE;
 }
 
 /* Paste and the shifts: the pending click is taken back first; the operation sets the
 ** undo mode itself. */
-static void BarTransformKey(void (*op)(void)) {
-  if (!CursorBarSteps()) return;
+static int BarTransformKey(bool (*op)(void)) {
+  if (!CursorBarSteps()) return REDRAW_NONE;
   UndoPendingClick();
-  op();
+  return op() ? REDRAW_ALL : REDRAW_NONE;
 }
 
-LRESULT OnChar(HWND hwnd, WPARAM wParam) {
-  int ch = static_cast<int>(wParam);
+/* The chord keys '0'..'9' in key order. */
+static bool (*const kChordKeys[10])(void) = {
+    CompleteSus2,      CompleteSus4,  CompleteMinSixth, CompleteMinor,      CompleteMajor,
+    CompleteDimSept,   CompleteMajSixth, CompleteDominant, CompleteMinorSept, CompleteMajorSept};
+
+int EditKey(int ch) {
   if (ch >= 'a' && ch <= 'z') ch -= 'a' - 'A';
   int steps = gBeatsPBar;
   gStartIndex = static_cast<int16_t>(steps > 0 ? gMouseX - gMouseX % steps : gMouseX);
 
+  if (ch >= '0' && ch <= '9') return kChordKeys[ch - '0']() ? REDRAW_ALL : REDRAW_NONE;
   switch (ch) {
-    case 'D': case 'V': case 'X': EditCursorCell(hwnd, ch); break;
-    case 'B': BarKey(CopyVoiceBar, CopyPercBar, 3, 3); break;
-    case 'C': BarKey(CopyVoiceBar, NULL, 2, 2); break;
-    case 'P': BarKey(CopyPercBar, NULL, 1, 1); break;
-    case 'K': BarKey(ClearVoiceBar, ClearPercBar, 3, 12); break;
-    case 'Y': BarKey(ClearPercBar, NULL, 1, 4); break;
-    case 'Z': BarKey(ClearVoiceBar, NULL, 2, 8); break;
-    case 'I': BarTransformKey(PasteBar); break;
-    case '+': BarTransformKey(SemitoneUp); break;
-    case '-': BarTransformKey(SemitoneDown); break;
-    case '*': BarTransformKey(OctaveUp); break;
-    case '_': BarTransformKey(OctaveDown); break;
-    case 'L': RotateLeft(); break;
-    case 'R': RotateRight(); break;
-    case 'U': UndoBar(); break;
-    case '0': CompleteSus2(); break;
-    case '1': CompleteSus4(); break;
-    case '2': CompleteMinSixth(); break;
-    case '3': CompleteMinor(); break;
-    case '4': CompleteMajor(); break;
-    case '5': CompleteDimSept(); break;
-    case '6': CompleteMajSixth(); break;
-    case '7': CompleteDominant(); break;
-    case '8': CompleteMinorSept(); break;
-    case '9': CompleteMajorSept(); break;
-    default: break;
+    case 'D': case 'V': case 'X': return EditCursorCell(ch);
+    case 'B': return BarKey(CopyVoiceBar, CopyPercBar, 3, 3, REDRAW_UPDATE);
+    case 'C': return BarKey(CopyVoiceBar, nullptr, 2, 2, REDRAW_UPDATE);
+    case 'P': return BarKey(CopyPercBar, nullptr, 1, 1, REDRAW_UPDATE);
+    case 'K': return BarKey(ClearVoiceBar, ClearPercBar, 3, 12, REDRAW_ALL);
+    case 'Y': return BarKey(ClearPercBar, nullptr, 1, 4, REDRAW_ALL);
+    case 'Z': return BarKey(ClearVoiceBar, nullptr, 2, 8, REDRAW_ALL);
+    case 'I': return BarTransformKey(PasteBar);
+    case '+': return BarTransformKey(SemitoneUp);
+    case '-': return BarTransformKey(SemitoneDown);
+    case '*': return BarTransformKey(OctaveUp);
+    case '_': return BarTransformKey(OctaveDown);
+    case 'L': return RotateLeft() ? REDRAW_ALL : REDRAW_NONE;
+    case 'R': return RotateRight() ? REDRAW_ALL : REDRAW_NONE;
+    case 'U': return UndoBar() ? REDRAW_ALL : REDRAW_NONE;
+    default: return REDRAW_NONE;
   }
-  return 0;
 }

@@ -1,7 +1,9 @@
 /*
 ** The pattern model: the pattern record that is also the project file image, the settings
-** globals its header mirrors (with their shadows), the derived values, the project state
-** flags, and the editing operations of the grid (single cells, whole bars, chords).
+** its header mirrors (one table of them, with their shadows), the tempo arithmetic and the
+** other derived values, the project state flags, the editing operations of the grid
+** (single cells, character keys, whole bars, chords) and the notes a step produces. It
+** knows no window: the operations say what changed, and the window side shows it.
 **
 ** Threads. The window thread edits the pattern and the settings; the step clock (timer
 ** thread) reads them at every event, loads playlist entries into the record and lands MIDI
@@ -18,7 +20,6 @@
 #include <cstdint>
 
 #include "app/config.h"
-#include "platform/win32.h"
 
 /* ---------------------------------------------------------------- shared values */
 
@@ -115,28 +116,93 @@ void StepXor(uint32_t* words, int step, uint32_t bits);
 int16_t HeaderGet(const int16_t& field);
 void HeaderSet(int16_t& field, int16_t value);
 
+/* ---------------------------------------------------------------- the settings table */
+
+/* Every setting the menus choose (and the two the scroll bars set) is one row of gSettings:
+** its menu, its value with the shadow that says which menu item carries the check mark,
+** the record field it is saved in, its start value, what a change of it sets off and when
+** a file read takes it. Menu building and check marks, the settings commands, the reset,
+** the header fill before a save and the settings taken at a load all iterate the table. */
+
+struct SettingItem {
+  const char* label;  /* nullptr: a separator */
+  int16_t value;      /* the item's identifier is the setting's base + value */
+};
+
+/* What a change of a setting sets off; the window side runs it (app/menu.cpp). */
+enum : unsigned {
+  FX_REPAINT = 1u,  /* the grid shows it: repaint */
+  FX_SAVED = 2u,    /* saved with the pattern: a change marks the pattern changed */
+  FX_NOTE = 4u,     /* the base note follows: recompute and show it */
+  FX_LEVEL = 8u,    /* the instrument level offset follows */
+  FX_BEAT = 16u,    /* the step length follows (AdjustBeat), changed or not */
+  FX_MUTE = 32u,    /* the mute cycle starts again (SetMuteMode), changed or not */
+};
+
+/* When a project file read takes the setting from the record. */
+enum SettingLoad : uint8_t {
+  LOAD_NEVER,
+  LOAD_ALWAYS,
+  LOAD_IN_EDIT,    /* only in single-pattern edit mode (gbEdit) */
+  LOAD_FIRST,      /* only for a first file (gbFirstFile): tempo and transposition */
+  LOAD_WITH_MIDI,  /* only with "Load File incl. MIDI Port+Ch." (gbLoadMidi) */
+};
+
+struct Setting {
+  const char* title;            /* menu title; nullptr: no menu of its own */
+  int base;                     /* command base of its menu items */
+  const SettingItem* items;     /* nullptr: one item per MIDI device (the port settings) */
+  int count;                    /* items; 0 for the ports (one item per device found) */
+  Shared<int16_t>& value;
+  Shared<int16_t>* shadow;      /* nullptr: no check mark to follow */
+  int16_t TbroRecord::*field;   /* nullptr: not saved in the record */
+  int16_t start;                /* value at program start */
+  unsigned effects;             /* FX_* */
+  SettingLoad load;
+  const char* refusal;          /* while a sequence plays the change is refused with this */
+};
+
+/* Rows of gSettings, in menu order; bit (1 << row) of a load's report is that row. */
+enum SettingRow {
+  SET_BEATSPBAR, SET_RELBEAT, SET_ACCENT, SET_FREEACCENT, SET_VOICE, SET_VOICELEVEL, SET_MUTE,
+  SET_TRANSPOSE, SET_MIDIOUT, SET_MIDIIN, SET_PERCCH, SET_VOICECH, SET_MSECPERBEAT,
+  SET_VELOCITY, SET_ROWS
+};
+extern const Setting gSettings[SET_ROWS];
+
+/* The row whose menu holds command `id` (base <= id < base + 100), or nullptr. */
+const Setting* SettingOfCommand(int id);
+/* Is `value` one that an item of the row selects (for ports: a device index)? Identifiers
+** that no item carries are ignored, so a stray one can never set a value the program
+** cannot handle. */
+bool SettingHasValue(const Setting& s, int value);
+/* The check marks' view of the instrument: its item value, or 99 ("Others"). */
+int16_t VoiceItem(int voice);
+
 /* ---------------------------------------------------------------- settings (window thread writes) */
 
 extern Shared<int16_t> gMsecPerBeat;   /* ms per beat, 60000 / BPM; tempo bar and first-file loads */
-extern Shared<int16_t> gRelBeat;       /* steps per beat index 0..9 ("1/4" .. "*12"); menu base 40300 */
-extern Shared<int16_t> gBeatsPBar;     /* steps per bar 3,4,5,6,8,12,16,24; menu base 40200 */
-extern Shared<int16_t> gAccent;        /* bar accent 0..6, +10 velocity per unit; base 40400 */
-extern Shared<int16_t> gFreeAccent;    /* free-accent level 1..13, offset 10*v-70; base 40500 */
-extern Shared<int16_t> gVoice;         /* GM program 0..127; base 40600 */
-extern Shared<int16_t> gVoiceLevel;    /* instrument level index 0..7; base 40700 */
-extern Shared<int16_t> gTranspose;     /* transposition index 0..24; base 40900 */
-extern Shared<int16_t> gMidiOutPort;   /* output device index; -1 until chosen at creation; base 41000 */
-extern Shared<int16_t> gMidiInPort;    /* input device index; base 41100 */
-extern Shared<int16_t> gPercCh;        /* 0-based percussion channel 9 or 15; base 41200 */
-extern Shared<int16_t> gVoiceCh;       /* 0-based instrument channel 0..15; base 41300 */
+extern Shared<int16_t> gRelBeat;       /* steps per beat index 0..9 ("1/4" .. "*12") */
+extern Shared<int16_t> gBeatsPBar;     /* steps per bar 3,4,5,6,8,12,16,24 */
+extern Shared<int16_t> gAccent;        /* bar accent 0..6, +10 velocity per unit */
+extern Shared<int16_t> gFreeAccent;    /* free-accent level 1..13, offset 10*v-70 */
+extern Shared<int16_t> gVoice;         /* GM program 0..127 of the chromatic instrument */
+extern Shared<int16_t> gVoiceLevel;    /* instrument level index 0..7 */
+extern Shared<int16_t> gMute;          /* Mute entry 0..11 (not saved) */
+extern Shared<int16_t> gTranspose;     /* transposition index 0..24 */
+extern Shared<int16_t> gMidiOutPort;   /* output device index; -1 until chosen at creation */
+extern Shared<int16_t> gMidiInPort;    /* input device index */
+extern Shared<int16_t> gPercCh;        /* 0-based percussion channel 9 or 15 */
+extern Shared<int16_t> gVoiceCh;       /* 0-based instrument channel 0..15 */
 extern Shared<int16_t> gVelocity;      /* base velocity 20..127 (velocity bar), not saved */
-extern Shared<int32_t> giTempo;        /* tempo in BPM 40..506 */
+extern Shared<int32_t> giTempo;        /* tempo in BPM 40..506 (tempo bar) */
+extern unsigned goNumDevs, giNumDevs;  /* MIDI output and input devices found at creation */
 
-/* Shadows: the value whose menu item carries the check mark (or, for gOldVoice and
-** gOldMsecPerBeat, the value last taken into account). */
-extern Shared<int16_t> gOldMsecPerBeat, gOldRelBeat, gOldBeatsPBar, gOldAccent, gOldFreeAccent;
-extern Shared<int16_t> gOldVoice, gOldVoiceLevel, gOldTranspose, gOldMidiOutPort, gOldMidiInPort;
-extern Shared<int16_t> gOldPercCh, gOldVoiceCh;
+/* Shadows other subsystems read (the others are reached through gSettings[row].shadow): the
+** value whose menu item carries the check mark; gOldVoice is the instrument last taken into
+** account for the base note, gOldMsecPerBeat the tempo last given to the step length.
+** Window thread, and a file read for gOldMsecPerBeat. */
+extern Shared<int16_t> gOldMsecPerBeat, gOldVoice, gOldVoiceLevel, gOldMidiOutPort, gOldMidiInPort;
 extern Shared<int16_t> gVoiceChecked;     /* value whose instrument item is checked; 99 = "Others" */
 extern Shared<int16_t> gOldVoiceChecked;  /* its previous value while the number dialog is open */
 
@@ -145,6 +211,15 @@ extern Shared<int16_t> gOldVoiceChecked;  /* its previous value while the number
 extern Shared<int16_t> gNoteOffset;       /* MIDI note of instrument row 0 (row r sounds r + it) */
 extern Shared<int16_t> gDeltaVoiceLevel;  /* level offset of the pattern (level table) */
 extern Shared<int16_t> gXDVoiceLevel;     /* extra level set while a playlist plays */
+extern Shared<int16_t> gAdjustedBeat;     /* ms of one step (RecomputeStepLength) */
+extern Shared<int16_t> gHalfBeat;         /* ms of the first half of a step */
+
+void RecomputeNoteOffset(void);    /* gNoteOffset = 46 - gTranspose, less octaves for basses */
+/* gAdjustedBeat and gHalfBeat from gMsecPerBeat and gRelBeat; 16-bit results, halves
+** truncated, so the second half gets the odd millisecond. */
+void RecomputeStepLength(void);
+const char* RelBeatLabel(void);    /* "/ 4" .. "*12": the rel.Beat read-out for gRelBeat */
+int16_t LevelOffset(int level);    /* level table: 0..7 -> -127,-60,-40,-20,0,20,40,60; else 0 */
 
 /* ---------------------------------------------------------------- project state flags (0/1) */
 
@@ -158,10 +233,20 @@ extern Shared<int> gbLoadMidi;     /* the file being read also sets ports and ch
 /* ---------------------------------------------------------------- shared operations */
 
 void PatternReset(void);           /* every global of this subsystem back to program start */
+void SettingsReset(void);          /* the settings, shadows and derived values (PatternReset) */
+void EditReset(void);              /* the cursor and the click backup (PatternReset) */
 void PatternClear(void);           /* all 146 entries of all six arrays to 0; drops the click backup */
-void FillHeaderFromSettings(void); /* copy the twelve settings into their header fields */
-void RecomputeNoteOffset(void);    /* gNoteOffset = 46 - gTranspose, less octaves for basses */
-int16_t LevelOffset(int level);    /* level table: 0..7 -> -127,-60,-40,-20,0,20,40,60; else 0 */
+void MarkChanged(void);            /* the pattern changed: gbNeedSave and gbFileChanged set */
+void FillHeaderFromSettings(void); /* copy the saved settings into their header fields */
+/* Takes the settings from the record in gTbro by the load rules (gbEdit, gbFirstFile,
+** gbLoadMidi) and recomputes what follows from them. Returns what changed: bit (1 << row)
+** for each row whose value changed, LOADED_TEMPO when the tempo was taken (a first file).
+** Either thread; the window shows the report (app/menu.cpp). */
+enum : unsigned { LOADED_TEMPO = 1u << 31 };
+unsigned TakeRecordSettings(void);
+/* What file reads changed since the window last showed it (TakeRecordSettings ORs its
+** report in; the window takes it with exchange(0)). */
+extern Shared<unsigned> gSettingsReport;
 
 /* Cell bits of row r at step s (r 0..63; s checked by the Step* helpers). */
 int CellPerc(int step, int row);
@@ -173,18 +258,20 @@ void CellClear(int step, int row);        /* clears both bits of that row */
 /* ---------------------------------------------------------------- grid editing (window thread) */
 
 extern int16_t gMouseX, gMouseY;        /* cursor cell: column and row of the last click/arrow */
-extern int16_t gOldMouseX, gOldMouseY;  /* the highlighted cell; -1 = none */
-extern int16_t gMTrackX, gMTrackY;      /* last pointer position, client pixels */
 extern Shared<int> gbNewBDown;          /* a click backup is pending; a file read on either thread drops it */
-extern uint32_t gPercBackL, gPercBackH, gVoiceBackL, gVoiceBackH; /* the click backup */
 extern int16_t gStartIndex;             /* first step of the cursor's bar */
 extern int16_t gPasteMode;              /* clipboard holds 1 percussion, 2 chromatic, 3 both */
 extern int16_t gUndoMode;               /* what UndoBar reverts: bits 1,2,4,8 or exactly 16 */
 
+bool ColumnOnGrid(int column);          /* 0 <= column < STEP_COUNT */
+bool RowOnGrid(int row);                /* 0 <= row <= 48 */
 /* Steps the bar keys may touch from the cursor: gBeatsPBar, or 0 when the cursor column
 ** gMouseX lies outside 0..STEP_COUNT-1 or gBeatsPBar outside 1..24 (a bar never exceeds
 ** the 24-word clipboard, and a cursor off the grid selects no bar). */
 int CursorBarSteps(void);
+/* Keeps the four words of the cursor column for a later key to take the click back; off
+** the grid there is nothing to take back, so a pending backup is dropped instead. */
+void TakeClickBackup(void);
 /* Forgets a pending click backup, so that no later key writes it into another column or
 ** another pattern. PatternClear (New) and an arrow key that moves the cursor to another
 ** column call it; every accepted file read should call it too (any thread). */
@@ -193,52 +280,124 @@ void DropClickBackup(void);
 ** that rewrote those steps (bar undo, rotation) left other notes in the clicked bits, and
 ** taking the click back would delete them. */
 void DropClickBackupIn(int first, int count);
-
-LRESULT OnMouseMove(HWND hwnd);
-LRESULT OnButtonDown(HWND hwnd, UINT message, LPARAM lParam); /* WM_L/R/MBUTTONDOWN */
-LRESULT OnChar(HWND hwnd, WPARAM ch);
-void handleKeydown(HWND hwnd, WPARAM key);                     /* VK_LEFT .. VK_DOWN */
+/* Takes back the bits of the backup column that the click changed and that still hold the
+** click's value. */
 void UndoMouse(void);
+
+enum { BUTTON_LEFT, BUTTON_RIGHT, BUTTON_MIDDLE };
+/* A click on a grid cell after TakeClickBackup: left toggles the percussion bit, right the
+** instrument bit, middle clears both. */
+void ClickCell(int button, int column, int row);
+/* Moves the end marker (end) or the start marker to `column` when the rules allow it;
+** true when it moved. */
+bool MoveLoopMarker(bool end, int column);
+
+/* What the window redraws after a character key. */
+enum { REDRAW_NONE, REDRAW_CURSOR, REDRAW_UPDATE, REDRAW_ALL };
+/* Runs the edit of a character key (cell keys D V X, bar keys, rotation, undo, chords) at
+** the cursor; returns REDRAW_*. */
+int EditKey(int ch);
 
 /* ---------------------------------------------------------------- bar clipboard, transforms, undo */
 
-extern uint32_t gPercCopyL[24], gPercCopyH[24], gVoiceCopyL[24], gVoiceCopyH[24];
-extern uint32_t gPercCutUndoL[24], gPercCutUndoH[24], gVoiceCutUndoL[24], gVoiceCutUndoH[24];
-extern uint32_t gPercPasteUndoL[24], gPercPasteUndoH[24], gVoicePasteUndoL[24], gVoicePasteUndoH[24];
-extern int16_t gCutUndoIndex, gPasteUndoIndex;
-/* Steps each undo buffer holds (the bar length when it was filled; 0 = nothing saved), so
-** that an undo restores exactly the steps it saved even after gBeatsPBar changed. */
-extern int16_t gCutUndoCount, gPasteUndoCount;
+void BarsReset(void);               /* clipboard and undo buffers to zero (PatternReset) */
 
-void CopyVoiceBar(void);
-void CopyPercBar(void);
-void ClearVoiceBar(void);
-void ClearPercBar(void);
-void PasteBar(void);
-void RotateLeft(void);
-void RotateRight(void);
-void OctaveUp(void);
-void OctaveDown(void);
-void SemitoneUp(void);
-void SemitoneDown(void);
-void UndoBar(void);
+/* Each returns true when it acted (false: no bar at the cursor, nothing to undo, no range). */
+bool CopyVoiceBar(void);
+bool CopyPercBar(void);
+bool ClearVoiceBar(void);
+bool ClearPercBar(void);
+bool PasteBar(void);
+bool RotateLeft(void);
+bool RotateRight(void);
+bool OctaveUp(void);
+bool OctaveDown(void);
+bool SemitoneUp(void);
+bool SemitoneDown(void);
+bool UndoBar(void);
 
 /* ---------------------------------------------------------------- chords */
 
-extern uint32_t gPatternL, gPatternH;     /* chord mask shifted to the root (64-bit halves) */
+void ChordsReset(void);             /* the chord mask to zero (PatternReset) */
 extern uint32_t gChordUndoL, gChordUndoH; /* VoiceL/VoiceH of the chord's step before it */
 extern int32_t gChordIndex;               /* the step the last chord was written to */
 
-void InsertOctave(uint32_t mask);
-void CompleteSus2(void);
-void CompleteSus4(void);
-void CompleteMinSixth(void);
-void CompleteMinor(void);
-void CompleteMajor(void);
-void CompleteDimSept(void);
-void CompleteMajSixth(void);
-void CompleteDominant(void);
-void CompleteMinorSept(void);
-void CompleteMajorSept(void);
+/* Each returns true when a chord was written (the cursor was on a root). */
+bool InsertOctave(uint32_t mask);
+bool CompleteSus2(void);
+bool CompleteSus4(void);
+bool CompleteMinSixth(void);
+bool CompleteMinor(void);
+bool CompleteMajor(void);
+bool CompleteDimSept(void);
+bool CompleteMajSixth(void);
+bool CompleteDominant(void);
+bool CompleteMinorSept(void);
+bool CompleteMajorSept(void);
+
+/* ---------------------------------------------------------------- the notes of a step */
+
+/* The one place that says which MIDI notes a step's words produce, for the step clock
+** (playback/clock.cpp) and for the MIDI file export (midifile/convert.cpp).
+**
+** A walk goes through a step in this order: the percussion of the previous step ends
+** (EndPercussion, rows 2..47), then StepNotes sends the percussion onsets of rows 2..31, the
+** instrument rows 1..31 (row 1 is the release marker), then rows 32..59 with percussion
+** before instrument within a row. Every note's start and end goes to the caller's sink (a
+** start may have velocity 0: a muted or silenced part still starts its notes). Instrument
+** notes sound until their row sounds again or a release marker ends rows 2..47; the
+** caller's NoteBook remembers them.
+**
+** What differs between the two callers is stated by the caller, not coded twice:
+**   - the velocities (bar and free accents, levels, mute) come in StepVoicing, each caller
+**     computing them by its own rules;
+**   - how a note's end is sent (a note off, or a note on with velocity 0) is the sink's;
+**   - which parts are walked (a format 1 track has one) is StepVoicing.perc/.voice;
+**   - a pitch beyond 0..127: playback sends nothing for it, the export keeps its low seven
+**     bits (StepVoicing.wrapPitch).
+*/
+
+/* ---------------------------------------------------------------- MIDI numbers */
+
+enum : int {
+  MIDI_NOTE_OFF = 0x80,     /* status bytes of channel messages (low nibble: channel) */
+  MIDI_NOTE_ON = 0x90,
+  MIDI_CONTROL = 0xB0,
+  MIDI_PROGRAM = 0xC0,
+  MIDI_CC_VOLUME = 7,       /* controllers */
+  MIDI_CC_ALL_NOTES_OFF = 123,
+  PERC_NOTE_BASE = 33,      /* percussion row r plays General MIDI drum note r + 33 */
+};
+
+/* A velocity or data value kept to 0..127. */
+int Clamp127(int v);
+
+/* ---------------------------------------------------------------- the walk */
+
+/* The notes a caller has left sounding: the percussion words of the last step walked (their
+** notes end at the next step) and the note on each instrument row, 0 = none. */
+struct NoteBook {
+  Shared<uint32_t>& percLLast;
+  Shared<uint32_t>& percHLast;
+  Shared<int8_t>* pending;  /* 64 entries, one per instrument row */
+};
+
+/* How a step sounds for one caller. */
+struct StepVoicing {
+  int percVelocity;   /* 0..127 */
+  int voiceVelocity;  /* 0..127 */
+  int noteOffset;     /* MIDI note of instrument row 0 */
+  bool perc, voice;   /* which parts are walked */
+  bool wrapPitch;     /* pitch outside 0..127: true keeps its low 7 bits, false sends nothing */
+};
+
+/* Receives one note's start (on) or end: perc tells the channel, percussion or instrument. */
+typedef void (*NoteSink)(void* context, bool perc, bool on, int note, int velocity);
+
+/* Ends the percussion of the step walked last (rows 2..47; row 48 is left to ring). */
+void EndPercussion(const NoteBook& book, NoteSink sink, void* context);
+/* The notes of step `step` of gTbro, in walk order; updates the book. */
+void StepNotes(int step, const StepVoicing& voicing, const NoteBook& book, NoteSink sink,
+               void* context);
 
 #endif

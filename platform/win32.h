@@ -519,15 +519,6 @@ typedef MIDICALLBACK* LPMIDICALLBACK;
 #define SW_RESTORE 9
 #define SW_SHOWDEFAULT 10
 
-/* SetWindowPos */
-#define SWP_NOSIZE 0x0001
-#define SWP_NOMOVE 0x0002
-#define SWP_NOZORDER 0x0004
-#define SWP_NOREDRAW 0x0008
-#define SWP_NOACTIVATE 0x0010
-#define SWP_FRAMECHANGED 0x0020
-#define SWP_SHOWWINDOW 0x0040
-#define SWP_HIDEWINDOW 0x0080
 #define HWND_TOP ((HWND)0)
 #define HWND_BOTTOM ((HWND)1)
 #define HWND_TOPMOST ((HWND)-1)
@@ -547,19 +538,6 @@ typedef MIDICALLBACK* LPMIDICALLBACK;
 #define GWLP_USERDATA (-21)
 #define GWLP_ID (-12)
 
-/* GetSystemMetrics */
-#define SM_CXSCREEN 0
-#define SM_CYSCREEN 1
-#define SM_CXVSCROLL 2
-#define SM_CYHSCROLL 3
-#define SM_CYCAPTION 4
-#define SM_CXBORDER 5
-#define SM_CYBORDER 6
-#define SM_CXDLGFRAME 7
-#define SM_CYDLGFRAME 8
-#define SM_CXFIXEDFRAME 7
-#define SM_CYFIXEDFRAME 8
-#define SM_CYMENU 15
 
 /* Standard cursors and icons (LoadCursorA/LoadIconA with a NULL instance). */
 #define IDC_ARROW MAKEINTRESOURCEA(32512)
@@ -916,7 +894,6 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
 /* ---------------------------------------------------------------- window manager */
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA* lpWndClass);
-BOOL WINAPI UnregisterClassA(LPCSTR lpClassName, HINSTANCE hInstance);
 HWND WINAPI CreateWindowExA(DWORD dwExStyle, LPCSTR lpClassName, LPCSTR lpWindowName, DWORD dwStyle, int X, int Y,
                             int nWidth, int nHeight, HWND hWndParent, HMENU hMenu, HINSTANCE hInstance,
                             LPVOID lpParam);
@@ -931,16 +908,11 @@ BOOL WINAPI EnableWindow(HWND hWnd, BOOL bEnable);
 BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow);
 BOOL WINAPI UpdateWindow(HWND hWnd);
 BOOL WINAPI MoveWindow(HWND hWnd, int X, int Y, int nWidth, int nHeight, BOOL bRepaint);
-BOOL WINAPI SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, int cy, UINT uFlags);
 BOOL WINAPI GetWindowRect(HWND hWnd, LPRECT lpRect);
 BOOL WINAPI GetClientRect(HWND hWnd, LPRECT lpRect);
 BOOL WINAPI AdjustWindowRect(LPRECT lpRect, DWORD dwStyle, BOOL bMenu);
-HWND WINAPI GetParent(HWND hWnd);
 HWND WINAPI SetFocus(HWND hWnd);
 HWND WINAPI GetFocus(void);
-HWND WINAPI SetCapture(HWND hWnd);
-BOOL WINAPI ReleaseCapture(void);
-int WINAPI GetSystemMetrics(int nIndex);
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
 
 LRESULT WINAPI DefWindowProcA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
@@ -953,7 +925,6 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 void WINAPI PostQuitMessage(int nExitCode);
 HACCEL WINAPI LoadAcceleratorsA(HINSTANCE hInstance, LPCSTR lpTableName);
 HACCEL WINAPI CreateAcceleratorTableA(LPACCEL paccel, int cAccel);
-BOOL WINAPI DestroyAcceleratorTable(HACCEL hAccel);
 int WINAPI TranslateAcceleratorA(HWND hWnd, HACCEL hAccTable, LPMSG lpMsg);
 SHORT WINAPI GetKeyState(int nVirtKey);
 
@@ -961,10 +932,7 @@ BOOL WINAPI SetWindowTextA(HWND hWnd, LPCSTR lpString);
 int WINAPI GetWindowTextA(HWND hWnd, LPSTR lpString, int nMaxCount);
 int WINAPI GetWindowTextLengthA(HWND hWnd);
 LONG WINAPI GetWindowLongA(HWND hWnd, int nIndex);
-LONG WINAPI SetWindowLongA(HWND hWnd, int nIndex, LONG dwNewLong);
 LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex);
-LONG_PTR WINAPI SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong);
-int WINAPI GetDlgCtrlID(HWND hWnd);
 
 int WINAPI SetScrollRange(HWND hWnd, int nBar, int nMinPos, int nMaxPos, BOOL bRedraw);
 int WINAPI SetScrollPos(HWND hWnd, int nBar, int nPos, BOOL bRedraw);
@@ -987,7 +955,6 @@ BOOL WINAPI ClientToScreen(HWND hWnd, LPPOINT lpPoint);
 
 HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName);
 HCURSOR WINAPI LoadCursorA(HINSTANCE hInstance, LPCSTR lpCursorName);
-HCURSOR WINAPI SetCursor(HCURSOR hCursor);
 
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 BOOL WINAPI MessageBeep(UINT uType);
@@ -996,7 +963,6 @@ BOOL WINAPI MessageBeep(UINT uType);
 
 HMENU WINAPI CreateMenu(void);
 HMENU WINAPI CreatePopupMenu(void);
-BOOL WINAPI DestroyMenu(HMENU hMenu);
 BOOL WINAPI AppendMenuA(HMENU hMenu, UINT uFlags, UINT_PTR uIDNewItem, LPCSTR lpNewItem);
 DWORD WINAPI CheckMenuItem(HMENU hMenu, UINT uIDCheckItem, UINT uCheck);
 BOOL WINAPI EnableMenuItem(HMENU hMenu, UINT uIDEnableItem, UINT uEnable);
@@ -1021,7 +987,6 @@ UINT WINAPI GetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPSTR lpString, int cchMa
 BOOL WINAPI SetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPCSTR lpString);
 UINT WINAPI GetDlgItemInt(HWND hDlg, int nIDDlgItem, BOOL* lpTranslated, BOOL bSigned);
 BOOL WINAPI SetDlgItemInt(HWND hDlg, int nIDDlgItem, UINT uValue, BOOL bSigned);
-LRESULT WINAPI SendDlgItemMessageA(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI IsDialogMessageA(HWND hDlg, LPMSG lpMsg);
 
 BOOL WINAPI GetOpenFileNameA(LPOPENFILENAMEA lpofn);
@@ -1037,7 +1002,6 @@ HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h);
 BOOL WINAPI DeleteObject(HGDIOBJ ho);
 BOOL WINAPI Rectangle(HDC hdc, int left, int top, int right, int bottom);
 BOOL WINAPI Ellipse(HDC hdc, int left, int top, int right, int bottom);
-int WINAPI FillRect(HDC hDC, const RECT* lprc, HBRUSH hbr);
 BOOL WINAPI MoveToEx(HDC hdc, int x, int y, LPPOINT lppt);
 BOOL WINAPI LineTo(HDC hdc, int x, int y);
 BOOL WINAPI GetCurrentPositionEx(HDC hdc, LPPOINT lppt);
@@ -1046,11 +1010,7 @@ BOOL WINAPI GetTextExtentPoint32A(HDC hdc, LPCSTR lpString, int c, LPSIZE psizl)
 UINT WINAPI SetTextAlign(HDC hdc, UINT align);
 UINT WINAPI GetTextAlign(HDC hdc);
 int WINAPI SetBkMode(HDC hdc, int mode);
-int WINAPI GetBkMode(HDC hdc);
-COLORREF WINAPI SetBkColor(HDC hdc, COLORREF color);
-COLORREF WINAPI GetBkColor(HDC hdc);
 COLORREF WINAPI SetTextColor(HDC hdc, COLORREF color);
-COLORREF WINAPI GetTextColor(HDC hdc);
 
 /* ---------------------------------------------------------------- files */
 
@@ -1075,15 +1035,8 @@ void WINAPI SetLastError(DWORD dwErrCode);
 
 /* ---------------------------------------------------------------- threads, strings */
 
-DWORD WINAPI GetCurrentThreadId(void);
 DWORD WINAPI GetCurrentProcessId(void);
 void WINAPI Sleep(DWORD dwMilliseconds);
-int WINAPI lstrlenA(LPCSTR lpString);
-LPSTR WINAPI lstrcpyA(LPSTR lpString1, LPCSTR lpString2);
-LPSTR WINAPI lstrcpynA(LPSTR lpString1, LPCSTR lpString2, int iMaxLength);
-LPSTR WINAPI lstrcatA(LPSTR lpString1, LPCSTR lpString2);
-int WINAPI lstrcmpA(LPCSTR lpString1, LPCSTR lpString2);
-int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2);
 
 /* ---------------------------------------------------------------- multimedia timer */
 
@@ -1126,7 +1079,6 @@ typedef MIDIINCAPSA MIDIINCAPS;
 typedef LPMIDIINCAPSA LPMIDIINCAPS;
 
 #define RegisterClass RegisterClassA
-#define UnregisterClass UnregisterClassA
 #define CreateWindowEx CreateWindowExA
 #define CreateWindow CreateWindowA
 #define DefWindowProc DefWindowProcA
@@ -1142,9 +1094,7 @@ typedef LPMIDIINCAPSA LPMIDIINCAPS;
 #define GetWindowText GetWindowTextA
 #define GetWindowTextLength GetWindowTextLengthA
 #define GetWindowLong GetWindowLongA
-#define SetWindowLong SetWindowLongA
 #define GetWindowLongPtr GetWindowLongPtrA
-#define SetWindowLongPtr SetWindowLongPtrA
 #define GetModuleHandle GetModuleHandleA
 #define LoadIcon LoadIconA
 #define LoadCursor LoadCursorA
@@ -1155,7 +1105,6 @@ typedef LPMIDIINCAPSA LPMIDIINCAPS;
 #define DialogBox DialogBoxA
 #define GetDlgItemText GetDlgItemTextA
 #define SetDlgItemText SetDlgItemTextA
-#define SendDlgItemMessage SendDlgItemMessageA
 #define IsDialogMessage IsDialogMessageA
 #define GetOpenFileName GetOpenFileNameA
 #define GetSaveFileName GetSaveFileNameA
@@ -1168,12 +1117,6 @@ typedef LPMIDIINCAPSA LPMIDIINCAPS;
 #define GetFileAttributes GetFileAttributesA
 #define midiOutGetDevCaps midiOutGetDevCapsA
 #define midiInGetDevCaps midiInGetDevCapsA
-#define lstrlen lstrlenA
-#define lstrcpy lstrcpyA
-#define lstrcpyn lstrcpynA
-#define lstrcat lstrcatA
-#define lstrcmp lstrcmpA
-#define lstrcmpi lstrcmpiA
 
 #endif /* _WIN32 */
 

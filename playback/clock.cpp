@@ -41,31 +41,29 @@
 
 /* ---------------------------------------------------------------- tempo and timer */
 
-Shared<int16_t> gAdjustedBeat(500);  /* ms of one step; window thread writes (AdjustBeat) */
-Shared<int16_t> gHalfBeat(250);      /* ms of the first half of a step; window thread */
 UINT guTimerRes = 5;                 /* ms; chosen by TambroFirstFile before the clock runs */
-Shared<UINT> uTimerID(0);            /* pending one-shot event, 0 = none; timer thread arms */
-Shared<int> gbHalfStep(0);           /* 1 = the next event is a half event; timer thread */
+static Shared<UINT> uTimerID(0);            /* pending one-shot event, 0 = none; timer thread arms */
+static Shared<int> gbHalfStep(0);           /* 1 = the next event is a half event; timer thread */
 
 /* ---------------------------------------------------------------- position and run state */
 
-Shared<int32_t> gIndex(0);           /* step now playing; timer thread during a run */
-Shared<int> gbSequenceGoing(0);      /* run active; set by the start, cleared by the stop */
-Shared<int> gbLooping(0);            /* 1 repeat the pattern, 0 advance the list; window */
-Shared<int> gbStopAtEnd(0);          /* stop when the index reaches LoopEnd; window */
-Shared<int> gbFirstBeat(0);          /* a wrap does not yet end the pattern; both threads */
-Shared<int> gbMidiUndo(0);           /* captured notes toggle; window (play commands) */
-Shared<int> gbSequenceOpened(0);     /* a playlist was opened; window (Open PlayList) */
-Shared<int> gbNeedReload(0);         /* Play All re-reads the list; window */
+Shared<int32_t> gIndex;
+Shared<int> gbSequenceGoing;
+Shared<int> gbLooping;
+Shared<int> gbStopAtEnd;
+Shared<int> gbFirstBeat;
+Shared<int> gbMidiUndo;
+Shared<int> gbSequenceOpened;
+Shared<int> gbNeedReload;
 
 /* ---------------------------------------------------------------- note output */
 
-Shared<HMIDIOUT> ghMidiOut(nullptr); /* written by the start before the clock and input run */
-Shared<HMIDIIN> ghMidiIn(nullptr);   /* written by the start before the input is started */
-Shared<int> gbMidiInOpen(0);         /* input open and started */
-Shared<int8_t> gNotePending[64];     /* MIDI note sounding per instrument row; timer thread */
-Shared<uint32_t> gdwPercLLast(0);    /* PercL of the step played last; timer thread */
-Shared<uint32_t> gdwPercHLast(0);    /* PercH of the step played last; timer thread */
+Shared<HMIDIOUT> ghMidiOut;
+Shared<HMIDIIN> ghMidiIn;
+Shared<int> gbMidiInOpen;
+Shared<int8_t> gNotePending[64];
+Shared<uint32_t> gdwPercLLast;
+Shared<uint32_t> gdwPercHLast;
 
 /* ---------------------------------------------------------------- run guard (this file) */
 
@@ -90,27 +88,18 @@ static thread_local int tInCallback = 0;      /* this thread is inside TambroTim
 static thread_local DWORD_PTR tCallbackGen = 0; /* ... for this generation */
 static thread_local int tClaims = 0;          /* CallbackClaim nesting of this callback */
 
-static const char gszAppName[] = "Tamborix";
-
 /* Notes the output has been told to start and not yet to end: bit n % 32 of word n / 32 of
 ** a channel. Kept by every sender (step clock, start, stop, MIDI-in echo) for the stop,
 ** which ends each of them by its own note off: some devices ignore All Notes Off. */
 static Shared<uint32_t> gdwSounding[16][4];
 
 void PlaybackReset(void) {
-  gAdjustedBeat = 500;
-  gHalfBeat = 250;
   guTimerRes = 5;
   uTimerID = 0;
-  gbHalfStep = 0;
   gIndex = 0;
-  gbSequenceGoing = 0;
-  gbLooping = 0;
-  gbStopAtEnd = 0;
-  gbFirstBeat = 0;
-  gbMidiUndo = 0;
-  gbSequenceOpened = 0;
-  gbNeedReload = 0;
+  for (Shared<int>* flag : {&gbHalfStep, &gbSequenceGoing, &gbLooping, &gbStopAtEnd, &gbFirstBeat,
+                            &gbMidiUndo, &gbSequenceOpened, &gbNeedReload})
+    *flag = 0;
   ghMidiOut = nullptr;
   ghMidiIn = nullptr;
   gbMidiInOpen = 0;
@@ -141,10 +130,10 @@ void MidiOutMessage(HMIDIOUT hMidi, int status, int channel, int data1, int data
 ** the stop sends it and still owes each note its own note off. */
 void NoteTrack(DWORD msg) {
   const int kind = msg & 0xF0, channel = msg & 0x0F, note = (msg >> 8) & 0x7F;
-  if (kind != 0x80 && kind != 0x90) return;
+  if (kind != MIDI_NOTE_OFF && kind != MIDI_NOTE_ON) return;
   Shared<uint32_t>& word = gdwSounding[channel][note >> 5];
   const uint32_t bit = 1u << (note & 31);
-  if (kind == 0x90 && ((msg >> 16) & 0x7F) != 0) word |= bit;
+  if (kind == MIDI_NOTE_ON && ((msg >> 16) & 0x7F) != 0) word |= bit;
   else word &= ~bit;
 }
 
@@ -157,30 +146,12 @@ static void ReleaseSounding(HMIDIOUT out, int percCh, int voiceCh) {
     if (ch != order[0] && ch != order[1]) order[n++] = ch;
   for (int i = 0; i < n; ++i)
     for (int note = 0; note < 128; ++note)
-      if (gdwSounding[order[i]][note >> 5] & (1u << (note & 31))) MidiOutMessage(out, 0x80, order[i], note, 0);
+      if (gdwSounding[order[i]][note >> 5] & (1u << (note & 31))) MidiOutMessage(out, MIDI_NOTE_OFF, order[i], note, 0);
 }
 
-/* Step length from the beat length M and the steps-per-beat index; 16-bit results, halves
-** truncated, so the second half gets the odd millisecond. */
 void AdjustBeat(void) {
-  const int16_t m = gMsecPerBeat;
-  int16_t adjusted = m;
-  const char* label = "* 1";
-  switch (gRelBeat) {
-    case 0: adjusted = (int16_t)(4 * m); label = "/ 4"; break;
-    case 1: adjusted = (int16_t)(2 * m); label = "/ 2"; break;
-    case 3: adjusted = (int16_t)(m / 2); label = "* 2"; break;
-    case 4: adjusted = (int16_t)(m / 3); label = "* 3"; break;
-    case 5: adjusted = (int16_t)(m / 4); label = "* 4"; break;
-    case 6: adjusted = (int16_t)(m / 5); label = "* 5"; break;
-    case 7: adjusted = (int16_t)(m / 6); label = "* 6"; break;
-    case 8: adjusted = (int16_t)(m / 8); label = "* 8"; break;
-    case 9: adjusted = (int16_t)(m / 12); label = "*12"; break;
-    default: break; /* index 2 and anything unknown: one step per beat */
-  }
-  gAdjustedBeat = adjusted;
-  gHalfBeat = (int16_t)(adjusted / 2);
-  if (gHwndREL) SetWindowTextA(gHwndREL, label);
+  RecomputeStepLength();
+  SetWindowTextA(gHwndREL, RelBeatLabel());
 }
 
 /* ---------------------------------------------------------------- play range */
@@ -258,7 +229,7 @@ int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode) {
     HMIDIIN hIn = nullptr;
     if (midiInOpen(&hIn, (UINT)(int)inPort, (DWORD_PTR)midiCallback, 0,
                    CALLBACK_FUNCTION | MIDI_IO_STATUS) != MMSYSERR_NOERROR) {
-      MessageBoxA(hwnd, "cannot open MIDI IN", gszAppName, MB_OK | MB_ICONEXCLAMATION);
+      ShowBox(hwnd, "cannot open MIDI IN", gszAppName, MB_OK | MB_ICONEXCLAMATION);
     } else {
       ghMidiIn = hIn;
       midiInStart(hIn);
@@ -267,7 +238,7 @@ int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode) {
   }
 
   if (mode == 0) DoCaption(hwnd, gbEdit ? gszTitleName : gszNextTambroFile);
-  MidiOutMessage(ghMidiOut, 0xC0, gVoiceCh, gVoice, 0);
+  MidiOutMessage(ghMidiOut, MIDI_PROGRAM, gVoiceCh, gVoice, 0);
 
   guTimerRes = ChooseTimerRes();
   timeBeginPeriod(guTimerRes);
@@ -319,8 +290,8 @@ static void CloseRunDevices(HMIDIOUT out, HMIDIIN in, int percCh, int voiceCh) {
     midiInStop(in);
     midiInClose(in);
   }
-  MidiOutMessage(out, 0xB0, percCh, 123, 0);
-  MidiOutMessage(out, 0xB0, voiceCh, 123, 0);
+  MidiOutMessage(out, MIDI_CONTROL, percCh, MIDI_CC_ALL_NOTES_OFF, 0);
+  MidiOutMessage(out, MIDI_CONTROL, voiceCh, MIDI_CC_ALL_NOTES_OFF, 0);
   ReleaseSounding(out, percCh, voiceCh);
   Sleep(100);
   midiOutClose(out);
@@ -406,84 +377,32 @@ static void LeaveCallback(DWORD_PTR gen) {
 
 /* ---------------------------------------------------------------- the step event */
 
-static void NoteOn(int channel, int note, int velocity) {
-  MidiOutMessage(ghMidiOut, 0x90, channel, note, velocity);
-}
+/* The run's notes still sounding (window thread clears them while stopped). */
+static const NoteBook gPlayBook = {gdwPercLLast, gdwPercHLast, gNotePending};
 
-static void NoteOff(int channel, int note) {
-  MidiOutMessage(ghMidiOut, 0x80, channel, note, 0);
+/* Notes of the step walk go out at once: a note's end as a note off. */
+static void SendNote(void*, bool perc, bool on, int note, int velocity) {
+  MidiOutMessage(ghMidiOut, on ? MIDI_NOTE_ON : MIDI_NOTE_OFF, perc ? gPercCh : gVoiceCh, note,
+                 on ? velocity : 0);
 }
-
-/* Instrument row r (2..59) sounds: its pending note ends first, then the new one starts.
-** A pitch beyond 0..127 (a base note from a file's odd transposition) is no MIDI note and
-** is not sent. */
-static void PlayVoiceRow(int r, int pitch, int velocity, int voiceCh) {
-  int8_t pending = gNotePending[r];
-  if (pending != 0) NoteOff(voiceCh, pending);
-  if (pitch < 0 || pitch > 127) {
-    gNotePending[r] = 0;
-    return;
-  }
-  gNotePending[r] = (int8_t)pitch;
-  NoteOn(voiceCh, pitch, velocity);
-}
-
-static int Clamp127(int v) { return v < 0 ? 0 : (v > 127 ? 127 : v); }
 
 /* Sends the notes of step idx with percussion velocity p and instrument velocity v. The
-** octave bases come from the base note in force now, after a playlist switch in the same
-** event, so the first step of an entry sounds as every later pass and as the export. */
+** base note is the one in force now, after a playlist switch in the same event, so the
+** first step of an entry sounds as every later pass and as the export. A pitch beyond
+** 0..127 (a base note from a file's odd transposition) is no MIDI note and is not sent. */
 static void PlayStep(int idx, int p, int v) {
-  const int percCh = gPercCh, voiceCh = gVoiceCh, offset = gNoteOffset;
-  const int lowBase = offset - 12 < 0 ? offset : offset - 12;
-  const int highBase = offset + 12 > 127 ? offset : offset + 12;
-  const uint32_t percL = StepGet(gTbro.PercL, idx);
-  const uint32_t percH = StepGet(gTbro.PercH, idx);
-  const uint32_t voiceL = StepGet(gTbro.VoiceL, idx);
-  const uint32_t voiceH = StepGet(gTbro.VoiceH, idx);
-  const bool low = percL & 1u, high = voiceL & 1u;
-
-  for (int r = 2; r < 32; ++r)
-    if (percL & (1u << r)) NoteOn(percCh, r + 33, p);
-
-  for (int r = 1; r < 32; ++r) {
-    if (!(voiceL & (1u << r))) continue;
-    if (r == 1) {
-      /* Release marker: rows 48..59 are outside its reach. */
-      for (int q = 2; q <= 47; ++q) {
-        int8_t pending = gNotePending[q];
-        if (pending == 0) continue;
-        NoteOff(voiceCh, pending);
-        gNotePending[q] = 0;
-      }
-      continue;
-    }
-    int pitch = offset + r;
-    if (r <= 27 && low) pitch = lowBase + r;
-    if (r >= 28 && high) pitch = highBase + r;
-    PlayVoiceRow(r, pitch, v, voiceCh);
-  }
-  gdwPercLLast = percL;
-
-  for (int r = 32; r <= 59; ++r) {
-    const uint32_t bit = 1u << (r - 32);
-    if (percH & bit) NoteOn(percCh, r + 33, p);
-    if (voiceH & bit) PlayVoiceRow(r, (high ? highBase : offset) + r, v, voiceCh);
-  }
-  gdwPercHLast = percH;
+  StepVoicing voicing;
+  voicing.percVelocity = p;
+  voicing.voiceVelocity = v;
+  voicing.noteOffset = gNoteOffset;
+  voicing.perc = voicing.voice = true;
+  voicing.wrapPitch = false;
+  StepNotes(idx, voicing, gPlayBook, SendNote, nullptr);
 }
 
 static void StepEvent(DWORD_PTR gen) {
   int idx = gIndex;
-  if (idx >= 0 && idx < STEP_COUNT) {
-    /* The previous step's percussion ends; row 48 (bit 16 of PercH) is left sounding. */
-    const int percCh = gPercCh;
-    const uint32_t lastL = gdwPercLLast, lastH = gdwPercHLast;
-    for (int r = 2; r < 32; ++r)
-      if (lastL & (1u << r)) NoteOff(percCh, r + 33);
-    for (int r = 32; r <= 47; ++r)
-      if (lastH & (1u << (r - 32))) NoteOff(percCh, r + 33);
-  }
+  if (idx >= 0 && idx < STEP_COUNT) EndPercussion(gPlayBook, SendNote, nullptr);
   ++idx;
 
   int start, end;

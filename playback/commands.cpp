@@ -15,21 +15,17 @@
 #include "pattern/pattern.h"
 #include "playback/playback.h"
 
-static const char gszAppName[] = "Tamborix";
-static const char gszNoPlaylist[] = "first load playlist !";
 static const char gszCannotStart[] = "Could not start MIDI Sequence\nMIDI OUT Port not available!";
 static const char gszTimerFailed[] = "Cannot set timer for this BPM";
 
 /* ---------------------------------------------------------------- mute and sound patterns */
 
-Shared<int16_t> gMute(0);        /* chosen Mute entry 0..11; window thread */
-Shared<int16_t> gOldMute(0);     /* the previous choice, decides on a repaint; window thread */
-Shared<int16_t> gSoundON(0);     /* bars per sounding phase, 0 = permanent sound */
-Shared<int16_t> gSoundOFF(0);    /* bars per silent phase */
-Shared<int16_t> gSoundCount(0);  /* bar starts left in this phase; SetMuteMode and the clock */
-Shared<int> gbMute(0);           /* the current phase is silent; SetMuteMode and the clock */
-Shared<int16_t> gbPercMute(0);   /* a silent phase silences the percussion */
-Shared<int16_t> gbInstrMute(0);  /* a silent phase silences the instrument */
+static Shared<int16_t> gSoundON(0);     /* bars per sounding phase, 0 = permanent sound */
+static Shared<int16_t> gSoundOFF(0);    /* bars per silent phase */
+Shared<int16_t> gSoundCount;
+Shared<int> gbMute;
+Shared<int16_t> gbPercMute;
+Shared<int16_t> gbInstrMute;
 
 /* SetMuteMode (window thread) and a bar start (timer thread) each change several of the
 ** values above together; this flag keeps the two apart, so a bar start never counts on a
@@ -51,8 +47,6 @@ static const int16_t gMuteTable[12][4] = {
 };
 
 void MuteReset(void) {
-  gMute = 0;
-  gOldMute = 0;
   gSoundON = 0;
   gSoundOFF = 0;
   gSoundCount = 0;
@@ -90,18 +84,6 @@ void MuteBarStart(void) {
   MuteUnlock();
 }
 
-LRESULT OnMuteCommand(HWND hwnd, UINT id) {
-  CheckMenuItem(ghMenu, IDM_MUTE + gMute, MF_BYCOMMAND | MF_UNCHECKED);
-  gMute = (int16_t)(id - IDM_MUTE);
-  CheckMenuItem(ghMenu, IDM_MUTE + gMute, MF_BYCOMMAND | MF_CHECKED);
-  if (gMute != gOldMute) {
-    InvalidateRect(hwnd, nullptr, FALSE);
-    gOldMute = gMute.load();
-  }
-  SetMuteMode();
-  return 0;
-}
-
 /* ---------------------------------------------------------------- playlist advance */
 
 /* Loads the next entry of the list into gTbro. `before` is the offset of gIndex from the
@@ -119,12 +101,13 @@ static int LoadNextEntry(HWND owner, int before) {
     CallbackRelease();
     return 0;
   }
-  MidiOutMessage(ghMidiOut, 0xC0, gVoiceCh, gVoice, 0);
+  MidiOutMessage(ghMidiOut, MIDI_PROGRAM, gVoiceCh, gVoice, 0);
   int start, end;
   PlayRange(&start, &end);
   gIndex = start + before;
   gbSequenceGoing = 1;
   gbFirstBeat = 1;
+  PostMessageA(gHwnd, WM_TBX_LOADED, 0, 0);  /* also from the step clock's thread */
   InvalidateRect(gHwnd, nullptr, FALSE);
   CallbackRelease();
   return 1;
@@ -159,6 +142,7 @@ static void ReloadPlaylist(HWND hwnd) {
     gszTitleName[0] = 0;
     return;
   }
+  ShowLoadedSettings();
   InvalidateRect(hwnd, nullptr, FALSE);
 }
 
@@ -167,7 +151,7 @@ static LRESULT StartPlay(HWND hwnd, UINT id) {
   gbMidiUndo = id == IDM_LOOPUNDO;
   const bool loop = id == IDM_LOOP || id == IDM_LOOPUNDO;
   if (!gbSequenceOpened && !(loop && gbEdit)) {
-    MessageBoxA(hwnd, gszNoPlaylist, gszAppName, MB_OK | MB_ICONSTOP);
+    ShowBox(hwnd, gszNoPlaylist, gszAppName, MB_OK | MB_ICONSTOP);
     return 0;
   }
   if (id == IDM_PLAYALL && gbNeedReload) ReloadPlaylist(hwnd);

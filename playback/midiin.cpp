@@ -21,8 +21,8 @@
 
 #define MIDIIN_SLOTS 128  /* entries of gMidiInBuf; a power of two (positions wrap by mask) */
 
-Shared<uint8_t> gMidiInBuf[MIDIIN_SLOTS];  /* note | 0x80 for percussion; MIDI thread writes */
-Shared<int32_t> gMidiInFill(0);            /* entries available: MIDI thread adds, timer subtracts */
+static Shared<uint8_t> gMidiInBuf[MIDIIN_SLOTS];  /* note | 0x80 for percussion; MIDI thread writes */
+Shared<int32_t> gMidiInFill;
 
 static std::atomic<uint32_t> gMidiInHead{0};  /* next slot to write (MIDI thread), mod 128 */
 static std::atomic<uint32_t> gMidiInTail{0};  /* oldest slot not taken (timer thread), mod 128 */
@@ -52,8 +52,8 @@ void CALLBACK midiCallback(HMIDIIN, UINT wMsg, DWORD_PTR, DWORD_PTR dwParam1, DW
 
   const int percCh = gPercCh, voiceCh = gVoiceCh;
   uint8_t entry;
-  if (status == (0x90 | (percCh & 0x0F))) entry = (uint8_t)(note | 0x80);
-  else if (status == (0x90 | (voiceCh & 0x0F))) entry = (uint8_t)note;
+  if (status == (MIDI_NOTE_ON | (percCh & 0x0F))) entry = (uint8_t)(note | 0x80);
+  else if (status == (MIDI_NOTE_ON | (voiceCh & 0x0F))) entry = (uint8_t)note;
   else return;
   MidiInAppend(entry);
 
@@ -76,7 +76,7 @@ static void LandEntry(HDC hdc, int step, uint8_t entry) {
   int row;
   uint32_t *low, *high;
   if (entry & 0x80) {
-    row = (entry & 0x7F) - 33;  /* the row whose GM drum note was played */
+    row = (entry & 0x7F) - PERC_NOTE_BASE;  /* the row whose GM drum note was played */
     low = gTbro.PercL;
     high = gTbro.PercH;
   } else {
@@ -111,7 +111,6 @@ void MidiInDrain(void) {
   const int step = MidiInTargetStep();
   HDC hdc = GetDC(gHwnd);
   for (int i = 0; i < n; ++i) LandEntry(hdc, step, entries[i]);
-  gbFileChanged = 1;
-  gbNeedSave = 1;
+  MarkChanged();
   ReleaseDC(gHwnd, hdc);
 }

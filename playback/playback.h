@@ -18,44 +18,44 @@
 
 /* ---------------------------------------------------------------- tempo and timer */
 
-extern Shared<int16_t> gAdjustedBeat;  /* ms of one step */
-extern Shared<int16_t> gHalfBeat;      /* ms of the first half of a step */
-extern UINT guTimerRes;                /* timer resolution in ms, chosen at each start */
-extern Shared<UINT> uTimerID;          /* pending one-shot event; 0 when arming failed */
-extern Shared<int> gbHalfStep;         /* 1 = the next event is a half event */
+extern UINT guTimerRes;                /* timer resolution in ms; chosen by each start (window) */
 
 /* ---------------------------------------------------------------- position and run state */
 
-extern Shared<int32_t> gIndex;         /* step now playing; LoopStart - 1 before the first */
-extern Shared<int> gbSequenceGoing;    /* a run is active (devices open, timer armed) */
-extern Shared<int> gbLooping;          /* 1 repeat the pattern; 0 advance through the list */
-extern Shared<int> gbStopAtEnd;        /* stop when the index reaches LoopEnd */
-extern Shared<int> gbFirstBeat;        /* a wrap does not end the pattern yet */
-extern Shared<int> gbMidiUndo;         /* MIDI input toggles instead of sets */
-extern Shared<int> gbSequenceOpened;   /* a playlist has been opened */
-extern Shared<int> gbNeedReload;       /* Play All re-reads the list */
+extern Shared<int32_t> gIndex;         /* step now playing; LoopStart - 1 before the first;
+                                       ** timer thread during a run */
+extern Shared<int> gbSequenceGoing;    /* a run is active (devices open, timer armed); set by
+                                       ** the start, cleared by the stop */
+extern Shared<int> gbLooping;          /* 1 repeat the pattern, 0 advance the list; window */
+extern Shared<int> gbStopAtEnd;        /* stop when the index reaches LoopEnd; window */
+extern Shared<int> gbFirstBeat;        /* a wrap does not end the pattern yet; both threads */
+extern Shared<int> gbMidiUndo;         /* MIDI input toggles instead of sets; window */
+extern Shared<int> gbSequenceOpened;   /* a playlist has been opened; window */
+extern Shared<int> gbNeedReload;       /* Play All re-reads the list; window */
 
 /* ---------------------------------------------------------------- note output */
 
-extern Shared<HMIDIOUT> ghMidiOut;     /* open output while a run is active */
+extern Shared<HMIDIOUT> ghMidiOut;     /* open output while a run is active; written by the
+                                       ** start before the clock and input run */
 extern Shared<HMIDIIN> ghMidiIn;       /* open input while a run is active */
 extern Shared<int> gbMidiInOpen;       /* the input is open and started */
-extern Shared<int8_t> gNotePending[64];/* note sounding on each instrument row, 0 = none */
-extern Shared<uint32_t> gdwPercLLast;  /* PercL/PercH of the step played last */
+extern Shared<int8_t> gNotePending[64];/* note sounding on each instrument row, 0 = none;
+                                       ** timer thread */
+extern Shared<uint32_t> gdwPercLLast;  /* PercL/PercH of the step played last; timer thread */
 extern Shared<uint32_t> gdwPercHLast;
 
 /* ---------------------------------------------------------------- mute and sound patterns */
 
-extern Shared<int16_t> gMute, gOldMute;      /* chosen Mute entry 0..11 */
-extern Shared<int16_t> gSoundON, gSoundOFF;  /* bars per sounding / silent phase */
+/* Written together by SetMuteMode (window) and a bar start (timer thread), each under the
+** mute flag of commands.cpp. */
 extern Shared<int16_t> gSoundCount;          /* bar starts left in this phase */
 extern Shared<int> gbMute;                   /* the current phase is silent */
-extern Shared<int16_t> gbPercMute, gbInstrMute;
+extern Shared<int16_t> gbPercMute, gbInstrMute; /* a silent phase silences the part */
 
 /* ---------------------------------------------------------------- MIDI input hand-over */
 
-extern Shared<uint8_t> gMidiInBuf[128];      /* note | 0x80 for the percussion channel */
-extern Shared<int32_t> gMidiInFill;          /* entries in gMidiInBuf */
+extern Shared<int32_t> gMidiInFill;          /* notes waiting in the hand-over buffer: the
+                                             ** MIDI thread adds, the timer subtracts */
 
 /* ---------------------------------------------------------------- operations */
 
@@ -64,6 +64,8 @@ void MidiOutMessage(HMIDIOUT hMidi, int status, int channel, int data1, int data
 /* Notes that a message sent to the output (any thread) starts or ends a note: the stop of
 ** the run sends a note off for every note still sounding. MidiOutMessage does it. */
 void NoteTrack(DWORD msg);
+/* The step length for the tempo and rel.Beat now (RecomputeStepLength), and its factor in
+** the rel.Beat read-out. Window thread. */
 void AdjustBeat(void);
 int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode);
 void TambroEndSequence(void);
@@ -81,7 +83,6 @@ void CALLBACK midiCallback(HMIDIIN hMidiIn, UINT wMsg, DWORD_PTR dwInstance, DWO
                            DWORD_PTR dwParam2);
 
 LRESULT OnPlayCommand(HWND hwnd, UINT id);   /* 40101..40107 */
-LRESULT OnMuteCommand(HWND hwnd, UINT id);   /* 40800..40899 */
 LRESULT OnSequenceEnded(HWND hwnd);          /* message 1027 */
 LRESULT OnTimerFailed(HWND hwnd);            /* message 1028 */
 

@@ -20,7 +20,7 @@
 /* ---------------------------------------------------------------- tables */
 
 /* General MIDI drum notes 35..81; entry i is shown beside row i + 2. */
-const char* const gszPerc[47] = {
+static const char* const gszPerc[47] = {
     "Acou BaseDrm",   "Base Drum 1",   "Side Stick",    "AcousticSnare", "Hand Clap",
     "Electric Snare", "Low Floor Tom", "Closed Hi Hat", "High Floor Tom", "Pedal Hi Hat",
     "Low Tom",        "Open Hi Hat",   "Low-Mid Tom",   "High-Mid Tom",  "CrashCymbal 1",
@@ -34,7 +34,7 @@ const char* const gszPerc[47] = {
 
 /* 1 = black key. Index (gTranspose + k) mod 12 for key k counted from the top: with the
 ** top row's pitch 94 - gTranspose, index 0 is A#, 1 A, 2 G# ... 11 B (downwards). */
-const unsigned char gPianoKbd[12] = {1, 0, 1, 0, 1, 0, 0, 1, 0, 1, 0, 0};
+static const unsigned char gPianoKbd[12] = {1, 0, 1, 0, 1, 0, 0, 1, 0, 1, 0, 0};
 
 static const char szBPM[] = "Bpm";
 static const char szVEL[] = "Vel";
@@ -65,22 +65,22 @@ RECT CellRect(int step, int row) {
 ** damaged file can give one) marks no bars instead of dividing by zero. */
 static COLORREF Background(int step, int row) {
   const int bpb = gBeatsPBar;
-  if ((bpb > 0 && step % bpb == 0) || row % 12 == 2) return 0x99ccdd;
-  if (row % 12 == 7) return 0x99ddcc;
+  if ((bpb > 0 && step % bpb == 0) || row % 12 == 2) return CLR_TAN;
+  if (row % 12 == 7) return CLR_GREEN;
   int sub = 0;
   if (bpb == 12 || bpb == 16) sub = bpb / 2;
   if (bpb == 24) sub = bpb / 3;
-  if (sub > 0 && step % sub == 0) return 0xeedddd;
-  return 0xeeffff;
+  if (sub > 0 && step % sub == 0) return CLR_LAVENDER;
+  return CLR_PLAIN;
 }
 
 static COLORREF ColourOf(int step, int row, bool perc, bool voice, int highlight) {
-  if (perc && voice) return (row >= 2 && highlight) ? 0x999999 : 0x000000;
-  if (perc) return (row >= 2 && highlight) ? 0x6600ff : 0xbb00bb;
-  if (voice) return (row >= 2 && highlight) ? 0xeeee00 : 0x99aa00;
-  if (row == 1) return 0xffddcc;
-  if (row == 0) return 0xddddff;
-  return highlight ? 0xff0000 : Background(step, row);
+  if (perc && voice) return (row >= 2 && highlight) ? CLR_BOTH_CURSOR : CLR_BOTH;
+  if (perc) return (row >= 2 && highlight) ? CLR_PERC_CURSOR : CLR_PERC;
+  if (voice) return (row >= 2 && highlight) ? CLR_VOICE_CURSOR : CLR_VOICE;
+  if (row == 1) return CLR_ROW1;
+  if (row == 0) return CLR_ROW0;
+  return highlight ? CLR_CURSOR : Background(step, row);
 }
 
 static bool Drawable(int step, int row) {
@@ -88,7 +88,7 @@ static bool Drawable(int step, int row) {
 }
 
 COLORREF CellColour(int step, int row, int highlight) {
-  if (!Drawable(step, row)) return 0xffffff;
+  if (!Drawable(step, row)) return CLR_WHITE;
   return ColourOf(step, row, CellPerc(step, row) != 0, CellVoice(step, row) != 0, highlight);
 }
 
@@ -108,7 +108,7 @@ void DrawRectangle(HDC hdc, int step, int row, const uint32_t* perc, const uint3
 
   HBRUSH mark = nullptr;
   if (row == SPLIT_ROW) {
-    mark = CreateSolidBrush(0x000000);
+    mark = CreateSolidBrush(CLR_BLACK);
     SelectObject(hdc, mark);
     Rectangle(hdc, rc.left, ((48 - SPLIT_ROW) * 2 + 5) * gcyChar / 4 + 3, rc.right, rc.bottom);
   }
@@ -168,14 +168,14 @@ static void PaintNames(HDC hdc) {
 ** then the two current markers in black. */
 static void PaintMarkers(HDC hdc) {
   const int cx = gcxChar;
-  SetTextColor(hdc, 0xffffff);
+  SetTextColor(hdc, CLR_WHITE);
   for (int s = 0; s < STEP_COUNT; s++) {
     const int x = (s + GRID_LEFT - 1) * cx;
     TextAt(hdc, x - 2, 0, "||");
     TextAt(hdc, x, 0, "||");
     TextAt(hdc, x + 2, 0, "||");
   }
-  SetTextColor(hdc, 0x000000);
+  SetTextColor(hdc, CLR_BLACK);
   TextAt(hdc, (HeaderGet(gTbro.LoopStart) + GRID_LEFT - 1) * cx, 0, "|:");
   TextAt(hdc, (HeaderGet(gTbro.LoopEnd) + GRID_LEFT) * cx, 0, ":|");
 }

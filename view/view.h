@@ -13,8 +13,25 @@
 #include "app/config.h"
 #include "platform/win32.h"
 
-extern const char* const gszPerc[47];   /* names of GM drum notes 35..81 (rows 2..48) */
-extern const unsigned char gPianoKbd[12]; /* 1 = black key; index (gTranspose + key from the top) mod 12 */
+/* Colours of the client area (COLORREF, 0x00bbggrr). */
+enum : COLORREF {
+  CLR_BLACK = 0x000000,
+  CLR_WHITE = 0xffffff,
+  CLR_TAN = 0x99ccdd,        /* bar starts and the rows of the note C */
+  CLR_GREEN = 0x99ddcc,      /* rows of the note F */
+  CLR_LAVENDER = 0xeedddd,   /* sub-bar steps of 12-, 16- and 24-step bars */
+  CLR_PLAIN = 0xeeffff,      /* every other empty cell */
+  CLR_BOTH = CLR_BLACK,      /* percussion and instrument note in one cell */
+  CLR_BOTH_CURSOR = 0x999999,
+  CLR_PERC = 0xbb00bb,
+  CLR_PERC_CURSOR = 0x6600ff,
+  CLR_VOICE = 0x99aa00,
+  CLR_VOICE_CURSOR = 0xeeee00,
+  CLR_ROW1 = 0xffddcc,       /* empty cell of the blue flag row (free accent, release) */
+  CLR_ROW0 = 0xddddff,       /* empty cell of the red flag row (keyboard split) */
+  CLR_CURSOR = 0xff0000,     /* empty cell under the cursor */
+};
+
 
 void ViewReset(void);                    /* iIndexLast and other statics back to start */
 

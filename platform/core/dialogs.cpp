@@ -34,7 +34,6 @@ const ResourceTables* gResources = nullptr;   /* registered once at start-up */
 std::map<HWND, INT_PTR> gEndedDialogs;        /* dialogs that ended, with their result; GUI thread */
 DWORD gCommDlgError = 0;                      /* CommDlgExtendedError; GUI thread */
 std::map<HICON, std::string> gIcons;          /* loaded icons by handle; GUI thread */
-HCURSOR gCursor = nullptr;                    /* SetCursor; GUI thread */
 
 std::string ResourceKey(const char* name) {
   if (!name) return "";
@@ -204,7 +203,6 @@ void CoreDialogsReset() {
   gEndedDialogs.clear();
   gCommDlgError = 0;
   gIcons.clear();
-  gCursor = nullptr;
 }
 
 std::string CoreIconName(HICON icon) {
@@ -237,13 +235,6 @@ HCURSOR WINAPI LoadCursorA(HINSTANCE inst, LPCSTR name) {
   }
   /* The stock cursors: a fixed handle each. */
   return reinterpret_cast<HCURSOR>(kIconBase - 0x100000 + reinterpret_cast<uintptr_t>(name));
-}
-
-HCURSOR WINAPI SetCursor(HCURSOR cursor) {
-  ON_GUI_THREAD(HCURSOR, SetCursor(cursor));
-  HCURSOR old = gCursor;
-  gCursor = cursor;
-  return old;
 }
 
 /* ================================================================ dialogs */
@@ -356,11 +347,6 @@ BOOL WINAPI SetDlgItemInt(HWND dlg, int id, UINT value, BOOL isSigned) {
   else
     snprintf(buf, sizeof buf, "%u", value);
   return SetDlgItemTextA(dlg, id, buf);
-}
-
-LRESULT WINAPI SendDlgItemMessageA(HWND dlg, int id, UINT msg, WPARAM wParam, LPARAM lParam) {
-  HWND item = GetDlgItem(dlg, id);
-  return item ? SendMessageA(item, msg, wParam, lParam) : 0;
 }
 
 /* Return runs the default push button (IDOK when there is none), Escape runs IDCANCEL;

@@ -291,27 +291,6 @@ int WINAPI SetBkMode(HDC hdc, int mode) {
   return old;
 }
 
-int WINAPI GetBkMode(HDC hdc) {
-  int v = 0;
-  WithDc(hdc, [&](Dc& dc) { v = dc.bkMode; });
-  return v;
-}
-
-COLORREF WINAPI SetBkColor(HDC hdc, COLORREF colour) {
-  COLORREF old = CLR_INVALID;
-  WithDc(hdc, [&](Dc& dc) {
-    old = dc.bk;
-    dc.bk = colour & 0x00FFFFFF;
-  });
-  return old;
-}
-
-COLORREF WINAPI GetBkColor(HDC hdc) {
-  COLORREF v = CLR_INVALID;
-  WithDc(hdc, [&](Dc& dc) { v = dc.bk; });
-  return v;
-}
-
 COLORREF WINAPI SetTextColor(HDC hdc, COLORREF colour) {
   COLORREF old = CLR_INVALID;
   WithDc(hdc, [&](Dc& dc) {
@@ -319,12 +298,6 @@ COLORREF WINAPI SetTextColor(HDC hdc, COLORREF colour) {
     dc.text = colour & 0x00FFFFFF;
   });
   return old;
-}
-
-COLORREF WINAPI GetTextColor(HDC hdc) {
-  COLORREF v = CLR_INVALID;
-  WithDc(hdc, [&](Dc& dc) { v = dc.text; });
-  return v;
 }
 
 BOOL WINAPI MoveToEx(HDC hdc, int x, int y, LPPOINT old) {
@@ -370,20 +343,6 @@ BOOL WINAPI Rectangle(HDC hdc, int left, int top, int right, int bottom) {
 
 BOOL WINAPI Ellipse(HDC hdc, int left, int top, int right, int bottom) {
   return Shape(hdc, DrawCmd::Ellipse, left, top, right, bottom);
-}
-
-int WINAPI FillRect(HDC hdc, const RECT* r, HBRUSH brush) {
-  COLORREF colour;
-  if (!r || !CoreBrushColour(brush, &colour)) return 0;
-  DrawCmd c{};
-  if (!WithDc(hdc, [&](Dc& dc) {
-        c = CommandFrom(dc, DrawCmd::Rect);
-        c.x1 = r->left, c.y1 = r->top, c.x2 = r->right, c.y2 = r->bottom;
-        c.brush = colour, c.nullBrush = false, c.nullPen = true;
-      }))
-    return 0;
-  Emit(hdc, c);
-  return 1;
 }
 
 /* Text: (x1, y1) is the reference point the alignment applies to (the current position

@@ -114,16 +114,6 @@ HMENU WINAPI CreatePopupMenu(void) {
   return NewMenu(true);
 }
 
-BOOL WINAPI DestroyMenu(HMENU menu) {
-  ON_GUI_THREAD(BOOL, DestroyMenu(menu));
-  if (!FindMenu(menu)) {
-    SetLastError(ERROR_INVALID_MENU_HANDLE);
-    return FALSE;
-  }
-  DestroyMenuTree(menu);
-  return TRUE;
-}
-
 BOOL WINAPI AppendMenuA(HMENU menu, UINT flags, UINT_PTR idNew, LPCSTR text) {
   ON_GUI_THREAD(BOOL, AppendMenuA(menu, flags, idNew, text));
   Menu* m = FindMenu(menu);

@@ -544,11 +544,6 @@ HACCEL WINAPI LoadAcceleratorsA(HINSTANCE, LPCSTR name) {
   return CreateAcceleratorTableA(v.data(), static_cast<int>(v.size()));
 }
 
-BOOL WINAPI DestroyAcceleratorTable(HACCEL h) {
-  ON_GUI_THREAD(BOOL, DestroyAcceleratorTable(h));
-  return gAccels.erase(h) ? TRUE : FALSE;
-}
-
 SHORT WINAPI GetKeyState(int vk) {
   unsigned bit = 0;
   switch (vk) {

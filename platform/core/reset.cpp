@@ -121,36 +121,3 @@ POINT ClientOrigin(HWND hwnd) {
 }  // namespace tbxtest
 
 /* ================================================================ threads and strings */
-
-DWORD WINAPI GetCurrentThreadId(void) { return static_cast<DWORD>(syscall(SYS_gettid)); }
-
-int WINAPI lstrlenA(LPCSTR s) { return s ? static_cast<int>(strlen(s)) : 0; }
-
-LPSTR WINAPI lstrcpyA(LPSTR dst, LPCSTR src) {
-  if (!dst || !src) return nullptr;
-  return strcpy(dst, src);
-}
-
-/* Copies at most max - 1 characters and always terminates (max counts the terminator). */
-LPSTR WINAPI lstrcpynA(LPSTR dst, LPCSTR src, int max) {
-  if (!dst || !src || max <= 0) return dst;
-  int i = 0;
-  for (; i < max - 1 && src[i]; i++) dst[i] = src[i];
-  dst[i] = 0;
-  return dst;
-}
-
-LPSTR WINAPI lstrcatA(LPSTR dst, LPCSTR src) {
-  if (!dst || !src) return nullptr;
-  return strcat(dst, src);
-}
-
-int WINAPI lstrcmpA(LPCSTR a, LPCSTR b) {
-  int r = strcmp(a ? a : "", b ? b : "");
-  return r < 0 ? -1 : r > 0 ? 1 : 0;
-}
-
-int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) {
-  int r = strcasecmp(a ? a : "", b ? b : "");
-  return r < 0 ? -1 : r > 0 ? 1 : 0;
-}

@@ -26,12 +26,9 @@ constexpr int kDefaultX = 24;       /* CW_USEDEFAULT position of a top-level win
 constexpr int kDefaultY = 24;
 constexpr int kDefaultW = 640;      /* CW_USEDEFAULT size */
 constexpr int kDefaultH = 480;
-constexpr int kScreenW = 1600;      /* what GetSystemMetrics reports */
-constexpr int kScreenH = 900;
 
 std::vector<CoreWndClass> gClasses;     /* registered classes; GUI thread */
 HWND gFocus = nullptr;              /* window with the keyboard focus; GUI thread */
-HWND gCapture = nullptr;            /* window that captured the mouse; GUI thread */
 
 const HINSTANCE kInstance = reinterpret_cast<HINSTANCE>(uintptr_t{0x400000});
 
@@ -104,7 +101,6 @@ void Remove(HWND hwnd) {
   if (CoreWindow* p = FindWindowRec(w->parent); p && (w->style & WS_CHILD)) RemoveFrom(p->children, hwnd);
   RemoveFrom(gCoreTopLevels, hwnd);
   if (gFocus == hwnd) gFocus = nullptr;
-  if (gCapture == hwnd) gCapture = nullptr;
   MarkLive(hwnd, false);
   DropMessagesFor(hwnd);
   gCoreWindows.erase(hwnd);
@@ -173,7 +169,6 @@ void CoreWindowsReset() {
   ForgetAllWindows();
   gClasses.clear();
   gFocus = nullptr;
-  gCapture = nullptr;
   gCorePointer = POINT{0, 0};
 }
 
@@ -193,17 +188,6 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA* wc) {
   }
   gClasses.push_back(CoreWndClass{wc->lpszClassName, wc->lpfnWndProc, wc->hIcon, wc->hCursor, wc->hbrBackground, wc->style});
   return static_cast<ATOM>(0xC000 + gClasses.size());
-}
-
-BOOL WINAPI UnregisterClassA(LPCSTR name, HINSTANCE) {
-  ON_GUI_THREAD(BOOL, UnregisterClassA(name, nullptr));
-  CoreWndClass* c = FindClass(name);
-  if (!c) {
-    SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
-    return FALSE;
-  }
-  gClasses.erase(gClasses.begin() + (c - gClasses.data()));
-  return TRUE;
 }
 
 HWND CreateWindowInternal(DWORD exStyle, const char* cls, const char* text, DWORD style, int x, int y, int width,
@@ -368,31 +352,6 @@ BOOL WINAPI MoveWindow(HWND hwnd, int x, int y, int width, int height, BOOL repa
   return TRUE;
 }
 
-BOOL WINAPI SetWindowPos(HWND hwnd, HWND, int x, int y, int cx, int cy, UINT flags) {
-  ON_GUI_THREAD(BOOL, SetWindowPos(hwnd, nullptr, x, y, cx, cy, flags));
-  CoreWindow* w = FindWindowRec(hwnd);
-  if (!w) return FALSE;
-  RECT r = w->rect;
-  if (!(flags & SWP_NOMOVE)) {
-    r.right += x - r.left;
-    r.bottom += y - r.top;
-    r.left = x;
-    r.top = y;
-  }
-  if (!(flags & SWP_NOSIZE)) {
-    r.right = r.left + std::max(cx, 0);
-    r.bottom = r.top + std::max(cy, 0);
-  }
-  if (r.left != w->rect.left || r.top != w->rect.top || r.right != w->rect.right || r.bottom != w->rect.bottom) {
-    w->rect = r;
-    if (!(flags & SWP_NOREDRAW)) AddUpdate(*w, nullptr, true);
-    NotifyChanged(hwnd, WC_GEOMETRY);
-  }
-  if (flags & SWP_SHOWWINDOW) ShowWindow(hwnd, SW_SHOWNA);
-  if (flags & SWP_HIDEWINDOW) ShowWindow(hwnd, SW_HIDE);
-  return TRUE;
-}
-
 BOOL WINAPI GetWindowRect(HWND hwnd, LPRECT rect) {
   ON_GUI_THREAD(BOOL, GetWindowRect(hwnd, rect));
   CoreWindow* w = FindWindowRec(hwnd);
@@ -422,14 +381,6 @@ BOOL WINAPI AdjustWindowRect(LPRECT rect, DWORD style, BOOL menu) {
   return TRUE;
 }
 
-HWND WINAPI GetParent(HWND hwnd) {
-  ON_GUI_THREAD(HWND, GetParent(hwnd));
-  CoreWindow* w = FindWindowRec(hwnd);
-  if (!w) return nullptr;
-  if (w->style & WS_CHILD) return w->parent;
-  return (w->style & WS_POPUP) ? w->owner : nullptr;
-}
-
 HWND WINAPI SetFocus(HWND hwnd) {
   ON_GUI_THREAD(HWND, SetFocus(hwnd));
   if (hwnd && !FindWindowRec(hwnd)) return nullptr;
@@ -442,35 +393,6 @@ HWND WINAPI SetFocus(HWND hwnd) {
 HWND WINAPI GetFocus(void) {
   ON_GUI_THREAD(HWND, GetFocus());
   return gFocus;
-}
-
-HWND WINAPI SetCapture(HWND hwnd) {
-  ON_GUI_THREAD(HWND, SetCapture(hwnd));
-  HWND old = gCapture;
-  gCapture = FindWindowRec(hwnd) ? hwnd : nullptr;
-  return old;
-}
-
-BOOL WINAPI ReleaseCapture(void) {
-  ON_GUI_THREAD(BOOL, ReleaseCapture());
-  gCapture = nullptr;
-  return TRUE;
-}
-
-int WINAPI GetSystemMetrics(int index) {
-  switch (index) {
-    case SM_CXSCREEN: return kScreenW;
-    case SM_CYSCREEN: return kScreenH;
-    case SM_CXVSCROLL: return 16;
-    case SM_CYHSCROLL: return 16;
-    case SM_CYCAPTION: return kCaption;
-    case SM_CXBORDER:
-    case SM_CYBORDER: return 1;
-    case SM_CXFIXEDFRAME:
-    case SM_CYFIXEDFRAME: return kBorder;
-    case SM_CYMENU: return kMenuBar;
-    default: return 0;
-  }
 }
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR name) { return name ? nullptr : kInstance; }
@@ -524,37 +446,7 @@ LONG_PTR WINAPI GetWindowLongPtrA(HWND hwnd, int index) {
   }
 }
 
-LONG_PTR WINAPI SetWindowLongPtrA(HWND hwnd, int index, LONG_PTR value) {
-  ON_GUI_THREAD(LONG_PTR, SetWindowLongPtrA(hwnd, index, value));
-  CoreWindow* w = FindWindowRec(hwnd);
-  if (!w) {
-    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return 0;
-  }
-  LONG_PTR old = GetWindowLongPtrA(hwnd, index);
-  switch (index) {
-    case GWLP_ID: w->id = static_cast<int>(value); break;
-    case GWL_STYLE:
-      w->style = static_cast<DWORD>(value);
-      NotifyChanged(hwnd, WC_GEOMETRY);
-      break;
-    case GWL_EXSTYLE: w->exStyle = static_cast<DWORD>(value); break;
-    case GWLP_USERDATA: w->userData = value; break;
-    case GWLP_WNDPROC:
-      if (w->proc) w->proc = reinterpret_cast<WNDPROC>(value);
-      break;
-    default: SetLastError(ERROR_INVALID_PARAMETER); return 0;
-  }
-  return old;
-}
-
 LONG WINAPI GetWindowLongA(HWND hwnd, int index) { return static_cast<LONG>(GetWindowLongPtrA(hwnd, index)); }
-
-LONG WINAPI SetWindowLongA(HWND hwnd, int index, LONG value) {
-  return static_cast<LONG>(SetWindowLongPtrA(hwnd, index, value));
-}
-
-int WINAPI GetDlgCtrlID(HWND hwnd) { return static_cast<int>(GetWindowLongPtrA(hwnd, GWLP_ID)); }
 
 /* ================================================================ scroll bars */
 

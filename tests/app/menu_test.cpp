@@ -116,7 +116,7 @@ TEST_F(MenuTest, AChangedSettingMovesTheMarkRepaintsAndMarksTheProject) {
   tbxtest::ClearInvalidations();
   Command(40208);
   EXPECT_EQ(gBeatsPBar, 8);
-  EXPECT_EQ(gOldBeatsPBar, 8);
+  EXPECT_EQ(*gSettings[SET_BEATSPBAR].shadow, 8);
   EXPECT_EQ(CheckedIn(2), std::vector<UINT>{40208});
   EXPECT_EQ(gbNeedSave, 1);
   EXPECT_EQ(gbFileChanged, 1);

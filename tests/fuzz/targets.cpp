@@ -200,7 +200,10 @@ void Prepare() {
   FilesReset();
   PlaybackReset();
   MidifileReset();
-  // What window creation sets after the resets: the output port, the header, the range.
+  // What window creation sets after the resets: the devices, the output port, the header,
+  // the range.
+  goNumDevs = midiOutGetNumDevs();
+  giNumDevs = midiInGetNumDevs();
   gMidiOutPort = 0;
   gOldMidiOutPort = 0;
   gMidiInPort = 0;

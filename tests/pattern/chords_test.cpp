@@ -10,7 +10,7 @@ class ChordTest : public StateTest {
   void Chord(char key, int column, int row) {
     gMouseX = static_cast<int16_t>(column);
     gMouseY = static_cast<int16_t>(row);
-    OnChar(nullptr, static_cast<WPARAM>(key));
+    EditKey(key);
   }
   static uint64_t Word(int step) {
     return uint64_t(StepGet(gTbro.VoiceH, step)) << 32 | StepGet(gTbro.VoiceL, step);
@@ -70,13 +70,13 @@ TEST_F(ChordInsert, TakesBackTheClickThatChoseTheRoot) {
   SetWord(6, Rows({20}));
   gMouseX = 6;
   gMouseY = 0;
-  OnChar(nullptr, 'v');       // toggles row 0 of the cursor cell and takes a backup
+  EditKey('v');       // toggles row 0 of the cursor cell and takes a backup
   EXPECT_EQ(Word(6), Rows({0, 20}));
   Chord('4', 6, 0);           // row 0: no chord, but the toggle is taken back
   EXPECT_EQ(Word(6), Rows({20}));
   EXPECT_EQ(gbNewBDown, 0);
 
-  OnChar(nullptr, 'd');       // a backup of the old pattern must not reach a new one
+  EditKey('d');       // a backup of the old pattern must not reach a new one
   PatternClear();
   Chord('4', 6, 5);
   EXPECT_EQ(Word(6), Rows({5, 9, 12}));
