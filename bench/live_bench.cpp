@@ -63,7 +63,7 @@ constexpr int kSideStick = 37;        /* GM note; percussion row 37 - 33 */
 constexpr int kTemplate = 128;        /* frames of the hit matched */
 constexpr size_t kRecordSeconds = 90; /* longest recording */
 
-struct Setting {
+struct BenchTempo {
   int bpm;
   int relBeat;           /* rel.Beat index */
   const char* label;     /* as the menu shows the factor */
@@ -301,7 +301,7 @@ void OnSend(int, uint32_t message, int64_t dueNs) {
   gSent = i + 1;
 }
 
-void Use(const Setting& st) {
+void Use(const BenchTempo& st) {
   giTempo = st.bpm;
   gMsecPerBeat = static_cast<int16_t>(60000 / st.bpm);
   gRelBeat = static_cast<int16_t>(st.relBeat);
@@ -409,18 +409,19 @@ void Lateness(std::vector<double> late) {
               late[static_cast<size_t>(0.99 * (late.size() - 1) + 0.5)], late.back());
 }
 
-/* One period: a server of its own, the program on it, both settings. */
-bool RunPeriod(int period, int steps, const std::vector<float>& hit, const std::string& dir) {
+/* A dummy server of its own for one period, realtime where the machine allows it; returns
+** its process id, or -1 when none could be started. */
+pid_t StartServer(int period, const std::string& dir, bool* realtime) {
   const std::string server = "tbxbench-" + std::to_string(getpid()) + "-" + std::to_string(period);
   setenv("JACK_DEFAULT_SERVER", server.c_str(), 1);
   char rate[32], frames[32];
   std::snprintf(rate, sizeof rate, "%d", static_cast<int>(kRate));
   std::snprintf(frames, sizeof frames, "%d", period);
-  bool realtime = true;
+  *realtime = true;
   pid_t jackd = Spawn({"jackd", "-n", server, "-R", "-d", "dummy", "-r", rate, "-p", frames}, dir + "/jackd.log");
   if (jackd > 0 && !OpenRecorder()) {
     EndChild(jackd, SIGINT, 2000);
-    realtime = false;
+    *realtime = false;
     jackd = Spawn({"jackd", "-n", server, "--no-realtime", "-d", "dummy", "-r", rate, "-p", frames},
                   dir + "/jackd.log");
     if (jackd > 0 && !OpenRecorder()) {
@@ -428,6 +429,63 @@ bool RunPeriod(int period, int steps, const std::vector<float>& hit, const std::
       jackd = -1;
     }
   }
+  return jackd;
+}
+
+/* One tempo setting: the synth's onsets, the JACK MIDI frames and the step clock's lateness
+** of one run each, then FluidSynth's player on the exported file. */
+bool MeasureTempo(HWND hwnd, const BenchTempo& st, int period, int steps, const std::vector<float>& hit,
+                  const std::string& dir) {
+  Use(st);
+  const double liveStep = LiveStepMs() * kRate / 1000.0, fileStep = gAdjustedBeat * kRate / 1000.0;
+  std::printf("  %d BPM, rel.Beat \"%s\": steps of %d ms (the export: %d ms), %d steps\n", st.bpm, st.label,
+              LiveStepMs(), static_cast<int>(gAdjustedBeat), steps);
+  std::printf("    %-31s %7s %7s %7s   (ms from a straight-line fit)\n", "", "median", "p99", "max-min");
+  std::fflush(stdout);
+
+  uint32_t missed = SynthMissedFrames();
+  Arm();
+  bool ok = PlayRun(hwnd, 0, steps);
+  Disarm();
+  std::vector<double> late(gLateness.begin(), gLateness.begin() + std::min(gSent.load(), gLateness.size()));
+  Print("Tamborix synth, audio onsets", FitSpread(FindOnsets(R.synth, R.length, liveStep, steps, hit), kRate),
+        ", " + std::to_string(SynthMissedFrames() - missed) + " late for their frame");
+  ServerClock(period);
+
+  missed = JackMissedFrames();
+  Arm();
+  ok = ok && PlayRun(hwnd, 1, steps);
+  Disarm();
+  std::vector<double> midi;
+  for (size_t i = 0; i < R.midiCount.load(); i++) midi.push_back(static_cast<double>(R.midi[i]));
+  Print("Tamborix JACK MIDI, frames", FitSpread(midi, kRate),
+        ", " + std::to_string(JackMissedFrames() - missed) + " late for their frame");
+  ServerClock(period);
+  late.insert(late.end(), gLateness.begin(), gLateness.begin() + std::min(gSent.load(), gLateness.size()));
+  Lateness(late);
+
+  const std::string mid = Export(hwnd, dir, steps);
+  Arm();
+  const bool played = !mid.empty() && PlayReference(mid, dir);
+  Disarm();
+  if (played) {
+    std::vector<double> onsets = FindOnsets(R.ref, R.length, fileStep, steps + 24, hit);
+    /* The recording starts when the player's port could be connected: a hit caught in its
+    ** middle is no onset. */
+    if (onsets.size() > 2) onsets.erase(onsets.begin(), onsets.begin() + 2);
+    Print("FluidSynth player, audio onsets", FitSpread(onsets, kRate), "");
+  } else {
+    std::printf("    FluidSynth player: did not run (see %s)\n", (dir + "/fluidsynth.log").c_str());
+  }
+  std::fflush(stdout);
+  gbLooping = 1;
+  return ok;
+}
+
+/* One period: a server of its own, the program on it, both tempo settings. */
+bool RunPeriod(int period, int steps, const std::vector<float>& hit, const std::string& dir) {
+  bool realtime = true;
+  const pid_t jackd = StartServer(period, dir, &realtime);
   if (jackd <= 0) {
     std::fprintf(stderr, "tbx_live_bench: no JACK server (is jackd installed?)\n");
     return false;
@@ -446,56 +504,12 @@ bool RunPeriod(int period, int steps, const std::vector<float>& hit, const std::
   if (ok) {
     jack_connect(R.client, "Tamborix:synth_L", jack_port_name(R.synthIn));
     jack_connect(R.client, "Tamborix:midi_out", jack_port_name(R.midiIn));
-    for (int s = 0; s < STEP_COUNT; s++) StepOr(gTbro.PercL, s, 1u << (kSideStick - 33));
+    for (int s = 0; s < STEP_COUNT; s++) StepOr(gTbro.PercL, s, 1u << (kSideStick - PERC_NOTE_BASE));
     gbLooping = 1;
   }
-  const Setting settings[] = {{120, 5, "* 4"}, {506, 9, "*12"}};
-  for (const Setting& st : settings) {
-    if (!ok) break;
-    Use(st);
-    const double liveStep = LiveStepMs() * kRate / 1000.0, fileStep = gAdjustedBeat * kRate / 1000.0;
-    std::printf("  %d BPM, rel.Beat \"%s\": steps of %d ms (the export: %d ms), %d steps\n", st.bpm, st.label,
-                LiveStepMs(), static_cast<int>(gAdjustedBeat), steps);
-    std::printf("    %-31s %7s %7s %7s   (ms from a straight-line fit)\n", "", "median", "p99", "max-min");
-    std::fflush(stdout);
-
-    uint32_t missed = SynthMissedFrames();
-    Arm();
-    ok = PlayRun(hwnd, 0, steps);
-    Disarm();
-    std::vector<double> late(gLateness.begin(), gLateness.begin() + std::min(gSent.load(), gLateness.size()));
-    Print("Tamborix synth, audio onsets", FitSpread(FindOnsets(R.synth, R.length, liveStep, steps, hit), kRate),
-          ", " + std::to_string(SynthMissedFrames() - missed) + " late for their frame");
-    ServerClock(period);
-
-    missed = JackMissedFrames();
-    Arm();
-    ok = ok && PlayRun(hwnd, 1, steps);
-    Disarm();
-    std::vector<double> midi;
-    for (size_t i = 0; i < R.midiCount.load(); i++) midi.push_back(static_cast<double>(R.midi[i]));
-    Print("Tamborix JACK MIDI, frames", FitSpread(midi, kRate),
-          ", " + std::to_string(JackMissedFrames() - missed) + " late for their frame");
-    ServerClock(period);
-    late.insert(late.end(), gLateness.begin(), gLateness.begin() + std::min(gSent.load(), gLateness.size()));
-    Lateness(late);
-
-    const std::string mid = Export(hwnd, dir, steps);
-    Arm();
-    const bool played = !mid.empty() && PlayReference(mid, dir);
-    Disarm();
-    if (played) {
-      std::vector<double> onsets = FindOnsets(R.ref, R.length, fileStep, steps + 24, hit);
-      /* The recording starts when the player's port could be connected: a hit caught in its
-      ** middle is no onset. */
-      if (onsets.size() > 2) onsets.erase(onsets.begin(), onsets.begin() + 2);
-      Print("FluidSynth player, audio onsets", FitSpread(onsets, kRate), "");
-    } else {
-      std::printf("    FluidSynth player: did not run (see %s)\n", (dir + "/fluidsynth.log").c_str());
-    }
-    std::fflush(stdout);
-    gbLooping = 1;
-  }
+  const BenchTempo tempos[] = {{120, 5, "* 4"}, {506, 9, "*12"}};
+  for (const BenchTempo& st : tempos)
+    if (ok) ok = MeasureTempo(hwnd, st, period, steps, hit, dir);
   if (hwnd) DestroyWindow(hwnd);
   tbxtest::PumpMessages();
   tbxtest::PlatformReset();

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32.h"
+
 /* ---------------------------------------------------------------- the command line */
 
 /* Exit statuses of every command. */
@@ -53,6 +55,17 @@ int CliCheckNames(const CliArgs& args, int outs);
 std::string CliBoxLine(const char* skip = nullptr);
 
 /* ---------------------------------------------------------------- a run without a display */
+
+/* The program on the headless display (cli/session.cpp). */
+struct CliSession {
+  HWND hwnd = nullptr;
+  std::string unexpected;  /* the first event no script answered, in the harness's words */
+};
+/* Starts the program with FILE loaded as at start (a playlist opened as "Open PlayList");
+** returns "" or the failure as one line. CliClose always follows. */
+std::string CliOpen(CliSession* s, const std::string& file, bool list);
+/* Ends the program; returns `error`, or when that is empty what no script answered. */
+std::string CliClose(CliSession* s, const std::string& error);
 
 struct CliPlayOptions {
   std::string file;        /* project file, or a playlist when it ends in ".txt" */

@@ -98,44 +98,17 @@ std::string CliPlay(const CliPlayOptions& o, std::vector<CliMidiEvent>* events, 
     }
   }
 
-  std::string unexpected;
-  tbxtest::PlatformReset();
-  tbxtest::SetUnexpectedHandler([&unexpected](const std::string& what) {
-    if (unexpected.empty()) unexpected = what;
-  });
-  tbxtest::UseManualClock(true);
-  /* An input as well: with none the program says "no MIDI IN detected!" at start. Nothing
-  ** plays into it. */
-  tbxtest::SetMidiDevices({"Capture Out"}, {"Loopback In"});
-  ResetAllState();
-
-  std::string error;
   *endMs = 0;
-  HWND hwnd = CreateMainWindow(nullptr, list ? "" : file.c_str(), SW_SHOWNORMAL);
-  if (!hwnd) {
-    error = "the main window could not be created";
-  } else {
-    if (list) {
-      tbxtest::QueueFileDialog(file);
-      SendMessageA(hwnd, WM_COMMAND, IDM_OPENLIST, 0);
-    }
-    tbxtest::PumpMessages(); /* runs the command-line load */
-    error = CliBoxLine();
-    if (error.empty() && unexpected.empty()) {
-      tbxtest::ClearCapturedMidi();
-      const uint32_t t0 = tbxtest::ClockNow();
-      error = PlayLoaded(hwnd, o, list, endMs);
-      for (const tbxtest::MidiRecord& r : tbxtest::CapturedMidi())
-        events->push_back(CliMidiEvent{r.timeMs - t0, (uint32_t)r.message});
-    }
+  CliSession session;
+  std::string error = CliOpen(&session, file, list);
+  if (session.hwnd && error.empty() && session.unexpected.empty()) {
+    tbxtest::ClearCapturedMidi();
+    const uint32_t t0 = tbxtest::ClockNow();
+    error = PlayLoaded(session.hwnd, o, list, endMs);
+    for (const tbxtest::MidiRecord& r : tbxtest::CapturedMidi())
+      events->push_back(CliMidiEvent{r.timeMs - t0, (uint32_t)r.message});
   }
-  if (error.empty()) error = unexpected;
-
-  tbxtest::SetUnexpectedHandler([](const std::string&) {});
-  if (hwnd && IsWindow(hwnd)) DestroyWindow(hwnd);
-  tbxtest::PumpMessages();
-  tbxtest::PlatformReset();
-  return error;
+  return CliClose(&session, error);
 }
 
 int CliEvents(const CliArgs& args) {

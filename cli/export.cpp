@@ -37,29 +37,10 @@ static std::string Export(std::string file, std::string out, bool format1) {
     }
   }
 
-  /* What the platform says about a box nobody answers is the harness's wording: it is
-  ** only the failure when no box of the program says more. */
-  std::string unexpected;
-  tbxtest::PlatformReset();
-  tbxtest::SetUnexpectedHandler([&unexpected](const std::string& what) {
-    if (unexpected.empty()) unexpected = what;
-  });
-  tbxtest::UseManualClock(true);
-  tbxtest::SetMidiDevices({"Capture Out"}, {"Loopback In"}); /* as the tests: creation needs both */
-  ResetAllState();
-
-  std::string error;
-  HWND hwnd = CreateMainWindow(nullptr, list ? "" : file.c_str(), SW_SHOWNORMAL);
-  if (!hwnd) {
-    error = "the main window could not be created";
-  } else {
-    if (list) {
-      tbxtest::QueueFileDialog(file);
-      SendMessageA(hwnd, WM_COMMAND, IDM_OPENLIST, 0);
-    }
-    tbxtest::PumpMessages(); /* runs the command-line load */
-    error = CliBoxLine();
-  }
+  CliSession session;
+  std::string error = CliOpen(&session, file, list);
+  const std::string& unexpected = session.unexpected;
+  HWND hwnd = session.hwnd;
   if (hwnd && error.empty() && unexpected.empty()) {
     tbxtest::ClearMessageBoxes();
     tbxtest::QueueFileDialog(out);
@@ -74,12 +55,7 @@ static std::string Export(std::string file, std::string out, bool format1) {
     if (error.empty() && unexpected.empty() && report.empty()) error = "no MIDI file was written";
     if (error.empty() && unexpected.empty()) std::printf("%s\n", report.c_str());
   }
-  if (error.empty()) error = unexpected;
-  tbxtest::SetUnexpectedHandler([](const std::string&) {});
-  if (hwnd && IsWindow(hwnd)) DestroyWindow(hwnd);
-  tbxtest::PumpMessages();
-  tbxtest::PlatformReset();
-  return error;
+  return CliClose(&session, error);
 }
 
 int CliExport(const CliArgs& args) {

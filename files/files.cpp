@@ -28,8 +28,8 @@ const char gszErrorNotFound[] = "File %s is missing or cannot be opended.";
 const char gszErrorNotTambro[] = "File %s is not a valid project file.";
 const char gszErrorCannotRead[] = "File %s is unreadable.";
 
-char gszFileName[TBX_PATH];       /* full path of the project file; window thread (and playlist advance) */
-char gszTitleName[TBX_PATH];      /* its title; "" = untitled; window thread (and playlist advance) */
+char gszFileName[TBX_PATH];
+char gszTitleName[TBX_PATH];
 
 /* 1 when the last image read into gTbroTemp was 3536 bytes long (older layout), so the
 ** backup converts it before writing. Written by TambroFileRead (window or timer thread). */

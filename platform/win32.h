@@ -771,12 +771,8 @@ typedef MIDICALLBACK* LPMIDICALLBACK;
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define FILE_FLAG_WRITE_THROUGH 0x80000000
 #define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000
-#define FILE_BEGIN 0
-#define FILE_CURRENT 1
-#define FILE_END 2
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 #define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
-#define INVALID_SET_FILE_POINTER ((DWORD)-1)
 #define MOVEFILE_REPLACE_EXISTING 0x00000001
 #define MOVEFILE_COPY_ALLOWED 0x00000002
 #define MOVEFILE_WRITE_THROUGH 0x00000008
@@ -1022,7 +1018,6 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                       LPOVERLAPPED lpOverlapped);
 DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
-DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod);
 BOOL WINAPI FlushFileBuffers(HANDLE hFile);
 BOOL WINAPI CloseHandle(HANDLE hObject);
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
@@ -1054,7 +1049,6 @@ MMRESULT WINAPI midiOutGetDevCapsA(UINT_PTR uDeviceID, LPMIDIOUTCAPSA pmoc, UINT
 MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance,
                             DWORD fdwOpen);
 MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg);
-MMRESULT WINAPI midiOutReset(HMIDIOUT hmo);
 MMRESULT WINAPI midiOutClose(HMIDIOUT hmo);
 UINT WINAPI midiInGetNumDevs(void);
 MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic);
@@ -1062,7 +1056,6 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
                            DWORD fdwOpen);
 MMRESULT WINAPI midiInStart(HMIDIIN hmi);
 MMRESULT WINAPI midiInStop(HMIDIIN hmi);
-MMRESULT WINAPI midiInReset(HMIDIIN hmi);
 MMRESULT WINAPI midiInClose(HMIDIIN hmi);
 
 /* ================================================================ unsuffixed names */

@@ -59,7 +59,7 @@ Shared<int> gbNeedReload;
 /* ---------------------------------------------------------------- note output */
 
 Shared<HMIDIOUT> ghMidiOut;
-Shared<HMIDIIN> ghMidiIn;
+static Shared<HMIDIIN> ghMidiIn;      /* open input while a run is active */
 Shared<int> gbMidiInOpen;
 Shared<int8_t> gNotePending[64];
 Shared<uint32_t> gdwPercLLast;

@@ -37,7 +37,6 @@ extern Shared<int> gbNeedReload;       /* Play All re-reads the list; window */
 
 extern Shared<HMIDIOUT> ghMidiOut;     /* open output while a run is active; written by the
                                        ** start before the clock and input run */
-extern Shared<HMIDIIN> ghMidiIn;       /* open input while a run is active */
 extern Shared<int> gbMidiInOpen;       /* the input is open and started */
 extern Shared<int8_t> gNotePending[64];/* note sounding on each instrument row, 0 = none;
                                        ** timer thread */

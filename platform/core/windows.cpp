@@ -502,24 +502,25 @@ BOOL WINAPI SetCursorPos(int x, int y) {
   return TRUE;
 }
 
-BOOL WINAPI ScreenToClient(HWND hwnd, LPPOINT p) {
-  ON_GUI_THREAD(BOOL, ScreenToClient(hwnd, p));
+/* Moves a point by a window's client origin: sign -1 from the screen into the client area,
+** +1 back. */
+static BOOL ShiftByClientOrigin(HWND hwnd, LPPOINT p, int sign) {
   CoreWindow* w = FindWindowRec(hwnd);
   if (!w || !p) return FALSE;
   POINT o = ClientOriginOf(*w);
-  p->x -= o.x;
-  p->y -= o.y;
+  p->x += sign * o.x;
+  p->y += sign * o.y;
   return TRUE;
+}
+
+BOOL WINAPI ScreenToClient(HWND hwnd, LPPOINT p) {
+  ON_GUI_THREAD(BOOL, ScreenToClient(hwnd, p));
+  return ShiftByClientOrigin(hwnd, p, -1);
 }
 
 BOOL WINAPI ClientToScreen(HWND hwnd, LPPOINT p) {
   ON_GUI_THREAD(BOOL, ClientToScreen(hwnd, p));
-  CoreWindow* w = FindWindowRec(hwnd);
-  if (!w || !p) return FALSE;
-  POINT o = ClientOriginOf(*w);
-  p->x += o.x;
-  p->y += o.y;
-  return TRUE;
+  return ShiftByClientOrigin(hwnd, p, +1);
 }
 
 /* ================================================================ the display's side */

@@ -1,6 +1,6 @@
 /*
 ** This file contains the file calls of the Win32 subset on POSIX: CreateFileA, ReadFile,
-** WriteFile, GetFileSize, SetFilePointer, FlushFileBuffers, CloseHandle, DeleteFileA,
+** WriteFile, GetFileSize, FlushFileBuffers, CloseHandle, DeleteFileA,
 ** MoveFileExA, ReplaceFileA, GetFileAttributesA, GetCurrentProcessId and the thread's
 ** last error.
 **
@@ -358,24 +358,30 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD, LPSECURITY_ATTRIBUTE
   return h;
 }
 
-/* The descriptor behind a handle opened for reading (or writing), or -1 with the error set.
-** A special file's handle gives none: it is not read from. */
-static int DescriptorFor(HANDLE h, bool forWrite) {
+/* What a call needs of a handle: opened for reading, for writing, a regular file (a special
+** file's handle is neither read from nor measured). */
+enum { FD_ANY = 0, FD_READ = 1, FD_WRITE = 2, FD_REGULAR = 4 };
+
+/* The descriptor behind a handle that has what `need` asks, or -1 with the error set. With
+** `forget` the handle is taken out of the table (CloseHandle). */
+static int DescriptorFor(HANDLE h, unsigned need, bool forget = false) {
   std::lock_guard<std::mutex> lock(gFilesMu);
   OpenFile* f = Find(h);
   if (!f) {
     SetLastError(ERROR_INVALID_HANDLE);
     return -1;
   }
-  if (!(forWrite ? f->canWrite : f->canRead)) {
+  if (((need & FD_READ) && !f->canRead) || ((need & FD_WRITE) && !f->canWrite)) {
     SetLastError(ERROR_ACCESS_DENIED);
     return -1;
   }
-  if (f->special) {
+  if ((need & FD_REGULAR) && f->special) {
     SetLastError(ERROR_INVALID_FUNCTION);
     return -1;
   }
-  return f->fd;
+  const int fd = f->fd;
+  if (forget) gFiles.erase(h);
+  return fd;
 }
 
 /* Holds a read struck by the FileReadStall seam until ReleaseFileStall (or kStallLimit). */
@@ -389,7 +395,7 @@ static void StallRead(void) {
 
 BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD readOut, LPOVERLAPPED) {
   if (readOut) *readOut = 0;
-  int fd = DescriptorFor(h, false);
+  int fd = DescriptorFor(h, FD_READ | FD_REGULAR);
   if (fd < 0) return FALSE;
   if (!buffer && toRead) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -415,7 +421,7 @@ BOOL WINAPI ReadFile(HANDLE h, LPVOID buffer, DWORD toRead, LPDWORD readOut, LPO
 
 BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD toWrite, LPDWORD writtenOut, LPOVERLAPPED) {
   if (writtenOut) *writtenOut = 0;
-  int fd = DescriptorFor(h, true);
+  int fd = DescriptorFor(h, FD_WRITE | FD_REGULAR);
   if (fd < 0) return FALSE;
   if (!buffer && toWrite) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -438,20 +444,8 @@ BOOL WINAPI WriteFile(HANDLE h, LPCVOID buffer, DWORD toWrite, LPDWORD writtenOu
 }
 
 DWORD WINAPI GetFileSize(HANDLE h, LPDWORD high) {
-  int fd;
-  {
-    std::lock_guard<std::mutex> lock(gFilesMu);
-    OpenFile* f = Find(h);
-    if (!f) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return INVALID_FILE_SIZE;
-    }
-    if (f->special) {
-      SetLastError(ERROR_INVALID_FUNCTION);
-      return INVALID_FILE_SIZE;
-    }
-    fd = f->fd;
-  }
+  const int fd = DescriptorFor(h, FD_REGULAR);
+  if (fd < 0) return INVALID_FILE_SIZE;
   if (FaultStrikes(tbxtest::Fault::FileSize)) {
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_FILE_SIZE;
@@ -467,44 +461,9 @@ DWORD WINAPI GetFileSize(HANDLE h, LPDWORD high) {
   return static_cast<DWORD>(size & 0xFFFFFFFF);
 }
 
-DWORD WINAPI SetFilePointer(HANDLE h, LONG distance, PLONG high, DWORD method) {
-  int fd;
-  {
-    std::lock_guard<std::mutex> lock(gFilesMu);
-    OpenFile* f = Find(h);
-    if (!f) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return INVALID_SET_FILE_POINTER;
-    }
-    fd = f->fd;
-  }
-  int whence = method == FILE_BEGIN ? SEEK_SET : method == FILE_CURRENT ? SEEK_CUR : method == FILE_END ? SEEK_END : -1;
-  if (whence < 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return INVALID_SET_FILE_POINTER;
-  }
-  int64_t offset = high ? (static_cast<int64_t>(*high) << 32) | static_cast<uint32_t>(distance) : distance;
-  off_t r = lseek(fd, static_cast<off_t>(offset), whence);
-  if (r < 0) {
-    SetLastError(ErrorFromErrno(errno, false));
-    return INVALID_SET_FILE_POINTER;
-  }
-  if (high) *high = static_cast<LONG>(static_cast<uint64_t>(r) >> 32);
-  SetLastError(ERROR_SUCCESS);
-  return static_cast<DWORD>(static_cast<uint64_t>(r) & 0xFFFFFFFF);
-}
-
 BOOL WINAPI FlushFileBuffers(HANDLE h) {
-  int fd;
-  {
-    std::lock_guard<std::mutex> lock(gFilesMu);
-    OpenFile* f = Find(h);
-    if (!f) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
-    fd = f->fd;
-  }
+  const int fd = DescriptorFor(h, FD_ANY);
+  if (fd < 0) return FALSE;
   if (fsync(fd) != 0) {
     SetLastError(ErrorFromErrno(errno, false));
     return FALSE;
@@ -513,17 +472,8 @@ BOOL WINAPI FlushFileBuffers(HANDLE h) {
 }
 
 BOOL WINAPI CloseHandle(HANDLE h) {
-  int fd;
-  {
-    std::lock_guard<std::mutex> lock(gFilesMu);
-    OpenFile* f = Find(h);
-    if (!f) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
-    fd = f->fd;
-    gFiles.erase(h);
-  }
+  const int fd = DescriptorFor(h, FD_ANY, true);
+  if (fd < 0) return FALSE;
   if (close(fd) != 0 && errno != EINTR) {
     /* A delayed write error (NFS, full disk) surfaces here: the data did not reach the file. */
     SetLastError(ErrorFromErrno(errno, false));

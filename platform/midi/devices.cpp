@@ -392,19 +392,6 @@ MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg) {
   return SendLocked(r, dwMsg, SendStamp());
 }
 
-/* Turns every note off on all 16 channels: sustain off, then All Notes Off. */
-MMRESULT WINAPI midiOutReset(HMIDIOUT hmo) {
-  std::lock_guard<std::mutex> lock(gOutMu);
-  MidiOutRecord* r = FindOutLocked(hmo);
-  if (!r) return MMSYSERR_INVALHANDLE;
-  const int64_t due = SendStamp();
-  for (DWORD ch = 0; ch < 16; ch++) {
-    SendLocked(r, 0xB0 | ch | (64 << 8), due);
-    SendLocked(r, 0xB0 | ch | (123 << 8), due);
-  }
-  return MMSYSERR_NOERROR;
-}
-
 /* The synth and the own ports stay; the synth releases every note it holds, as a device
 ** does when it is let go of, after what was sent before. */
 MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
@@ -494,11 +481,6 @@ MMRESULT WINAPI midiInStop(HMIDIIN hmi) {
   if (!r) return MMSYSERR_INVALHANDLE;
   r->started = false;
   return MMSYSERR_NOERROR;
-}
-
-/* No long-message buffers exist, so a reset is a stop. */
-MMRESULT WINAPI midiInReset(HMIDIIN hmi) {
-  return midiInStop(hmi);
 }
 
 MMRESULT WINAPI midiInClose(HMIDIIN hmi) {
