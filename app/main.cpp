@@ -88,17 +88,16 @@ static void SetNumberText(HWND hwnd, int value) {
 }
 
 void ShowNoteOffset(void) {
-  if (gHwndNOTE) SetNumberText(gHwndNOTE, gNoteOffset + 2);
+  SetNumberText(gHwndNOTE, gNoteOffset + 2);
 }
 
-/* May run on the step clock's thread (a playlist's first file sets the tempo), so it
-** leaves bpmRaw alone: the scroll handler takes its start from giTempo anyway. */
+/* Leaves bpmRaw alone: the scroll handler takes its start from giTempo anyway. */
 void ShowTempo(BOOL redraw) {
   int pos = BPM_TOP - giTempo;
   if (pos < 0) pos = 0;
   if (pos > BPM_RANGE) pos = BPM_RANGE;
-  if (gHwndBPMScroll) SetScrollPos(gHwndBPMScroll, SB_CTL, pos, redraw);
-  if (gHwndTEMPO) SetNumberText(gHwndTEMPO, giTempo);
+  SetScrollPos(gHwndBPMScroll, SB_CTL, pos, redraw);
+  SetNumberText(gHwndTEMPO, giTempo);
 }
 
 /* ---------------------------------------------------------------- creation */
