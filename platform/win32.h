@@ -21,6 +21,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 #include <commdlg.h>
+#include <shellapi.h>
 
 #else /* !_WIN32 */
 
@@ -121,6 +122,7 @@ DECLARE_HANDLE(HINSTANCE);
 DECLARE_HANDLE(HMIDIOUT);
 DECLARE_HANDLE(HMIDIIN);
 DECLARE_HANDLE(HDRVR);
+DECLARE_HANDLE(HDROP);
 typedef HICON HCURSOR;
 typedef HINSTANCE HMODULE;
 typedef HMIDIOUT* LPHMIDIOUT;
@@ -377,6 +379,7 @@ typedef MIDICALLBACK* LPMIDICALLBACK;
 #define WM_MBUTTONDBLCLK 0x0209
 #define WM_MOUSEWHEEL 0x020A
 #define WM_MOUSELAST 0x020A
+#define WM_DROPFILES 0x0233
 #define WM_USER 0x0400
 #define WM_APP 0x8000
 
@@ -461,6 +464,7 @@ typedef MIDICALLBACK* LPMIDICALLBACK;
 
 #define WS_EX_DLGMODALFRAME 0x00000001L
 #define WS_EX_TOPMOST 0x00000008L
+#define WS_EX_ACCEPTFILES 0x00000010L
 #define WS_EX_CLIENTEDGE 0x00000200L
 
 #define CS_VREDRAW 0x0001
@@ -820,6 +824,8 @@ typedef MIDICALLBACK* LPMIDICALLBACK;
 
 /* ================================================================ constants: multimedia */
 
+#define DRV_USER 0x4000           /* first driver-defined message (midiOutMessage) */
+
 #define MMSYSERR_BASE 0
 #define MMSYSERR_NOERROR 0
 #define MMSYSERR_ERROR 1
@@ -834,6 +840,7 @@ typedef MIDICALLBACK* LPMIDICALLBACK;
 #define MMSYSERR_INVALFLAG 10
 #define MMSYSERR_INVALPARAM 11
 #define MMSYSERR_HANDLEBUSY 12
+#define MMSYSERR_MOREDATA 15
 #define MIDIERR_BASE 64
 #define MIDIERR_UNPREPARED (MIDIERR_BASE + 0)
 #define MIDIERR_STILLPLAYING (MIDIERR_BASE + 1)
@@ -974,6 +981,13 @@ int WINAPI GetMenuItemCount(HMENU hMenu);
 UINT WINAPI GetMenuItemID(HMENU hMenu, int nPos);
 HMENU WINAPI GetSubMenu(HMENU hMenu, int nPos);
 int WINAPI GetMenuStringA(HMENU hMenu, UINT uIDItem, LPSTR lpString, int cchMax, UINT flags);
+BOOL WINAPI DeleteMenu(HMENU hMenu, UINT uPosition, UINT uFlags);
+
+/* ---------------------------------------------------------------- files dropped on a window */
+
+void WINAPI DragAcceptFiles(HWND hWnd, BOOL fAccept);
+UINT WINAPI DragQueryFileA(HDROP hDrop, UINT iFile, LPSTR lpszFile, UINT cch);
+void WINAPI DragFinish(HDROP hDrop);
 
 /* ---------------------------------------------------------------- dialogs */
 
@@ -1030,6 +1044,8 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
 BOOL WINAPI ReplaceFileA(LPCSTR lpReplacedFileName, LPCSTR lpReplacementFileName, LPCSTR lpBackupFileName,
                          DWORD dwReplaceFlags, LPVOID lpExclude, LPVOID lpReserved);
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR* lpFilePart);
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);
 
@@ -1056,6 +1072,7 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallbac
 MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg);
 MMRESULT WINAPI midiOutReset(HMIDIOUT hmo);
 MMRESULT WINAPI midiOutClose(HMIDIOUT hmo);
+MMRESULT WINAPI midiOutMessage(HMIDIOUT hmo, UINT uMsg, DWORD_PTR dw1, DWORD_PTR dw2);
 UINT WINAPI midiInGetNumDevs(void);
 MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic);
 MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance,
@@ -1115,9 +1132,34 @@ typedef LPMIDIINCAPSA LPMIDIINCAPS;
 #define MoveFileEx MoveFileExA
 #define ReplaceFile ReplaceFileA
 #define GetFileAttributes GetFileAttributesA
+#define CreateDirectory CreateDirectoryA
+#define GetFullPathName GetFullPathNameA
+#define DragQueryFile DragQueryFileA
 #define midiOutGetDevCaps midiOutGetDevCapsA
 #define midiInGetDevCaps midiInGetDevCapsA
 
 #endif /* _WIN32 */
+
+/* ================================================================ the built-in synthesizer */
+
+/* Driver messages of the Linux layer's built-in General MIDI synthesizer, the output device
+** whose product name is TBX_SYNTH_NAME. A program sends them with midiOutMessage to that
+** device's id cast to HMIDIOUT, as Windows takes driver messages; no Windows driver carries
+** that name, so a program that checks the name first sends them on Linux only.
+**   TBXM_SETSOUNDFONT  dw1 = the soundfont's path (const char*), "" or NULL for the
+**                      distribution's General MIDI one. MMSYSERR_INVALPARAM when no such
+**                      file can be loaded (the synth keeps its soundfont), MMSYSERR_ALLOCATED
+**                      while the synth is open. A soundfont other than the one playing is
+**                      loaded at once.
+**   TBXM_GETSOUNDFONT  dw1 = a buffer (char*) of dw2 bytes for the path in use ("" none);
+**                      MMSYSERR_MOREDATA when it does not fit.
+**   TBXM_SETGAIN       dw1 = master gain in thousandths, 0 .. TBX_SYNTH_GAIN_MAX.
+**   TBXM_GETGAIN       dw1 = a DWORD* for the master gain in thousandths. */
+#define TBX_SYNTH_NAME "Tamborix GM Synth"
+#define TBXM_SETSOUNDFONT (DRV_USER + 0x5401)
+#define TBXM_GETSOUNDFONT (DRV_USER + 0x5402)
+#define TBXM_SETGAIN (DRV_USER + 0x5403)
+#define TBXM_GETGAIN (DRV_USER + 0x5404)
+#define TBX_SYNTH_GAIN_MAX 10000
 
 #endif /* TBX_PLATFORM_WIN32_H */
