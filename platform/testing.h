@@ -89,6 +89,7 @@ struct FileDialogRecord {
   DWORD flags;
   DWORD structSize;
   HWND owner;
+  std::string initialDir;   /* lpstrInitialDir, "" for none */
 };
 const std::vector<FileDialogRecord>& FileDialogs();
 /* The next file dialog returns this path (the title buffer receives the text after its

@@ -179,7 +179,7 @@ bool DisplayFileDialog(const FileDialogRequest& req, std::string* path) {
   {
     std::lock_guard<std::mutex> lock(gMu);
     gFileDialogs.push_back(tbxtest::FileDialogRecord{req.save, req.rawFilter, req.initialFile, req.defExt, req.flags,
-                                                     req.structSize, req.owner});
+                                                     req.structSize, req.owner, req.initialDir});
     scripted = !gFileAnswers.empty();
     if (scripted) {
       answer = gFileAnswers.front();
