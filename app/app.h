@@ -109,6 +109,8 @@ void OnRecentCommand(HWND hwnd, UINT id);  /* IDM_RECENT + entry */
 ** remembering the folder of a chosen path. */
 const char* DialogFolder(const char* key);
 void RememberDialogFolder(const char* key, const char* path);
+/* Makes the folder of `path` the current one, as an open dialog does when it confirms. */
+void EnterFolderOf(const char* path);
 /* A ".txt" name opens as "Open PlayList", any other as "Load / Play / Edit File". */
 void OpenNamedFile(HWND hwnd, const char* path);
 LRESULT OnDropFiles(HWND hwnd, HDROP drop);   /* WM_DROPFILES */

@@ -46,6 +46,15 @@ static bool IsPlaylistName(const char* path) {
   return ext[0] == '.' && (ext[1] | 0x20) == 't' && (ext[2] | 0x20) == 'x' && (ext[3] | 0x20) == 't';
 }
 
+void EnterFolderOf(const char* path) {
+  char full[TBX_PATH];
+  char* name = nullptr;
+  DWORD n = GetFullPathNameA(path, sizeof full, full, &name);
+  if (n == 0 || n >= sizeof full || !name || name == full) return;
+  name[name - full > 1 ? -1 : 0] = '\0';   /* "/a/b/list.txt" -> "/a/b"; "/list.txt" -> "/" */
+  SetCurrentDirectoryA(full);
+}
+
 void OpenNamedFile(HWND hwnd, const char* path) {
   if (IsPlaylistName(path)) OpenPlayList(hwnd, path);
   else FileLoad(hwnd, FALSE, path);

@@ -227,7 +227,10 @@ void OpenPlayList(HWND hwnd, const char* path) {
   gbSavingMidiFile = 0;
   if (gbNeedSave && AskAboutSave(gszTitleName) == IDCANCEL) return;
   if (path) {
-    /* A name too long for gszListName is not cut: the read below refuses it. */
+    /* A name too long for gszListName is not cut: the read below refuses it. The list's
+    ** entries are named relative to its folder, which the open dialog would have made the
+    ** current one. */
+    EnterFolderOf(path);
     StorePath(gszListName, path);
     TitleOfPath(path, gszTitleName, sizeof gszTitleName);
   } else if (!PlayListOpenDlg(gszListName, gszTitleName)) {

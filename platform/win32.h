@@ -1046,6 +1046,7 @@ BOOL WINAPI ReplaceFileA(LPCSTR lpReplacedFileName, LPCSTR lpReplacementFileName
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
 DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR* lpFilePart);
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName);
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);
 
@@ -1134,6 +1135,7 @@ typedef LPMIDIINCAPSA LPMIDIINCAPS;
 #define GetFileAttributes GetFileAttributesA
 #define CreateDirectory CreateDirectoryA
 #define GetFullPathName GetFullPathNameA
+#define SetCurrentDirectory SetCurrentDirectoryA
 #define DragQueryFile DragQueryFileA
 #define midiOutGetDevCaps midiOutGetDevCapsA
 #define midiInGetDevCaps midiInGetDevCapsA

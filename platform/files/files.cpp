@@ -2,7 +2,7 @@
 ** This file contains the file calls of the Win32 subset on POSIX: CreateFileA, ReadFile,
 ** WriteFile, GetFileSize, SetFilePointer, FlushFileBuffers, CloseHandle, DeleteFileA,
 ** MoveFileExA, ReplaceFileA, GetFileAttributesA, CreateDirectoryA, GetFullPathNameA,
-** GetCurrentProcessId and the thread's last error.
+** SetCurrentDirectoryA, GetCurrentProcessId and the thread's last error.
 **
 ** Names. Both '/' and '\' separate folders. Finding and creating differ:
 ** - Finding: a read of an existing file (CreateFileA with OPEN_EXISTING and no write
@@ -735,6 +735,20 @@ DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* file
     *filePart = slash + 1 < out.size() ? buffer + slash + 1 : nullptr;
   }
   return static_cast<DWORD>(out.size());
+}
+
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR name) {
+  if (!name || !*name) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  bool folderMissing;
+  std::string path = ExactPath(name, &folderMissing);
+  if (chdir(path.c_str()) != 0) {
+    SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno, folderMissing));
+    return FALSE;
+  }
+  return TRUE;
 }
 
 DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
