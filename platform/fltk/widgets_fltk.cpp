@@ -104,6 +104,19 @@ int ClientArea::handle(int event) {
       }
       return 1;
     }
+    /* Files dragged over the main window: taken when they are let go; their names come as
+    ** the text of the FL_PASTE that follows, a list of URIs. */
+    case FL_DND_ENTER:
+    case FL_DND_DRAG:
+    case FL_DND_LEAVE:
+    case FL_DND_RELEASE:
+      return acceptsInput ? 1 : Fl_Group::handle(event);
+    case FL_PASTE: {
+      if (!acceptsInput) return Fl_Group::handle(event);
+      const std::vector<std::string> files = DroppedFiles(std::string(Fl::event_text(), Fl::event_length()));
+      if (!files.empty()) CoreDropFiles(hwnd, files);
+      return 1;
+    }
     case FL_KEYUP: {
       if (!acceptsInput) return Fl_Group::handle(event);
       int vk = VirtualKey(Fl::event_key(), Fl::event_text());
