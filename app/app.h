@@ -8,6 +8,8 @@
 #ifndef TBX_APP_H
 #define TBX_APP_H
 
+#include <cstdint>
+
 #include "app/config.h"
 #include "platform/win32.h"
 #include "resources/ids.h"
