@@ -63,24 +63,9 @@ WANT="$((CLIENT_X + $(cell_left 13) + 8)),$((CLIENT_Y + $(cell_top 20) + 8))"
 eval "$(xdotool getmouselocation --shell)"
 [ "$X,$Y" = "$WANT" ]; check $? "and the pointer to its centre ($X,$Y, not $WANT)"
 
-# About: the bar's last title, the rightmost dark pixels of its text row.
-ABOUT_X=$(python3 - "$SHOT_PPM" "$WIN_X" "$((WIN_Y + 20))" "$WIN_W" <<'PY'
-import sys
-path, x0, y, ww = sys.argv[1], *map(int, sys.argv[2:])
-data = open(path, 'rb').read()
-fields, pos = [], 0
-while len(fields) < 4:
-    while data[pos:pos + 1].isspace(): pos += 1
-    start = pos
-    while not data[pos:pos + 1].isspace(): pos += 1
-    fields.append(data[start:pos])
-pos += 1
-w = int(fields[1])
-dark = [x for x in range(x0, x0 + ww) if sum(data[pos + 3 * (r * w + x) + i] for r in range(y - 8, y + 8) for i in range(3)) < 16 * 450]
-print(dark[-1] - 20 if dark else x0)
-PY
-)
-xdotool mousemove --sync "$ABOUT_X" $((WIN_Y + 20)) click 1
+mapfile -t runs < <(title_runs)
+read -r about_start about_end <<<"${runs[-1]}"
+xdotool mousemove --sync $((WIN_X + (about_start + about_end) / 2)) $((WIN_Y + 20)) click 1   # "About"
 wait_window '^About$' 5
 [ "$WIN_W" -eq 812 ] && [ "$WIN_H" -eq 1116 ]; check $? "the About box is 812 x 1116 pixels ($WIN_W x $WIN_H)"
 answer_box "$WID" Return

@@ -287,6 +287,39 @@ print(n)
 EOF
 }
 
+# title_runs: "start end" of each run of dark pixels in the menu bar of the last screenshot
+# (relative to the window WIN_X, WIN_Y, WIN_W) separated by more than 5 blank columns (at
+# TBX_SCALE 1; twice as many at 2): the bar's titles, "About" the last.
+title_runs() {
+  python3 - "$SHOT_PPM" "$WIN_X" "$WIN_Y" "$WIN_W" "$TBX_SCALE" <<'PY'
+import sys
+path, x0, y0, ww, scale = sys.argv[1], *map(int, sys.argv[2:])
+data = open(path, 'rb').read()
+fields, pos = [], 0
+while len(fields) < 4:
+    while data[pos:pos + 1].isspace(): pos += 1
+    s = pos
+    while not data[pos:pos + 1].isspace(): pos += 1
+    fields.append(data[s:pos])
+pos += 1
+w = int(fields[1])
+def dark(x):
+    for y in range(y0 + 3 * scale, y0 + 17 * scale):
+        o = pos + 3 * (y * w + x)
+        if data[o] + data[o + 1] + data[o + 2] < 450: return True
+    return False
+runs, start, last = [], None, None
+for x in range(x0, x0 + ww):
+    if dark(x):
+        if start is None: start = x
+        last = x
+    elif start is not None and x - last > 5 * scale:
+        runs.append((start, last)); start = None
+if start is not None: runs.append((start, last))
+for a, b in runs: print(a - x0, b - x0)
+PY
+}
+
 # dark_pixels X Y W H: how many pixels of a client rectangle are dark (text, lines).
 dark_pixels() {
   count_pixels "$((CLIENT_X + $1))" "$((CLIENT_Y + $2))" "$3" "$4" 'r + g + b < 200'

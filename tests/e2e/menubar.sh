@@ -4,46 +4,14 @@
 # 72-step window is the narrowest), and a click on "Instr.Ch", the title before it, opens
 # that title's pull-down under it.
 #
-# Titles are found from a screenshot as runs of dark pixels in the bar separated by more
-# than 5 blank columns (times the scale; the blank inside "Chromatic Instr." is narrower,
-# so that title counts as two runs in the three wider programs); the pull-down is where the
-# screen changed below the bar after the click. One screen large enough for the windows at
-# scale 2 serves both scales.
+# Titles are found from a screenshot with title_runs (lib.sh; the blank inside "Chromatic
+# Instr." is narrower than the gap between titles, so that title counts as two runs in the
+# three wider programs); the pull-down is where the screen changed below the bar after the
+# click. One screen large enough for the windows at scale 2 serves both scales.
 . "$(dirname "$0")/lib.sh"
 e2e_init "$@"
 start_xvfb 3000x1000
 
-# title_runs: "start end" of each run of dark pixels in the bar of the last screenshot,
-# relative to the window.
-title_runs() {
-  python3 - "$SHOT_PPM" "$WIN_X" "$WIN_Y" "$WIN_W" "$TBX_SCALE" <<'PY'
-import sys
-path, x0, y0, ww, scale = sys.argv[1], *map(int, sys.argv[2:])
-data = open(path, 'rb').read()
-fields, pos = [], 0
-while len(fields) < 4:
-    while data[pos:pos + 1].isspace(): pos += 1
-    s = pos
-    while not data[pos:pos + 1].isspace(): pos += 1
-    fields.append(data[s:pos])
-pos += 1
-w = int(fields[1])
-def dark(x):
-    for y in range(y0 + 3 * scale, y0 + 17 * scale):
-        o = pos + 3 * (y * w + x)
-        if data[o] + data[o + 1] + data[o + 2] < 450: return True
-    return False
-runs, start, last = [], None, None
-for x in range(x0, x0 + ww):
-    if dark(x):
-        if start is None: start = x
-        last = x
-    elif start is not None and x - last > 5 * scale:
-        runs.append((start, last)); start = None
-if start is not None: runs.append((start, last))
-for a, b in runs: print(a - x0, b - x0)
-PY
-}
 
 # changed_left BEFORE AFTER Y0 Y1: the leftmost screen column where two screenshots differ
 # between rows Y0 and Y1 (-1 when they do not).
