@@ -60,7 +60,7 @@ TEST_F(MenuTest, TheBarHoldsThePopupsInOrderAndAboutLast) {
 TEST_F(MenuTest, FileAndPlayItemsWithTheirSeparatorsAndStates) {
   HMENU file = GetSubMenu(ghMenu, 0);
   const UINT ids[] = {40001, 40002, 40003, 40004, 40005, 40006, 40007, 0, 40008, 40010, 40011, 0, 40012, 0};
-  ASSERT_EQ(GetMenuItemCount(file), 15);   // the spec's thirteen, then Recent Files
+  ASSERT_EQ(GetMenuItemCount(file), 15);   // the thirteen file commands, then Recent Files
   for (int i = 0; i < 14; i++) {
     if (ids[i] == 0)
       EXPECT_NE(GetMenuState(file, i, MF_BYPOSITION) & MF_SEPARATOR, 0u) << i;

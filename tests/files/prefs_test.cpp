@@ -122,7 +122,7 @@ TEST_F(PrefsTest, TheFileLivesUnderTheXdgConfigFolder) {
   setenv("XDG_CONFIG_HOME", "/cfg", 1);
   setenv("HOME", "/home/u", 1);
   EXPECT_EQ(PrefsDefaultPath(), "/cfg/tamborix/settings.conf");
-  setenv("XDG_CONFIG_HOME", "relative", 1);   // the specification ignores a relative one
+  setenv("XDG_CONFIG_HOME", "relative", 1);   // a relative one is not taken
   EXPECT_EQ(PrefsDefaultPath(), "/home/u/.config/tamborix/settings.conf");
   unsetenv("XDG_CONFIG_HOME");
   EXPECT_EQ(PrefsDefaultPath(), "/home/u/.config/tamborix/settings.conf");
