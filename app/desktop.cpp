@@ -137,14 +137,26 @@ void AppendRecentMenu(HMENU fileMenu) {
   ShowRecentFiles();
 }
 
+/* Whether a file can be found as a load finds it (the last component in any letter case). */
+static bool FileIsThere(const char* path) {
+  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+  }
+  CloseHandle(h);
+  return true;
+}
+
 /* A file that is gone is taken off the list with the message a load of it would give;
-** any other opens as the File menu opens it. */
+** any other opens as the File menu opens it (and a file there but unreadable says so as a
+** load does, staying on the list). */
 void OnRecentCommand(HWND hwnd, UINT id) {
   std::vector<std::string> list = RecentFiles();
   const size_t i = id - IDM_RECENT;
   if (i >= list.size()) return;
   const std::string path = list[i];
-  if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+  if (!FileIsThere(path.c_str())) {
     list.erase(list.begin() + (long)i);
     StoreRecentFiles(list);
     ErrorMessage(hwnd, gszErrorNotFound, path.c_str());
