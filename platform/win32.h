@@ -1,7 +1,8 @@
 /*
 ** The Win32 subset the program is written against.
 **
-** On Windows this header only includes the SDK. Elsewhere it declares the part of the
+** On Windows this header includes the SDK; at its end, on both systems, it names the driver
+** messages of the Linux layer's built-in synthesizer. Elsewhere it declares the part of the
 ** Win32 API the program uses, with the SDK's names, signatures, constants and type widths:
 ** DWORD, LONG and UINT are 32-bit; WPARAM, LPARAM, LRESULT and the *_PTR types are
 ** pointer-sized; BOOL is int; COLORREF is 0x00bbggrr. Handles are distinct opaque pointer
