@@ -8,6 +8,8 @@
 #ifndef TBX_APP_H
 #define TBX_APP_H
 
+#include <cstdint>
+
 #include "app/config.h"
 #include "platform/win32.h"
 #include "resources/ids.h"
@@ -47,9 +49,10 @@ int WINAPI WinMain(HINSTANCE hInst, HINSTANCE hPrev, LPSTR szCmdLine, int iCmdSh
 LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
 /* WinMain without its message loop: stores the instance and the command line (quotes
-** removed), registers the class and creates, shows and updates the main window. Returns
-** the window or NULL when creation failed (no MIDI output). Used by WinMain and tests. */
-HWND CreateMainWindow(HINSTANCE hInst, LPCSTR szCmdLine, int iCmdShow);
+** removed), reads the settings file at `settingsPath` (NULL: none, nothing is remembered),
+** registers the class and creates, shows and updates the main window. Returns the window
+** or NULL when creation failed (no MIDI output). Used by WinMain and tests. */
+HWND CreateMainWindow(HINSTANCE hInst, LPCSTR szCmdLine, int iCmdShow, const char* settingsPath = nullptr);
 
 /* Every subsystem's globals back to their program-start values (tests, window creation). */
 void ResetAllState(void);
@@ -80,6 +83,39 @@ HMENU CreateTheMenu(void);
 void EnableEditMenu(void);
 void EnablePlaylistMenu(void);
 LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam);
+
+/* Opens the playlist at `path` as "Open PlayList" does after its dialog (NULL: asks with
+** the dialog first); the save question comes first in both cases. */
+void OpenPlayList(HWND hwnd, const char* path);
+
+/* ---------------------------------------------------------------- remembered, dropped */
+
+#define RECENT_FILES 8                     /* entries of Recent Files: IDM_RECENT + 0..7 */
+
+/* What the settings file keeps between runs (app/desktop.cpp) and files dropped on the
+** window. Window thread. */
+void DesktopReset(void);                   /* the Recent Files menu handles (AppReset) */
+/* Hands the settings file's soundfont and gain to the built-in synth (output device 0 when
+** it is one), and stores the ones in use when the file has none. At creation. */
+void ApplySynthSettings(void);
+/* The device whose product name the settings file keeps for the output (or input) port,
+** else `fallback`. */
+int16_t RememberedPort(bool output, int16_t fallback);
+void RememberPorts(void);                  /* the names of gMidiOutPort and gMidiInPort */
+/* A project file or playlist opened or saved: first in Recent Files (as a full path). */
+void RememberFile(const char* path);
+/* Appends a separator and the "Recent Files" popup (grayed while empty) to the File menu. */
+void AppendRecentMenu(HMENU fileMenu);
+void OnRecentCommand(HWND hwnd, UINT id);  /* IDM_RECENT + entry */
+/* The folder a file dialog last chose (`key`: "folder.project", ...), "" when none; and
+** remembering the folder of a chosen path. */
+const char* DialogFolder(const char* key);
+void RememberDialogFolder(const char* key, const char* path);
+/* Makes the folder of `path` the current one, as an open dialog does when it confirms. */
+void EnterFolderOf(const char* path);
+/* A ".txt" name opens as "Open PlayList", any other as "Load / Play / Edit File". */
+void OpenNamedFile(HWND hwnd, const char* path);
+LRESULT OnDropFiles(HWND hwnd, HDROP drop);   /* WM_DROPFILES */
 
 /* ---------------------------------------------------------------- dialogs and prompts */
 

@@ -137,10 +137,13 @@ static const char szMidiFilter[] = "MIDI Files (*.MID)\0*.mid\0";
 ** the name of some other file, it is refused with the message of a file that cannot be
 ** opened or written (`tooLong`), naming its title. A cancelled or refused dialog leaves the
 ** caller's buffers as they were. An open dialog asks before naming a file that does not
-** exist, a save dialog before replacing one. */
+** exist, a save dialog before replacing one. The dialog starts in the folder it chose last
+** time (remembered under `folderKey`) unless the file buffer names a folder itself. */
 static BOOL FileDlg(OPENFILENAMEA* ofn, bool save, const char* filter, const char* defExt, char* file,
-                    char* title) {
+                    char* title, const char* folderKey) {
   FillRecord(ofn, filter, file, title, save ? OFN_OVERWRITEPROMPT : OFN_CREATEPROMPT, defExt);
+  const std::string folder = DialogFolder(folderKey);
+  if (!folder.empty()) ofn->lpstrInitialDir = folder.c_str();
   enum { DIALOG_PATH = 32768 }; /* the longest path a Windows dialog returns */
   std::vector<char> chosenFile(DIALOG_PATH), chosenTitle(DIALOG_PATH);
   strncpy(chosenFile.data(), file, TBX_PATH - 1);
@@ -153,6 +156,7 @@ static BOOL FileDlg(OPENFILENAMEA* ofn, bool save, const char* filter, const cha
   ofn->nMaxFile = TBX_PATH;
   ofn->lpstrFileTitle = title;
   ofn->nMaxFileTitle = TBX_PATH;
+  ofn->lpstrInitialDir = nullptr;
   if (!ok) return FALSE;
   if (strlen(chosenFile.data()) >= TBX_PATH) {
     ErrorMessage(gHwnd, save ? gszErrorCannotWrite : gszErrorNotFound, chosenTitle.data());
@@ -160,13 +164,22 @@ static BOOL FileDlg(OPENFILENAMEA* ofn, bool save, const char* filter, const cha
   }
   memcpy(file, chosenFile.data(), TBX_PATH);
   memcpy(title, chosenTitle.data(), TBX_PATH);
+  RememberDialogFolder(folderKey, file);
   return TRUE;
 }
 
-BOOL PlayListOpenDlg(char* file, char* title) { return FileDlg(&ofnList, false, szListFilter, "txt", file, title); }
-BOOL TambroFileOpenDlg(char* file, char* title) { return FileDlg(&ofnTambro, false, szTambroFilter, "tbx", file, title); }
-BOOL TambroFileSaveDlg(char* file, char* title) { return FileDlg(&ofnTambro, true, szTambroFilter, "tbx", file, title); }
-BOOL MidiFileSaveDlg(char* file, char* title) { return FileDlg(&ofnTambro, true, szMidiFilter, "mid", file, title); }
+BOOL PlayListOpenDlg(char* file, char* title) {
+  return FileDlg(&ofnList, false, szListFilter, "txt", file, title, "folder.playlist");
+}
+BOOL TambroFileOpenDlg(char* file, char* title) {
+  return FileDlg(&ofnTambro, false, szTambroFilter, "tbx", file, title, "folder.project");
+}
+BOOL TambroFileSaveDlg(char* file, char* title) {
+  return FileDlg(&ofnTambro, true, szTambroFilter, "tbx", file, title, "folder.project");
+}
+BOOL MidiFileSaveDlg(char* file, char* title) {
+  return FileDlg(&ofnTambro, true, szMidiFilter, "mid", file, title, "folder.midi");
+}
 
 /* ---------------------------------------------------------------- dialog procedures */
 

@@ -14,6 +14,7 @@
 
 #include "app/app.h"
 #include "files/files.h"
+#include "files/prefs.h"
 #include "midifile/midifile.h"
 #include "pattern/pattern.h"
 #include "playback/playback.h"
@@ -68,6 +69,7 @@ void AppReset(void) {
   velRaw = VEL_SUM - gVelocity;
   PromptsReset();
   GridReset();
+  DesktopReset();
 }
 
 void ResetAllState(void) {
@@ -179,7 +181,9 @@ static LRESULT OnCreate(HWND hwnd) {
     ShowBox(hwnd, "no MIDI OUT detected!", gszAppName, MB_ICONHAND);
     return -1;
   }
-  gMidiOutPort = ChooseOutputPort();
+  ApplySynthSettings();
+  /* A port chosen in an earlier run is found by its name, wherever it is listed now. */
+  gMidiOutPort = RememberedPort(true, ChooseOutputPort());
   HeaderSet(gTbro.MidiOutPort, gMidiOutPort);
   gOldMidiOutPort = gMidiOutPort.load();
 
@@ -187,12 +191,13 @@ static LRESULT OnCreate(HWND hwnd) {
   if (giNumDevs == 0) {
     ShowBox(hwnd, "no MIDI IN detected!", gszAppName, MB_ICONHAND);
   } else {
-    gMidiInPort = 0;
-    gOldMidiInPort = 0;
+    gMidiInPort = RememberedPort(false, 0);
+    gOldMidiInPort = gMidiInPort.load();
   }
 
   ghMenu = CreateTheMenu();
   SetMenu(hwnd, ghMenu);
+  DragAcceptFiles(hwnd, TRUE);
   DoCaption(hwnd, gszTitleName);
   UpdateWindow(hwnd);
 
@@ -305,6 +310,7 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_TBX_TIMERFAIL: return OnTimerFailed(hwnd);
     case WM_TBX_LOADED: ShowLoadedSettings(); return 0;
     case WM_TBX_SAVEAS: return FileSaveAs(hwnd) ? 1 : 0;
+    case WM_DROPFILES: return OnDropFiles(hwnd, (HDROP)wParam);
   }
   return DefWindowProcA(hwnd, message, wParam, lParam);
 }
@@ -325,10 +331,11 @@ static void StoreCommandLine(LPCSTR szCmdLine) {
   if (*p) memcpy(gszCmdLine + TBX_CMDLINE - 5, ".../", 5);
 }
 
-HWND CreateMainWindow(HINSTANCE hInst, LPCSTR szCmdLine, int iCmdShow) {
+HWND CreateMainWindow(HINSTANCE hInst, LPCSTR szCmdLine, int iCmdShow, const char* settingsPath) {
   WNDCLASSA wc;
 
   ResetAllState();
+  PrefsOpen(settingsPath);
   ghInst = hInst;
   StoreCommandLine(szCmdLine);
 
@@ -358,7 +365,7 @@ int WINAPI WinMain(HINSTANCE hInst, HINSTANCE hPrev, LPSTR szCmdLine, int iCmdSh
   (void)hPrev;
   MSG msg;
 
-  HWND hwnd = CreateMainWindow(hInst, szCmdLine, iCmdShow);
+  HWND hwnd = CreateMainWindow(hInst, szCmdLine, iCmdShow, PrefsDefaultPath().c_str());
   if (hwnd == nullptr) return 0;   /* no MIDI output: the box was shown, the window is gone */
 
   HACCEL hAccel = LoadAcceleratorsA(hInst, "TAMBORIX");

@@ -51,6 +51,7 @@ static HMENU BuildFileMenu(void) {
   AppendMenuA(m, MF_STRING, IDM_SAVELIST_F1, "Save List as MIDI File(Format1)");
   AppendMenuA(m, MF_SEPARATOR, 0, nullptr);
   AppendMenuA(m, MF_STRING, IDM_QUIT, "Quit\tCtrl+Q");
+  AppendRecentMenu(m);
   return m;
 }
 
@@ -193,6 +194,7 @@ static void OnSettingsCommand(HWND hwnd, const Setting& s, UINT id) {
   if (s.value != *s.shadow) {
     RunChangeEffects(hwnd, s);
     *s.shadow = s.value.load();
+    if (&s == &gSettings[SET_MIDIOUT] || &s == &gSettings[SET_MIDIIN]) RememberPorts();
   }
   if (s.effects & FX_BEAT) AdjustBeat();
   if (s.effects & FX_MUTE) SetMuteMode();
@@ -219,17 +221,27 @@ void ShowLoadedSettings(void) {
 
 /* ---------------------------------------------------------------- playlist */
 
-static void OpenPlayList(HWND hwnd) {
+void OpenPlayList(HWND hwnd, const char* path) {
   const char* error;
 
   gbSavingMidiFile = 0;
   if (gbNeedSave && AskAboutSave(gszTitleName) == IDCANCEL) return;
-  if (!PlayListOpenDlg(gszListName, gszTitleName)) return;
+  if (path) {
+    /* A name too long for gszListName is not cut: the read below refuses it. The list's
+    ** entries are named relative to its folder, which the open dialog would have made the
+    ** current one. */
+    EnterFolderOf(path);
+    StorePath(gszListName, path);
+    TitleOfPath(path, gszTitleName, sizeof gszTitleName);
+  } else if (!PlayListOpenDlg(gszListName, gszTitleName)) {
+    return;
+  }
   if ((error = PlayListRead(gszListName)) != nullptr) {
     ErrorMessage(hwnd, error, gszTitleName);
     gszTitleName[0] = '\0';
     return;
   }
+  RememberFile(gszListName);
   gbSequenceOpened = 1;
   gbFirstFile = 1;
   error = TambroFileRead(gszNextTambroFile);
@@ -267,9 +279,13 @@ LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
     case IDM_SAVEMIDI_F1:
     case IDM_SAVELIST_GM:
     case IDM_SAVELIST_F1: return OnExportCommand(hwnd, id);
-    case IDM_OPENLIST: OpenPlayList(hwnd); return 0;
+    case IDM_OPENLIST: OpenPlayList(hwnd, nullptr); return 0;
     case IDM_QUIT: SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0); return 0;
     case IDM_ABOUT: DialogBoxParamA(ghInst, "AboutBox", hwnd, AboutProc, 0); return 0;
+  }
+  if (id >= IDM_RECENT && id < IDM_RECENT + RECENT_FILES) {
+    OnRecentCommand(hwnd, id);
+    return 0;
   }
   if (id >= IDM_PLAYALL && id <= IDM_CONTINUE) return OnPlayCommand(hwnd, id);
   const Setting* s = SettingOfCommand((int)id);

@@ -24,16 +24,19 @@ static const struct {
 } kOptions[] = {
     {"steps", "events render export"},
     {"count", "events"},
-    {"velocity", "events"},
+    {"velocity", "events render"},
     {"mute", "events"},
     {"seconds", "render"},
+    {"gain", "render"},
+    {"soundfont", "render"},
     {"format", "export"},
 };
 enum { OPTION_COUNT = sizeof kOptions / sizeof kOptions[0], OPT_HELP = 'h', OPT_VERSION = 'V' };
 
 static const char kUsage[] =
     "usage: tamborix-cli events [--steps N] [--count K] [--velocity V] [--mute M] FILE\n"
-    "       tamborix-cli render [--steps N] [--seconds S] FILE OUT.wav\n"
+    "       tamborix-cli render [--steps N] [--seconds S] [--velocity V] [--gain G] [--soundfont SF2]\n"
+    "                           FILE OUT.wav\n"
     "       tamborix-cli export [--steps N] [--format gm|1] FILE OUT.mid\n"
     "       tamborix-cli --help | --version\n";
 
@@ -49,6 +52,9 @@ static const char kHelp[] =
     "           (44.1 kHz, stereo, 16-bit); an existing OUT is replaced only when the\n"
     "           whole file is written\n"
     "           --seconds S   length 1..3600 s (default: one pass, or the whole playlist)\n"
+    "           --velocity V  base velocity 0..127\n"
+    "           --gain G      the synthesizer's master gain 0..10 (default 0.5)\n"
+    "           --soundfont SF2  the General MIDI soundfont (default: the distribution's)\n"
     "  export   writes a Standard MIDI File, format 0 with General MIDI or format 1\n"
     "           --format gm|1 (default gm)\n"
     "Common options:\n"

@@ -41,7 +41,7 @@ void CliPrintVersion(void);
 /* The commands, on arguments CliParseArgs accepted; each returns the exit status and prints
 ** one line on stderr for a failure. */
 int CliEvents(const CliArgs& args);  /* events [--count K] [--velocity V] [--mute M] FILE */
-int CliRender(const CliArgs& args);  /* render [--seconds S] FILE OUT.wav */
+int CliRender(const CliArgs& args);  /* render [--seconds S] [--velocity V] [--gain G] [--soundfont SF2] FILE OUT.wav */
 int CliExport(const CliArgs& args);  /* export [--format gm|1] FILE OUT.mid */
 
 /* Checks the FILE [OUT] operands shared by the commands (`outs` = 0 or 1): their number, a

@@ -3,6 +3,10 @@
 ** renders what the built-in General MIDI synthesizer makes of it into a WAV file (44.1 kHz,
 ** stereo, 16-bit), offline and far faster than real time.
 **
+** The synthesizer: --gain G sets its master gain (0..10, default kSynthDefaultGain), and
+** --soundfont SF2 the soundfont it loads instead of the distribution's; the windowed
+** programs take both from their settings file instead.
+**
 ** Length: --seconds S renders exactly S seconds (the run is stopped there if it is still
 ** going). Without it a project plays one pass of its play range and a playlist plays to its
 ** end; the file then runs on for RENDER_TAIL_MS so that the last notes can ring out.
@@ -15,6 +19,7 @@
 #include <signal.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -78,6 +83,26 @@ static std::string RenderInto(const std::string& out, const std::vector<SynthEve
   return "";
 }
 
+/* Applies --gain and --soundfont; -1 when they are fine, else the exit status after its
+** one line. */
+static int SetUpSynth(const CliArgs& args) {
+  auto opt = args.options.find("gain");
+  if (opt != args.options.end()) {
+    const char* text = opt->second.c_str();
+    char* end = nullptr;
+    const double gain = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !(gain >= 0.0 && gain <= kSynthMaxGain))
+      return CliUsageError(args.command, "--gain " + opt->second + " is not a gain 0..10");
+    SynthSetGain(gain);
+  }
+  opt = args.options.find("soundfont");
+  if (opt != args.options.end() && (opt->second.empty() || !SynthSetSoundfont(opt->second))) {
+    std::fprintf(stderr, "tamborix-cli render: no soundfont file %s\n", opt->second.c_str());
+    return CLI_FAILED;
+  }
+  return -1;
+}
+
 int CliRender(const CliArgs& args) {
   int status = CliCheckNames(args, 1);
   if (status >= 0) return status;
@@ -88,6 +113,12 @@ int CliRender(const CliArgs& args) {
   auto opt = args.options.find("seconds");
   if (opt != args.options.end() && !CliNumber(opt->second.c_str(), 1, 3600, &seconds))
     return CliUsageError(args.command, "--seconds " + opt->second + " is not 1..3600");
+  long velocity = -1;
+  opt = args.options.find("velocity");
+  if (opt != args.options.end() && !CliNumber(opt->second.c_str(), 0, 127, &velocity))
+    return CliUsageError(args.command, "--velocity " + opt->second + " is not 0..127");
+  o.velocity = (int)velocity;
+  if ((status = SetUpSynth(args)) >= 0) return status;
   /* The run may change the current folder (a playlist's entries are relative to it). */
   std::error_code ec;
   std::filesystem::path outPath = std::filesystem::absolute(out, ec);
@@ -102,6 +133,8 @@ int CliRender(const CliArgs& args) {
   std::vector<CliMidiEvent> played;
   uint32_t endMs = 0;
   std::string error = CliPlay(o, &played, &endMs);
+  /* The run ends with the platform's reset, which takes back the synthesizer's set-up. */
+  SetUpSynth(args);
   if (error.empty()) {
     std::vector<SynthEvent> events;
     events.reserve(played.size());

@@ -17,6 +17,7 @@
 
 #include "app/app.h"
 #include "files/files.h"
+#include "files/prefs.h"
 #include "midifile/midifile.h"
 #include "pattern/pattern.h"
 #include "playback/playback.h"
@@ -51,6 +52,7 @@ enum {
 };
 
 void FilesReset(void) {
+  PrefsReset();
   gszFileName[0] = '\0';
   gszTitleName[0] = '\0';
   gszListName[0] = '\0';
@@ -319,14 +321,17 @@ void FileNew(HWND hwnd) {
   EnableEditMenu();
 }
 
-void FileLoad(HWND hwnd, BOOL withMidi) {
+void FileLoad(HWND hwnd, BOOL withMidi, const char* path) {
   gbSavingMidiFile = 0;
   if (gbNeedSave && AskAboutSave(gszTitleName) == IDCANCEL) return;
   if (gbCmdLine) {
-    /* A name too long for gszFileName is not cut: the read below refuses it. */
-    StorePath(gszFileName, gszCmdLine);
-    TitleOfPath(gszCmdLine, gszTitleName, sizeof gszTitleName);
+    path = gszCmdLine;
     gbCmdLine = 0;
+  }
+  if (path) {
+    /* A name too long for gszFileName is not cut: the read below refuses it. */
+    StorePath(gszFileName, path);
+    TitleOfPath(path, gszTitleName, sizeof gszTitleName);
   } else if (!TambroFileOpenDlg(gszFileName, gszTitleName)) {
     return;
   }
@@ -344,6 +349,7 @@ void FileLoad(HWND hwnd, BOOL withMidi) {
     gbNeedSave = 0;
     EnableEditMenu();
     DoCaption(hwnd, gszTitleName);
+    RememberFile(gszFileName);
   } else {
     /* Nothing was loaded, so the mode stays what the Play menu still shows. */
     gbEdit = wasEdit;
@@ -364,6 +370,7 @@ void FileSave(HWND hwnd) {
   if (error == NULL) {
     gbNeedSave = 0;
     DoCaption(hwnd, gszTitleName);
+    RememberFile(gszFileName);
   } else {
     ErrorMessage(hwnd, error, gszTitleName);
     gszTitleName[0] = '\0';
@@ -377,6 +384,7 @@ BOOL FileSaveAs(HWND hwnd) {
   if (error == NULL) {
     gbNeedSave = 0;
     DoCaption(hwnd, gszTitleName);
+    RememberFile(gszFileName);
     return TRUE;
   }
   ErrorMessage(hwnd, error, gszTitleName);

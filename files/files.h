@@ -32,7 +32,9 @@ const char* TambroFileWrite(const char* szFileName);
 const char* SaveBackup(const char* szFileName);
 
 void FileNew(HWND hwnd);                      /* command 40001 */
-void FileLoad(HWND hwnd, BOOL withMidi);      /* commands 40002 (FALSE) and 40003 (TRUE) */
+/* Commands 40002 (FALSE) and 40003 (TRUE); with a path the file is loaded without the open
+** dialog, as from the command line (the save question still comes first). */
+void FileLoad(HWND hwnd, BOOL withMidi, const char* path = NULL);
 void FileSave(HWND hwnd);                     /* command 40004 */
 BOOL FileSaveAs(HWND hwnd);                   /* command 40005; TRUE when it saved */
 

@@ -120,6 +120,10 @@ void CoreStoreText(HWND hwnd, const std::string& text);
 ** range) without notifying back. The display still posts the WM_VSCROLL requests. */
 void CoreStoreScrollPos(HWND hwnd, int pos);
 
+/* Files dropped on a window (full paths): posts WM_DROPFILES to its top-level window when
+** that accepts files (DragAcceptFiles) and is enabled; false when it takes no drop. */
+bool CoreDropFiles(HWND hwnd, const std::vector<std::string>& paths);
+
 /* Runs every request queued by other threads (sends, GUI calls, drawing). GUI thread. */
 void CoreRunPending();
 /* Delivers one queued message (posted, sent, WM_PAINT when the queue is empty) the way
@@ -240,5 +244,11 @@ void DisplayRunDialog(HWND dlg, const std::string& templateName);
 
 /* Moves the real pointer (SetCursorPos); screen pixels. */
 void DisplaySetPointer(int x, int y);
+
+/* Device pixels per pixel of a 96-dpi screen: 1, or 2 on a screen of 144 dpi or more. The
+** core multiplies the dialog base units, the non-client sizes and pen widths by it, and the
+** display its fonts; it never changes while the program runs. Any thread (the first call
+** comes from the GUI thread, as a window is created). */
+int DisplayScale();
 
 #endif

@@ -39,6 +39,7 @@ struct DrawOp {
   bool nullBrush;           /* no fill */
   COLORREF pen;             /* outline or line colour */
   bool nullPen;             /* no outline */
+  int penWidth;             /* pixels, the display's scale applied */
   COLORREF textColor;       /* Text */
   int bkMode;               /* TRANSPARENT or OPAQUE (Text) */
   COLORREF bkColor;         /* Text background when OPAQUE */
@@ -50,6 +51,9 @@ const std::vector<DrawOp>& DrawLog();
 void ClearDrawLog();
 /* Width in pixels the headless display gives a text (fixed: 7 pixels a character). */
 int HeadlessTextWidth(const std::string& text);
+/* The headless display's DisplayScale, 1 or 2 (the larger scale of a high-dpi screen); set
+** it before the window is created. PlatformReset puts back 1. */
+void SetDisplayScale(int scale);
 
 struct Invalidation {
   HWND hwnd;
@@ -85,6 +89,7 @@ struct FileDialogRecord {
   DWORD flags;
   DWORD structSize;
   HWND owner;
+  std::string initialDir;   /* lpstrInitialDir, "" for none */
 };
 const std::vector<FileDialogRecord>& FileDialogs();
 /* The next file dialog returns this path (the title buffer receives the text after its
@@ -113,6 +118,10 @@ std::vector<MSG> PostedMessages();
 ** a menu): while it is handled GetKeyState and TranslateAcceleratorA see the given Control
 ** and Shift state, and it is dropped while its window is disabled by a modal dialog. */
 void PostInput(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, bool control = false, bool shift = false);
+/* Drops files on a window as a display does when the user lets them go over it (true when
+** the window took them: WM_DROPFILES is posted), and the drops not yet finished. */
+bool DropFiles(HWND hwnd, const std::vector<std::string>& paths);
+int OpenDrops();
 /* Brushes and pens created and not deleted (stock objects do not count), and device
 ** contexts obtained and not released: a paint routine that leaks shows here. */
 int GdiObjectCount();

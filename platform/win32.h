@@ -1,7 +1,8 @@
 /*
 ** The Win32 subset the program is written against.
 **
-** On Windows this header only includes the SDK. Elsewhere it declares the part of the
+** On Windows this header includes the SDK; at its end, on both systems, it names the driver
+** messages of the Linux layer's built-in synthesizer. Elsewhere it declares the part of the
 ** Win32 API the program uses, with the SDK's names, signatures, constants and type widths:
 ** DWORD, LONG and UINT are 32-bit; WPARAM, LPARAM, LRESULT and the *_PTR types are
 ** pointer-sized; BOOL is int; COLORREF is 0x00bbggrr. Handles are distinct opaque pointer
@@ -21,6 +22,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 #include <commdlg.h>
+#include <shellapi.h>
 
 #else /* !_WIN32 */
 
@@ -121,6 +123,7 @@ DECLARE_HANDLE(HINSTANCE);
 DECLARE_HANDLE(HMIDIOUT);
 DECLARE_HANDLE(HMIDIIN);
 DECLARE_HANDLE(HDRVR);
+DECLARE_HANDLE(HDROP);
 typedef HICON HCURSOR;
 typedef HINSTANCE HMODULE;
 typedef HMIDIOUT* LPHMIDIOUT;
@@ -377,6 +380,7 @@ typedef MIDICALLBACK* LPMIDICALLBACK;
 #define WM_MBUTTONDBLCLK 0x0209
 #define WM_MOUSEWHEEL 0x020A
 #define WM_MOUSELAST 0x020A
+#define WM_DROPFILES 0x0233
 #define WM_USER 0x0400
 #define WM_APP 0x8000
 
@@ -461,6 +465,7 @@ typedef MIDICALLBACK* LPMIDICALLBACK;
 
 #define WS_EX_DLGMODALFRAME 0x00000001L
 #define WS_EX_TOPMOST 0x00000008L
+#define WS_EX_ACCEPTFILES 0x00000010L
 #define WS_EX_CLIENTEDGE 0x00000200L
 
 #define CS_VREDRAW 0x0001
@@ -816,6 +821,8 @@ typedef MIDICALLBACK* LPMIDICALLBACK;
 
 /* ================================================================ constants: multimedia */
 
+#define DRV_USER 0x4000           /* first driver-defined message (midiOutMessage) */
+
 #define MMSYSERR_BASE 0
 #define MMSYSERR_NOERROR 0
 #define MMSYSERR_ERROR 1
@@ -830,6 +837,7 @@ typedef MIDICALLBACK* LPMIDICALLBACK;
 #define MMSYSERR_INVALFLAG 10
 #define MMSYSERR_INVALPARAM 11
 #define MMSYSERR_HANDLEBUSY 12
+#define MMSYSERR_MOREDATA 15
 #define MIDIERR_BASE 64
 #define MIDIERR_UNPREPARED (MIDIERR_BASE + 0)
 #define MIDIERR_STILLPLAYING (MIDIERR_BASE + 1)
@@ -970,6 +978,13 @@ int WINAPI GetMenuItemCount(HMENU hMenu);
 UINT WINAPI GetMenuItemID(HMENU hMenu, int nPos);
 HMENU WINAPI GetSubMenu(HMENU hMenu, int nPos);
 int WINAPI GetMenuStringA(HMENU hMenu, UINT uIDItem, LPSTR lpString, int cchMax, UINT flags);
+BOOL WINAPI DeleteMenu(HMENU hMenu, UINT uPosition, UINT uFlags);
+
+/* ---------------------------------------------------------------- files dropped on a window */
+
+void WINAPI DragAcceptFiles(HWND hWnd, BOOL fAccept);
+UINT WINAPI DragQueryFileA(HDROP hDrop, UINT iFile, LPSTR lpszFile, UINT cch);
+void WINAPI DragFinish(HDROP hDrop);
 
 /* ---------------------------------------------------------------- dialogs */
 
@@ -1025,6 +1040,9 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
 BOOL WINAPI ReplaceFileA(LPCSTR lpReplacedFileName, LPCSTR lpReplacementFileName, LPCSTR lpBackupFileName,
                          DWORD dwReplaceFlags, LPVOID lpExclude, LPVOID lpReserved);
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR* lpFilePart);
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName);
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);
 
@@ -1050,6 +1068,7 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallbac
                             DWORD fdwOpen);
 MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg);
 MMRESULT WINAPI midiOutClose(HMIDIOUT hmo);
+MMRESULT WINAPI midiOutMessage(HMIDIOUT hmo, UINT uMsg, DWORD_PTR dw1, DWORD_PTR dw2);
 UINT WINAPI midiInGetNumDevs(void);
 MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT cbmic);
 MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance,
@@ -1108,9 +1127,35 @@ typedef LPMIDIINCAPSA LPMIDIINCAPS;
 #define MoveFileEx MoveFileExA
 #define ReplaceFile ReplaceFileA
 #define GetFileAttributes GetFileAttributesA
+#define CreateDirectory CreateDirectoryA
+#define GetFullPathName GetFullPathNameA
+#define SetCurrentDirectory SetCurrentDirectoryA
+#define DragQueryFile DragQueryFileA
 #define midiOutGetDevCaps midiOutGetDevCapsA
 #define midiInGetDevCaps midiInGetDevCapsA
 
 #endif /* _WIN32 */
+
+/* ================================================================ the built-in synthesizer */
+
+/* Driver messages of the Linux layer's built-in General MIDI synthesizer, the output device
+** whose product name is TBX_SYNTH_NAME. A program sends them with midiOutMessage to that
+** device's id cast to HMIDIOUT, as Windows takes driver messages; no Windows driver carries
+** that name, so a program that checks the name first sends them on Linux only.
+**   TBXM_SETSOUNDFONT  dw1 = the soundfont's path (const char*), "" or NULL for the
+**                      distribution's General MIDI one. MMSYSERR_INVALPARAM when no such
+**                      file can be loaded (the synth keeps its soundfont), MMSYSERR_ALLOCATED
+**                      while the synth is open. A soundfont other than the one playing is
+**                      loaded at once.
+**   TBXM_GETSOUNDFONT  dw1 = a buffer (char*) of dw2 bytes for the path in use ("" none);
+**                      MMSYSERR_MOREDATA when it does not fit.
+**   TBXM_SETGAIN       dw1 = master gain in thousandths, 0 .. TBX_SYNTH_GAIN_MAX.
+**   TBXM_GETGAIN       dw1 = a DWORD* for the master gain in thousandths. */
+#define TBX_SYNTH_NAME "Tamborix GM Synth"
+#define TBXM_SETSOUNDFONT (DRV_USER + 0x5401)
+#define TBXM_GETSOUNDFONT (DRV_USER + 0x5402)
+#define TBXM_SETGAIN (DRV_USER + 0x5403)
+#define TBXM_GETGAIN (DRV_USER + 0x5404)
+#define TBX_SYNTH_GAIN_MAX 10000
 
 #endif /* TBX_PLATFORM_WIN32_H */

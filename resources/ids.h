@@ -21,6 +21,7 @@
 #define IDM_SAVELIST_GM 40010
 #define IDM_SAVELIST_F1 40011
 #define IDM_QUIT 40012
+#define IDM_RECENT 40020        /* + 0..7: the entries of the Recent Files submenu */
 
 /* Play menu: one group, the item of the last successful command carries the check mark */
 #define IDM_PLAYALL 40101

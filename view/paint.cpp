@@ -7,7 +7,10 @@
 ** Geometry is in character units: cx = gcxChar, cy = gcyChar. The grid has 49 rows, row 48
 ** at the top (y = cy) and row 0 at the bottom (ending at 25.5 cy); each cell is one unit
 ** wide and half a unit high, drawn one pixel wider and taller so that neighbouring outlines
-** coincide. Fractions of a unit are truncated toward zero, computed in integers.
+** coincide. Fractions of a unit are truncated toward zero, computed in integers. The few
+** lengths that are pixels rather than units (that overlap, the marker strip's smear) are
+** pixels of the 96-dpi screen the character cell is 8 pixels wide on (ScreenPixels), so
+** a screen with a larger cell draws the whole window larger alike.
 **
 ** Step words are read only through StepGet: the step clock changes them concurrently.
 */
@@ -49,14 +52,19 @@ static int iIndexLast;   /* step of the play-position dot now drawn; window thre
 
 void ViewReset(void) { iIndexLast = 0; }
 
+int ScreenPixels(int n) {
+  const int perPixel = gcxChar / 8;
+  return n * (perPixel > 1 ? perPixel : 1);
+}
+
 /* ---------------------------------------------------------------- cells */
 
 RECT CellRect(int step, int row) {
   RECT rc;
   rc.left = (step + GRID_LEFT) * gcxChar;
   rc.top = ((48 - row) * 2 + 4) * gcyChar / 4;
-  rc.right = (step + GRID_LEFT + 1) * gcxChar + 1;
-  rc.bottom = ((48 - row) * 2 + 6) * gcyChar / 4 + 1;
+  rc.right = (step + GRID_LEFT + 1) * gcxChar + ScreenPixels(1);
+  rc.bottom = ((48 - row) * 2 + 6) * gcyChar / 4 + ScreenPixels(1);
   return rc;
 }
 
@@ -110,7 +118,7 @@ void DrawRectangle(HDC hdc, int step, int row, const uint32_t* perc, const uint3
   if (row == SPLIT_ROW) {
     mark = CreateSolidBrush(CLR_BLACK);
     SelectObject(hdc, mark);
-    Rectangle(hdc, rc.left, ((48 - SPLIT_ROW) * 2 + 5) * gcyChar / 4 + 3, rc.right, rc.bottom);
+    Rectangle(hdc, rc.left, ((48 - SPLIT_ROW) * 2 + 5) * gcyChar / 4 + ScreenPixels(3), rc.right, rc.bottom);
   }
   SelectObject(hdc, GetStockObject(WHITE_BRUSH));
   DeleteObject(brush);
@@ -136,8 +144,8 @@ void DrawPiano(HDC hdc) {
     const RECT rc = CellRect(0, 48 - k);
     const bool black = gPianoKbd[(transpose + k) % 12] != 0;
     SelectObject(hdc, GetStockObject(black ? BLACK_BRUSH : WHITE_BRUSH));
-    if (STEP_COUNT != 72) Rectangle(hdc, 25 * cx, rc.top, 26 * cx + 1, rc.bottom);
-    Rectangle(hdc, right, rc.top, right + cx + 1, rc.bottom);
+    if (STEP_COUNT != 72) Rectangle(hdc, 25 * cx, rc.top, 26 * cx + ScreenPixels(1), rc.bottom);
+    Rectangle(hdc, right, rc.top, right + cx + ScreenPixels(1), rc.bottom);
   }
   SelectObject(hdc, GetStockObject(WHITE_BRUSH));
 }
@@ -171,9 +179,9 @@ static void PaintMarkers(HDC hdc) {
   SetTextColor(hdc, CLR_WHITE);
   for (int s = 0; s < STEP_COUNT; s++) {
     const int x = (s + GRID_LEFT - 1) * cx;
-    TextAt(hdc, x - 2, 0, "||");
+    TextAt(hdc, x - ScreenPixels(2), 0, "||");
     TextAt(hdc, x, 0, "||");
-    TextAt(hdc, x + 2, 0, "||");
+    TextAt(hdc, x + ScreenPixels(2), 0, "||");
   }
   SetTextColor(hdc, CLR_BLACK);
   TextAt(hdc, (HeaderGet(gTbro.LoopStart) + GRID_LEFT - 1) * cx, 0, "|:");

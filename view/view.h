@@ -45,6 +45,9 @@ void DrawCell(HDC hdc, int step, int row, int highlight);
 void DrawPiano(HDC hdc);
 
 RECT CellRect(int step, int row);        /* pixel rectangle of a cell as DrawRectangle draws it */
+/* n pixels of the 96-dpi screen (character cell 8 x 16) in pixels of this one: n times the
+** cell's width / 8, at least n. */
+int ScreenPixels(int n);
 COLORREF CellColour(int step, int row, int highlight); /* the colour DrawRectangle would use */
 
 LRESULT OnPaint(HWND hwnd);                   /* WM_PAINT: the full repaint */

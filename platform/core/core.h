@@ -43,6 +43,7 @@ enum HandleBase : uintptr_t {
   kAccelBase = 0x50000000,
   kIconBase = 0x58000000,
   kFileBase = 0x60000000,
+  kDropBase = 0x68000000,
 };
 uintptr_t NextHandle(HandleBase base);
 
@@ -150,6 +151,7 @@ void CoreGdiReset();
 bool CoreBrushColour(HBRUSH brush, COLORREF* colour);
 
 void CoreDialogsReset();
+void CoreDropsReset();                         /* forgets drops never finished */
 /* Resource name of an icon handle ("" for none / stock icons). */
 std::string CoreIconName(HICON icon);
 

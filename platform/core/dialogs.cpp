@@ -10,8 +10,9 @@
 ** buffers without ever overrunning them. Calls from other threads run on the GUI thread.
 **
 ** Dialog units: the layer's base units are 8 x 16 pixels, so one horizontal unit is
-** 8 / 4 = 2 pixels and one vertical unit 16 / 8 = 2 pixels. A template's position is that
-** of the dialog's window, relative to the owner's client area.
+** 8 / 4 = 2 pixels and one vertical unit 16 / 8 = 2 pixels (times the display's scale, as
+** the base units are). A template's position is that of the dialog's window, relative to
+** the owner's client area. An icon control takes its icon's size, scaled likewise.
 */
 #include <strings.h>
 #include <unistd.h>
@@ -26,8 +27,8 @@
 
 namespace {
 
-constexpr int kDuX = 2;                       /* pixels per horizontal dialog unit */
-constexpr int kDuY = 2;                       /* pixels per vertical dialog unit */
+constexpr int kDuX = 2;                       /* pixels per horizontal dialog unit at scale 1 */
+constexpr int kDuY = 2;                       /* pixels per vertical dialog unit at scale 1 */
 constexpr int kMaxFilterPairs = 64;           /* a filter longer than this is cut */
 
 const ResourceTables* gResources = nullptr;   /* registered once at start-up */
@@ -61,10 +62,11 @@ HWND FirstTabStop(HWND dlg) {
 HWND BuildDialog(const ResDialog& t, HWND owner, DLGPROC proc) {
   POINT origin{0, 0};
   if (CoreWindow* o = FindWindowRec(owner)) origin = ClientOriginOf(*o);
+  const int s = DisplayScale(), dx = kDuX * s, dy = kDuY * s;
   DWORD style = (t.style & ~static_cast<DWORD>(WS_VISIBLE | WS_CHILD)) | WS_POPUP;
-  RECT r{0, 0, t.cx * kDuX, t.cy * kDuY};
+  RECT r{0, 0, t.cx * dx, t.cy * dy};
   AdjustWindowRect(&r, style, FALSE);
-  int x = origin.x + t.x * kDuX, y = origin.y + t.y * kDuY;
+  int x = origin.x + t.x * dx, y = origin.y + t.y * dy;
   HWND dlg = CreateWindowInternal(0, "#32770", t.caption, style, x, y, r.right - r.left, r.bottom - r.top, owner,
                                   nullptr, nullptr, nullptr, WindowKind::Dialog);
   if (!dlg) return nullptr;
@@ -73,11 +75,11 @@ HWND BuildDialog(const ResDialog& t, HWND owner, DLGPROC proc) {
   w->templateName = t.name;
   for (int i = 0; i < t.count; i++) {
     const ResControl& c = t.controls[i];
-    int cx = c.cx * kDuX, cy = c.cy * kDuY;
+    int cx = c.cx * dx, cy = c.cy * dy;
     /* An icon control takes the size of its icon, whatever the template says. */
     if (strcasecmp(c.cls, "static") == 0 && (c.style & 0x1F) == SS_ICON)
-      if (const ResIcon* icon = FindIconResource(c.text)) cx = icon->width, cy = icon->height;
-    CreateWindowInternal(0, c.cls, c.text, c.style | WS_CHILD, c.x * kDuX, c.y * kDuY, cx, cy, dlg,
+      if (const ResIcon* icon = FindIconResource(c.text)) cx = icon->width * s, cy = icon->height * s;
+    CreateWindowInternal(0, c.cls, c.text, c.style | WS_CHILD, c.x * dx, c.y * dy, cx, cy, dlg,
                          reinterpret_cast<HMENU>(static_cast<intptr_t>(c.id)), nullptr, nullptr, WindowKind::Child);
   }
   return dlg;

@@ -2,7 +2,9 @@
 ** This file contains the GDI of the Linux layer: stock objects, brushes and pens, device
 ** contexts with their state (selected brush and pen, text colour, background mode and
 ** colour, text alignment, current position) and the drawing calls, which it resolves to
-** colours and hands to the display as DrawCmd operations.
+** colours and hands to the display as DrawCmd operations. At the display's scale s a pen
+** is drawn s times its width, as everything else the program draws grows with the dialog
+** base units, so lines keep their weight beside the cells and the text.
 **
 ** A device context obtained on the GUI thread draws at once. One obtained on another
 ** thread (the step clock paints cells captured from MIDI input) collects its operations
@@ -25,7 +27,7 @@ struct GdiObject {
   enum Kind { Brush, Pen, Font } kind;
   COLORREF colour;
   bool null;                /* NULL_BRUSH, NULL_PEN, PS_NULL */
-  int width;                /* pens, pixels */
+  int width;                /* pens, pixels at scale 1 */
   bool stock;
 };
 
@@ -91,7 +93,7 @@ DrawCmd CommandFrom(const Dc& dc, DrawCmd::Kind kind) {
   c.nullBrush = dc.brush.null;
   c.pen = dc.pen.colour;
   c.nullPen = dc.pen.null;
-  c.penWidth = dc.pen.width;
+  c.penWidth = dc.pen.width * DisplayScale();
   c.textColor = dc.text;
   c.bkMode = dc.bkMode;
   c.bkColor = dc.bk;

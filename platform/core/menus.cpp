@@ -1,7 +1,7 @@
 /*
 ** This file contains the menus of the Linux layer: menu bars and popups with their items
 ** (label, command id, check mark, grayed/disabled state, submenu), the Win32 calls that
-** build and query them, and the snapshot a display reads.
+** build, change and query them, and the snapshot a display reads.
 **
 ** Item lookup follows Windows: MF_BYPOSITION counts the items of the given menu only;
 ** MF_BYCOMMAND searches the menu and, depth first, every popup it holds. GetMenuState of a
@@ -208,6 +208,20 @@ int WINAPI GetMenuStringA(HMENU menu, UINT id, LPSTR buf, int max, UINT flags) {
   memcpy(buf, item->text.data(), n);
   buf[n] = 0;
   return static_cast<int>(n);
+}
+
+/* Removes an item; a popup item's menu goes with it, as DeleteMenu does on Windows. */
+BOOL WINAPI DeleteMenu(HMENU menu, UINT which, UINT flags) {
+  ON_GUI_THREAD(BOOL, DeleteMenu(menu, which, flags));
+  HMENU holder = nullptr;
+  MenuItem* item = FindItem(menu, which, flags, &holder);
+  Menu* m = holder ? FindMenu(holder) : nullptr;
+  if (!item || !m) return FALSE;
+  HMENU popup = (item->flags & MF_POPUP) ? item->popup : nullptr;
+  m->items.erase(m->items.begin() + (item - m->items.data()));
+  if (popup) DestroyMenuTree(popup);
+  MenuChanged(holder);
+  return TRUE;
 }
 
 /* ================================================================ windows */

@@ -73,6 +73,7 @@ void CoreReset() {
   CoreMenusReset();
   CoreGdiReset();
   CoreDialogsReset();
+  CoreDropsReset();
 }
 
 namespace tbxtest {

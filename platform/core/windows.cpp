@@ -9,7 +9,9 @@
 ** caption has a frame of kBorder pixels, a caption of kCaption pixels and, with a menu, a
 ** menu bar of kMenuBar pixels above its client area, as the fixed-frame windows of the
 ** program have on Windows; a display that places the client area elsewhere tells the core
-** with CoreClientMoved.
+** with CoreClientMoved. At the display's scale s (DisplayScale) those sizes and the dialog
+** base units are s times as large, so that a program which builds its geometry on
+** GetDialogBaseUnits is drawn s times as large.
 */
 #include <algorithm>
 #include <cstring>
@@ -42,9 +44,10 @@ bool HasFrame(DWORD style) {
 RECT NonClientOf(DWORD style, bool menu) {
   RECT nc{0, 0, 0, 0};
   if (style & WS_CHILD) return nc;
-  int b = HasFrame(style) ? kBorder : 0;
+  const int s = DisplayScale();
+  int b = HasFrame(style) ? kBorder * s : 0;
   nc.left = nc.right = nc.bottom = b;
-  nc.top = b + (HasCaption(style) ? kCaption : 0) + (menu ? kMenuBar : 0);
+  nc.top = b + (HasCaption(style) ? kCaption * s : 0) + (menu ? kMenuBar * s : 0);
   return nc;
 }
 
@@ -397,7 +400,11 @@ HWND WINAPI GetFocus(void) {
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR name) { return name ? nullptr : kInstance; }
 
-LONG WINAPI GetDialogBaseUnits(void) { return MAKELONG(8, 16); }
+/* The character cell of the 96-dpi screen, 8 x 16 pixels, times the display's scale. */
+LONG WINAPI GetDialogBaseUnits(void) {
+  const int s = DisplayScale();
+  return MAKELONG(8 * s, 16 * s);
+}
 
 /* ================================================================ texts and longs */
 
@@ -558,7 +565,10 @@ std::vector<HWND> CoreChildWindows(HWND parent) {
   return w ? w->children : std::vector<HWND>{};
 }
 
-NonClient CoreNonClient() { return NonClient{kBorder, kCaption, kMenuBar}; }
+NonClient CoreNonClient() {
+  const int s = DisplayScale();
+  return NonClient{kBorder * s, kCaption * s, kMenuBar * s};
+}
 
 void CoreSetPointer(int x, int y) { gCorePointer = POINT{x, y}; }
 

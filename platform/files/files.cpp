@@ -1,8 +1,8 @@
 /*
 ** This file contains the file calls of the Win32 subset on POSIX: CreateFileA, ReadFile,
-** WriteFile, GetFileSize, FlushFileBuffers, CloseHandle, DeleteFileA,
-** MoveFileExA, ReplaceFileA, GetFileAttributesA, GetCurrentProcessId and the thread's
-** last error.
+** WriteFile, GetFileSize, FlushFileBuffers, CloseHandle, DeleteFileA, MoveFileExA,
+** ReplaceFileA, GetFileAttributesA, CreateDirectoryA, GetFullPathNameA,
+** SetCurrentDirectoryA, GetCurrentProcessId and the thread's last error.
 **
 ** Names. Both '/' and '\' separate folders. Finding and creating differ:
 ** - Finding: a read of an existing file (CreateFileA with OPEN_EXISTING and no write
@@ -625,6 +625,80 @@ DWORD WINAPI GetFileAttributesA(LPCSTR name) {
   if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
   if (!S_ISREG(st.st_mode)) return FILE_ATTRIBUTE_DEVICE;
   return (st.st_mode & 0222) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
+}
+
+/* A new folder, named exactly as given, with the permissions the process's umask leaves
+** of rwx for all; ERROR_ALREADY_EXISTS when the name exists (folder or not), as Windows. */
+BOOL WINAPI CreateDirectoryA(LPCSTR name, LPSECURITY_ATTRIBUTES) {
+  if (!name || !*name) {
+    SetLastError(name ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  bool folderMissing;
+  std::string path = ExactPath(name, &folderMissing);
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  if (mkdir(path.c_str(), 0777) != 0) {
+    SetLastError(errno == EEXIST ? ERROR_ALREADY_EXISTS : ErrorFromErrno(errno, folderMissing));
+    return FALSE;
+  }
+  return TRUE;
+}
+
+/* The name made absolute against the working folder, '\' as '/', "." and ".." parts
+** resolved as text (no link is followed, nothing need exist). Returns the length without
+** the terminating zero, or the size needed with it when the buffer is too small. */
+DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* filePart) {
+  if (!name || !*name) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  std::string in(name);
+  std::replace(in.begin(), in.end(), '\\', '/');
+  if (in[0] != '/') {
+    char cwd[4096];
+    if (!getcwd(cwd, sizeof cwd)) {
+      SetLastError(ErrorFromErrno(errno, false));
+      return 0;
+    }
+    in = std::string(cwd) + "/" + in;
+  }
+  std::vector<std::string> parts;
+  size_t pos = 0;
+  while (pos <= in.size()) {
+    size_t next = in.find('/', pos);
+    if (next == std::string::npos) next = in.size();
+    std::string part = in.substr(pos, next - pos);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    pos = next + 1;
+  }
+  std::string out;
+  for (const std::string& p : parts) out += "/" + p;
+  if (out.empty() || (in.back() == '/' && out != "/")) out += "/";
+  if (out.size() + 1 > size || !buffer) return static_cast<DWORD>(out.size() + 1);
+  std::memcpy(buffer, out.c_str(), out.size() + 1);
+  if (filePart) {
+    size_t slash = out.find_last_of('/');
+    *filePart = slash + 1 < out.size() ? buffer + slash + 1 : nullptr;
+  }
+  return static_cast<DWORD>(out.size());
+}
+
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR name) {
+  if (!name || !*name) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  bool folderMissing;
+  std::string path = ExactPath(name, &folderMissing);
+  if (chdir(path.c_str()) != 0) {
+    SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno, folderMissing));
+    return FALSE;
+  }
+  return TRUE;
 }
 
 DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }

@@ -11,8 +11,8 @@
 **
 ** Checklist of platform/display.h: DisplayReset, DisplayWindowCreated/Changed/Destroyed,
 ** DisplayErase, DisplayDraw, DisplayFlush, DisplayTextWidth/Height, DisplayWait,
-** DisplayWake, DisplaySetPointer here; DisplayMessageBox, DisplayBeep, DisplayFileDialog,
-** DisplayRunDialog in modal_fltk.cpp.
+** DisplayWake, DisplaySetPointer, DisplayScale here; DisplayMessageBox, DisplayBeep,
+** DisplayFileDialog, DisplayRunDialog in modal_fltk.cpp.
 */
 #include <FL/Fl_Image.H>
 #include <FL/fl_draw.H>
@@ -22,6 +22,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 
 #include "platform/fltk/fltk_internal.h"
@@ -34,6 +37,7 @@ static bool gOpened;                             /* X display, lock and font set
 static std::atomic<bool> gReady{false};          /* gOpened, as other threads see it */
 static std::atomic<bool> gWakePending{false};    /* an awake is queued; any thread sets it */
 static bool gPlacing;                            /* resizing a window ourselves */
+static std::atomic<int> gScale{0};               /* DisplayScale once chosen; 0 before */
 /* Menu arrays of destroyed windows: freed at the next wait, when no pull-down can be
 ** showing them any more. */
 static std::vector<std::pair<std::vector<Fl_Menu_Item>*, std::deque<std::string>*>> gGraveyard;
@@ -48,7 +52,33 @@ FlEntry* TopEntry(HWND hwnd) {
   return e ? FindEntry(e->top) : nullptr;
 }
 
-void SetFont() { fl_font(kFont, kFontSize); }
+void SetFont() { fl_font(kFont, FontSize()); }
+
+int FontSize() { return 12 * DisplayScale(); }
+int CellHeight() { return 16 * DisplayScale(); }
+int TabStop() { return 64 * DisplayScale(); }
+
+/* TAMBORIX_SCALE when it is 1 or 2, else 2 on a screen of 144 dpi or more (the larger of
+** its two resolutions), else 1. */
+static int ChooseScale() {
+  if (const char* forced = std::getenv("TAMBORIX_SCALE"); forced && *forced) {
+    if (std::strcmp(forced, "1") == 0 || std::strcmp(forced, "2") == 0) return forced[0] - '0';
+    std::fprintf(stderr, "tamborix: TAMBORIX_SCALE=%s is neither 1 nor 2; the screen decides\n", forced);
+  }
+  EnsureDisplay();
+  float h = 0, v = 0;
+  Fl::screen_dpi(h, v, 0);
+  return std::max(h, v) >= 144.0f ? 2 : 1;
+}
+
+int DisplayScale() {
+  int scale = gScale.load();
+  if (scale == 0) {
+    scale = ChooseScale();
+    gScale.store(scale);
+  }
+  return scale;
+}
 
 int MenuBarHeight() {
   int h = CoreNonClient().menuBar;
@@ -118,7 +148,7 @@ void EnsureDisplay() {
   CrispText();
   fl_open_display();
   Fl::lock();  /* makes Fl::awake usable from the timer and MIDI threads */
-  FL_NORMAL_SIZE = kFontSize;
+  FL_NORMAL_SIZE = FontSize();   /* the default of every widget's label, the file chooser's */
   if (!fl_gc) fl_gc = XCreateGC(fl_display, RootWindow(fl_display, fl_screen), 0, 0);
   gReady.store(true);
 }
@@ -441,18 +471,27 @@ static void DrawEllipseCmd(const DrawCmd& c) {
   }
 }
 
+/* A wide pen on a level or upright line covers its pixels and the penWidth - 1 rows (or
+** columns) after them, so that a line drawn at the larger scale covers the pixels of its
+** 96-dpi line, doubled. */
 static void DrawLineCmd(const DrawCmd& c) {
   if (c.nullPen || (c.x1 == c.x2 && c.y1 == c.y2)) return;
   int xl, yl;
   LineLastPixel(c.x1, c.y1, c.x2, c.y2, &xl, &yl);
   fl_color(FlColor(c.pen));
+  if (c.penWidth > 1 && (c.y1 == c.y2 || c.x1 == c.x2)) {
+    const int left = std::min(c.x1, xl), top = std::min(c.y1, yl);
+    if (c.y1 == c.y2) fl_rectf(left, top, std::abs(xl - c.x1) + 1, c.penWidth);
+    else fl_rectf(left, top, c.penWidth, std::abs(yl - c.y1) + 1);
+    return;
+  }
   fl_line_style(FL_SOLID, c.penWidth > 1 ? c.penWidth : 0);
   if (xl == c.x1 && yl == c.y1) fl_point(xl, yl);
   else fl_line(c.x1, c.y1, xl, yl);
   fl_line_style(0);
 }
 
-/* Text: the reference point as SetTextAlign says, one kCellHeight line with the
+/* Text: the reference point as SetTextAlign says, one CellHeight() line with the
 ** baseline at the font's descent above its bottom; OPAQUE fills the line's box first. */
 static void DrawTextCmd(FlEntry* e, const DrawCmd& c) {
   SetFont();
@@ -461,16 +500,16 @@ static void DrawTextCmd(FlEntry* e, const DrawCmd& c) {
   int x = c.x1, top = c.y1;
   if ((c.align & TA_CENTER) == TA_CENTER) x -= w / 2;
   else if (c.align & TA_RIGHT) x -= w;
-  int ascent = kCellHeight - fl_descent();
+  int ascent = CellHeight() - fl_descent();
   if ((c.align & TA_BASELINE) == TA_BASELINE) top -= ascent;
-  else if (c.align & TA_BOTTOM) top -= kCellHeight;
+  else if (c.align & TA_BOTTOM) top -= CellHeight();
   if (c.bkMode == OPAQUE) {
     fl_color(FlColor(c.bkColor));
-    fl_rectf(x, top, w, kCellHeight);
+    fl_rectf(x, top, w, CellHeight());
   }
   fl_color(FlColor(c.textColor));
   fl_draw(s.c_str(), (int)s.size(), x, top + ascent);
-  Touch(e, x, top, x + w + 2, top + kCellHeight);
+  Touch(e, x, top, x + w + 2, top + CellHeight());
 }
 
 void DisplayDraw(const DrawCmd& cmd) {
@@ -527,7 +566,7 @@ int DisplayTextWidth(const char* text, int length) {
   return (int)std::lround(fl_width(s.c_str(), (int)s.size()));
 }
 
-int DisplayTextHeight() { return kCellHeight; }
+int DisplayTextHeight() { return CellHeight(); }
 
 /* ---------------------------------------------------------------- waiting */
 

@@ -27,9 +27,13 @@
 /* One font for the client areas, static texts and boxes: FLTK's Helvetica (DejaVu Sans
 ** through Xft) at 12 pixels is 15 pixels high and writes the widest percussion name,
 ** "High Floor Tom", in 91 pixels, inside the 8 x 16 character cell geometry (a name column
-** is 12.6 cells = 100 pixels wide). */
-enum { kFont = FL_HELVETICA, kFontSize = 12 };
-enum { kCellHeight = 16 };          /* text line height in pixels: GetDialogBaseUnits y */
+** is 12.6 cells = 100 pixels wide). Every size in pixels here is that of a 96-dpi screen
+** times DisplayScale(): FLTK 1.3 scales nothing itself. The scale is 2 when the screen has
+** 144 dpi or more, or when TAMBORIX_SCALE is 2 (TAMBORIX_SCALE=1 keeps 1 on any screen). */
+enum { kFont = FL_HELVETICA };
+int FontSize();                     /* 12 x scale */
+int CellHeight();                   /* text line height, 16 x scale: GetDialogBaseUnits y */
+int TabStop();                      /* tab stops of texts, 64 x scale: 8 average characters */
 /* Pixels above the client area of a window with a menu: the core's menu bar height, so
 ** that the client area is as large as the core computed. */
 int MenuBarHeight();
@@ -67,7 +71,7 @@ FlEntry* FindEntry(HWND hwnd);           /* null when the window is not shown he
 FlEntry* TopEntry(HWND hwnd);            /* the entry of the window's top level */
 void EnsureDisplay();                    /* opens the X display and the font once */
 void RebuildMenu(FlEntry* e);
-void SetFont();                          /* fl_font(kFont, kFontSize) */
+void SetFont();                          /* fl_font(kFont, FontSize()) */
 
 /* Copies the backing store into the client area at window position (x, y); the rest of
 ** the area w x h, if the store is smaller, gets the background. */
@@ -117,15 +121,14 @@ void UpdateControl(FlEntry* e, const WindowInfo& info, unsigned what);
 enum : UINT { kProgramIcon = 0xffff };
 Fl_Widget* CreateIconWidget(int x, int y, int w, int h, UINT icon, const char* name = nullptr);
 class Fl_RGB_Image;
-Fl_RGB_Image* IconImage(const char* name);
+Fl_RGB_Image* IconImage(const char* name, int scale = 1);
 /* The menu bar of a top-level window (accelerators never reach it). */
 Fl_Menu_Bar* CreateMenuBar(HWND hwnd, int x, int y, int w, int h);
 bool MenuBarPulledDown(Fl_Menu_Bar* bar);
 
 /* Text drawing shared by static texts and boxes: lines split at '\n', wrapped at `w`
-** pixels when `wrap`, tabs expanded to stops every kTabStop pixels, aligned left, centred
+** pixels when `wrap`, tabs expanded to stops every TabStop() pixels, aligned left, centred
 ** or right (FL_ALIGN_LEFT/FL_ALIGN_CENTER/FL_ALIGN_RIGHT) from the top. */
-enum { kTabStop = 64 };             /* 8 average characters of the 8-pixel cell */
 std::vector<std::string> WrapText(const std::string& utf8, int w);
 void DrawTextLines(const std::string& utf8, int x, int y, int w, int h, Fl_Align align,
                    bool wrap);

@@ -1,7 +1,8 @@
 /*
 ** The arithmetic of the FLTK display that needs no display, kept apart so that it can be
 ** tested on its own: scroll bar geometry and hit testing, GDI shape rules, menu labels and
-** their shortcut texts, file dialog filters and names, tab stops of static texts.
+** their shortcut texts, file dialog filters and names, tab stops of static texts, the
+** names of files dropped on a window.
 */
 #ifndef TBX_PLATFORM_FLTK_LOGIC_H
 #define TBX_PLATFORM_FLTK_LOGIC_H
@@ -54,5 +55,11 @@ struct TextPiece {
 };
 std::vector<TextPiece> ExpandTabs(const std::string& line, int tabWidth,
                                   int (*width)(const char* s, int n));
+
+/* The local files of a drop's text (a text/uri-list: one URI a line, CR LF or LF, '#'
+** starts a comment): "file:///a%20b" and "file://localhost/a" give "/a b" and "/a"; a plain
+** absolute path is taken as it is; other hosts, other schemes and names that decode to a
+** zero byte give nothing. */
+std::vector<std::string> DroppedFiles(const std::string& uriList);
 
 #endif

@@ -204,3 +204,53 @@ std::vector<TextPiece> ExpandTabs(const std::string& line, int tabWidth,
   }
   return pieces;
 }
+
+/* ---------------------------------------------------------------- dropped files */
+
+static int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+/* A file URI's path, percent-decoded; false when it names no local file. */
+static bool FileUriPath(const std::string& uri, std::string* path) {
+  static const char kScheme[] = "file://";
+  if (uri.compare(0, sizeof kScheme - 1, kScheme) != 0) return false;
+  std::string rest = uri.substr(sizeof kScheme - 1);
+  const size_t slash = rest.find('/');
+  if (slash == std::string::npos) return false;
+  const std::string host = rest.substr(0, slash);
+  if (!host.empty() && host != "localhost") return false;
+  path->clear();
+  for (size_t i = slash; i < rest.size(); i++) {
+    const int hi = rest[i] == '%' && i + 2 < rest.size() ? HexValue(rest[i + 1]) : -1;
+    const int lo = hi >= 0 ? HexValue(rest[i + 2]) : -1;
+    if (lo < 0) {
+      *path += rest[i];
+      continue;
+    }
+    if (hi == 0 && lo == 0) return false;
+    *path += static_cast<char>(hi * 16 + lo);
+    i += 2;
+  }
+  return true;
+}
+
+std::vector<std::string> DroppedFiles(const std::string& uriList) {
+  std::vector<std::string> paths;
+  size_t pos = 0;
+  while (pos < uriList.size()) {
+    size_t end = uriList.find('\n', pos);
+    if (end == std::string::npos) end = uriList.size();
+    std::string line = uriList.substr(pos, end - pos);
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    std::string path;
+    if (line[0] == '/') paths.push_back(line);
+    else if (FileUriPath(line, &path)) paths.push_back(path);
+  }
+  return paths;
+}

@@ -125,25 +125,26 @@ int DisplayMessageBox(HWND owner, const std::string& text, const std::string& ca
   int def = std::min<int>((int)((flags & MB_DEFMASK) >> 8), (int)buttons.size() - 1);
 
   /* layout: icon at the left, the text beside it, the buttons centred below */
-  const int margin = 12, iconSize = 32, bw = 75, bh = 24, gap = 8;
+  const int s = DisplayScale();
+  const int margin = 12 * s, iconSize = 32 * s, bw = 75 * s, bh = 24 * s, gap = 8 * s;
   std::string utf8 = ToUtf8(text);
   SetFont();
   int sx, sy, sw, sh;
   Fl::screen_xywh(sx, sy, sw, sh);
-  int maxText = std::max(200, sw * 5 / 8 - 3 * margin - iconSize);
+  int maxText = std::max(200 * s, sw * 5 / 8 - 3 * margin - iconSize);
   int textW = 0;
   std::vector<std::string> lines = WrapText(utf8, maxText);
   for (const std::string& l : lines) {
     int lw = 0;
-    for (const TextPiece& p : ExpandTabs(l, kTabStop, [](const char* s, int n) { return (int)(fl_width(s, n) + 0.5); }))
+    for (const TextPiece& p : ExpandTabs(l, TabStop(), [](const char* s, int n) { return (int)(fl_width(s, n) + 0.5); }))
       lw = std::max(lw, p.x + (int)(fl_width(p.text.c_str(), (int)p.text.size()) + 0.5));
     textW = std::max(textW, lw);
   }
-  int textH = (int)lines.size() * kCellHeight;
+  int textH = (int)lines.size() * CellHeight();
   int textX = margin + (icon ? iconSize + margin : 0);
   int buttonsW = (int)buttons.size() * bw + ((int)buttons.size() - 1) * gap;
   int W = std::max(textX + textW + margin + 2, buttonsW + 2 * margin);
-  W = std::max(W, 160);
+  W = std::max(W, 160 * s);
   int bodyH = std::max(textH, icon ? iconSize : 0);
   int H = margin + bodyH + margin + bh + margin;
 
@@ -164,7 +165,7 @@ int DisplayMessageBox(HWND owner, const std::string& text, const std::string& ca
     Fl_Button* b = (int)i == def ? new Fl_Return_Button(bx, H - margin - bh, bw, bh)
                                  : new Fl_Button(bx, H - margin - bh, bw, bh);
     b->label(buttons[i].label);
-    b->labelsize(kFontSize);
+    b->labelsize(FontSize());
     b->callback(BoxButtonPressed, (void*)(intptr_t)buttons[i].id);
     if ((int)i == def) focus = b;
     bx += bw + gap;
@@ -298,6 +299,11 @@ bool DisplayFileDialog(const FileDialogRequest& request, std::string* path) {
     nameField->callback(FixedNameCallback, &fix);
   }
   chooser.preview(0);
+  if (Fl_Window* win = chooser.newButton->window(); win && DisplayScale() > 1) {
+    /* its widgets are laid out in pixels: the window grows and they grow with it */
+    win->size(win->w() * DisplayScale(), win->h() * DisplayScale());
+    chooser.textsize(FontSize());
+  }
   if (request.filterIndex > 0 && request.filterIndex <= (int)request.filters.size())
     chooser.filter_value(request.filterIndex - 1);
   if (!request.initialFile.empty() && !IsDirectory(start)) chooser.value(start.c_str());

@@ -104,6 +104,19 @@ int ClientArea::handle(int event) {
       }
       return 1;
     }
+    /* Files dragged over the main window: taken when they are let go; their names come as
+    ** the text of the FL_PASTE that follows, a list of URIs. */
+    case FL_DND_ENTER:
+    case FL_DND_DRAG:
+    case FL_DND_LEAVE:
+    case FL_DND_RELEASE:
+      return acceptsInput ? 1 : Fl_Group::handle(event);
+    case FL_PASTE: {
+      if (!acceptsInput) return Fl_Group::handle(event);
+      const std::vector<std::string> files = DroppedFiles(std::string(Fl::event_text(), Fl::event_length()));
+      if (!files.empty()) CoreDropFiles(hwnd, files);
+      return 1;
+    }
     case FL_KEYUP: {
       if (!acceptsInput) return Fl_Group::handle(event);
       int vk = VirtualKey(Fl::event_key(), Fl::event_text());
@@ -308,12 +321,12 @@ void DrawTextLines(const std::string& utf8, int x, int y, int w, int h, Fl_Align
                    bool wrap) {
   SetFont();
   std::vector<std::string> lines = wrap ? WrapText(utf8, w) : WrapText(utf8, 0);
-  int ascent = kCellHeight - fl_descent();
+  int ascent = CellHeight() - fl_descent();
   fl_push_clip(x, y, w, h);
   for (size_t i = 0; i < lines.size(); i++) {
-    int top = y + (int)i * kCellHeight;
+    int top = y + (int)i * CellHeight();
     if (top >= y + h) break;
-    std::vector<TextPiece> pieces = ExpandTabs(lines[i], kTabStop, TextWidth);
+    std::vector<TextPiece> pieces = ExpandTabs(lines[i], TabStop(), TextWidth);
     int lineW = pieces.empty() ? 0
                                : pieces.back().x + TextWidth(pieces.back().text.c_str(),
                                                              (int)pieces.back().text.size());
@@ -353,11 +366,18 @@ class TbxStatic : public Fl_Widget {
   }
 };
 
-Fl_RGB_Image* IconImage(const char* name) {
-  static std::map<std::string, Fl_RGB_Image*> cache; /* lives as long as the program */
+Fl_RGB_Image* IconImage(const char* name, int scale) {
+  static std::map<std::pair<std::string, int>, Fl_RGB_Image*> cache; /* lives as long as the program */
   if (!name || !*name) return nullptr;
-  auto it = cache.find(name);
+  auto it = cache.find({name, scale});
   if (it != cache.end()) return it->second;
+  if (scale > 1) {
+    /* each pixel of the icon becomes a square of scale x scale pixels */
+    Fl_RGB_Image* one = IconImage(name, 1);
+    Fl_RGB_Image* image = one ? (Fl_RGB_Image*)one->copy(one->w() * scale, one->h() * scale) : nullptr;
+    cache[{name, scale}] = image;
+    return image;
+  }
   const ResIcon* res = FindIconResource(name);
   Fl_RGB_Image* image = nullptr;
   if (res && res->width > 0 && res->height > 0 && res->argb) {
@@ -373,7 +393,7 @@ Fl_RGB_Image* IconImage(const char* name) {
     image = new Fl_RGB_Image(rgba, res->width, res->height, 4);
     image->alloc_array = 1;
   }
-  cache[name] = image;
+  cache[{name, 1}] = image;
   return image;
 }
 
@@ -396,7 +416,7 @@ class TbxIcon : public Fl_Widget {
     int X = x() + (w() - s) / 2, Y = y() + (h() - s) / 2;
     UINT kind = icon == kProgramIcon ? icon : (icon & MB_ICONMASK);
     if (kind == kProgramIcon) {
-      if (Fl_RGB_Image* image = IconImage(name.c_str())) {
+      if (Fl_RGB_Image* image = IconImage(name.c_str(), DisplayScale())) {
         image->draw(x(), y(), std::min(w(), image->w()), std::min(h(), image->h()));
         return;
       }
@@ -451,7 +471,7 @@ class TbxEdit : public Fl_Input {
  public:
   TbxEdit(HWND h) : Fl_Input(0, 0, 1, 1), hwnd(h) {
     textfont(kFont);
-    textsize(kFontSize);
+    textsize(FontSize());
     when(FL_WHEN_CHANGED);
     callback(Changed, this);
   }
@@ -493,7 +513,7 @@ Fl_Widget* CreateControl(HWND hwnd, const WindowInfo& info) {
     case WindowKind::Button: {
       Fl_Button* b = (info.style & 0xf) == BS_DEFPUSHBUTTON ? new Fl_Return_Button(0, 0, 1, 1)
                                                              : new Fl_Button(0, 0, 1, 1);
-      b->labelsize(kFontSize);
+      b->labelsize(FontSize());
       b->callback(ButtonPressed, (void*)hwnd);
       return b;
     }
@@ -542,21 +562,22 @@ void UpdateControl(FlEntry* e, const WindowInfo& info, unsigned what) {
 ** such a label is kChecked or kUnchecked. */
 enum : char { kChecked = '\x01', kUnchecked = '\x02' };
 static const Fl_Labeltype kCheckLabel = FL_FREE_LABELTYPE;
-enum { kCheckColumn = 18 };
+enum { kCheckColumn = 18 };   /* pixels at scale 1 */
 
 static void DrawCheckLabel(const Fl_Label* l, int x, int y, int w, int h, Fl_Align align) {
   const char* text = l->value;
+  const int s = DisplayScale(), column = kCheckColumn * s;
   bool checked = text && text[0] == kChecked;
   if (text && (text[0] == kChecked || text[0] == kUnchecked)) text++;
   fl_font(l->font, l->size);
   fl_color((Fl_Color)l->color);
   if (checked) {
-    int cx = x + 4, cy = y + h / 2;
-    fl_line_style(FL_SOLID, 2);
-    fl_line(cx, cy, cx + 3, cy + 3, cx + 9, cy - 4);
+    int cx = x + 4 * s, cy = y + h / 2;
+    fl_line_style(FL_SOLID, 2 * s);
+    fl_line(cx, cy, cx + 3 * s, cy + 3 * s, cx + 9 * s, cy - 4 * s);
     fl_line_style(0);
   }
-  fl_draw(text, x + kCheckColumn, y, w - kCheckColumn, h, align, nullptr, 0);
+  fl_draw(text, x + column, y, w - column, h, align, nullptr, 0);
 }
 
 static void MeasureCheckLabel(const Fl_Label* l, int& w, int& h) {
@@ -566,14 +587,14 @@ static void MeasureCheckLabel(const Fl_Label* l, int& w, int& h) {
   w = 0;
   h = 0;
   fl_measure(text, w, h, 0);
-  w += kCheckColumn + 12; /* and a gap before the shortcut text */
+  w += (kCheckColumn + 12) * DisplayScale(); /* and a gap before the shortcut text */
 }
 
 /* Titles of the menu bar. FLTK steps from title to title by the title's measured width plus
 ** 16 pixels, in the bar's drawing and in its hit-testing alike, which makes the fifteen
 ** titles of the 72-step program wider than its window. The title label type measures
 ** 16 - kTitlePad pixels less than its text, so each title takes its text plus kTitlePad, in
-** every program, with the grid's font and size. The label is drawn centred in its box (FLTK
+** every program, with the grid's font and size (kTitlePad times the scale, like the font). The label is drawn centred in its box (FLTK
 ** hands the label the box less 3 pixels on each side). */
 static const Fl_Labeltype kTitleLabel = (Fl_Labeltype)(FL_FREE_LABELTYPE + 1);
 enum { kTitlePad = 7 };
@@ -589,14 +610,14 @@ static void MeasureTitleLabel(const Fl_Label* l, int& w, int& h) {
   w = 0;
   h = 0;
   fl_measure(l->value, w, h, 0);
-  w -= 16 - kTitlePad;
+  w -= 16 - kTitlePad * DisplayScale();
 }
 
 class TbxMenuBar : public Fl_Menu_Bar {
  public:
   TbxMenuBar(HWND h, int x, int y, int w, int hgt) : Fl_Menu_Bar(x, y, w, hgt), hwnd(h) {
     box(FL_FLAT_BOX);
-    textsize(kFontSize);
+    textsize(FontSize());
   }
   HWND hwnd;
   bool pulledDown = false;
@@ -657,15 +678,14 @@ static void AddMenuItems(HMENU menu, bool inBar, std::vector<Fl_Menu_Item>& item
     int shortcut = 0;
     SplitMenuLabel(it.text, &label, &shortcut, &shortcutText);
     if (!shortcut && !shortcutText.empty()) label += "    " + shortcutText;
-    if (!inBar && !(it.flags & MF_POPUP))
-      label.insert(label.begin(), (it.flags & MF_CHECKED) ? kChecked : kUnchecked);
+    if (!inBar) label.insert(label.begin(), (it.flags & MF_CHECKED) ? kChecked : kUnchecked);
     labels.push_back(ToUtf8(label));
     Fl_Menu_Item mi{};
     mi.text = labels.back().c_str();
     mi.shortcut_ = shortcut;
-    mi.labeltype_ = inBar ? kTitleLabel : (it.flags & MF_POPUP) ? FL_NORMAL_LABEL : kCheckLabel;
+    mi.labeltype_ = inBar ? kTitleLabel : kCheckLabel;
     mi.labelfont_ = kFont;
-    mi.labelsize_ = kFontSize;
+    mi.labelsize_ = FontSize();
     if (it.flags & (MF_GRAYED | MF_DISABLED)) mi.flags |= FL_MENU_INACTIVE;
     lastAtLevel = items.size();
     if (it.flags & MF_POPUP) {

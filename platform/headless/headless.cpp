@@ -6,12 +6,14 @@
 ** (giving the answer a user pressing Escape would give). Tests and the command line link
 ** it instead of the FLTK display.
 **
-** Text is 7 pixels a character and 16 pixels high, so layouts are plain arithmetic.
+** Text is 7 pixels a character and 16 pixels high, so layouts are plain arithmetic (both
+** times the scale a test chooses with tbxtest::SetDisplayScale; 1 after a reset).
 **
 ** Threads: the core calls every Display* function on the GUI thread, except DisplayWake;
 ** the scripts and recordings are also guarded by gMu so a test may queue answers from
 ** any thread.
 */
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -43,6 +45,7 @@ std::mutex gWakeMu;                           /* guards gWoken */
 std::condition_variable gWakeCv;
 bool gWoken = false;                          /* DisplayWake came since the last wait */
 int gIdleWaits = 0;                           /* consecutive waits that timed out; GUI thread */
+std::atomic<int> gScale{1};                   /* DisplayScale; set by tests, any thread reads */
 
 /* What a box gives when it is dismissed without a choice (Escape or its close box). */
 int DismissAnswer(UINT flags) {
@@ -86,7 +89,10 @@ void DisplayReset() {
   gDialogs.clear();
   gDialogScripts.clear();
   gIdleWaits = 0;
+  gScale = 1;
 }
+
+int DisplayScale() { return gScale; }
 
 void DisplayWindowCreated(HWND) {}
 void DisplayWindowChanged(HWND, unsigned) {}
@@ -106,6 +112,7 @@ void DisplayDraw(const DrawCmd& c) {
                      c.nullBrush,
                      c.pen,
                      c.nullPen,
+                     c.penWidth,
                      c.textColor,
                      c.bkMode,
                      c.bkColor,
@@ -116,8 +123,8 @@ void DisplayDraw(const DrawCmd& c) {
   gDrawLog.push_back(std::move(op));
 }
 
-int DisplayTextWidth(const char*, int length) { return kCharWidth * (length < 0 ? 0 : length); }
-int DisplayTextHeight() { return kTextHeight; }
+int DisplayTextWidth(const char*, int length) { return kCharWidth * gScale * (length < 0 ? 0 : length); }
+int DisplayTextHeight() { return kTextHeight * gScale; }
 
 void DisplayWake() {
   {
@@ -172,7 +179,7 @@ bool DisplayFileDialog(const FileDialogRequest& req, std::string* path) {
   {
     std::lock_guard<std::mutex> lock(gMu);
     gFileDialogs.push_back(tbxtest::FileDialogRecord{req.save, req.rawFilter, req.initialFile, req.defExt, req.flags,
-                                                     req.structSize, req.owner});
+                                                     req.structSize, req.owner, req.initialDir});
     scripted = !gFileAnswers.empty();
     if (scripted) {
       answer = gFileAnswers.front();
@@ -221,6 +228,7 @@ void ClearDrawLog() {
   gDrawLog.clear();
 }
 int HeadlessTextWidth(const std::string& text) { return DisplayTextWidth(text.data(), static_cast<int>(text.size())); }
+void SetDisplayScale(int scale) { gScale = scale == 2 ? 2 : 1; }
 
 const std::vector<BoxRecord>& MessageBoxes() { return gBoxes; }
 void ClearMessageBoxes() {

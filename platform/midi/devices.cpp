@@ -407,6 +407,47 @@ MMRESULT WINAPI midiOutClose(HMIDIOUT hmo) {
   return MMSYSERR_NOERROR;
 }
 
+/* Driver messages (win32.h: TBXM_*) of the built-in synthesizer, addressed by its device
+** id cast to a handle; anything else is not supported. A new soundfont is loaded at once
+** by making the synthesizer again, which only a synthesizer that no run holds open allows. */
+MMRESULT WINAPI midiOutMessage(HMIDIOUT hmo, UINT msg, DWORD_PTR dw1, DWORD_PTR dw2) {
+  OutDevice dev;
+  const UINT_PTR id = reinterpret_cast<UINT_PTR>(hmo);
+  if (id > 0xFFFFFFFFu || !GetOutDevice(static_cast<UINT>(id), &dev) || dev.kind != OutKind::Synth)
+    return MMSYSERR_NOTSUPPORTED;
+  switch (msg) {
+    case TBXM_SETSOUNDFONT: {
+      std::lock_guard<std::mutex> lock(gOutMu);
+      for (const MidiOutRecord* r : gOuts)
+        if (r->kind == OutKind::Synth) return MMSYSERR_ALLOCATED;
+      const std::string before = SynthSoundfontPath();
+      if (!SynthSetSoundfont(dw1 ? reinterpret_cast<const char*>(dw1) : "")) return MMSYSERR_INVALPARAM;
+      if (SynthSoundfontPath() != before && !SynthBackend().empty()) {
+        SynthStop();
+        SynthStart(nullptr);
+      }
+      return MMSYSERR_NOERROR;
+    }
+    case TBXM_GETSOUNDFONT: {
+      char* buffer = reinterpret_cast<char*>(dw1);
+      const std::string path = SynthSoundfontPath();
+      if (!buffer || dw2 == 0) return MMSYSERR_INVALPARAM;
+      if (path.size() >= dw2) return MMSYSERR_MOREDATA;
+      std::memcpy(buffer, path.c_str(), path.size() + 1);
+      return MMSYSERR_NOERROR;
+    }
+    case TBXM_SETGAIN:
+      if (dw1 > TBX_SYNTH_GAIN_MAX) return MMSYSERR_INVALPARAM;
+      SynthSetGain(static_cast<double>(dw1) / 1000.0);
+      return MMSYSERR_NOERROR;
+    case TBXM_GETGAIN:
+      if (!dw1) return MMSYSERR_INVALPARAM;
+      *reinterpret_cast<DWORD*>(dw1) = static_cast<DWORD>(SynthGain() * 1000.0 + 0.5);
+      return MMSYSERR_NOERROR;
+    default: return MMSYSERR_NOTSUPPORTED;
+  }
+}
+
 /* ---------------------------------------------------------------- inputs */
 
 UINT WINAPI midiInGetNumDevs(void) {
@@ -556,7 +597,7 @@ void MidiSetSendObserver(SendObserver observer) {
 
 void MidiReset() {
   gSendObserver = nullptr;
-  SynthOverrideSoundfont(nullptr);
+  SynthSetupReset();
   ShutDown();
   std::lock_guard<std::mutex> lock(gTableMu);
   gTable = DeviceTable();

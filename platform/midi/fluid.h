@@ -12,8 +12,7 @@
 #include <string>
 
 #include "platform/midi/schedule.h"
-
-constexpr double kSynthGain = 0.5;   /* FluidSynth master gain; its default 0.2 is faint */
+#include "platform/midi/synth_render.h"
 
 /* A synthesizer: settings first (an audio driver may be made from them), then the synth
 ** with the soundfont. */
@@ -22,10 +21,11 @@ struct Made {
   fluid_synth_t* synth = nullptr;
 };
 
-/* Settings for a synthesizer at `rate` Hz, FluidSynth's log switched off; false when
-** FluidSynth cannot even make those. */
+/* Settings for a synthesizer at `rate` Hz with the gain of SynthGain, FluidSynth's log
+** switched off; false when FluidSynth cannot even make those. */
 bool MakeSettings(Made& m, double rate);
-/* The synth of those settings with `soundfont` loaded; false when either fails. */
+/* The synth of those settings with `soundfont` loaded and every channel at volume 127;
+** false when either fails. */
 bool MakeSynth(Made& m, const std::string& soundfont);
 void Unmake(Made& m);
 
@@ -39,7 +39,7 @@ struct SliceTarget {
   void* user;
 };
 /* Renders one cycle of n frames: in slices that end at each queued message's frame, the
-** message played between them. FluidSynth starts what a message does at its next block of
+** message played between them; a gain set since the last cycle applies from this one. FluidSynth starts what a message does at its next block of
 ** 64 frames, so a message sounds within 64 frames after its own. Cycle thread only. */
 void SynthRenderCycle(fluid_synth_t* synth, StampQueue* queue, const CycleMap& map, int64_t n, SliceTarget target);
 

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/midi/schedule.h"
+#include "platform/win32.h"
 
 inline int64_t MidiSteadyNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
@@ -36,7 +37,7 @@ bool TimerCallbackDue(int64_t* steadyNs);
 
 /* ---------------------------------------------------------------- built-in synthesizer */
 
-#define SYNTH_PRODUCT_NAME "Tamborix GM Synth"  /* output device 0 when a soundfont exists */
+#define SYNTH_PRODUCT_NAME TBX_SYNTH_NAME  /* output device 0 when a soundfont exists */
 
 /* Starts the synthesizer once and keeps it: the soundfont on the first audio backend that
 ** opens, JACK when the own JACK client is up (never a server of our own), else PulseAudio,

@@ -3,11 +3,14 @@
 ** reach it, how a cycle of audio is rendered with every message on its frame, and the
 ** offline renderer of synth_render.h. audio.cpp keeps the live one playing.
 **
-** Live and offline synthesizers are made the same way (soundfont, gain) and play through
-** the same SynthRenderCycle, so what the renderer writes is what the program plays.
-** FluidSynth's log is switched off, so that nothing reaches the terminal.
+** Live and offline synthesizers are made the same way (soundfont, gain, every channel at
+** the volume 127 a Standard MIDI File export sets) and play through the same
+** SynthRenderCycle, so what the renderer writes is what the program plays, and what the
+** program plays is what another player makes of the export. FluidSynth's log is switched
+** off, so that nothing reaches the terminal.
 */
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -36,9 +39,14 @@ const char* const kSoundfonts[] = {
     "/usr/share/soundfonts/FluidR3_GM.sf2",
 };
 
-std::mutex gSynthMu;                 /* guards gSoundfontOverride */
+constexpr int kCcVolume = 7;         /* MIDI controller: channel volume */
+constexpr int kFullVolume = 127;     /* the channel volume an export writes */
+
+std::mutex gSynthMu;                 /* guards the three below */
 std::string gSoundfontOverride;      /* tests: the only soundfont path tried; "" = search */
 bool gOverrideActive = false;        /* gSoundfontOverride is in force */
+std::string gSoundfontChosen;        /* SynthSetSoundfont: tried first; "" = search */
+std::atomic<double> gGain{kSynthDefaultGain};  /* SynthSetGain; any thread */
 
 void Quiet(int, const char*, void*) {}
 
@@ -115,14 +123,21 @@ bool MakeSettings(Made& m, double rate) {
   m.settings = new_fluid_settings();
   if (!m.settings) return false;
   fluid_settings_setnum(m.settings, "synth.sample-rate", rate);
-  fluid_settings_setnum(m.settings, "synth.gain", kSynthGain);
+  fluid_settings_setnum(m.settings, "synth.gain", gGain.load());
   fluid_settings_setint(m.settings, "synth.cpu-cores", 1);
   return true;
 }
 
+/* FluidSynth starts a channel at volume 100; an export starts it at 127. */
+static void FullVolume(fluid_synth_t* synth) {
+  for (int ch = 0; ch < 16; ch++) fluid_synth_cc(synth, ch, kCcVolume, kFullVolume);
+}
+
 bool MakeSynth(Made& m, const std::string& soundfont) {
   m.synth = new_fluid_synth(m.settings);
-  return m.synth && fluid_synth_sfload(m.synth, soundfont.c_str(), 1) != FLUID_FAILED;
+  if (!m.synth || fluid_synth_sfload(m.synth, soundfont.c_str(), 1) == FLUID_FAILED) return false;
+  FullVolume(m.synth);
+  return true;
 }
 
 void Unmake(Made& m) {
@@ -148,7 +163,10 @@ void SynthApply(fluid_synth_t* synth, uint32_t bytes) {
     case 0xD0: fluid_synth_channel_pressure(synth, ch, d1); break;
     case 0xE0: fluid_synth_pitch_bend(synth, ch, d1 | (d2 << 7)); break;
     default:
-      if (status == 0xFF) fluid_synth_system_reset(synth);   /* other system messages: nothing */
+      if (status == 0xFF) {   /* other system messages: nothing */
+        fluid_synth_system_reset(synth);
+        FullVolume(synth);
+      }
       break;
   }
 }
@@ -156,6 +174,8 @@ void SynthApply(fluid_synth_t* synth, uint32_t bytes) {
 /* ---------------------------------------------------------------- rendering a cycle */
 
 void SynthRenderCycle(fluid_synth_t* synth, StampQueue* queue, const CycleMap& map, int64_t n, SliceTarget target) {
+  const float gain = static_cast<float>(gGain.load(std::memory_order_relaxed));
+  if (fluid_synth_get_gain(synth) != gain) fluid_synth_set_gain(synth, gain);
   StampCollect(queue);
   int64_t done = 0, at = 0;
   uint32_t bytes = 0;
@@ -182,14 +202,34 @@ void SynthOverrideSoundfont(const char* path) {
   gSoundfontOverride = path ? path : "";
 }
 
+bool SynthSetSoundfont(const std::string& path) {
+  if (!path.empty() && !FileExists(path)) return false;
+  std::lock_guard<std::mutex> lock(gSynthMu);
+  gSoundfontChosen = path;
+  return true;
+}
+
 std::string SynthSoundfontPath() {
   {
     std::lock_guard<std::mutex> lock(gSynthMu);
     if (gOverrideActive) return FileExists(gSoundfontOverride) ? gSoundfontOverride : std::string();
+    if (!gSoundfontChosen.empty() && FileExists(gSoundfontChosen)) return gSoundfontChosen;
   }
   for (const char* path : kSoundfonts)
     if (FileExists(path)) return path;
   return std::string();
+}
+
+/* ---------------------------------------------------------------- gain */
+
+void SynthSetGain(double gain) { gGain = std::clamp(gain, 0.0, kSynthMaxGain); }
+
+double SynthGain() { return gGain.load(); }
+
+void SynthSetupReset() {
+  SynthOverrideSoundfont(nullptr);
+  SynthSetSoundfont("");
+  SynthSetGain(kSynthDefaultGain);
 }
 
 /* ---------------------------------------------------------------- short messages */

@@ -59,9 +59,9 @@ TEST_F(MenuTest, TheBarHoldsThePopupsInOrderAndAboutLast) {
 
 TEST_F(MenuTest, FileAndPlayItemsWithTheirSeparatorsAndStates) {
   HMENU file = GetSubMenu(ghMenu, 0);
-  const UINT ids[] = {40001, 40002, 40003, 40004, 40005, 40006, 40007, 0, 40008, 40010, 40011, 0, 40012};
-  ASSERT_EQ(GetMenuItemCount(file), 13);
-  for (int i = 0; i < 13; i++) {
+  const UINT ids[] = {40001, 40002, 40003, 40004, 40005, 40006, 40007, 0, 40008, 40010, 40011, 0, 40012, 0};
+  ASSERT_EQ(GetMenuItemCount(file), 15);   // the thirteen file commands, then Recent Files
+  for (int i = 0; i < 14; i++) {
     if (ids[i] == 0)
       EXPECT_NE(GetMenuState(file, i, MF_BYPOSITION) & MF_SEPARATOR, 0u) << i;
     else
@@ -70,6 +70,9 @@ TEST_F(MenuTest, FileAndPlayItemsWithTheirSeparatorsAndStates) {
   EXPECT_EQ(Label(file, 0), "New File\tCtrl+N");
   EXPECT_EQ(Label(file, 2), "Load File incl. MIDI Port+Ch.");
   EXPECT_EQ(Label(file, 12), "Quit\tCtrl+Q");
+  EXPECT_EQ(Label(file, 14), "Recent Files");
+  EXPECT_NE(GetSubMenu(file, 14), nullptr);
+  EXPECT_NE(GetMenuState(file, 14, MF_BYPOSITION) & MF_GRAYED, 0u);   // nothing remembered yet
 
   HMENU play = GetSubMenu(ghMenu, 1);
   ASSERT_EQ(GetMenuItemCount(play), 7);

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -288,4 +289,54 @@ TEST_F(CliReplacing, TwoExportsAtOnceEachReportTruthfully) {
     EXPECT_TRUE(now == a || now == b);
   }
   EXPECT_EQ(Names(), (std::vector<std::string>{"a.tbx", "b.tbx", "old.wav", "ref", "same.mid"}));
+}
+
+// The synthesizer's set-up on the command line: the default gain lets a dense pattern at
+// velocity 127 (bass drum, snare, closed hi-hat and crash with a three-note piano chord on
+// every step) peak near -1 dBFS without clipping; --gain scales it, and an unknown soundfont
+// or a gain out of range fails with one line.
+class CliSynthSetUp : public CliReplacing {
+ protected:
+  // The peak of a WAV file's samples in dB below full scale (0 when it clips).
+  double PeakDb(const std::string& path) {
+    const Bytes wav = ReadAll(path);
+    int peak = 0;
+    for (size_t i = 44; i + 1 < wav.size(); i += 2)
+      peak = std::max(peak, std::abs(static_cast<int>(static_cast<int16_t>(wav[i] | wav[i + 1] << 8))));
+    return peak > 0 ? 20 * std::log10(peak / 32768.0) : -200;
+  }
+  void WriteDense(const std::string& path) {
+    Bytes r(3540, 0);
+    const int16_t head[16] = {3540, 500, 2, 0, 16, 4, 0, 7, 3, 4, 12, 0, 0, 9, 0, 0};
+    std::memcpy(r.data(), "TBRX", 4);
+    std::memcpy(r.data() + 4, head, sizeof head);
+    for (int step = 0; step < 16; ++step) {
+      const uint32_t perc = 1u << (36 - 33) | 1u << (38 - 33) | 1u << (42 - 33) | 1u << (49 - 33);
+      const uint32_t voiceL = 1u << (60 - 34) | 1u << (64 - 34), voiceH = 1u << (67 - 34 - 32);
+      std::memcpy(r.data() + 36 + 4 * step, &perc, 4);                        // PercL
+      std::memcpy(r.data() + 36 + 2 * 584 + 4 * step, &voiceL, 4);            // VoiceL
+      std::memcpy(r.data() + 36 + 3 * 584 + 4 * step, &voiceH, 4);            // VoiceH
+    }
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(r.data()), r.size());
+  }
+};
+
+TEST_F(CliSynthSetUp, DensePatternPeaksNearMinusOneDbfsAndTheGainScalesIt) {
+  WriteDense(P("dense.tbx"));
+  ASSERT_EQ(Run(Q(front) + " render --velocity 127 dense.tbx loud.wav"), 0);
+  const double loud = PeakDb(P("loud.wav"));
+  EXPECT_LT(loud, -0.3) << "no clipping";
+  EXPECT_GT(loud, -2.5) << "near -1 dBFS";
+  ASSERT_EQ(Run(Q(front) + " render --velocity 127 --gain=" + std::to_string(kSynthDefaultGain / 2) +
+                " dense.tbx half.wav"),
+            0);
+  EXPECT_NEAR(PeakDb(P("half.wav")), loud - 6.02, 0.2);
+
+  std::string err;
+  EXPECT_EQ(Run(Q(front) + " render --soundfont none.sf2 dense.tbx x.wav", nullptr, &err), 1);
+  EXPECT_EQ(err, "tamborix-cli render: no soundfont file none.sf2\n");
+  EXPECT_EQ(Run(Q(front) + " render --gain 11 dense.tbx x.wav", nullptr, &err), 2);
+  EXPECT_EQ(Lines(err), 1) << err;
+  EXPECT_FALSE(fs::exists(P("x.wav")));
+  ASSERT_EQ(Run(Q(front) + " render --seconds 1 --soundfont " + Q(SynthSoundfontPath()) + " dense.tbx x.wav"), 0);
 }

@@ -12,11 +12,16 @@
 # Under Xvfb without a window manager a top-level window sits where it was placed, with no
 # frame or title bar, so its client area starts right under the menu bar. Every helper
 # fails the script with a message on stderr ("FAIL: ..."); a script ends with e2e_pass.
+# The programs keep their settings file in the scratch folder ($XDG_CONFIG_HOME), never in
+# the user's.
 
 set -uo pipefail
 
-# Height in pixels of the FLTK display's menu bar (the client area starts below it).
+# Height in pixels of the FLTK display's menu bar at scale 1 (the client area starts below
+# it); a program drawn at scale 2 (TAMBORIX_SCALE=2, or a screen of 144 dpi or more) has one
+# twice as high: set TBX_SCALE=2 before starting it.
 TBX_MENU_HEIGHT=${TBX_MENU_HEIGHT:-20}
+TBX_SCALE=${TBX_SCALE:-1}
 
 E2E_FAILS=0            # failed checks so far
 E2E_CHECKS=0           # checks made so far
@@ -29,6 +34,7 @@ e2e_init() {
   SRC=$(cd "${2:-$(dirname "${BASH_SOURCE[0]}")/../..}" && pwd) || exit 1
   E2E_NAME=$(basename "$0" .sh)
   TMPD=$(mktemp -d "/tmp/tbx-e2e-$E2E_NAME.XXXXXX")
+  export XDG_CONFIG_HOME="$TMPD/config"
   trap e2e_cleanup EXIT
 }
 
@@ -68,15 +74,17 @@ require_tools() {
   for t in "$@"; do command -v "$t" >/dev/null 2>&1 || skip "$t is not installed"; done
 }
 
-# start_xvfb: starts a private Xvfb and exports DISPLAY. The server picks a free display
-# number itself (-displayfd), so scripts running side by side never share or steal one,
-# and does not reset when its last client leaves (-noreset: a program starting during a
-# reset could not connect).
+# start_xvfb [SIZE [DPI]]: starts a private Xvfb (screen SIZE, default 1600x900, of DPI dots
+# per inch, default Xvfb's) and exports DISPLAY. The server picks a free display number
+# itself (-displayfd), so scripts running side by side never share or steal one, and does
+# not reset when its last client leaves (-noreset: a program starting during a reset could
+# not connect).
 start_xvfb() {
   require_tools Xvfb xdotool import python3
-  local i n=""
+  local i n="" size=${1:-1600x900} dpi=()
+  [ -n "${2:-}" ] && dpi=(-dpi "$2")
   : >"$TMPD/display"
-  Xvfb -displayfd 3 -screen 0 1600x900x24 -nolisten tcp -noreset 3>>"$TMPD/display" >"$TMPD/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 "${size}x24" "${dpi[@]}" -nolisten tcp -noreset 3>>"$TMPD/display" >"$TMPD/xvfb.log" 2>&1 &
   XVFB_PID=$!
   for i in $(seq 1 100); do
     n=$(tr -dc '0-9' <"$TMPD/display" 2>/dev/null)
@@ -158,7 +166,7 @@ window_geometry() {
   local X Y WIDTH HEIGHT SCREEN WINDOW
   eval "$(xdotool getwindowgeometry --shell "$1")"
   WIN_X=$X; WIN_Y=$Y; WIN_W=$WIDTH; WIN_H=$HEIGHT
-  CLIENT_X=$WIN_X; CLIENT_Y=$((WIN_Y + TBX_MENU_HEIGHT))
+  CLIENT_X=$WIN_X; CLIENT_Y=$((WIN_Y + TBX_MENU_HEIGHT * TBX_SCALE))
 }
 
 window_title() { xdotool getwindowname "$1" 2>/dev/null; }
@@ -277,6 +285,39 @@ for y in range(y0, y0 + rh):
         if eval(test): n += 1
 print(n)
 EOF
+}
+
+# title_runs: "start end" of each run of dark pixels in the menu bar of the last screenshot
+# (relative to the window WIN_X, WIN_Y, WIN_W) separated by more than 5 blank columns (at
+# TBX_SCALE 1; twice as many at 2): the bar's titles, "About" the last.
+title_runs() {
+  python3 - "$SHOT_PPM" "$WIN_X" "$WIN_Y" "$WIN_W" "$TBX_SCALE" <<'PY'
+import sys
+path, x0, y0, ww, scale = sys.argv[1], *map(int, sys.argv[2:])
+data = open(path, 'rb').read()
+fields, pos = [], 0
+while len(fields) < 4:
+    while data[pos:pos + 1].isspace(): pos += 1
+    s = pos
+    while not data[pos:pos + 1].isspace(): pos += 1
+    fields.append(data[s:pos])
+pos += 1
+w = int(fields[1])
+def dark(x):
+    for y in range(y0 + 3 * scale, y0 + 17 * scale):
+        o = pos + 3 * (y * w + x)
+        if data[o] + data[o + 1] + data[o + 2] < 450: return True
+    return False
+runs, start, last = [], None, None
+for x in range(x0, x0 + ww):
+    if dark(x):
+        if start is None: start = x
+        last = x
+    elif start is not None and x - last > 5 * scale:
+        runs.append((start, last)); start = None
+if start is not None: runs.append((start, last))
+for a, b in runs: print(a - x0, b - x0)
+PY
 }
 
 # dark_pixels X Y W H: how many pixels of a client rectangle are dark (text, lines).

@@ -1,47 +1,17 @@
 #!/usr/bin/env bash
-# The menu bar of every program fits its window: the last title, "About", ends inside the
-# client width (the 72-step window is the narrowest), and a click on "Instr.Ch", the title
-# before it, opens that title's pull-down under it.
+# The menu bar of every program fits its window, at scale 1 and at scale 2 (a high-dpi
+# screen, here TAMBORIX_SCALE=2): the last title, "About", ends inside the client width (the
+# 72-step window is the narrowest), and a click on "Instr.Ch", the title before it, opens
+# that title's pull-down under it.
 #
-# Titles are found from a screenshot as runs of dark pixels in the bar separated by more
-# than 5 blank columns (the blank inside "Chromatic Instr." is narrower, so that title
-# counts as two runs in the three wider programs); the pull-down is where the screen
-# changed below the bar after the click.
+# Titles are found from a screenshot with title_runs (lib.sh; the blank inside "Chromatic
+# Instr." is narrower than the gap between titles, so that title counts as two runs in the
+# three wider programs); the pull-down is where the screen changed below the bar after the
+# click. One screen large enough for the windows at scale 2 serves both scales.
 . "$(dirname "$0")/lib.sh"
 e2e_init "$@"
-start_xvfb
+start_xvfb 3000x1000
 
-# title_runs: "start end" of each run of dark pixels in the bar of the last screenshot,
-# relative to the window.
-title_runs() {
-  python3 - "$SHOT_PPM" "$WIN_X" "$WIN_Y" "$WIN_W" <<'PY'
-import sys
-path, x0, y0, ww = sys.argv[1], *map(int, sys.argv[2:])
-data = open(path, 'rb').read()
-fields, pos = [], 0
-while len(fields) < 4:
-    while data[pos:pos + 1].isspace(): pos += 1
-    s = pos
-    while not data[pos:pos + 1].isspace(): pos += 1
-    fields.append(data[s:pos])
-pos += 1
-w = int(fields[1])
-def dark(x):
-    for y in range(y0 + 3, y0 + 17):
-        o = pos + 3 * (y * w + x)
-        if data[o] + data[o + 1] + data[o + 2] < 450: return True
-    return False
-runs, start, last = [], None, None
-for x in range(x0, x0 + ww):
-    if dark(x):
-        if start is None: start = x
-        last = x
-    elif start is not None and x - last > 5:
-        runs.append((start, last)); start = None
-if start is not None: runs.append((start, last))
-for a, b in runs: print(a - x0, b - x0)
-PY
-}
 
 # changed_left BEFORE AFTER Y0 Y1: the leftmost screen column where two screenshots differ
 # between rows Y0 and Y1 (-1 when they do not).
@@ -71,30 +41,35 @@ print(left)
 PY
 }
 
-for steps in 144 128 96 72; do
-  PROG="$BUILD/tamborix$steps"
-  [ -x "$PROG" ] || die "missing $PROG"
-  start_tamborix "$PROG"
-  screenshot "bar$steps"
-  mapfile -t runs < <(title_runs)
-  [ "${#runs[@]}" -ge 15 ]; check $? "tamborix$steps: at least 15 title runs in the bar (${#runs[@]})"
-  read -r a_start a_end <<<"${runs[-1]}"
-  width=$((a_end - a_start + 1))
-  [ "$width" -ge 30 ] && [ "$width" -le 42 ]; check $? "tamborix$steps: the last run is 'About' ($width px wide)"
-  [ "$a_end" -le $((WIN_W - 4)) ]; check $? "tamborix$steps: 'About' ends at $a_end, inside the $WIN_W-pixel window"
+for TBX_SCALE in 1 2; do
+  export TAMBORIX_SCALE=$TBX_SCALE
+  s=$TBX_SCALE
+  for steps in 144 128 96 72; do
+    PROG="$BUILD/tamborix$steps"
+    [ -x "$PROG" ] || die "missing $PROG"
+    at="tamborix$steps at scale $s"
+    start_tamborix "$PROG"
+    screenshot "bar$steps-$s"
+    mapfile -t runs < <(title_runs)
+    [ "${#runs[@]}" -ge 15 ]; check $? "$at: at least 15 title runs in the bar (${#runs[@]})"
+    read -r a_start a_end <<<"${runs[-1]}"
+    width=$((a_end - a_start + 1))
+    [ "$width" -ge $((30 * s)) ] && [ "$width" -le $((42 * s)) ]; check $? "$at: the last run is 'About' ($width px wide)"
+    [ "$a_end" -le $((WIN_W - 4 * s)) ]; check $? "$at: 'About' ends at $a_end, inside the $WIN_W-pixel window"
 
-  read -r i_start i_end <<<"${runs[-2]}"
-  before=$SHOT_PPM; cp "$before" "$TMPD/before.ppm"
-  xdotool mousemove --sync $((WIN_X + (i_start + i_end) / 2)) $((WIN_Y + 10)) click 1
-  sleep 0.5
-  screenshot "open$steps"
-  left=$(changed_left "$TMPD/before.ppm" "$SHOT_PPM" $((WIN_Y + TBX_MENU_HEIGHT + 4)) $((WIN_Y + 200)))
-  left=$((left - WIN_X))
-  [ "$left" -ge $((i_start - 12)) ] && [ "$left" -le "$i_start" ]
-  check $? "tamborix$steps: a click on 'Instr.Ch' opens a pull-down under it (left edge $left, title at $i_start)"
-  xdotool key Escape
-  sleep 0.3
-  kill "$PID" 2>/dev/null
-  wait "$PID" 2>/dev/null
+    read -r i_start i_end <<<"${runs[-2]}"
+    before=$SHOT_PPM; cp "$before" "$TMPD/before.ppm"
+    xdotool mousemove --sync $((WIN_X + (i_start + i_end) / 2)) $((WIN_Y + 10 * s)) click 1
+    sleep 0.5
+    screenshot "open$steps-$s"
+    left=$(changed_left "$TMPD/before.ppm" "$SHOT_PPM" $((WIN_Y + (TBX_MENU_HEIGHT + 4) * s)) $((WIN_Y + 200 * s)))
+    left=$((left - WIN_X))
+    [ "$left" -ge $((i_start - 12 * s)) ] && [ "$left" -le "$i_start" ]
+    check $? "$at: a click on 'Instr.Ch' opens a pull-down under it (left edge $left, title at $i_start)"
+    xdotool key Escape
+    sleep 0.3
+    kill "$PID" 2>/dev/null
+    wait "$PID" 2>/dev/null
+  done
 done
 e2e_pass

@@ -251,6 +251,71 @@ TEST_F(MidiSynth, RenderFailuresAreReportedNotThrown) {
   if (f) std::fclose(f);
 }
 
+// The live synth and the renderer left every channel at FluidSynth's volume 100 while an
+// export sets 127, so a pattern sounded about 4 dB quieter in the program than in other
+// players; a gain or soundfont set for the synth must reach what it renders.
+TEST_F(MidiSynth, ChannelsStartAtExportVolumeAndTheGainScalesEverySample) {
+  if (SynthSoundfontPath().empty()) GTEST_SKIP() << "no soundfont installed";
+  ScratchDir scratch;
+  const std::string path = scratch("note.wav");
+  auto peakOf = [&](std::vector<SynthEvent> events) {
+    events.push_back({0, 0x7F3C90});   // middle C, velocity 127, channel 1
+    std::vector<unsigned char> h;
+    EXPECT_EQ(SynthRenderWav(events, 400, path), "");
+    std::vector<int16_t> s = ReadWavSamples(path, &h);
+    return Peak(s, 0, s.size());
+  };
+  const int plain = peakOf({});
+  EXPECT_NEAR(peakOf({{0, 0x7F07B0}}), plain, 4) << "a channel starts at volume 127";
+  EXPECT_LT(peakOf({{0, 0x6407B0}}), plain * 3 / 4) << "volume 100 is quieter";
+  EXPECT_NEAR(peakOf({{0, 0x00FF}, {0, 0x0000C0}}), plain, 4) << "and so after a system reset";
+
+  SynthSetGain(SynthGain() / 2);
+  EXPECT_NEAR(peakOf({}), plain / 2, 4) << "half the gain, half the level";
+  SynthSetGain(99);
+  EXPECT_EQ(SynthGain(), kSynthMaxGain);
+
+  const std::string chosen = SynthSoundfontPath();
+  EXPECT_FALSE(SynthSetSoundfont(scratch("none.sf2")));
+  EXPECT_EQ(SynthSoundfontPath(), chosen) << "a missing file leaves the choice as it was";
+  EXPECT_TRUE(SynthSetSoundfont(chosen));
+  tbxtest::PlatformReset();
+  EXPECT_EQ(SynthGain(), kSynthDefaultGain) << "the reset puts the default back";
+}
+
+// The driver messages a program sends to the built-in synth, and only to it.
+TEST_F(MidiSynth, DriverMessagesSetAndReadTheSoundfontAndGain) {
+  if (SynthSoundfontPath().empty()) GTEST_SKIP() << "no soundfont installed";
+  ASSERT_GE(midiOutGetNumDevs(), 1u);
+  ASSERT_EQ(OutName(0), TBX_SYNTH_NAME);
+  HMIDIOUT synth = reinterpret_cast<HMIDIOUT>(static_cast<UINT_PTR>(0));
+  EXPECT_EQ(midiOutMessage(synth, TBXM_SETGAIN, 250, 0), static_cast<MMRESULT>(MMSYSERR_NOERROR));
+  DWORD gain = 0;
+  EXPECT_EQ(midiOutMessage(synth, TBXM_GETGAIN, reinterpret_cast<DWORD_PTR>(&gain), 0),
+            static_cast<MMRESULT>(MMSYSERR_NOERROR));
+  EXPECT_EQ(gain, 250u);
+  EXPECT_DOUBLE_EQ(SynthGain(), 0.25);
+  EXPECT_EQ(midiOutMessage(synth, TBXM_SETGAIN, TBX_SYNTH_GAIN_MAX + 1, 0), static_cast<MMRESULT>(MMSYSERR_INVALPARAM));
+
+  char path[512] = "";
+  EXPECT_EQ(midiOutMessage(synth, TBXM_GETSOUNDFONT, reinterpret_cast<DWORD_PTR>(path), sizeof path),
+            static_cast<MMRESULT>(MMSYSERR_NOERROR));
+  EXPECT_EQ(path, SynthSoundfontPath());
+  char tiny[4];
+  EXPECT_EQ(midiOutMessage(synth, TBXM_GETSOUNDFONT, reinterpret_cast<DWORD_PTR>(tiny), sizeof tiny),
+            static_cast<MMRESULT>(MMSYSERR_MOREDATA));
+  EXPECT_EQ(midiOutMessage(synth, TBXM_SETSOUNDFONT, reinterpret_cast<DWORD_PTR>("/nonexistent/none.sf2"), 0),
+            static_cast<MMRESULT>(MMSYSERR_INVALPARAM));
+  EXPECT_EQ(SynthSoundfontPath(), std::string(path));
+
+  HMIDIOUT other = reinterpret_cast<HMIDIOUT>(static_cast<UINT_PTR>(midiOutGetNumDevs()));
+  EXPECT_EQ(midiOutMessage(other, TBXM_SETGAIN, 500, 0), static_cast<MMRESULT>(MMSYSERR_NOTSUPPORTED));
+  EXPECT_EQ(midiOutMessage(synth, DRV_USER, 0, 0), static_cast<MMRESULT>(MMSYSERR_NOTSUPPORTED));
+  tbxtest::SetMidiDevices({TBX_SYNTH_NAME}, {});
+  EXPECT_EQ(midiOutMessage(synth, TBXM_SETGAIN, 500, 0), static_cast<MMRESULT>(MMSYSERR_NOTSUPPORTED))
+      << "a device that only bears the name is not the synth";
+}
+
 TEST_F(MidiSynth, EveryMessageSoundsOnItsFrameAfterTheConstantLatency) {
   // The live synth's cycle (period 64, 256 and 1024 frames) with the sender on time and
   // 1.9 ms late: a side stick due at time T starts at the synth's first 64-frame block at or

@@ -138,3 +138,19 @@ TEST(FltkText, TabsAlignColumnsOfTheKeyHelp) {
   EXPECT_EQ(none[0].text, "plain");
   EXPECT_TRUE(ExpandTabs("", 64, SixPixels).empty());
 }
+
+TEST(FltkDrop, LocalFilesOfAUriList) {
+  const struct {
+    const char* text;
+    std::vector<std::string> paths;
+  } cases[] = {
+      {"file:///home/u/My%20Songs/a.tbx\r\nfile:///home/u/list.txt\r\n", {"/home/u/My Songs/a.tbx", "/home/u/list.txt"}},
+      {"file://localhost/tmp/b.TBX\n", {"/tmp/b.TBX"}},
+      {"# a comment\nhttp://example.org/a.tbx\nfile://otherhost/a.tbx\nfile:///x%00y\n", {}},
+      {"/tmp/plain path.tbx", {"/tmp/plain path.tbx"}},
+      {"file:///a%2", {"/a%2"}},
+      {"file:///%C3%A4.tbx", {"/\xC3\xA4.tbx"}},
+      {"", {}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DroppedFiles(c.text), c.paths) << c.text;
+}
