@@ -1120,4 +1120,7 @@ typedef LPMIDIINCAPSA LPMIDIINCAPS;
 
 #endif /* _WIN32 */
 
+/* Beyond the subset, on both systems: the synchronisation calls. */
+#include "platform/sync.h"
+
 #endif /* TBX_PLATFORM_WIN32_H */

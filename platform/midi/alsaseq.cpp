@@ -43,10 +43,10 @@ struct AlsaState {
 
 AlsaState A;
 
-/* Keeps what a musician plays: no system exclusive, timing clock or active sensing. */
+/* Keeps what a musician plays and the clock of the gear the program may follow: no system
+** exclusive, active sensing or tick. */
 bool WantedEvent(const snd_seq_event_t* ev) {
-  return ev->type != SND_SEQ_EVENT_SYSEX && ev->type != SND_SEQ_EVENT_CLOCK && ev->type != SND_SEQ_EVENT_SENSING &&
-         ev->type != SND_SEQ_EVENT_TICK;
+  return ev->type != SND_SEQ_EVENT_SYSEX && ev->type != SND_SEQ_EVENT_SENSING && ev->type != SND_SEQ_EVENT_TICK;
 }
 
 void InputThread() {

@@ -17,8 +17,9 @@
 ** until then, as on Windows; names are made unique within the caps' 31 characters.
 **
 ** Time stamps (midi_internal.h): a message sent from inside a timer callback carries that
-** callback's due time, so the synth and the JACK port play it on its own frame (and a clock
-** message sent from a timer callback is placed the same way); a message sent while MIDI
+** callback's due time, or that time and an offset (TbxMidiOutShortMsgAt: a MIDI clock
+** between two events), so the synth and the JACK port play it on its own frame; a message
+** sent while MIDI
 ** input is delivered (the echo) plays at once; any other message carries the time it was
 ** sent, so that nothing sent later overtakes the notes queued before it (the All Notes Off
 ** at a stop comes after the run's last notes).
@@ -201,7 +202,12 @@ MMRESULT SendLocked(MidiOutRecord* r, DWORD msg, int64_t due) {
   if (n == 0) return MMSYSERR_INVALPARAM;
   bool sent = false;
   switch (r->kind) {
-    case OutKind::Synth: sent = SynthQueue(due, StampPack(bytes, n)); break;
+    case OutKind::Synth:
+      /* A synth has no use for the clock and its Start and Stop: whoever keeps time with
+      ** the program is patched to its own output port. */
+      if (bytes[0] >= 0xF8) sent = PortsSend(PortApi::None, due, StampPack(bytes, n));
+      else sent = SynthQueue(due, StampPack(bytes, n));
+      break;
     case OutKind::Own: sent = PortsSend(PortApi::None, due, StampPack(bytes, n)); break;
     case OutKind::System: sent = PortsSend(r->port.api, due, StampPack(bytes, n)); break;
     case OutKind::Capture: break;
@@ -386,10 +392,16 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallbac
 }
 
 MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg) {
+  return TbxMidiOutShortMsgAt(hmo, dwMsg, 0);
+}
+
+MMRESULT TbxMidiOutShortMsgAt(HMIDIOUT hmo, DWORD dwMsg, LONG offsetUs) {
   std::lock_guard<std::mutex> lock(gOutMu);
   MidiOutRecord* r = FindOutLocked(hmo);
   if (!r) return MMSYSERR_INVALHANDLE;
-  return SendLocked(r, dwMsg, SendStamp());
+  int64_t due = SendStamp();
+  if (due != kDueNow) due += static_cast<int64_t>(offsetUs) * 1000;
+  return SendLocked(r, dwMsg, due);
 }
 
 /* Turns every note off on all 16 channels: sustain off, then All Notes Off. */
@@ -445,7 +457,8 @@ MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT c
 
 /* CALLBACK_FUNCTION gets MIM_OPEN now, MIM_DATA (status | data1 << 8 | data2 << 16, and the
 ** ms since midiInStart) for every short message while started, and MIM_CLOSE from
-** midiInClose; system exclusive, timing clock and active sensing are not delivered. */
+** midiInClose; system exclusive and active sensing are not delivered (the timing clock is,
+** as on Windows). */
 MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance,
                            DWORD fdwOpen) {
   if (!phmi) return MMSYSERR_INVALPARAM;
@@ -574,6 +587,7 @@ void MidiSetSendObserver(SendObserver observer) {
 
 void MidiReset() {
   gSendObserver = nullptr;
+  TransportReset();
   SynthOverrideSoundfont(nullptr);
   ShutDown();
   std::lock_guard<std::mutex> lock(gTableMu);
