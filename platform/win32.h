@@ -12,6 +12,10 @@
 **
 ** Only the ANSI ("A") functions exist; the unsuffixed names are macros for them, as in an
 ** SDK build without UNICODE.
+**
+** On both systems the header ends with platform/sync.h: the few calls of the program's own
+** that playing in time with other gear needs (a MIDI message placed between two timer
+** events, the JACK transport), defined inline for Windows.
 */
 #ifndef TBX_PLATFORM_WIN32_H
 #define TBX_PLATFORM_WIN32_H

@@ -8,6 +8,14 @@
 ** the MIDI input collected meanwhile in the pattern (midiin.cpp). Each event arms the next
 ** one before it returns, so the clock is a chain of one-shot events.
 **
+** The chain keeps its own time, chain ms from the arming of the run's first event: every
+** event is due a whole number of ms after the one that armed it, which the timer keeps to,
+** so the chain always knows where it is. Two things add events between the half and step
+** events, never moving them: a run that sends the MIDI clock wakes for each clock, and a
+** run that follows a clock wakes to look for it, its half and step events falling due by
+** the clocks received instead of by the step length (midiclock.cpp says when). A run
+** without either arms exactly the half and step events, with the same delays.
+**
 ** Stopping is race-free by three means. Every run has a generation number, passed to
 ** timeSetEvent as the user word: an event whose generation is not the current one does
 ** nothing. The callback records the generation it runs for (gCallbackGen) before it looks
@@ -514,6 +522,7 @@ static int64_t StepEnd(void) {
 ** next event armed at whichever comes first. */
 static void ChainEvent(DWORD_PTR gen) {
   gChainDue = gArmedDue.load();
+  if (FollowLetGo()) gStepDue = gChainDue + Raised(gbHalfStep ? gHalfBeat.load() : gAdjustedBeat - gHalfBeat);
   int ready;
   int64_t next = PendingDue(&ready);
   for (int n = 0; ready && next <= gChainDue && n < MAX_EVENTS_AT_ONCE; n++) {

@@ -19,8 +19,8 @@
 **
 ** Clocks received. The MIDI input thread counts them and keeps their arrival times
 ** (timeGetTime ms); it publishes the count with the last arrival as one 64-bit word and the
-** period averaged over the last beat as another. A pause longer than CLOCKIN_GAP_MS starts
-** the average afresh. Start, Continue, Stop and a tempo that moved by 0.75 BPM or more go to
+** period averaged over the last beat as another. A pause longer than CLOCKIN_GAP_MS, a
+** Start, a Continue and a Stop start the average afresh. Start, Continue, Stop and a tempo that moved by 0.75 BPM or more go to
 ** the window (sync.cpp) as notices.
 **
 ** Following. A run that follows counts its position in tenths of a clock from the clock it
@@ -29,7 +29,8 @@
 ** the run never gets ahead of the clocks and holds its position while they pause. Until
 ** then the step clock looks again every millisecond (a master may speed up at any clock),
 ** and every CLOCKIN_HOLD_MS once the clock has paused. A run that follows and sends passes
-** each clock on as it arrives, never before its step.
+** each clock on as it arrives, never before its step. A run whose item is unchecked while
+** it follows goes on by itself, at the tempo last measured.
 */
 #include <atomic>
 #include <climits>
@@ -82,6 +83,14 @@ void ClockInShowAgain(void) {
   ClockInUnlock();
 }
 
+/* The stream stops or starts again: the period is measured afresh from the next clock (the
+** pause between is no clock's). */
+static void ClockInPause(void) {
+  ClockInLock();
+  gClockInKept = 0;
+  ClockInUnlock();
+}
+
 static void PostNotice(int notice, LPARAM lParam) {
   PostMessageA(gHwnd, WM_COMMAND, IDM_SYNC_NOTICE + notice, lParam);
 }
@@ -120,10 +129,14 @@ void ClockInMessage(int status) {
     case MIDI_CLOCK: ClockInTick(timeGetTime()); break;
     case MIDI_START:
     case MIDI_CONTINUE:
+      ClockInPause();
       gClockInStartAt = (uint32_t)gClockInLast.load();
       PostNotice(status == MIDI_START ? SYNC_NOTICE_START : SYNC_NOTICE_CONTINUE, 0);
       break;
-    case MIDI_STOP: PostNotice(SYNC_NOTICE_STOP, 0); break;
+    case MIDI_STOP:
+      ClockInPause();
+      PostNotice(SYNC_NOTICE_STOP, 0);
+      break;
     default: break;
   }
 }
@@ -171,6 +184,13 @@ void TimingStart(int mode) {
 }
 
 int TimingFollows(void) { return gFollowOn; }
+
+int FollowLetGo(void) {
+  if (!gFollowOn || SyncGet(SYNC_FOLLOW_CLOCK)) return 0;
+  gFollowOn = 0;
+  gOutP = gOutS = gOutQ = 0;   /* the clock sent starts its own count at the next step */
+  return 1;
+}
 
 int ClockOutBegun(void) { return gOutBegun; }
 

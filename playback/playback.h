@@ -3,9 +3,11 @@
 ** their run states, the mute cycles, the playlist advance and MIDI input capture.
 **
 ** Threads. The window thread starts and stops runs and changes settings; the timer thread
-** runs TambroTimerFunc (and from it TambroNextFile and, at a stop at loop end,
-** TambroEndSequence); the MIDI input thread runs midiCallback, which only echoes and
-** appends to gMidiInBuf. Everything two of them touch is a Shared<T>.
+** runs TambroTimerFunc (and from it TambroNextFile, the MIDI clock a run sends and, at a
+** stop at loop end, TambroEndSequence); the MIDI input thread runs midiCallback, which only
+** echoes and appends to gMidiInBuf, and counts the MIDI clock received; the JACK client's
+** thread tells the transport's changes. What reaches the window from the last two is a
+** posted message. Everything two of them touch is a Shared<T> or an atomic.
 */
 #ifndef TBX_PLAYBACK_H
 #define TBX_PLAYBACK_H
@@ -146,6 +148,8 @@ uint32_t ClockInStartAt(void);     /* ... at the last Start or Continue */
 ** first event of a run of `mode`; the rest: timer thread, from the run's events. */
 void TimingStart(int mode);
 int TimingFollows(void);           /* the run follows the clock */
+/* 1 once when the run follows and its item has been unchecked: from now on it does not. */
+int FollowLetGo(void);
 int ClockOutBegun(void);           /* the run has sent Start or Continue: it ends with Stop */
 /* A following run's pending half or step event: due at the time returned (*ready = 1), or
 ** its clock has not come: look again then (*ready = 0). */

@@ -121,7 +121,7 @@ void JackDisconnect(const std::string& name, bool input);
 double JackRate();                       /* frames per second of the server; 0 when none */
 /* The transport (platform/sync.h says what the program sees of it). */
 bool JackBuilt();                        /* this build has libjack */
-int JackTransportNow();              /* the server's transport: 1 rolling or starting, 0
+int JackTransportNow();                  /* the server's transport: 1 rolling or starting, 0
                                          ** stopped, -1 no client */
 void JackTransportRoll(bool roll);       /* starts or stops it */
 /* Called on the client's input thread whenever the transport starts (true) or stops. */

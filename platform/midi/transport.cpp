@@ -1,6 +1,8 @@
 /*
 ** The JACK transport as the program sees it (platform/sync.h): its state, with a start or
-** stop asked for here counted as done until the server has taken it; starting and stopping
+** stop asked for here counted as done until the server has taken it (a cycle saw it, or
+** half a second passed), so that a request is never mistaken for its opposite coming from
+** elsewhere, nor one from elsewhere hidden for long behind it; starting and stopping
 ** it; the watch, told on the JACK client's input thread whenever it starts or stops; and
 ** the timebase master. The client is the program's own (jack.cpp), opened here when a call
 ** needs it and a server runs.
@@ -23,6 +25,8 @@ bool ClientUp() {
 }
 
 void Watch(bool rolling) {
+  int asked = rolling ? 1 : 0;
+  gAsked.compare_exchange_strong(asked, -1);   /* the server has taken the request */
   if (TBXTRANSPORTPROC watch = gWatch.load()) watch(rolling ? TBX_TRANSPORT_ROLLING : TBX_TRANSPORT_STOPPED);
 }
 
@@ -52,8 +56,10 @@ int TbxTransportState(void) {
 
 void TbxTransportPlay(BOOL roll) {
   if (!ClientUp()) return;
+  const int want = roll ? 1 : 0;
+  if (JackTransportNow() == want) return;   /* nothing to ask: its state may change any time */
   gAskedNs = MidiSteadyNs();
-  gAsked = roll ? 1 : 0;
+  gAsked = want;
   JackTransportRoll(roll != FALSE);
 }
 

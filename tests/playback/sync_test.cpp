@@ -291,4 +291,13 @@ TEST_F(PlaybackClockIn, ContinueAndForwardingToTheOutput) {
   for (size_t i = 0; i < 4; ++i) EXPECT_LE(out[i] - at[i], 1u) << i;
   EXPECT_EQ(out[0], steps[0].ms);
   EXPECT_EQ(out[2], steps[1].ms);
+
+  // Unchecked while the run follows: it goes on by itself, and its clock with it.
+  Command(IDM_SYNC + SYNC_FOLLOW_CLOCK);
+  tbxtest::ClearCapturedMidi();
+  steps.clear();
+  Run(1000);
+  EXPECT_TRUE(gbSequenceGoing);
+  EXPECT_NEAR(double(steps.size()), 1000.0 / 41, 1.0) << "a step every 41 ms (120 BPM, \"*12\")";
+  EXPECT_NEAR(double(Times(Captured(), 0xF8).size()), 48.0, 2.0);
 }
