@@ -8,6 +8,7 @@
 ** ideal time of the timer callback running on the calling thread plus an offset, so a MIDI
 ** clock whose period is not a whole millisecond still leaves on its exact frame through the
 ** built-in synth's queue and JACK (the ALSA sequencer and Windows send it at once).
+** TbxTimerAnchored says whether the timer keeps a chain of events on its grid by itself.
 **
 ** JACK transport. The server's transport is shared by every client of the server the
 ** program's own client "Tamborix" is on (opened when a call needs it, never a server of its
@@ -27,6 +28,7 @@ typedef void(CALLBACK* TBXTRANSPORTPROC)(int state);
 
 #ifdef _WIN32
 
+inline BOOL TbxTimerAnchored(void) { return FALSE; }
 inline MMRESULT TbxMidiOutShortMsgAt(HMIDIOUT hmo, DWORD dwMsg, LONG) { return midiOutShortMsg(hmo, dwMsg); }
 inline BOOL TbxTransportSupported(void) { return FALSE; }
 inline int TbxTransportState(void) { return TBX_TRANSPORT_NONE; }
@@ -37,6 +39,10 @@ inline void TbxTransportTempo(double, double) {}
 
 #else
 
+/* TRUE when an event armed from inside a timer callback is due its delay after that
+** callback's own due time, so a chain of events keeps to its grid by itself (this layer);
+** FALSE when it is due after the moment of arming (Windows). */
+BOOL TbxTimerAnchored(void);
 /* midiOutShortMsg, due `offsetUs` microseconds after the ideal time of the timer callback
 ** running on this thread (after now on any other thread; negative is earlier). A system
 ** real-time message (0xF8..0xFF) sent to the built-in synth, which has no use for it, leaves

@@ -60,6 +60,7 @@ static Shared<int64_t> gChainDue(0);        /* the event running now; timer thre
 static Shared<int64_t> gArmedDue(0);        /* the event armed last */
 static Shared<int64_t> gStepDue(0);         /* the next half or step event (a run that does
                                             ** not follow a clock) */
+static Shared<DWORD> gChainStart(0);        /* timeGetTime ms of chain time 0 */
 static int gRestarting;                     /* window thread: a start is stopping the run before */
 #define MAX_EVENTS_AT_ONCE 8                /* half and step events one chain event may run */
 
@@ -200,7 +201,15 @@ static int Raised(int delay) { return delay < (int)guTimerRes ? (int)guTimerRes 
 static int ArmAt(int64_t due, DWORD_PTR gen) {
   if (gRunGen.load() != gen) return -1;
   gArmedDue = due;
-  UINT id = timeSetEvent((UINT)(due - gChainDue), guTimerRes, TambroTimerFunc, gen, TIME_ONESHOT);
+  int64_t delay = due - gChainDue;
+  /* A timer that counts a delay from the moment of arming adds each event's lateness to the
+  ** chain; the events a clock adds would add up to a drift, so those runs arm by the time
+  ** that has really passed. */
+  if (!TbxTimerAnchored() && (ClockOutOn() || TimingFollows())) {
+    const int64_t passed = (int32_t)(timeGetTime() - gChainStart);
+    delay = std::max<int64_t>(1, due - std::max<int64_t>(passed, gChainDue));
+  }
+  UINT id = timeSetEvent((UINT)delay, guTimerRes, TambroTimerFunc, gen, TIME_ONESHOT);
   uTimerID = id;
   return id != 0;
 }
@@ -254,7 +263,7 @@ int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode) {
   ghMidiOut = hOut;
 
   MidiInReset();
-  SyncInputTaken();   /* an input open for a clock's Start is the run's from now on */
+  SyncInputTaken(inPort);   /* an input open for a clock's Start is the run's from now on */
   if (giNumDevs != 0 && !gbMidiInOpen) {
     HMIDIIN hIn = nullptr;
     if (midiInOpen(&hIn, (UINT)(int)inPort, (DWORD_PTR)midiCallback, 0,
@@ -262,6 +271,7 @@ int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode) {
       ShowBox(hwnd, gszCannotOpenIn, gszAppName, MB_OK | MB_ICONEXCLAMATION);
     } else {
       ghMidiIn = hIn;
+      ClockInStarted();
       midiInStart(hIn);
       gbMidiInOpen = 1;
     }
@@ -297,6 +307,7 @@ int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode) {
   gbHalfStep = 1;
   TimingStart(mode);
   gChainDue = 0;
+  gChainStart = timeGetTime();
   /* A run that follows a clock looks at it at once; its first step waits for the clock. */
   gStepDue = TimingFollows() ? 1 : Raised(gHalfBeat);
   if (ArmAt(gStepDue, gen) != 1) {

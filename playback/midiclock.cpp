@@ -18,10 +18,12 @@
 ** sent later (the Stop) can overtake it.
 **
 ** Clocks received. The MIDI input thread counts them and keeps their arrival times
-** (timeGetTime ms); it publishes the count with the last arrival as one 64-bit word and the
-** period averaged over the last beat as another. A pause longer than CLOCKIN_GAP_MS, a
-** Start, a Continue and a Stop start the average afresh. Start, Continue, Stop and a tempo that moved by 0.75 BPM or more go to
-** the window (sync.cpp) as notices.
+** (timeGetTime ms: the input's start plus the ms MIM_DATA says they came after it, which
+** the platform takes from when they reached the port, not from a delivery that may bunch
+** them). It publishes the count with the last arrival as one 64-bit word and the period
+** averaged over the last beat as another. A pause longer than CLOCKIN_GAP_MS, a Start, a
+** Continue and a Stop start the average afresh. Start, Continue, Stop and a tempo that
+** moved by 0.75 BPM or more go to the window (sync.cpp) as notices.
 **
 ** Following. A run that follows counts its position in tenths of a clock from the clock it
 ** started at: step j at clock j x n, its half event halfway. An event falls due once the
@@ -59,6 +61,8 @@ static std::atomic<uint64_t> gClockInLast{0};     /* clocks counted (low 32 bits
 static std::atomic<int32_t> gClockInPeriodUs{0};  /* between clocks, over the last beat; 0 unknown */
 static std::atomic<uint32_t> gClockInStartAt{0};  /* count at the last Start or Continue: the
                                                   ** clock it starts at */
+static std::atomic<DWORD> gClockInOpenMs{0};      /* timeGetTime at the input's midiInStart:
+                                                  ** the time base of its MIM_DATA */
 
 static void ClockInLock(void) {
   while (gClockInBusy.test_and_set(std::memory_order_acquire)) {
@@ -123,10 +127,12 @@ static void ClockInTick(DWORD now) {
   if (post) PostNotice(SYNC_NOTICE_TEMPO, post);
 }
 
-void ClockInMessage(int status) {
+void ClockInStarted(void) { gClockInOpenMs = timeGetTime(); }
+
+void ClockInMessage(int status, DWORD sinceStart) {
   if (!SyncGet(SYNC_FOLLOW_CLOCK)) return;
   switch (status) {
-    case MIDI_CLOCK: ClockInTick(timeGetTime()); break;
+    case MIDI_CLOCK: ClockInTick(gClockInOpenMs + sinceStart); break;
     case MIDI_START:
     case MIDI_CONTINUE:
       ClockInPause();
@@ -193,6 +199,8 @@ int FollowLetGo(void) {
 }
 
 int ClockOutBegun(void) { return gOutBegun; }
+
+int ClockOutOn(void) { return gOutOn; }
 
 /* The clocks received, as the run sees them: the index of the last from the base (-1 and
 ** below: none since), its arrival in chain ms, and the period (us, 0 unknown). */

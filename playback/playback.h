@@ -122,10 +122,10 @@ LRESULT OnSyncCommand(HWND hwnd, UINT id, LPARAM lParam);  /* IDM_SYNC.., IDM_SY
 
 /* The sync items off, the clock input forgotten, the transport left alone (PlaybackReset). */
 void SyncReset(void);
-/* A start: the run takes over an input opened for a clock's Start (before the run opens its
-** devices); it has started (the transport rolls); it failed after stopping the run before
-** (`wasGoing`) or not. Window thread. */
-void SyncInputTaken(void);
+/* A start: the run takes over an input opened for a clock's Start on its port `inPort`
+** (before the run opens its input); it has started (the transport rolls); it failed after
+** stopping the run before (`wasGoing`) or not. Window thread. */
+void SyncInputTaken(int16_t inPort);
 void SyncRunStarted(void);
 void SyncRunFailed(int wasGoing);
 /* A run has ended (any thread): the transport stops unless a start is `restarting` it, and
@@ -139,7 +139,9 @@ void SyncStepTempo(void);
 uint32_t SyncTakeFollowBase(void);
 
 /* The MIDI clock (midiclock.cpp). Clock input, MIDI input thread: */
-void ClockInMessage(int status);   /* a system real-time byte from the input (midiCallback) */
+/* A system real-time byte from the input (midiCallback), `sinceStart` ms after midiInStart. */
+void ClockInMessage(int status, DWORD sinceStart);
+void ClockInStarted(void);         /* the input is started now (window thread, before midiInStart) */
 void ClockInReset(void);           /* nothing counted (reset) */
 void ClockInShowAgain(void);       /* the next tempo reading is posted (following starts) */
 uint32_t ClockInCount(void);       /* clocks counted: the index of the next */
@@ -150,6 +152,7 @@ void TimingStart(int mode);
 int TimingFollows(void);           /* the run follows the clock */
 /* 1 once when the run follows and its item has been unchecked: from now on it does not. */
 int FollowLetGo(void);
+int ClockOutOn(void);              /* the run sends the clock */
 int ClockOutBegun(void);           /* the run has sent Start or Continue: it ends with Stop */
 /* A following run's pending half or step event: due at the time returned (*ready = 1), or
 ** its clock has not come: look again then (*ready = 0). */

@@ -71,11 +71,15 @@ static int Listen(void) {
   gListenPort = gMidiInPort;
   gbListening = 1;
   gbMidiInOpen = 1;
+  ClockInStarted();
   midiInStart(hIn);
   return 1;
 }
 
-void SyncInputTaken(void) { gbListening = 0; }
+void SyncInputTaken(int16_t inPort) {
+  if (gbListening && gListenPort != inPort) CloseListener();   /* the run opens its own */
+  gbListening = 0;
+}
 
 /* ---------------------------------------------------------------- the JACK transport */
 

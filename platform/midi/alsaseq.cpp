@@ -65,7 +65,7 @@ void InputThread() {
       unsigned char b[16];
       snd_midi_event_reset_decode(A.decoder);
       const long size = snd_midi_event_decode(A.decoder, b, sizeof b, ev);
-      if (size >= 1 && size <= 3 && b[0] >= 0x80) MidiPortInput(b, static_cast<size_t>(size));
+      if (size >= 1 && size <= 3 && b[0] >= 0x80) MidiPortInput(b, static_cast<size_t>(size), MidiSteadyNs());
     }
   }
 }

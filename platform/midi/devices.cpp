@@ -240,9 +240,13 @@ void FreeIn(MidiInRecord* r) {
   delete r;
 }
 
-void Deliver(MidiInRecord* r, DWORD message) {
+/* Hands a message that reached the input at steady-clock `steadyNs` to its callback, with
+** the ms from midiInStart to its arrival. */
+void Deliver(MidiInRecord* r, DWORD message, int64_t steadyNs) {
   if (!r->proc || !r->started.load()) return;
   DWORD stamp = timeGetTime() - r->startMs.load();
+  const int64_t age = (MidiSteadyNs() - steadyNs) / 1000000;
+  if (age > 0) stamp -= static_cast<DWORD>(std::min<int64_t>(age, stamp));
   MidiInRecord* outer = tlsDelivering;
   tlsDelivering = r;
   r->proc(reinterpret_cast<HMIDIIN>(r), MIM_DATA, r->instance, message, stamp);
@@ -303,7 +307,7 @@ std::vector<std::string> MidiDeviceNames(const std::vector<std::string>& full) {
 }
 
 /* Input thread of an own port: one message for every started input on a port. */
-void MidiPortInput(const unsigned char* bytes, size_t size) {
+void MidiPortInput(const unsigned char* bytes, size_t size, int64_t steadyNs) {
   if (size == 0 || bytes[0] < 0x80) return;
   DWORD message = bytes[0];
   if (size > 1) message |= static_cast<DWORD>(bytes[1]) << 8;
@@ -319,7 +323,7 @@ void MidiPortInput(const unsigned char* bytes, size_t size) {
       }
   }
   for (int i = 0; i < n; i++) {
-    Deliver(to[i], message);
+    Deliver(to[i], message, steadyNs);
     to[i]->inFlight--;
   }
 }
@@ -572,7 +576,7 @@ bool SendMidiInput(int device, DWORD message) {
     if (!r) return false;
     r->inFlight++;
   }
-  Deliver(r, message);
+  Deliver(r, message, MidiSteadyNs());
   r->inFlight--;
   return true;
 }

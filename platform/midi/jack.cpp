@@ -61,6 +61,7 @@ struct JackState {
   std::atomic<bool> inProcess{false};     /* the process callback is using the hook */
 
   uint32_t inRing[kInRing];               /* packed bytes from midi_in (process writes) */
+  int64_t inTime[kInRing];                /* ... and their frames' steady-clock ns */
   std::atomic<uint32_t> inHead{0};        /* written by the process thread */
   std::atomic<uint32_t> inTail{0};        /* read by the input thread */
   int wakeFd = -1;                        /* eventfd: input arrived, or quit */
@@ -152,6 +153,8 @@ int Process(jack_nframes_t frames, void*) {
     const uint32_t h = J.inHead.load(std::memory_order_relaxed);
     if (h - J.inTail.load(std::memory_order_acquire) >= kInRing) break;   /* full: dropped */
     J.inRing[h & (kInRing - 1)] = StampPack(ev.buffer, ev.size);
+    /* What a cycle reads came in during the period before it. */
+    J.inTime[h & (kInRing - 1)] = map.startNs + static_cast<int64_t>((double(ev.time) - frames) / map.framesPerNs);
     J.inHead.store(h + 1, std::memory_order_release);
     wake = true;
   }
@@ -195,7 +198,7 @@ void InputThread() {
       const uint32_t bytes = J.inRing[t & (kInRing - 1)];
       const unsigned char b[3] = {static_cast<unsigned char>(bytes), static_cast<unsigned char>(bytes >> 8),
                                   static_cast<unsigned char>(bytes >> 16)};
-      MidiPortInput(b, StampSize(bytes));
+      MidiPortInput(b, StampSize(bytes), J.inTime[t & (kInRing - 1)]);
       J.inTail.store(t + 1, std::memory_order_release);
     }
   }

@@ -94,8 +94,10 @@ void PortsDrain(PortApi api, int ms);
 
 /* Called by the systems' input threads with each complete message that reaches an own
 ** input port (1..3 bytes, status first; system exclusive and active sensing are filtered
-** out, the timing clock is not). Defined in devices.cpp. */
-void MidiPortInput(const unsigned char* bytes, size_t size);
+** out, the timing clock is not) and the steady-clock ns it reached the port, which MIM_DATA
+** passes on (a JACK cycle hands over its messages together, a period after they came).
+** Defined in devices.cpp. */
+void MidiPortInput(const unsigned char* bytes, size_t size, int64_t steadyNs);
 
 /* ---------------------------------------------------------------- ALSA sequencer (alsaseq.cpp) */
 
