@@ -86,7 +86,7 @@ TEST_F(MenuTest, SettingsPopupsCheckTheDefaults) {
   for (int i = 0; i < 12; i++) EXPECT_EQ(CheckedIn(popups[i]), std::vector<UINT>{expect[i]}) << expect[i];
 
   // MIDI-OUT: the device, then the JACK transport items and "Send MIDI Clock" last; MIDI-IN:
-  // the device and "Follow MIDI Clock", each part after a separator.
+  // the device and "Follow MIDI Clock", each group after a separator.
   const int counts[] = {8, 10, 7, 13, 14, 8, 12, 25, 6, 3, 2, 16};
   for (int i = 0; i < 12; i++) EXPECT_EQ(GetMenuItemCount(GetSubMenu(ghMenu, popups[i])), counts[i]) << i;
   HMENU voice = GetSubMenu(ghMenu, 6);
