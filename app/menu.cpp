@@ -91,6 +91,30 @@ static HMENU BuildDeviceMenu(bool output, unsigned count, int checked) {
   return m;
 }
 
+/* A sync item (IDM_SYNC + flag) with its check mark. */
+static void AppendSyncItem(HMENU m, int flag, const char* label) {
+  AppendMenuA(m, MF_STRING | (SyncGet(flag) ? MF_CHECKED : MF_UNCHECKED), IDM_SYNC + flag, label);
+}
+
+/* After the devices: the JACK transport items where the build has JACK, then "Send MIDI
+** Clock" last (MIDI-OUT); "Follow MIDI Clock" (MIDI-IN, which stays empty without inputs). */
+static HMENU AddSyncItems(HMENU m, bool output) {
+  if (!output) {
+    if (giNumDevs == 0) return m;
+    AppendMenuA(m, MF_SEPARATOR, 0, nullptr);
+    AppendSyncItem(m, SYNC_FOLLOW_CLOCK, "Follow MIDI Clock");
+    return m;
+  }
+  AppendMenuA(m, MF_SEPARATOR, 0, nullptr);
+  if (TbxTransportSupported()) {
+    AppendSyncItem(m, SYNC_JACK_TRANSPORT, "JACK Transport");
+    AppendSyncItem(m, SYNC_JACK_MASTER, "JACK Transport Master");
+    AppendMenuA(m, MF_SEPARATOR, 0, nullptr);
+  }
+  AppendSyncItem(m, SYNC_SEND_CLOCK, "Send MIDI Clock");
+  return m;
+}
+
 static void AppendPopup(HMENU bar, HMENU popup, const char* label, UINT extra = 0) {
   AppendMenuA(bar, MF_POPUP | extra, (UINT_PTR)popup, label);
 }
@@ -102,13 +126,15 @@ HMENU CreateTheMenu(void) {
   for (int row = 0; row < SET_ROWS; row++) {
     const Setting& s = gSettings[row];
     if (!s.title) continue;
-    if (row == SET_MIDIOUT) AppendPopup(bar, BuildDeviceMenu(true, goNumDevs, s.value), s.title);
+    if (row == SET_MIDIOUT) AppendPopup(bar, AddSyncItems(BuildDeviceMenu(true, goNumDevs, s.value), true), s.title);
     else if (row == SET_MIDIIN)
-      AppendPopup(bar, BuildDeviceMenu(false, giNumDevs, s.value), s.title, giNumDevs == 0 ? MF_GRAYED : 0);
+      AppendPopup(bar, AddSyncItems(BuildDeviceMenu(false, giNumDevs, s.value), false), s.title,
+                  giNumDevs == 0 ? MF_GRAYED : 0);
     else AppendPopup(bar, BuildPopup(s, row == SET_VOICE ? gVoiceChecked.load() : s.value.load()), s.title);
   }
   AppendMenuA(bar, MF_STRING, IDM_ABOUT, "About");
   ghMenu = bar;
+  SyncShow();
   return bar;
 }
 
@@ -266,7 +292,6 @@ void OpenPlayList(HWND hwnd, const char* path) {
 /* ---------------------------------------------------------------- dispatch */
 
 LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
-  (void)lParam;
   const UINT id = LOWORD(wParam);
 
   switch (id) {
@@ -288,7 +313,11 @@ LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
     return 0;
   }
   if (id >= IDM_PLAYALL && id <= IDM_CONTINUE) return OnPlayCommand(hwnd, id);
+  if (id >= IDM_SYNC && id < IDM_SYNC + 100) return OnSyncCommand(hwnd, id, lParam);
   const Setting* s = SettingOfCommand((int)id);
   if (s && SettingHasValue(*s, (int)(id - s->base))) OnSettingsCommand(hwnd, *s, id);
+  /* The input kept open to hear a clock's Start follows a new MIDI-IN choice. */
+  if (s == &gSettings[SET_MIDIIN] && SyncGet(SYNC_FOLLOW_CLOCK))
+    PostMessageA(hwnd, WM_COMMAND, IDM_SYNC_NOTICE + SYNC_NOTICE_LISTEN, 0);
   return 0;
 }

@@ -21,20 +21,22 @@
 static const struct {
   const char* name;
   const char* commands;   /* command words, space-separated */
+  bool flag;              /* takes no value (its value is "") */
 } kOptions[] = {
-    {"steps", "events render export"},
-    {"count", "events"},
-    {"velocity", "events render"},
-    {"mute", "events"},
-    {"seconds", "render"},
-    {"gain", "render"},
-    {"soundfont", "render"},
-    {"format", "export"},
+    {"steps", "events render export", false},
+    {"count", "events", false},
+    {"velocity", "events render", false},
+    {"mute", "events", false},
+    {"clock", "events", true},
+    {"seconds", "render", false},
+    {"gain", "render", false},
+    {"soundfont", "render", false},
+    {"format", "export", false},
 };
 enum { OPTION_COUNT = sizeof kOptions / sizeof kOptions[0], OPT_HELP = 'h', OPT_VERSION = 'V' };
 
 static const char kUsage[] =
-    "usage: tamborix-cli events [--steps N] [--count K] [--velocity V] [--mute M] FILE\n"
+    "usage: tamborix-cli events [--steps N] [--count K] [--velocity V] [--mute M] [--clock] FILE\n"
     "       tamborix-cli render [--steps N] [--seconds S] [--velocity V] [--gain G] [--soundfont SF2]\n"
     "                           FILE OUT.wav\n"
     "       tamborix-cli export [--steps N] [--format gm|1] FILE OUT.mid\n"
@@ -48,6 +50,7 @@ static const char kHelp[] =
     "           --count K     step events to play (default 64)\n"
     "           --velocity V  base velocity 0..127\n"
     "           --mute M      Mute menu entry 0..11 chosen before the start\n"
+    "           --clock       with \"Send MIDI Clock\" checked: the clock messages too\n"
     "  render   renders the run through the General MIDI synthesizer into a WAV file\n"
     "           (44.1 kHz, stereo, 16-bit); an existing OUT is replaced only when the\n"
     "           whole file is written\n"
@@ -96,7 +99,8 @@ int CliParseArgs(int argc, char** argv, CliArgs* args) {
   av.push_back(nullptr);
 
   std::vector<option> longopts;
-  for (int i = 0; i < OPTION_COUNT; ++i) longopts.push_back(option{kOptions[i].name, required_argument, nullptr, 1000 + i});
+  for (int i = 0; i < OPTION_COUNT; ++i)
+    longopts.push_back(option{kOptions[i].name, kOptions[i].flag ? no_argument : required_argument, nullptr, 1000 + i});
   longopts.push_back(option{"help", no_argument, nullptr, OPT_HELP});
   longopts.push_back(option{"version", no_argument, nullptr, OPT_VERSION});
   longopts.push_back(option{nullptr, 0, nullptr, 0});

@@ -40,7 +40,7 @@ void CliPrintVersion(void);
 
 /* The commands, on arguments CliParseArgs accepted; each returns the exit status and prints
 ** one line on stderr for a failure. */
-int CliEvents(const CliArgs& args);  /* events [--count K] [--velocity V] [--mute M] FILE */
+int CliEvents(const CliArgs& args);  /* events [--count K] [--velocity V] [--mute M] [--clock] FILE */
 int CliRender(const CliArgs& args);  /* render [--seconds S] [--velocity V] [--gain G] [--soundfont SF2] FILE OUT.wav */
 int CliExport(const CliArgs& args);  /* export [--format gm|1] FILE OUT.mid */
 
@@ -74,6 +74,7 @@ struct CliPlayOptions {
   int maxSteps = 0;        /* stop after this many step events; 0 = no limit */
   uint32_t maxMs = 0;      /* stop when the clock reaches this (ms from the start); 0 = none */
   bool onePass = false;    /* stop when one pass of the play range has sounded (a project) */
+  bool clock = false;      /* the run sends the MIDI clock ("Send MIDI Clock" checked) */
 };
 
 struct CliMidiEvent {

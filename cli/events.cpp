@@ -1,7 +1,10 @@
 /*
 ** tamborix-cli events: plays a project file or a playlist without a display and prints
 ** every MIDI short message the program sends, one a line: the time in ms since the start,
-** then status, data 1 and data 2 as two-digit hex ("500 99 24 40").
+** then status, data 1 and data 2 as two-digit hex ("500 99 24 40"). With --clock the run
+** sends the MIDI clock ("Send MIDI Clock"), whose one-byte messages print the same way
+** ("500 F8 00 00"), each at the millisecond the step clock sent it in (at or after its
+** exact time).
 **
 ** The run itself (CliPlay, shared with render) is the program's own: the file is loaded as
 ** at start (a project from the command line as "Load / Play / Edit File", a .txt file as
@@ -50,6 +53,7 @@ static uint32_t StepLength(void) {
 static std::string PlayLoaded(HWND hwnd, const CliPlayOptions& o, bool list, uint32_t* endMs) {
   if (o.velocity >= 0) gVelocity = (int16_t)o.velocity;
   if (o.mute >= 0) SendMessageA(hwnd, WM_COMMAND, IDM_MUTE + o.mute, 0);
+  if (o.clock) SyncSet(SYNC_SEND_CLOCK, 1);
 
   int start, end;
   PlayRange(&start, &end);
@@ -122,6 +126,7 @@ int CliEvents(const CliArgs& args) {
     if (name == "count" && CliNumber(value.c_str(), 1, 1000000, &v)) o.maxSteps = (int)v;
     else if (name == "velocity" && CliNumber(value.c_str(), 0, 127, &v)) o.velocity = (int)v;
     else if (name == "mute" && CliNumber(value.c_str(), 0, 11, &v)) o.mute = (int)v;
+    else if (name == "clock") o.clock = true;
     else if (name != "steps") return CliUsageError(args.command, "--" + name + " " + value + " is out of range");
   }
 

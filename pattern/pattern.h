@@ -219,6 +219,8 @@ void RecomputeNoteOffset(void);    /* gNoteOffset = 46 - gTranspose, less octave
 ** truncated, so the second half gets the odd millisecond. */
 void RecomputeStepLength(void);
 const char* RelBeatLabel(void);    /* "/ 4" .. "*12": the rel.Beat read-out for gRelBeat */
+/* A step at the rel.Beat now lasts num / den beats (4/1 for "/ 4" .. 1/12 for "*12"). */
+void RelBeatRatio(int* num, int* den);
 int16_t LevelOffset(int level);    /* level table: 0..7 -> -127,-60,-40,-20,0,20,40,60; else 0 */
 
 /* ---------------------------------------------------------------- project state flags (0/1) */
@@ -366,6 +368,10 @@ enum : int {
   MIDI_PROGRAM = 0xC0,
   MIDI_CC_VOLUME = 7,       /* controllers */
   MIDI_CC_ALL_NOTES_OFF = 123,
+  MIDI_CLOCK = 0xF8,        /* system real-time: one byte each; 24 clocks a beat */
+  MIDI_START = 0xFA,
+  MIDI_CONTINUE = 0xFB,
+  MIDI_STOP = 0xFC,
   PERC_NOTE_BASE = 33,      /* percussion row r plays General MIDI drum note r + 33 */
 };
 

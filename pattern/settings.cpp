@@ -234,3 +234,9 @@ void RecomputeStepLength(void) {
 }
 
 const char* RelBeatLabel(void) { return kRelBeats[RelBeatIndex()].label; }
+
+void RelBeatRatio(int* num, int* den) {
+  const int i = RelBeatIndex();
+  *num = kRelBeats[i].num;
+  *den = kRelBeats[i].den;
+}

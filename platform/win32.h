@@ -13,6 +13,10 @@
 **
 ** Only the ANSI ("A") functions exist; the unsuffixed names are macros for them, as in an
 ** SDK build without UNICODE.
+**
+** On both systems the header ends with platform/sync.h: the few calls of the program's own
+** that playing in time with other gear needs (a MIDI message placed between two timer
+** events, the JACK transport), defined inline for Windows.
 */
 #ifndef TBX_PLATFORM_WIN32_H
 #define TBX_PLATFORM_WIN32_H
@@ -1157,5 +1161,8 @@ typedef LPMIDIINCAPSA LPMIDIINCAPS;
 #define TBXM_SETGAIN (DRV_USER + 0x5403)
 #define TBXM_GETGAIN (DRV_USER + 0x5404)
 #define TBX_SYNTH_GAIN_MAX 10000
+
+/* Beyond the subset, on both systems: the synchronisation calls. */
+#include "platform/sync.h"
 
 #endif /* TBX_PLATFORM_WIN32_H */

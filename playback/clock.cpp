@@ -8,6 +8,14 @@
 ** the MIDI input collected meanwhile in the pattern (midiin.cpp). Each event arms the next
 ** one before it returns, so the clock is a chain of one-shot events.
 **
+** The chain keeps its own time, chain ms from the arming of the run's first event: every
+** event is due a whole number of ms after the one that armed it, which the timer keeps to,
+** so the chain always knows where it is. Two things add events between the half and step
+** events, never moving them: a run that sends the MIDI clock wakes for each clock, and a
+** run that follows a clock wakes to look for it, its half and step events falling due by
+** the clocks received instead of by the step length (midiclock.cpp says when). A run
+** without either arms exactly the half and step events, with the same delays.
+**
 ** Stopping is race-free by three means. Every run has a generation number, passed to
 ** timeSetEvent as the user word: an event whose generation is not the current one does
 ** nothing. The callback records the generation it runs for (gCallbackGen) before it looks
@@ -41,9 +49,20 @@
 
 /* ---------------------------------------------------------------- tempo and timer */
 
+const char gszCannotOpenIn[] = "cannot open MIDI IN";
 UINT guTimerRes = 5;                 /* ms; chosen by TambroFirstFile before the clock runs */
 static Shared<UINT> uTimerID(0);            /* pending one-shot event, 0 = none; timer thread arms */
 static Shared<int> gbHalfStep(0);           /* 1 = the next event is a half event; timer thread */
+
+/* The run's chain of events, in chain ms: since its first event was armed. Each event is
+** due a whole number of ms after the one that armed it, which the timer keeps to. */
+static Shared<int64_t> gChainDue(0);        /* the event running now; timer thread */
+static Shared<int64_t> gArmedDue(0);        /* the event armed last */
+static Shared<int64_t> gStepDue(0);         /* the next half or step event (a run that does
+                                            ** not follow a clock) */
+static Shared<DWORD> gChainStart(0);        /* timeGetTime ms of chain time 0 */
+static int gRestarting;                     /* window thread: a start is stopping the run before */
+#define MAX_EVENTS_AT_ONCE 8                /* half and step events one chain event may run */
 
 /* ---------------------------------------------------------------- position and run state */
 
@@ -83,6 +102,7 @@ static const DWORD_PTR kAbandoned = (DWORD_PTR)1 << (sizeof(DWORD_PTR) * 8 - 2);
 static HMIDIOUT gAbandonedOut;
 static HMIDIIN gAbandonedIn;               /* NULL when the run had no input open */
 static int gAbandonedPercCh, gAbandonedVoiceCh;
+static int gAbandonedClock;                /* the run sent the clock: it ends with Stop */
 
 static thread_local int tInCallback = 0;      /* this thread is inside TambroTimerFunc */
 static thread_local DWORD_PTR tCallbackGen = 0; /* ... for this generation */
@@ -112,6 +132,7 @@ void PlaybackReset(void) {
   ++gRunGen;  /* whatever a previous platform left pending can never match again */
   MuteReset();
   MidiInReset();
+  SyncReset();
 }
 
 /* ---------------------------------------------------------------- messages and tempo */
@@ -171,12 +192,23 @@ void PlayRange(int* start, int* end) {
 
 /* ---------------------------------------------------------------- arming */
 
-/* Arms the next one-shot event of the run `gen`, the delay raised to the resolution.
-** Returns 1 when armed, 0 when timeSetEvent failed, -1 when the run has been stopped
-** meanwhile (nothing is armed then, and nothing has failed). */
-static int ArmEvent(int delay, DWORD_PTR gen) {
-  if (delay < (int)guTimerRes) delay = (int)guTimerRes;
+/* A half or step delay, raised to the resolution. */
+static int Raised(int delay) { return delay < (int)guTimerRes ? (int)guTimerRes : delay; }
+
+/* Arms the next one-shot event of the run `gen`, due at chain time `due` (after the event
+** running now). Returns 1 when armed, 0 when timeSetEvent failed, -1 when the run has been
+** stopped meanwhile (nothing is armed then, and nothing has failed). */
+static int ArmAt(int64_t due, DWORD_PTR gen) {
   if (gRunGen.load() != gen) return -1;
+  gArmedDue = due;
+  int64_t delay = due - gChainDue;
+  /* A timer that counts a delay from the moment of arming adds each event's lateness to the
+  ** chain; the events a clock adds would add up to a drift, so those runs arm by the time
+  ** that has really passed. */
+  if (!TbxTimerAnchored() && (ClockOutOn() || TimingFollows())) {
+    const int64_t passed = (int32_t)(timeGetTime() - gChainStart);
+    delay = std::max<int64_t>(1, due - std::max<int64_t>(passed, gChainDue));
+  }
   UINT id = timeSetEvent((UINT)delay, guTimerRes, TambroTimerFunc, gen, TIME_ONESHOT);
   uTimerID = id;
   return id != 0;
@@ -218,20 +250,28 @@ static UINT ChooseTimerRes(void) {
 int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode) {
   /* Mode 0 restarts; a run is never started twice, so the others stop too (they are only
   ** used while stopped). */
+  const int wasGoing = gbSequenceGoing;
+  gRestarting = 1;
   TambroEndSequence();
+  gRestarting = 0;
 
   HMIDIOUT hOut = nullptr;
-  if (midiOutOpen(&hOut, (UINT)(int)outPort, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) return 0;
+  if (midiOutOpen(&hOut, (UINT)(int)outPort, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) {
+    SyncRunFailed(wasGoing);
+    return 0;
+  }
   ghMidiOut = hOut;
 
   MidiInReset();
+  SyncInputTaken(inPort);   /* an input open for a clock's Start is the run's from now on */
   if (giNumDevs != 0 && !gbMidiInOpen) {
     HMIDIIN hIn = nullptr;
     if (midiInOpen(&hIn, (UINT)(int)inPort, (DWORD_PTR)midiCallback, 0,
                    CALLBACK_FUNCTION | MIDI_IO_STATUS) != MMSYSERR_NOERROR) {
-      ShowBox(hwnd, "cannot open MIDI IN", gszAppName, MB_OK | MB_ICONEXCLAMATION);
+      ShowBox(hwnd, gszCannotOpenIn, gszAppName, MB_OK | MB_ICONEXCLAMATION);
     } else {
       ghMidiIn = hIn;
+      ClockInStarted();
       midiInStart(hIn);
       gbMidiInOpen = 1;
     }
@@ -265,7 +305,12 @@ int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode) {
 
   const DWORD_PTR gen = ++gRunGen;
   gbHalfStep = 1;
-  if (ArmEvent(gHalfBeat, gen) != 1) {
+  TimingStart(mode);
+  gChainDue = 0;
+  gChainStart = timeGetTime();
+  /* A run that follows a clock looks at it at once; its first step waits for the clock. */
+  gStepDue = TimingFollows() ? 1 : Raised(gHalfBeat);
+  if (ArmAt(gStepDue, gen) != 1) {
     ++gRunGen;
     uTimerID = 0;
     timeEndPeriod(guTimerRes);
@@ -273,8 +318,10 @@ int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode) {
     gbSequenceGoing = 0;
     gIndex = oldIndex;
     gbFirstBeat = oldFirstBeat;
+    SyncRunFailed(wasGoing);
     return 0;
   }
+  SyncRunStarted();
   if (!result) return 0;  /* no next entry: the run goes on with the pattern in memory */
   gbStopAtEnd = 0;
   return 1;
@@ -282,14 +329,16 @@ int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode) {
 
 /* ---------------------------------------------------------------- stop */
 
-/* Input first, so no echo reaches the output after its All Notes Off; then the All Notes
-** Off, a note off for every note still sounding (devices that ignore controller 123 exist),
-** time for them to leave, and the output. */
-static void CloseRunDevices(HMIDIOUT out, HMIDIIN in, int percCh, int voiceCh) {
+/* Input first, so no echo reaches the output after its All Notes Off; then the clock's
+** Stop when the run sent the clock, the All Notes Off, a note off for every note still
+** sounding (devices that ignore controller 123 exist), time for them to leave, and the
+** output. */
+static void CloseRunDevices(HMIDIOUT out, HMIDIIN in, int percCh, int voiceCh, int clockStop) {
   if (in) {
     midiInStop(in);
     midiInClose(in);
   }
+  if (clockStop) midiOutShortMsg(out, MIDI_STOP);
   MidiOutMessage(out, MIDI_CONTROL, percCh, MIDI_CC_ALL_NOTES_OFF, 0);
   MidiOutMessage(out, MIDI_CONTROL, voiceCh, MIDI_CC_ALL_NOTES_OFF, 0);
   ReleaseSounding(out, percCh, voiceCh);
@@ -314,6 +363,7 @@ static bool WaitForCallback(DWORD_PTR gen) {
       gAbandonedIn = gbMidiInOpen ? ghMidiIn.load() : nullptr;
       gAbandonedPercCh = gPercCh;
       gAbandonedVoiceCh = gVoiceCh;
+      gAbandonedClock = ClockOutBegun();
       DWORD_PTR expected = gen;
       if (gCallbackGen.compare_exchange_strong(expected, gen | kAbandoned)) return false;
       continue; /* it returned or claimed the run just now */
@@ -337,6 +387,7 @@ void TambroEndSequence(void) {
       timeEndPeriod(guTimerRes);
       gbMidiInOpen = 0;
       gbSequenceGoing = 0;
+      SyncRunEnded(gRestarting);
       return;
     }
     if (!gbSequenceGoing) return;  /* the callback stopped the run itself (loop end) */
@@ -346,9 +397,10 @@ void TambroEndSequence(void) {
   UINT id = uTimerID.exchange(0);
   if (id && !(gCallbackGen.load() & kAbandoned)) timeKillEvent(id);
   timeEndPeriod(guTimerRes);
-  CloseRunDevices(ghMidiOut, gbMidiInOpen ? ghMidiIn.load() : nullptr, gPercCh, gVoiceCh);
+  CloseRunDevices(ghMidiOut, gbMidiInOpen ? ghMidiIn.load() : nullptr, gPercCh, gVoiceCh, ClockOutBegun());
   gbMidiInOpen = 0;
   gbSequenceGoing = 0;
+  SyncRunEnded(tInCallback ? 0 : gRestarting);
 }
 
 int CallbackClaim(void) {
@@ -371,7 +423,8 @@ void CallbackRelease(void) {
 static void LeaveCallback(DWORD_PTR gen) {
   DWORD_PTR expected = gen;
   if (gCallbackGen.compare_exchange_strong(expected, 0)) return;
-  if (expected & kAbandoned) CloseRunDevices(gAbandonedOut, gAbandonedIn, gAbandonedPercCh, gAbandonedVoiceCh);
+  if (expected & kAbandoned)
+    CloseRunDevices(gAbandonedOut, gAbandonedIn, gAbandonedPercCh, gAbandonedVoiceCh, gAbandonedClock);
   gCallbackGen = 0;
 }
 
@@ -400,7 +453,8 @@ static void PlayStep(int idx, int p, int v) {
   StepNotes(idx, voicing, gPlayBook, SendNote, nullptr);
 }
 
-static void StepEvent(DWORD_PTR gen) {
+/* The step event; false when it ended the run (nothing more is armed). */
+static bool StepEvent(DWORD_PTR gen) {
   int idx = gIndex;
   if (idx >= 0 && idx < STEP_COUNT) EndPercussion(gPlayBook, SendNote, nullptr);
   ++idx;
@@ -410,7 +464,7 @@ static void StepEvent(DWORD_PTR gen) {
   if (idx == end && gbStopAtEnd) {
     gIndex = start;
     TambroEndSequence();
-    return;
+    return false;
   }
 
   bool wrap = false;
@@ -428,7 +482,7 @@ static void StepEvent(DWORD_PTR gen) {
   if (wrap && !gbFirstBeat && !gbLooping) {
     if (!TambroNextFile()) {
       PostRunEnd(WM_TBX_SEQEND, gen);
-      return;
+      return false;
     }
     idx = gIndex;
   }
@@ -449,16 +503,51 @@ static void StepEvent(DWORD_PTR gen) {
   p = Clamp127(p);
   v = Clamp127(v);
 
+  ClockOutStep(gChainDue);   /* the step's clock goes out before its notes */
+  SyncStepTempo();
   if (idx < STEP_COUNT) PlayStep(idx, p, v);
-
   gbHalfStep = 1;
-  if (ArmEvent(gHalfBeat, gen) == 0) PostRunEnd(WM_TBX_TIMERFAIL, gen);
+  return true;
 }
 
-static void HalfEvent(DWORD_PTR gen) {
+static void HalfEvent(void) {
   MidiInDrain();
   gbHalfStep = 0;
-  if (ArmEvent(gAdjustedBeat - gHalfBeat, gen) == 0) PostRunEnd(WM_TBX_TIMERFAIL, gen);
+}
+
+/* When the pending half or step event is due, in chain ms; a run that follows a clock may
+** not know yet (*ready = 0: the time to look again). */
+static int64_t PendingDue(int* ready) {
+  if (TimingFollows()) return FollowPendingDue(gChainDue, ready);
+  *ready = 1;
+  return gStepDue;
+}
+
+/* The end of the step now playing as its length makes it now (ms). */
+static int64_t StepEnd(void) {
+  return gbHalfStep ? gStepDue + Raised(gAdjustedBeat - gHalfBeat) : gStepDue.load();
+}
+
+/* One event of the chain: the half or step events that are due (a run that follows a
+** clock may find both due at once, or a few after a late delivery), the clocks due, and the
+** next event armed at whichever comes first. */
+static void ChainEvent(DWORD_PTR gen) {
+  gChainDue = gArmedDue.load();
+  if (FollowLetGo()) gStepDue = gChainDue + Raised(gbHalfStep ? gHalfBeat.load() : gAdjustedBeat - gHalfBeat);
+  int ready;
+  int64_t next = PendingDue(&ready);
+  for (int n = 0; ready && next <= gChainDue && n < MAX_EVENTS_AT_ONCE; n++) {
+    const int half = gbHalfStep;
+    if (half) HalfEvent();
+    else if (!StepEvent(gen)) return;
+    if (TimingFollows()) FollowScheduled(half);
+    else gStepDue = gChainDue + Raised(half ? gAdjustedBeat - gHalfBeat : gHalfBeat.load());
+    next = PendingDue(&ready);
+  }
+  ClockOutDue(gChainDue, StepEnd());
+  next = std::min(next, ClockOutNext(gChainDue, StepEnd()));
+  if (next <= gChainDue) next = gChainDue + 1;
+  if (ArmAt(next, gen) == 0) PostRunEnd(WM_TBX_TIMERFAIL, gen);
 }
 
 void CALLBACK TambroTimerFunc(UINT, UINT, DWORD_PTR dwUser, DWORD_PTR, DWORD_PTR) {
@@ -469,8 +558,7 @@ void CALLBACK TambroTimerFunc(UINT, UINT, DWORD_PTR dwUser, DWORD_PTR, DWORD_PTR
   }
   tInCallback = 1;
   tCallbackGen = dwUser;
-  if (gbHalfStep) HalfEvent(dwUser);
-  else StepEvent(dwUser);
+  ChainEvent(dwUser);
   tInCallback = 0;
   tClaims = 0;
   LeaveCallback(dwUser);

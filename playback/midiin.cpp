@@ -1,7 +1,9 @@
 /*
 ** This file contains MIDI input capture: the input callback midiCallback, which echoes a
 ** note-on to the output and appends it to a 128-entry hand-over buffer, and the drain that
-** the half event of the step clock runs to land those notes in the pattern.
+** the half event of the step clock runs to land those notes in the pattern. The callback
+** hands the system real-time bytes (the MIDI clock) to midiclock.cpp, and takes no notes
+** while the input is open only to hear a clock's Start (no run, no output).
 **
 ** The buffer is single-producer (the MIDI input thread appends) and single-consumer (the
 ** timer thread takes), without a lock. gMidiInFill is the number of entries available: the
@@ -42,13 +44,17 @@ static void MidiInAppend(uint8_t entry) {
   ++gMidiInFill;  /* publishes the entry */
 }
 
-void CALLBACK midiCallback(HMIDIIN, UINT wMsg, DWORD_PTR, DWORD_PTR dwParam1, DWORD_PTR) {
+void CALLBACK midiCallback(HMIDIIN, UINT wMsg, DWORD_PTR, DWORD_PTR dwParam1, DWORD_PTR dwParam2) {
   if (wMsg != MIM_DATA) return;
   DWORD msg = (DWORD)dwParam1;
   const int status = msg & 0xFF;
+  if (status >= MIDI_CLOCK) {   /* system real-time: the clock of the gear followed */
+    ClockInMessage(status, (DWORD)dwParam2);
+    return;
+  }
   const int note = (msg >> 8) & 0x7F;
   const int velocity = (msg >> 16) & 0xFF;
-  if (velocity == 0) return;
+  if (velocity == 0 || SyncListening()) return;
 
   const int percCh = gPercCh, voiceCh = gVoiceCh;
   uint8_t entry;

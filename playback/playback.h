@@ -3,9 +3,11 @@
 ** their run states, the mute cycles, the playlist advance and MIDI input capture.
 **
 ** Threads. The window thread starts and stops runs and changes settings; the timer thread
-** runs TambroTimerFunc (and from it TambroNextFile and, at a stop at loop end,
-** TambroEndSequence); the MIDI input thread runs midiCallback, which only echoes and
-** appends to gMidiInBuf. Everything two of them touch is a Shared<T>.
+** runs TambroTimerFunc (and from it TambroNextFile, the MIDI clock a run sends and, at a
+** stop at loop end, TambroEndSequence); the MIDI input thread runs midiCallback, which only
+** echoes and appends to gMidiInBuf, and counts the MIDI clock received; the JACK client's
+** thread tells the transport's changes. What reaches the window from the last two is a
+** posted message. Everything two of them touch is a Shared<T> or an atomic.
 */
 #ifndef TBX_PLAYBACK_H
 #define TBX_PLAYBACK_H
@@ -19,6 +21,7 @@
 /* ---------------------------------------------------------------- tempo and timer */
 
 extern UINT guTimerRes;                /* timer resolution in ms; chosen by each start (window) */
+extern const char gszCannotOpenIn[];   /* "cannot open MIDI IN": the input device failed */
 
 /* ---------------------------------------------------------------- position and run state */
 
@@ -85,7 +88,78 @@ LRESULT OnPlayCommand(HWND hwnd, UINT id);   /* 40101..40107 */
 LRESULT OnSequenceEnded(HWND hwnd);          /* message 1027 */
 LRESULT OnTimerFailed(HWND hwnd);            /* message 1028 */
 
+/* ---------------------------------------------------------------- synchronisation */
+
+/* The items of the sync menus (command IDM_SYNC + flag), each off at program start and kept
+** in memory: send the MIDI clock, follow the MIDI clock, start and stop with the JACK
+** transport, be the JACK timebase master (with the transport item). */
+enum { SYNC_SEND_CLOCK, SYNC_FOLLOW_CLOCK, SYNC_JACK_TRANSPORT, SYNC_JACK_MASTER, SYNC_FLAGS };
+/* What the clock input and the transport watch post to the window: WM_COMMAND with
+** IDM_SYNC_NOTICE + the notice (lParam: the tempo in BPM for SYNC_NOTICE_TEMPO, else 0). */
+enum {
+  SYNC_NOTICE_START,       /* a clock's Start: Loop File, or Play All in playlist mode */
+  SYNC_NOTICE_CONTINUE,    /* its Continue */
+  SYNC_NOTICE_STOP,        /* its Stop */
+  SYNC_NOTICE_TEMPO,       /* the clock's tempo moved: show it */
+  SYNC_NOTICE_TRANSPORT,   /* the JACK transport started or stopped rolling */
+  SYNC_NOTICE_LISTEN,      /* a run closed the input: open it again to hear a Start */
+  SYNC_NOTICES
+};
+
+/* The state of a sync item (0 or 1); any thread. Runs take the clock items at their start. */
+int SyncGet(int flag);
+/* Sets a sync item and does what it implies: its check mark, the tempo bar (disabled while
+** following), the input kept open while stopped to hear a Start, the transport watch and
+** the timebase master. Window thread; before the window exists it only stores the value. */
+void SyncSet(int flag, int on);
+/* Shows the sync state on a window whose menu was just built (CreateTheMenu): the tempo
+** bar, the transport watch and master, the input opened when following. Window thread. */
+void SyncShow(void);
+LRESULT OnSyncCommand(HWND hwnd, UINT id, LPARAM lParam);  /* IDM_SYNC.., IDM_SYNC_NOTICE.. */
+
 /* ---------------------------------------------------------------- within playback (and its tests) */
+
+/* The sync items off, the clock input forgotten, the transport left alone (PlaybackReset). */
+void SyncReset(void);
+/* A start: the run takes over an input opened for a clock's Start on its port `inPort`
+** (before the run opens its input); it has started (the transport rolls); it failed after
+** stopping the run before (`wasGoing`) or not. Window thread. */
+void SyncInputTaken(int16_t inPort);
+void SyncRunStarted(void);
+void SyncRunFailed(int wasGoing);
+/* A run has ended (any thread): the transport stops unless a start is `restarting` it, and
+** an input to hear a Start is asked for again when following. */
+void SyncRunEnded(int restarting);
+/* 1 while the open input only waits for a clock's Start (no run): notes are not taken. */
+int SyncListening(void);
+/* The step event publishes the tempo to the JACK transport when it is the master. */
+void SyncStepTempo(void);
+/* The clock a run that follows starts at: the one a Start or Continue named, or the next. */
+uint32_t SyncTakeFollowBase(void);
+
+/* The MIDI clock (midiclock.cpp). Clock input, MIDI input thread: */
+/* A system real-time byte from the input (midiCallback), `sinceStart` ms after midiInStart. */
+void ClockInMessage(int status, DWORD sinceStart);
+void ClockInStarted(void);         /* the input is started now (window thread, before midiInStart) */
+void ClockInReset(void);           /* nothing counted (reset) */
+void ClockInShowAgain(void);       /* the next tempo reading is posted (following starts) */
+uint32_t ClockInCount(void);       /* clocks counted: the index of the next */
+uint32_t ClockInStartAt(void);     /* ... at the last Start or Continue */
+/* The run's timing, on chain ms (see clock.cpp). TimingStart: window thread, before the
+** first event of a run of `mode`; the rest: timer thread, from the run's events. */
+void TimingStart(int mode);
+int TimingFollows(void);           /* the run follows the clock */
+/* 1 once when the run follows and its item has been unchecked: from now on it does not. */
+int FollowLetGo(void);
+int ClockOutOn(void);              /* the run sends the clock */
+int ClockOutBegun(void);           /* the run has sent Start or Continue: it ends with Stop */
+/* A following run's pending half or step event: due at the time returned (*ready = 1), or
+** its clock has not come: look again then (*ready = 0). */
+int64_t FollowPendingDue(int64_t now, int* ready);
+void FollowScheduled(int wasHalf);               /* after a half (1) or step (0) event */
+void ClockOutStep(int64_t now);                  /* the step event, before its notes */
+void ClockOutDue(int64_t now, int64_t stepEndMs);/* every event: the clocks due by now */
+int64_t ClockOutNext(int64_t now, int64_t stepEndMs); /* the next clock's event; INT64_MAX none */
 
 /* The play range the clock uses: LoopStart..LoopEnd-1 of gTbro, with a LoopEnd outside
 ** 1..STEP_COUNT read as STEP_COUNT and a LoopStart outside the range read as 0. */

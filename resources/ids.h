@@ -48,6 +48,13 @@
 #define IDM_VOICECH 41300
 #define IDM_ABOUT 41400
 
+/* Synchronisation items: base + the flag (SYNC_SEND_CLOCK .. SYNC_JACK_MASTER, playback.h),
+** in the MIDI-OUT and MIDI-IN menus */
+#define IDM_SYNC 41500
+/* Posted to the window as WM_COMMAND by the clock input and the JACK transport watch (no
+** menu item carries them): base + the notice (SYNC_NOTICE_START .., playback.h) */
+#define IDM_SYNC_NOTICE 41550
+
 /* Dialog controls */
 #define IDC_INSTRUMENT_NUM 42000  /* edit field of OTHERSDLGBOX */
 

@@ -43,10 +43,10 @@ struct AlsaState {
 
 AlsaState A;
 
-/* Keeps what a musician plays: no system exclusive, timing clock or active sensing. */
+/* Keeps what a musician plays and the clock of the gear the program may follow: no system
+** exclusive, active sensing or tick. */
 bool WantedEvent(const snd_seq_event_t* ev) {
-  return ev->type != SND_SEQ_EVENT_SYSEX && ev->type != SND_SEQ_EVENT_CLOCK && ev->type != SND_SEQ_EVENT_SENSING &&
-         ev->type != SND_SEQ_EVENT_TICK;
+  return ev->type != SND_SEQ_EVENT_SYSEX && ev->type != SND_SEQ_EVENT_SENSING && ev->type != SND_SEQ_EVENT_TICK;
 }
 
 void InputThread() {
@@ -65,7 +65,7 @@ void InputThread() {
       unsigned char b[16];
       snd_midi_event_reset_decode(A.decoder);
       const long size = snd_midi_event_decode(A.decoder, b, sizeof b, ev);
-      if (size >= 1 && size <= 3 && b[0] >= 0x80) MidiPortInput(b, static_cast<size_t>(size));
+      if (size >= 1 && size <= 3 && b[0] >= 0x80) MidiPortInput(b, static_cast<size_t>(size), MidiSteadyNs());
     }
   }
 }

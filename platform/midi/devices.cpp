@@ -17,8 +17,9 @@
 ** until then, as on Windows; names are made unique within the caps' 31 characters.
 **
 ** Time stamps (midi_internal.h): a message sent from inside a timer callback carries that
-** callback's due time, so the synth and the JACK port play it on its own frame (and a clock
-** message sent from a timer callback is placed the same way); a message sent while MIDI
+** callback's due time, or that time and an offset (TbxMidiOutShortMsgAt: a MIDI clock
+** between two events), so the synth and the JACK port play it on its own frame; a message
+** sent while MIDI
 ** input is delivered (the echo) plays at once; any other message carries the time it was
 ** sent, so that nothing sent later overtakes the notes queued before it (the All Notes Off
 ** at a stop comes after the run's last notes).
@@ -201,7 +202,12 @@ MMRESULT SendLocked(MidiOutRecord* r, DWORD msg, int64_t due) {
   if (n == 0) return MMSYSERR_INVALPARAM;
   bool sent = false;
   switch (r->kind) {
-    case OutKind::Synth: sent = SynthQueue(due, StampPack(bytes, n)); break;
+    case OutKind::Synth:
+      /* A synth has no use for the clock and its Start and Stop: whoever keeps time with
+      ** the program is patched to its own output port. */
+      if (bytes[0] >= 0xF8) sent = PortsSend(PortApi::None, due, StampPack(bytes, n));
+      else sent = SynthQueue(due, StampPack(bytes, n));
+      break;
     case OutKind::Own: sent = PortsSend(PortApi::None, due, StampPack(bytes, n)); break;
     case OutKind::System: sent = PortsSend(r->port.api, due, StampPack(bytes, n)); break;
     case OutKind::Capture: break;
@@ -234,9 +240,13 @@ void FreeIn(MidiInRecord* r) {
   delete r;
 }
 
-void Deliver(MidiInRecord* r, DWORD message) {
+/* Hands a message that reached the input at steady-clock `steadyNs` to its callback, with
+** the ms from midiInStart to its arrival. */
+void Deliver(MidiInRecord* r, DWORD message, int64_t steadyNs) {
   if (!r->proc || !r->started.load()) return;
   DWORD stamp = timeGetTime() - r->startMs.load();
+  const int64_t age = (MidiSteadyNs() - steadyNs) / 1000000;
+  if (age > 0) stamp -= static_cast<DWORD>(std::min<int64_t>(age, stamp));
   MidiInRecord* outer = tlsDelivering;
   tlsDelivering = r;
   r->proc(reinterpret_cast<HMIDIIN>(r), MIM_DATA, r->instance, message, stamp);
@@ -297,7 +307,7 @@ std::vector<std::string> MidiDeviceNames(const std::vector<std::string>& full) {
 }
 
 /* Input thread of an own port: one message for every started input on a port. */
-void MidiPortInput(const unsigned char* bytes, size_t size) {
+void MidiPortInput(const unsigned char* bytes, size_t size, int64_t steadyNs) {
   if (size == 0 || bytes[0] < 0x80) return;
   DWORD message = bytes[0];
   if (size > 1) message |= static_cast<DWORD>(bytes[1]) << 8;
@@ -313,7 +323,7 @@ void MidiPortInput(const unsigned char* bytes, size_t size) {
       }
   }
   for (int i = 0; i < n; i++) {
-    Deliver(to[i], message);
+    Deliver(to[i], message, steadyNs);
     to[i]->inFlight--;
   }
 }
@@ -386,10 +396,16 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallbac
 }
 
 MMRESULT WINAPI midiOutShortMsg(HMIDIOUT hmo, DWORD dwMsg) {
+  return TbxMidiOutShortMsgAt(hmo, dwMsg, 0);
+}
+
+MMRESULT TbxMidiOutShortMsgAt(HMIDIOUT hmo, DWORD dwMsg, LONG offsetUs) {
   std::lock_guard<std::mutex> lock(gOutMu);
   MidiOutRecord* r = FindOutLocked(hmo);
   if (!r) return MMSYSERR_INVALHANDLE;
-  return SendLocked(r, dwMsg, SendStamp());
+  int64_t due = SendStamp();
+  if (due != kDueNow) due += static_cast<int64_t>(offsetUs) * 1000;
+  return SendLocked(r, dwMsg, due);
 }
 
 /* The synth and the own ports stay; the synth releases every note it holds, as a device
@@ -473,7 +489,8 @@ MMRESULT WINAPI midiInGetDevCapsA(UINT_PTR uDeviceID, LPMIDIINCAPSA pmic, UINT c
 
 /* CALLBACK_FUNCTION gets MIM_OPEN now, MIM_DATA (status | data1 << 8 | data2 << 16, and the
 ** ms since midiInStart) for every short message while started, and MIM_CLOSE from
-** midiInClose; system exclusive, timing clock and active sensing are not delivered. */
+** midiInClose; system exclusive and active sensing are not delivered (the timing clock is,
+** as on Windows). */
 MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback, DWORD_PTR dwInstance,
                            DWORD fdwOpen) {
   if (!phmi) return MMSYSERR_INVALPARAM;
@@ -582,7 +599,7 @@ bool SendMidiInput(int device, DWORD message) {
     if (!r) return false;
     r->inFlight++;
   }
-  Deliver(r, message);
+  Deliver(r, message, MidiSteadyNs());
   r->inFlight--;
   return true;
 }
@@ -597,6 +614,7 @@ void MidiSetSendObserver(SendObserver observer) {
 
 void MidiReset() {
   gSendObserver = nullptr;
+  TransportReset();
   SynthSetupReset();
   ShutDown();
   std::lock_guard<std::mutex> lock(gTableMu);

@@ -4,11 +4,14 @@
 ** plays on JACK, its audio ports (synth_L, synth_R). Other clients connect to them whenever
 ** they like; the connections are the server's and outlive every Play and Stop.
 **
-** The process callback does three things each cycle: it writes the queued output messages
+** The process callback does four things each cycle: it writes the queued output messages
 ** at their frame offsets (schedule.h, with the server's frame clock of the cycle and the
-** constant latency of one period + 2 ms), renders the synth into its ports, and copies the
+** constant latency of one period + 2 ms), renders the synth into its ports, copies the
 ** messages that arrived at midi_in into a ring that the input thread hands to the program
-** (its callback must never run on the process thread: it sends, and a send may wait).
+** (its callback must never run on the process thread: it sends, and a send may wait), and
+** notes when the transport starts or stops rolling, which the input thread tells the
+** transport's watch. As timebase master the client fills in bar, beat and tick from the
+** transport's frame at the tempo and bar length the program publishes.
 **
 ** A server that goes away (on_info_shutdown) leaves a dead client: every call then fails
 ** at once, nothing waits for a cycle that will not come, and the client is closed at reset
@@ -24,6 +27,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -57,11 +61,20 @@ struct JackState {
   std::atomic<bool> inProcess{false};     /* the process callback is using the hook */
 
   uint32_t inRing[kInRing];               /* packed bytes from midi_in (process writes) */
+  int64_t inTime[kInRing];                /* ... and their frames' steady-clock ns */
   std::atomic<uint32_t> inHead{0};        /* written by the process thread */
   std::atomic<uint32_t> inTail{0};        /* read by the input thread */
   int wakeFd = -1;                        /* eventfd: input arrived, or quit */
   std::atomic<bool> quit{false};
   std::thread input;                      /* hands midi_in's messages to the program */
+
+  std::atomic<int> rolling{-1};           /* the transport at the last cycle: 1 rolling (or
+                                          ** starting), 0 stopped, -1 no cycle yet (process) */
+  std::atomic<bool> moved{false};         /* it started or stopped: the input thread tells */
+  std::atomic<JackTransportProc> watch{nullptr};
+  bool master = false;                    /* the timebase callback is set (under mu) */
+  std::atomic<double> bpm{120};           /* what the master publishes (any thread) */
+  std::atomic<double> beatsPerBar{4};
 };
 
 JackState J;
@@ -84,32 +97,68 @@ CycleMap MapCycle(jack_nframes_t frames) {
   return map;
 }
 
-/* Keeps what a musician plays: no system exclusive, timing clock or active sensing. */
+/* Keeps what a musician plays and the clock of the gear the program may follow: no system
+** exclusive or active sensing. */
 bool WantedInput(const unsigned char* b, size_t n) {
-  return n >= 1 && n <= 3 && b[0] >= 0x80 && b[0] != 0xF0 && b[0] != 0xF7 && b[0] != 0xF8 && b[0] != 0xFE;
+  return n >= 1 && n <= 3 && b[0] >= 0x80 && b[0] != 0xF0 && b[0] != 0xF7 && b[0] != 0xFE;
+}
+
+constexpr double kTicksPerBeat = 1920;   /* the BBT resolution the master publishes */
+
+/* Whether the transport rolls (or waits for slow clients to start). */
+bool Rolls(jack_transport_state_t state) {
+  return state == JackTransportRolling || state == JackTransportStarting;
+}
+
+/* The timebase master's callback (process thread): bar, beat and tick of the frame, counted
+** from frame 0 at the tempo published. */
+void Timebase(jack_transport_state_t, jack_nframes_t, jack_position_t* pos, int, void*) {
+  double bpm = J.bpm.load(), perBar = J.beatsPerBar.load();
+  if (bpm <= 0) bpm = 120;
+  if (perBar <= 0) perBar = 4;
+  const double beats = pos->frame_rate ? pos->frame * bpm / (60.0 * pos->frame_rate) : 0;
+  const double bars = std::floor(beats / perBar);
+  const double inBar = beats - bars * perBar;
+  pos->valid = JackPositionBBT;
+  pos->bar = static_cast<int32_t>(bars) + 1;
+  pos->beat = static_cast<int32_t>(inBar) + 1;
+  pos->tick = static_cast<int32_t>((inBar - std::floor(inBar)) * kTicksPerBeat);
+  pos->bar_start_tick = bars * perBar * kTicksPerBeat;
+  pos->beats_per_bar = static_cast<float>(perBar);
+  pos->beat_type = 4;
+  pos->ticks_per_beat = kTicksPerBeat;
+  pos->beats_per_minute = bpm;
+}
+
+void Wake() {
+  const uint64_t one = 1;
+  if (write(J.wakeFd, &one, sizeof one) < 0) {
+    /* the counter cannot overflow in practice; the next wake-up comes through */
+  }
 }
 
 int Process(jack_nframes_t frames, void*) {
   const CycleMap map = MapCycle(frames);
 
+  const int rolling = Rolls(jack_transport_query(J.client, nullptr)) ? 1 : 0;
+  const int before = J.rolling.exchange(rolling);
+  bool wake = before >= 0 && before != rolling;   /* the first cycle only learns the state */
+  if (wake) J.moved = true;
+
   void* in = jack_port_get_buffer(J.midiIn, frames);
   const uint32_t events = jack_midi_get_event_count(in);
-  bool arrived = false;
   for (uint32_t i = 0; i < events; i++) {
     jack_midi_event_t ev;
     if (jack_midi_event_get(&ev, in, i) != 0 || !WantedInput(ev.buffer, ev.size)) continue;
     const uint32_t h = J.inHead.load(std::memory_order_relaxed);
     if (h - J.inTail.load(std::memory_order_acquire) >= kInRing) break;   /* full: dropped */
     J.inRing[h & (kInRing - 1)] = StampPack(ev.buffer, ev.size);
+    /* What a cycle reads came in during the period before it. */
+    J.inTime[h & (kInRing - 1)] = map.startNs + static_cast<int64_t>((double(ev.time) - frames) / map.framesPerNs);
     J.inHead.store(h + 1, std::memory_order_release);
-    arrived = true;
+    wake = true;
   }
-  if (arrived) {
-    const uint64_t one = 1;
-    if (write(J.wakeFd, &one, sizeof one) < 0) {
-      /* the counter cannot overflow in practice; the next arrival wakes the thread */
-    }
-  }
+  if (wake) Wake();
 
   void* out = jack_port_get_buffer(J.midiOut, frames);
   jack_midi_clear_buffer(out);
@@ -141,13 +190,15 @@ void InputThread() {
     uint64_t count;
     if (read(J.wakeFd, &count, sizeof count) < 0 && errno != EINTR) break;
     if (J.quit.load()) break;
+    if (J.moved.exchange(false))
+      if (JackTransportProc watch = J.watch.load()) watch(J.rolling.load() == 1);
     uint32_t t = J.inTail.load(std::memory_order_relaxed);
     const uint32_t h = J.inHead.load(std::memory_order_acquire);
     for (; t != h; t++) {
       const uint32_t bytes = J.inRing[t & (kInRing - 1)];
       const unsigned char b[3] = {static_cast<unsigned char>(bytes), static_cast<unsigned char>(bytes >> 8),
                                   static_cast<unsigned char>(bytes >> 16)};
-      MidiPortInput(b, StampSize(bytes));
+      MidiPortInput(b, StampSize(bytes), J.inTime[t & (kInRing - 1)]);
       J.inTail.store(t + 1, std::memory_order_release);
     }
   }
@@ -185,6 +236,9 @@ bool JackOpen() {
   J.inHead = 0;
   J.inTail = 0;
   J.quit = false;
+  J.rolling = -1;
+  J.moved = false;
+  J.master = false;
   J.wakeFd = eventfd(0, EFD_CLOEXEC);
   if (!J.midiOut || !J.midiIn || J.wakeFd < 0 || jack_set_process_callback(J.client, Process, nullptr) != 0) {
     Abandon();
@@ -210,10 +264,8 @@ void JackClose() {
   jack_client_close(J.client);
   J.client = nullptr;
   J.quit = true;
-  const uint64_t one = 1;
-  if (write(J.wakeFd, &one, sizeof one) < 0) {
-    /* an eventfd write of 1 only fails on overflow */
-  }
+  J.master = false;   /* a closed client is master no more */
+  Wake();
   std::thread input = std::move(J.input);
   lock.unlock();
   if (input.joinable()) input.join();
@@ -292,6 +344,43 @@ void JackDrain(int ms) {
   }
 }
 
+/* ---------------------------------------------------------------- transport */
+
+bool JackBuilt() {
+  return true;
+}
+
+int JackTransportNow() {
+  std::lock_guard<std::mutex> lock(J.mu);
+  if (!J.alive.load()) return -1;
+  return Rolls(jack_transport_query(J.client, nullptr)) ? 1 : 0;
+}
+
+void JackTransportRoll(bool roll) {
+  std::lock_guard<std::mutex> lock(J.mu);
+  if (!J.alive.load()) return;
+  if (roll) jack_transport_start(J.client);
+  else jack_transport_stop(J.client);
+}
+
+void JackTransportWatch(JackTransportProc proc) {
+  J.watch = proc;
+}
+
+bool JackTimebase(bool on) {
+  std::lock_guard<std::mutex> lock(J.mu);
+  if (!J.alive.load()) return !on;
+  if (on == J.master) return true;
+  if (on) J.master = jack_set_timebase_callback(J.client, 0, Timebase, nullptr) == 0;
+  else if (jack_release_timebase(J.client) == 0) J.master = false;
+  return J.master == on;
+}
+
+void JackTimebaseTempo(double bpm, double beatsPerBar) {
+  J.bpm = bpm;
+  J.beatsPerBar = beatsPerBar;
+}
+
 /* ---------------------------------------------------------------- the synth's audio */
 
 bool JackAudioAttach(JackAudioRender render, void* user, std::string* why) {
@@ -358,6 +447,12 @@ void JackDrain(int) {}
 int JackConnect(const std::string&, bool) { return -1; }
 void JackDisconnect(const std::string&, bool) {}
 double JackRate() { return 0; }
+bool JackBuilt() { return false; }
+int JackTransportNow() { return -1; }
+void JackTransportRoll(bool) {}
+void JackTransportWatch(JackTransportProc) {}
+bool JackTimebase(bool on) { return !on; }
+void JackTimebaseTempo(double, double) {}
 bool JackAudioAttach(JackAudioRender, void*, std::string* why) {
   *why = "built without JACK";
   return false;

@@ -94,9 +94,11 @@ void PortsDisconnect(const SystemPort& port, bool input);
 void PortsDrain(PortApi api, int ms);
 
 /* Called by the systems' input threads with each complete message that reaches an own
-** input port (1..3 bytes, status first; system exclusive, timing clock and active sensing
-** are filtered out). Defined in devices.cpp. */
-void MidiPortInput(const unsigned char* bytes, size_t size);
+** input port (1..3 bytes, status first; system exclusive and active sensing are filtered
+** out, the timing clock is not) and the steady-clock ns it reached the port, which MIM_DATA
+** passes on (a JACK cycle hands over its messages together, a period after they came).
+** Defined in devices.cpp. */
+void MidiPortInput(const unsigned char* bytes, size_t size, int64_t steadyNs);
 
 /* ---------------------------------------------------------------- ALSA sequencer (alsaseq.cpp) */
 
@@ -120,6 +122,18 @@ void JackDrain(int ms);
 int JackConnect(const std::string& name, bool input);
 void JackDisconnect(const std::string& name, bool input);
 double JackRate();                       /* frames per second of the server; 0 when none */
+/* The transport (platform/sync.h says what the program sees of it). */
+bool JackBuilt();                        /* this build has libjack */
+int JackTransportNow();                  /* the server's transport: 1 rolling or starting, 0
+                                         ** stopped, -1 no client */
+void JackTransportRoll(bool roll);       /* starts or stops it */
+/* Called on the client's input thread whenever the transport starts (true) or stops. */
+typedef void (*JackTransportProc)(bool rolling);
+void JackTransportWatch(JackTransportProc proc);
+bool JackTimebase(bool on);              /* be the timebase master or not; false: not as asked */
+void JackTimebaseTempo(double bpm, double beatsPerBar);   /* what the master publishes */
+/* transport.cpp: no watch, no request pending (MidiReset). */
+void TransportReset();
 /* The synth's audio on the own JACK client: ports synth_L and synth_R, connected to the
 ** first two physical playback ports, filled each cycle by `render` on the process thread.
 ** False (and `why`) when they cannot be made. */

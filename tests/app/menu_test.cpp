@@ -88,7 +88,9 @@ TEST_F(MenuTest, SettingsPopupsCheckTheDefaults) {
   const int popups[] = {2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13};
   for (int i = 0; i < 12; i++) EXPECT_EQ(CheckedIn(popups[i]), std::vector<UINT>{expect[i]}) << expect[i];
 
-  const int counts[] = {8, 10, 7, 13, 14, 8, 12, 25, 1, 1, 2, 16};
+  // MIDI-OUT: the device, then the JACK transport items and "Send MIDI Clock" last; MIDI-IN:
+  // the device and "Follow MIDI Clock", each group after a separator.
+  const int counts[] = {8, 10, 7, 13, 14, 8, 12, 25, 6, 3, 2, 16};
   for (int i = 0; i < 12; i++) EXPECT_EQ(GetMenuItemCount(GetSubMenu(ghMenu, popups[i])), counts[i]) << i;
   HMENU voice = GetSubMenu(ghMenu, 6);
   EXPECT_NE(GetMenuState(voice, 12, MF_BYPOSITION) & MF_SEPARATOR, 0u);
@@ -96,6 +98,20 @@ TEST_F(MenuTest, SettingsPopupsCheckTheDefaults) {
   EXPECT_EQ(Label(voice, 13), "Others");
   EXPECT_EQ(Label(GetSubMenu(ghMenu, 10), 0), "Capture Out");
   EXPECT_EQ(Label(GetSubMenu(ghMenu, 11), 0), "Loopback In");
+  const struct {
+    int popup, pos;
+    UINT id;
+    const char* label;
+  } sync[] = {{10, 2, IDM_SYNC + SYNC_JACK_TRANSPORT, "JACK Transport"},
+              {10, 3, IDM_SYNC + SYNC_JACK_MASTER, "JACK Transport Master"},
+              {10, 5, IDM_SYNC + SYNC_SEND_CLOCK, "Send MIDI Clock"},
+              {11, 2, IDM_SYNC + SYNC_FOLLOW_CLOCK, "Follow MIDI Clock"}};
+  for (const auto& item : sync) {
+    HMENU popup = GetSubMenu(ghMenu, item.popup);
+    EXPECT_EQ(GetMenuItemID(popup, item.pos), item.id) << item.label;
+    EXPECT_EQ(Label(popup, item.pos), item.label);
+    EXPECT_EQ(GetMenuState(popup, item.pos, MF_BYPOSITION) & MF_CHECKED, 0u) << item.label << " starts off";
+  }
   EXPECT_EQ(Label(GetSubMenu(ghMenu, 9), 24), "C");
   EXPECT_EQ(GetMenuItemID(GetSubMenu(ghMenu, 5), 0), 40501u);
 }

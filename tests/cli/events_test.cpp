@@ -75,3 +75,27 @@ TEST_F(CliEventsCommand, MissingFileFails) {
   EXPECT_NE(Run(file + ".missing", &out), 0);
   EXPECT_NE(Run("--count x " + file, &out), 0);
 }
+
+TEST_F(CliEventsCommand, ClockShowsTheClockMessagesAmongTheOthers) {
+  std::string out, plain;
+  ASSERT_EQ(Run("--count 2 --clock " + file, &out), 0);
+  ASSERT_EQ(Run("--count 2 " + file, &plain), 0);
+  // Start and the first clock with the first step, before its note; 24 clocks a beat at
+  // 120 BPM (20.833 ms, each printed in the millisecond it leaves: at or after its time);
+  // the next beat's clock with the next step; Stop before the All Notes Off.
+  const std::string head = "0 C0 03 00\n500 FA 00 00\n500 F8 00 00\n500 99 24 40\n521 F8 00 00\n542 F8 00 00\n563 F8 00 00\n";
+  EXPECT_EQ(out.substr(0, head.size()), head);
+  const std::string tail = "980 F8 00 00\n1000 89 24 00\n1000 F8 00 00\n1000 FC 00 00\n1000 B9 7B 00\n1000 B0 7B 00\n";
+  ASSERT_GE(out.size(), tail.size());
+  EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
+  std::string rest;
+  int clocks = 0;
+  for (size_t at = 0, end; (end = out.find('\n', at)) != std::string::npos; at = end + 1) {
+    const std::string line = out.substr(at, end + 1 - at);
+    const std::string status = line.substr(line.find(' ') + 1, 2);
+    clocks += status == "F8";
+    if (status != "F8" && status != "FA" && status != "FC") rest += line;
+  }
+  EXPECT_EQ(clocks, 25);
+  EXPECT_EQ(rest, plain) << "the other messages are those of a run without the clock";
+}

@@ -25,24 +25,9 @@
 #include "platform/midi/midi_internal.h"
 #include "platform/testing.h"
 #include "platform/win32.h"
+#include "tests/platform/jack_support.h"
 
 namespace {
-
-std::string Env(const char* name) {
-  const char* v = std::getenv(name);
-  return v ? v : "";
-}
-
-/* The standard output of a shell command (the JACK tools of the server the test runs on). */
-std::string Sh(const std::string& command) {
-  std::string out;
-  FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
-  if (!p) return out;
-  char buf[512];
-  while (fgets(buf, sizeof buf, p)) out += buf;
-  pclose(p);
-  return out;
-}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path);

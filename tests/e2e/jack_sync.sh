@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Playing in time through JACK: starts a private JACK server with the dummy driver, a MIDI
+# monitor with absolute frame times (jack_midi_dump -a, client "tbxframes") and builds the
+# helper tests/e2e/jack_sync_helper.c (a clock source and a transport remote), then runs the
+# PlaybackJackSync tests of the test binary: the clock the program sends, read from its own
+# output port with frame times; a clock sent into its input port starting, driving and
+# stopping a run; the transport started and stopped both ways; the timebase master.
+# Usage: jack_sync.sh BUILD_DIR [SOURCE_DIR]. Prints "skipped" and exits 77 (a skip for
+# ctest) without jackd or a C compiler. TBX_JACK_SERVER names the server (default
+# tbx-sync-PID); TBX_SYNC_SECONDS sets how long the clock is measured (default 3).
+set -u
+
+build=${1:?build folder}
+src=${2:-$(dirname "$0")/../..}
+if ! command -v jackd >/dev/null 2>&1 || ! command -v jack_midi_dump >/dev/null 2>&1 ||
+   ! command -v cc >/dev/null 2>&1; then
+  echo "skipped: jackd, its example clients or a C compiler are not installed"
+  exit 77
+fi
+tests=""
+for t in "$build/tests/tbx_tests_144" "$build/tbx_tests_144"; do
+  [ -x "$t" ] && tests=$t && break
+done
+if [ -z "$tests" ]; then
+  echo "FAILED: tbx_tests_144 is not built in $build"
+  exit 1
+fi
+
+work=$(mktemp -d)
+export JACK_DEFAULT_SERVER="${TBX_JACK_SERVER:-tbx-sync-$$}"   # private: never meets another server or test
+export JACK_NO_START_SERVER=1
+pids=()
+cleanup() {
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    kill -INT "${pids[i]}" 2>/dev/null
+    wait "${pids[i]}" 2>/dev/null
+  done
+  rm -f /dev/shm/jack_sem.*_"$JACK_DEFAULT_SERVER"_* 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+if ! cc -O1 -o "$work/jack_sync_helper" "$src/tests/e2e/jack_sync_helper.c" -ljack 2>"$work/cc.log"; then
+  echo "skipped: the helper cannot be built (libjack headers?)"
+  cat "$work/cc.log"
+  exit 77
+fi
+
+# Realtime where the machine allows it (see jack_midi.sh).
+jackd -n "$JACK_DEFAULT_SERVER" -R -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
+pids+=($!)
+if ! jack_wait -w -t 10 >/dev/null 2>&1; then
+  kill -INT "${pids[0]}" 2>/dev/null
+  { wait "${pids[0]}"; } 2>/dev/null
+  jackd -n "$JACK_DEFAULT_SERVER" --no-realtime -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
+  pids[0]=$!
+  if ! jack_wait -w -t 10 >/dev/null 2>&1; then
+    echo "FAILED: the JACK server did not start"
+    cat "$work/jackd.log"
+    exit 1
+  fi
+fi
+
+jack_midi_dump -a tbxframes >"$work/frames.txt" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do
+  jack_lsp 2>/dev/null | grep -qx "tbxframes:input" && break
+  sleep 0.1
+done
+
+TBX_JACK_E2E=1 TBX_JACK_FRAMES="$work/frames.txt" TBX_JACK_SYNC_HELPER="$work/jack_sync_helper" \
+  "$tests" --gtest_filter='PlaybackJackSync*' >"$work/tests.log" 2>&1
+rc=$?
+cat "$work/tests.log"
+if [ $rc -eq 0 ] && ! grep -q "PASSED.*3 tests" "$work/tests.log"; then
+  echo "FAILED: the PlaybackJackSync tests did not run"
+  rc=1
+fi
+exit $rc
