@@ -102,6 +102,10 @@ void ApplySynthSettings(void);
 ** else `fallback`. */
 int16_t RememberedPort(bool output, int16_t fallback);
 void RememberPorts(void);                  /* the names of gMidiOutPort and gMidiInPort */
+/* The four sync items' state (Send/Follow MIDI Clock, JACK Transport and its master) from
+** the settings file once the window stands; and back into it after a change. */
+void RestoreSyncFlags(void);
+void RememberSyncFlags(void);
 /* A project file or playlist opened or saved: first in Recent Files (as a full path). */
 void RememberFile(const char* path);
 /* Appends a separator and the "Recent Files" popup (grayed while empty) to the File menu. */

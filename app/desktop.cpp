@@ -203,6 +203,24 @@ void RememberPorts(void) {
   PrefsHold(false);
 }
 
+/* ---------------------------------------------------------------- synchronisation */
+
+/* The settings file's keys of the four sync items, in flag order. */
+static const char* const kSyncKeys[SYNC_FLAGS] = {"sync.send-clock", "sync.follow-clock",
+                                                   "sync.jack-transport", "sync.jack-master"};
+
+/* Only a checked item is set: unchecked is how every run starts. */
+void RestoreSyncFlags(void) {
+  for (int flag = 0; flag < SYNC_FLAGS; flag++)
+    if (PrefGetInt(kSyncKeys[flag], 0) != 0) SyncSet(flag, 1);
+}
+
+void RememberSyncFlags(void) {
+  PrefsHold(true);
+  for (int flag = 0; flag < SYNC_FLAGS; flag++) PrefSetInt(kSyncKeys[flag], SyncGet(flag) ? 1 : 0);
+  PrefsHold(false);
+}
+
 /* ---------------------------------------------------------------- the built-in synthesizer */
 
 /* "0.5", "1", ".75" in thousandths; -1 when the text is no such number up to the maximum. */

@@ -358,6 +358,7 @@ HWND CreateMainWindow(HINSTANCE hInst, LPCSTR szCmdLine, int iCmdShow, const cha
   ShowWindow(hwnd, iCmdShow);
   UpdateWindow(hwnd);
   gHwnd = hwnd;
+  RestoreSyncFlags();
   return hwnd;
 }
 

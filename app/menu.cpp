@@ -313,6 +313,11 @@ LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
     return 0;
   }
   if (id >= IDM_PLAYALL && id <= IDM_CONTINUE) return OnPlayCommand(hwnd, id);
+  if (id >= IDM_SYNC && id < IDM_SYNC + SYNC_FLAGS) {
+    OnSyncCommand(hwnd, id, lParam);
+    RememberSyncFlags();
+    return 0;
+  }
   if (id >= IDM_SYNC && id < IDM_SYNC + 100) return OnSyncCommand(hwnd, id, lParam);
   const Setting* s = SettingOfCommand((int)id);
   if (s && SettingHasValue(*s, (int)(id - s->base))) OnSettingsCommand(hwnd, *s, id);

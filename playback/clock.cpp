@@ -78,7 +78,7 @@ Shared<int> gbNeedReload;
 /* ---------------------------------------------------------------- note output */
 
 Shared<HMIDIOUT> ghMidiOut;
-static Shared<HMIDIIN> ghMidiIn;      /* open input while a run is active */
+Shared<HMIDIIN> ghMidiIn;
 Shared<int> gbMidiInOpen;
 Shared<int8_t> gNotePending[64];
 Shared<uint32_t> gdwPercLLast;

@@ -38,6 +38,8 @@ extern Shared<int> gbNeedReload;       /* Play All re-reads the list; window */
 
 /* ---------------------------------------------------------------- note output */
 
+extern Shared<HMIDIIN> ghMidiIn;       /* open input while a run is active (or while stopped,
+                                       ** listening for a clock's Start) */
 extern Shared<HMIDIOUT> ghMidiOut;     /* open output while a run is active; written by the
                                        ** start before the clock and input run */
 extern Shared<int> gbMidiInOpen;       /* the input is open and started */

@@ -206,6 +206,21 @@ TEST_F(RememberedPorts, ChosenPortsAreFoundByNameAtTheNextStart) {
   EXPECT_EQ(Setting("midi.out"), "Port C") << "kept for when it comes back";
 }
 
+// The sync items keep their state across runs, as the ports do.
+TEST_F(RememberedPorts, SyncItemsAreCheckedAgainAtTheNextStart) {
+  Start();
+  SendMessageA(hwnd, WM_COMMAND, IDM_SYNC + SYNC_SEND_CLOCK, 0);
+  EXPECT_EQ(Setting("sync.send-clock"), "1");
+  EXPECT_EQ(Setting("sync.follow-clock"), "0");
+  Restart();
+  EXPECT_TRUE(SyncGet(SYNC_SEND_CLOCK));
+  EXPECT_TRUE(Checked(IDM_SYNC + SYNC_SEND_CLOCK));
+  EXPECT_FALSE(SyncGet(SYNC_FOLLOW_CLOCK));
+  SendMessageA(hwnd, WM_COMMAND, IDM_SYNC + SYNC_SEND_CLOCK, 0);
+  Restart();
+  EXPECT_FALSE(SyncGet(SYNC_SEND_CLOCK));
+}
+
 // The settings file hands its soundfont and gain to the built-in synth, and records the
 // ones in use when it has none, so that they can be changed there.
 class RememberedSynth : public DesktopTest {
