@@ -56,6 +56,7 @@
 #include <vector>
 
 #include "platform/core/core.h"
+#include "platform/split.h"
 
 namespace {
 
@@ -663,17 +664,12 @@ DWORD WINAPI GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* file
     in = std::string(cwd) + "/" + in;
   }
   std::vector<std::string> parts;
-  size_t pos = 0;
-  while (pos <= in.size()) {
-    size_t next = in.find('/', pos);
-    if (next == std::string::npos) next = in.size();
-    std::string part = in.substr(pos, next - pos);
+  for (const std::string& part : SplitAt(in, '/')) {
     if (part == "..") {
       if (!parts.empty()) parts.pop_back();
     } else if (!part.empty() && part != ".") {
       parts.push_back(part);
     }
-    pos = next + 1;
   }
   std::string out;
   for (const std::string& p : parts) out += "/" + p;

@@ -5,6 +5,7 @@
 ** patterns, file titles and default extensions, and tab stops.
 */
 #include "platform/fltk/logic.h"
+#include "platform/split.h"
 
 #include <FL/Enumerations.H>
 
@@ -136,17 +137,12 @@ static std::string CaseBlind(const std::string& p) {
 
 std::string FlPattern(const std::string& winPattern) {
   std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= winPattern.size()) {
-    size_t semi = winPattern.find(';', start);
-    if (semi == std::string::npos) semi = winPattern.size();
-    std::string p = winPattern.substr(start, semi - start);
+  for (std::string p : SplitAt(winPattern, ';')) {
     while (!p.empty() && p.front() == ' ') p.erase(p.begin());
     while (!p.empty() && p.back() == ' ') p.pop_back();
     /* "*.*" means every file on Windows, also names without a dot */
     if (p == "*.*" || p == "*") return "*";
     if (!p.empty()) parts.push_back(CaseBlind(p));
-    start = semi + 1;
   }
   if (parts.empty()) return "*";
   if (parts.size() == 1) return parts[0];
@@ -240,12 +236,7 @@ static bool FileUriPath(const std::string& uri, std::string* path) {
 
 std::vector<std::string> DroppedFiles(const std::string& uriList) {
   std::vector<std::string> paths;
-  size_t pos = 0;
-  while (pos < uriList.size()) {
-    size_t end = uriList.find('\n', pos);
-    if (end == std::string::npos) end = uriList.size();
-    std::string line = uriList.substr(pos, end - pos);
-    pos = end + 1;
+  for (std::string line : SplitAt(uriList, '\n')) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
     std::string path;
