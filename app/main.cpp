@@ -42,8 +42,8 @@ static int velRaw;             /* velocity bar position 20..127 = 147 - gVelocit
 
 /* Tempo bar: position 0 is 506 BPM, 466 is 40 BPM. Velocity bar: its range starts at 18
 ** but positions below 20 count as 20, so the top reads 127 whichever of the three it is. */
-#define BPM_TOP 506
-#define BPM_RANGE 466
+#define BPM_TOP TEMPO_MAX
+#define BPM_RANGE (TEMPO_MAX - TEMPO_MIN)
 #define VEL_SUM 147
 #define VEL_RANGE_MIN 18
 #define VEL_MIN_POS 20

@@ -230,15 +230,16 @@ const char* SaveBackup(const char* szFileName) {
 ** repaired in the loaded header, so no file can stop the program: a play range that is
 ** empty or outside the pattern, a tempo of zero or less, a bar of zero steps or less, a
 ** rel.Beat index outside its table. Well-formed files pass unchanged (a LoopEnd above
-** STEP_COUNT is lowered to it, as for files made by a program with more steps). */
+** STEP_COUNT is lowered to it, as for files made by a program with more steps). A repaired
+** setting takes its start value. */
 static void RepairHeader(int16_t* words) {
   int16_t& loopEnd = words[HW_LOOPEND];
   int16_t& loopStart = words[HW_LOOPSTART];
   if (loopEnd > STEP_COUNT || loopEnd <= 0) loopEnd = STEP_COUNT;
   if (loopStart < 0 || loopStart >= loopEnd) loopStart = 0;
-  if (words[HW_MSECPERBEAT] <= 0) words[HW_MSECPERBEAT] = 500;
-  if (words[HW_BEATSPBAR] <= 0) words[HW_BEATSPBAR] = 4;
-  if (words[HW_RELBEAT] < 0 || words[HW_RELBEAT] > 9) words[HW_RELBEAT] = 2;
+  if (words[HW_MSECPERBEAT] <= 0) words[HW_MSECPERBEAT] = gSettings[SET_MSECPERBEAT].start;
+  if (words[HW_BEATSPBAR] <= 0) words[HW_BEATSPBAR] = gSettings[SET_BEATSPBAR].start;
+  if (words[HW_RELBEAT] < 0 || words[HW_RELBEAT] > 9) words[HW_RELBEAT] = gSettings[SET_RELBEAT].start;
 }
 
 /* Copies the accepted image in gTbroTemp (nRead bytes: current or older layout) into gTbro,

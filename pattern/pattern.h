@@ -195,7 +195,7 @@ extern Shared<int16_t> gMidiInPort;    /* input device index */
 extern Shared<int16_t> gPercCh;        /* 0-based percussion channel 9 or 15 */
 extern Shared<int16_t> gVoiceCh;       /* 0-based instrument channel 0..15 */
 extern Shared<int16_t> gVelocity;      /* base velocity 20..127 (velocity bar), not saved */
-extern Shared<int32_t> giTempo;        /* tempo in BPM 40..506 (tempo bar) */
+extern Shared<int32_t> giTempo;        /* tempo in BPM TEMPO_MIN..TEMPO_MAX (tempo bar) */
 extern unsigned goNumDevs, giNumDevs;  /* MIDI output and input devices found at creation */
 
 /* Shadows other subsystems read (the others are reached through gSettings[row].shadow): the
@@ -205,6 +205,10 @@ extern unsigned goNumDevs, giNumDevs;  /* MIDI output and input devices found at
 extern Shared<int16_t> gOldMsecPerBeat, gOldVoice, gOldVoiceLevel, gOldMidiOutPort, gOldMidiInPort;
 extern Shared<int16_t> gVoiceChecked;     /* value whose instrument item is checked; 99 = "Others" */
 extern Shared<int16_t> gOldVoiceChecked;  /* its previous value while the number dialog is open */
+
+enum { TEMPO_MIN = 40, TEMPO_MAX = 506 };  /* BPM the tempo bar reaches */
+/* A tempo in BPM kept to TEMPO_MIN..TEMPO_MAX. */
+int32_t ClampTempo(int32_t bpm);
 
 /* ---------------------------------------------------------------- derived values */
 

@@ -188,7 +188,7 @@ unsigned TakeRecordSettings(void) {
   if (gbFirstFile) {
     gOldMsecPerBeat = gMsecPerBeat.load();
     const int32_t tempo = 60000 / gMsecPerBeat; /* MsecPerBeat > 0 after the read's repair */
-    giTempo = tempo < 40 ? 40 : tempo > 506 ? 506 : tempo;
+    giTempo = ClampTempo(tempo);
     changed |= LOADED_TEMPO;
   }
   gSettingsReport |= changed;
@@ -206,6 +206,8 @@ void RecomputeNoteOffset(void) {
   if (voice == 43 || voice == 58) offset -= 12;
   gNoteOffset = static_cast<int16_t>(offset);
 }
+
+int32_t ClampTempo(int32_t bpm) { return bpm < TEMPO_MIN ? TEMPO_MIN : bpm > TEMPO_MAX ? TEMPO_MAX : bpm; }
 
 int16_t LevelOffset(int level) {
   static const int16_t table[8] = {-127, -60, -40, -20, 0, 20, 40, 60};

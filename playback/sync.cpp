@@ -125,7 +125,7 @@ static void StartFromOutside(HWND hwnd) {
 
 /* The tempo of the clock followed, in the read-out and the tempo the program keeps. */
 static void ShowFollowedTempo(int bpm) {
-  giTempo = bpm < 40 ? 40 : bpm > 506 ? 506 : bpm;
+  giTempo = ClampTempo(bpm);
   gMsecPerBeat = (int16_t)(60000 / giTempo);
   gOldMsecPerBeat = gMsecPerBeat.load();
   AdjustBeat();
