@@ -12,6 +12,7 @@
 # without jackd.
 # TBX_JACK_SERVER names the server (default tbx-e2e-PID).
 set -u
+. "$(dirname "$0")/jack_lib.sh"
 
 build=${1:?build folder}
 if ! command -v jackd >/dev/null 2>&1 || ! command -v jack_midi_dump >/dev/null 2>&1 ||
@@ -44,21 +45,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Realtime where the machine allows it: a non-realtime dummy server on a busy machine runs
-# its cycles in bursts to catch up, so it cannot say whether a message left on its frame.
-jackd -n "$JACK_DEFAULT_SERVER" -R -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
-pids+=($!)
-if ! jack_wait -w -t 10 >/dev/null 2>&1; then
-  kill -INT "${pids[0]}" 2>/dev/null
-  { wait "${pids[0]}"; } 2>/dev/null
-  jackd -n "$JACK_DEFAULT_SERVER" --no-realtime -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
-  pids[0]=$!
-  if ! jack_wait -w -t 10 >/dev/null 2>&1; then
-    echo "FAILED: the JACK server did not start"
-    cat "$work/jackd.log"
-    exit 1
-  fi
-fi
+jack_start_server "$work/jackd.log" || exit 1
+pids+=("$JACK_PID")
 
 jack_midi_dump tbxdump >"$work/dump.txt" 2>&1 &
 pids+=($!)
@@ -90,7 +78,9 @@ gone="$JACK_DEFAULT_SERVER-gone"
 jackd -n "$gone" --no-realtime -d dummy -r 48000 -p 256 >"$work/gone.log" 2>&1 &
 gonepid=$!
 if ! JACK_DEFAULT_SERVER=$gone jack_wait -w -t 10 >/dev/null 2>&1; then
+  exec 2>&3 3>&-
   echo "FAILED: the second JACK server did not start"
+  cat "$work/gone.log"
   kill -INT "$gonepid" 2>/dev/null
   exit 1
 fi
@@ -99,7 +89,7 @@ JACK_DEFAULT_SERVER=$gone TBX_JACK_E2E=1 TBX_JACK_SERVER_PID=$gonepid "$tests" -
 gonerc=$?
 kill -KILL "$gonepid" 2>/dev/null
 { wait "$gonepid"; } 2>/dev/null
-rm -f /dev/shm/jack_sem.*_"$gone"_* /dev/shm/jack_"$gone"_* 2>/dev/null
+jack_reclaim_slots   # the killed server's slot
 exec 2>&3 3>&-
 cat "$work/gone-tests.log"
 if [ $gonerc -ne 0 ] || ! grep -q "PASSED.*1 test" "$work/gone-tests.log"; then

@@ -9,6 +9,7 @@
 # ctest) without jackd or a C compiler. TBX_JACK_SERVER names the server (default
 # tbx-sync-PID); TBX_SYNC_SECONDS sets how long the clock is measured (default 3).
 set -u
+. "$(dirname "$0")/jack_lib.sh"
 
 build=${1:?build folder}
 src=${2:-$(dirname "$0")/../..}
@@ -46,20 +47,8 @@ if ! cc -O1 -o "$work/jack_sync_helper" "$src/tests/e2e/jack_sync_helper.c" -lja
   exit 77
 fi
 
-# Realtime where the machine allows it (see jack_midi.sh).
-jackd -n "$JACK_DEFAULT_SERVER" -R -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
-pids+=($!)
-if ! jack_wait -w -t 10 >/dev/null 2>&1; then
-  kill -INT "${pids[0]}" 2>/dev/null
-  { wait "${pids[0]}"; } 2>/dev/null
-  jackd -n "$JACK_DEFAULT_SERVER" --no-realtime -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
-  pids[0]=$!
-  if ! jack_wait -w -t 10 >/dev/null 2>&1; then
-    echo "FAILED: the JACK server did not start"
-    cat "$work/jackd.log"
-    exit 1
-  fi
-fi
+jack_start_server "$work/jackd.log" || exit 1
+pids+=("$JACK_PID")
 
 jack_midi_dump -a tbxframes >"$work/frames.txt" 2>&1 &
 pids+=($!)
