@@ -5,7 +5,8 @@
 #   scripts/setup.sh test    that and the test tools (scripts/test.sh): GoogleTest, the
 #                            reference players and MIDI readers, Xvfb and X tools for the
 #                            end-to-end checks, mingw-w64 and Wine for the Windows build,
-#                            clang for fuzzing, the desktop's validators for the install
+#                            clang for fuzzing, the desktop's validators for the install,
+#                            debhelper for the Debian package
 #
 # libjack-jackd2-dev is in the run set, so JACK 2's library is installed before the test
 # set's jackd2 (a JACK 1 libjack-dev pulled in some other way would be removed by it).
@@ -21,6 +22,7 @@ TEST_PKGS=(
   fluidsynth jackd2 python3-mido midicsv
   xvfb xauth xdotool imagemagick x11-apps x11-utils
   desktop-file-utils appstream libxml2-utils shared-mime-info libglib2.0-bin groff-base
+  debhelper
   mingw-w64 g++-mingw-w64-x86-64 wine wine64
   clang libclang-rt-14-dev
 )
