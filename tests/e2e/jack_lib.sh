@@ -1,4 +1,5 @@
-# Shared helpers of the JACK scripts: a private JACK server with the dummy driver, and the
+# Shared helpers of the JACK scripts: their common start (tools, test binary, scratch folder,
+# cleanup), a private JACK server with the dummy driver, and the
 # reclaiming of registry slots that killed test servers leave behind.
 #
 # JACK keeps its running servers in a shared registry of eight slots
@@ -64,4 +65,45 @@ jack_start_server() {
   echo "FAILED: the JACK server $JACK_DEFAULT_SERVER did not start"
   cat "$log"
   return 1
+}
+
+# jack_init BUILD PREFIX TOOL...: the scripts' common start. Skips (exit 77) unless jackd,
+# jack_midi_dump and every TOOL are on the PATH; sets tests (the 144-step test binary of
+# BUILD), work (a scratch folder) and pids (children ended at exit, in reverse order, the
+# server first of them); names the server $TBX_JACK_SERVER or PREFIX-PID, a server of its
+# own that never meets another script's, and never lets a client start one.
+jack_init() {
+  local build=${1:?build folder} prefix=${2:?server prefix} t
+  shift 2
+  for t in jackd jack_midi_dump "$@"; do
+    if ! command -v "$t" >/dev/null 2>&1; then
+      echo "skipped: $t is not installed"
+      exit 77
+    fi
+  done
+  tests=""
+  for t in "$build/tests/tbx_tests_144" "$build/tbx_tests_144"; do
+    [ -x "$t" ] && tests=$t && break
+  done
+  if [ -z "$tests" ]; then
+    echo "FAILED: tbx_tests_144 is not built in $build"
+    exit 1
+  fi
+  work=$(mktemp -d)
+  export JACK_DEFAULT_SERVER="${TBX_JACK_SERVER:-$prefix-$$}"
+  export JACK_NO_START_SERVER=1
+  pids=()
+  trap jack_cleanup EXIT
+}
+
+# Clients first, then the server, all with SIGINT: the clients then close their JACK
+# connections, where after a SIGTERM the server waits seconds for them.
+jack_cleanup() {
+  local i
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    kill -INT "${pids[i]}" 2>/dev/null
+    wait "${pids[i]}" 2>/dev/null
+  done
+  rm -f /dev/shm/jack_sem.*_"$JACK_DEFAULT_SERVER"_* 2>/dev/null
+  rm -rf "$work"
 }

@@ -15,35 +15,7 @@ set -u
 . "$(dirname "$0")/jack_lib.sh"
 
 build=${1:?build folder}
-if ! command -v jackd >/dev/null 2>&1 || ! command -v jack_midi_dump >/dev/null 2>&1 ||
-   ! command -v jack_midiseq >/dev/null 2>&1; then
-  echo "skipped: jackd and its example clients are not installed"
-  exit 77
-fi
-tests=""
-for t in "$build/tests/tbx_tests_144" "$build/tbx_tests_144"; do
-  [ -x "$t" ] && tests=$t && break
-done
-if [ -z "$tests" ]; then
-  echo "FAILED: tbx_tests_144 is not built in $build"
-  exit 1
-fi
-
-work=$(mktemp -d)
-export JACK_DEFAULT_SERVER="${TBX_JACK_SERVER:-tbx-e2e-$$}"   # private: never meets another server or test
-export JACK_NO_START_SERVER=1
-pids=()
-cleanup() {
-  # Clients first, then the server, all with SIGINT: the clients then close their JACK
-  # connections, where after a SIGTERM the server waits seconds for them.
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill -INT "${pids[i]}" 2>/dev/null
-    wait "${pids[i]}" 2>/dev/null
-  done
-  rm -f /dev/shm/jack_sem.*_"$JACK_DEFAULT_SERVER"_* 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+jack_init "$build" tbx-e2e jack_midiseq
 
 jack_start_server "$work/jackd.log" || exit 1
 pids+=("$JACK_PID")

@@ -13,33 +13,7 @@ set -u
 
 build=${1:?build folder}
 src=${2:-$(dirname "$0")/../..}
-if ! command -v jackd >/dev/null 2>&1 || ! command -v jack_midi_dump >/dev/null 2>&1 ||
-   ! command -v cc >/dev/null 2>&1; then
-  echo "skipped: jackd, its example clients or a C compiler are not installed"
-  exit 77
-fi
-tests=""
-for t in "$build/tests/tbx_tests_144" "$build/tbx_tests_144"; do
-  [ -x "$t" ] && tests=$t && break
-done
-if [ -z "$tests" ]; then
-  echo "FAILED: tbx_tests_144 is not built in $build"
-  exit 1
-fi
-
-work=$(mktemp -d)
-export JACK_DEFAULT_SERVER="${TBX_JACK_SERVER:-tbx-sync-$$}"   # private: never meets another server or test
-export JACK_NO_START_SERVER=1
-pids=()
-cleanup() {
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill -INT "${pids[i]}" 2>/dev/null
-    wait "${pids[i]}" 2>/dev/null
-  done
-  rm -f /dev/shm/jack_sem.*_"$JACK_DEFAULT_SERVER"_* 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
+jack_init "$build" tbx-sync cc
 
 if ! cc -O1 -o "$work/jack_sync_helper" "$src/tests/e2e/jack_sync_helper.c" -ljack 2>"$work/cc.log"; then
   echo "skipped: the helper cannot be built (libjack headers?)"

@@ -17,6 +17,9 @@
 
 set -uo pipefail
 
+# The Python snippets read screenshots with ppm.py beside this file.
+export PYTHONPATH="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)${PYTHONPATH:+:$PYTHONPATH}"
+
 # Height in pixels of the FLTK display's menu bar at scale 1 (the client area starts below
 # it); a program drawn at scale 2 (TAMBORIX_SCALE=2, or a screen of 144 dpi or more) has one
 # twice as high: set TBX_SCALE=2 before starting it.
@@ -210,23 +213,15 @@ await_region() {
 pixels() {
   python3 - "$SHOT_PPM" "$CLIENT_X" "$CLIENT_Y" "$@" <<'EOF'
 import sys
+from ppm import load
 path, ox, oy = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 pts = [int(v) for v in sys.argv[4:]]
-data = open(path, 'rb').read()
-# binary PPM: "P6" width height maxval, each after white space, then RGB bytes
-fields, pos = [], 0
-while len(fields) < 4:
-    while data[pos:pos + 1].isspace(): pos += 1
-    start = pos
-    while not data[pos:pos + 1].isspace(): pos += 1
-    fields.append(data[start:pos])
-pos += 1
-w, h = int(fields[1]), int(fields[2])
+data, w, h = load(path)
 for i in range(0, len(pts), 2):
     x, y = pts[i] + ox, pts[i + 1] + oy
     if not (0 <= x < w and 0 <= y < h):
         print("off-screen"); continue
-    o = pos + 3 * (y * w + x)
+    o = 3 * (y * w + x)
     print(data[o], data[o + 1], data[o + 2])
 EOF
 }
@@ -243,19 +238,12 @@ pixel_is() {
 region_hash() {
   python3 - "$SHOT_PPM" "$((CLIENT_X + $1))" "$((CLIENT_Y + $2))" "$3" "$4" <<'EOF'
 import sys, hashlib
+from ppm import load
 path, x0, y0, rw, rh = sys.argv[1], *map(int, sys.argv[2:])
-data = open(path, 'rb').read()
-fields, pos = [], 0
-while len(fields) < 4:
-    while data[pos:pos + 1].isspace(): pos += 1
-    start = pos
-    while not data[pos:pos + 1].isspace(): pos += 1
-    fields.append(data[start:pos])
-pos += 1
-w = int(fields[1])
+data, w, h = load(path)
 m = hashlib.sha1()
 for y in range(y0, y0 + rh):
-    o = pos + 3 * (y * w + x0)
+    o = 3 * (y * w + x0)
     m.update(data[o:o + 3 * rw])
 print(m.hexdigest())
 EOF
@@ -266,21 +254,14 @@ EOF
 count_pixels() {
   python3 - "$SHOT_PPM" "$1" "$2" "$3" "$4" "$5" <<'EOF'
 import sys
+from ppm import load
 path, x0, y0, rw, rh = sys.argv[1], *map(int, sys.argv[2:6])
 test = compile(sys.argv[6], 'test', 'eval')
-data = open(path, 'rb').read()
-fields, pos = [], 0
-while len(fields) < 4:
-    while data[pos:pos + 1].isspace(): pos += 1
-    start = pos
-    while not data[pos:pos + 1].isspace(): pos += 1
-    fields.append(data[start:pos])
-pos += 1
-w = int(fields[1])
+data, w, h = load(path)
 n = 0
 for y in range(y0, y0 + rh):
     for x in range(x0, x0 + rw):
-        o = pos + 3 * (y * w + x)
+        o = 3 * (y * w + x)
         r, g, b = data[o], data[o + 1], data[o + 2]
         if eval(test): n += 1
 print(n)
@@ -293,19 +274,12 @@ EOF
 title_runs() {
   python3 - "$SHOT_PPM" "$WIN_X" "$WIN_Y" "$WIN_W" "$TBX_SCALE" <<'PY'
 import sys
+from ppm import load
 path, x0, y0, ww, scale = sys.argv[1], *map(int, sys.argv[2:])
-data = open(path, 'rb').read()
-fields, pos = [], 0
-while len(fields) < 4:
-    while data[pos:pos + 1].isspace(): pos += 1
-    s = pos
-    while not data[pos:pos + 1].isspace(): pos += 1
-    fields.append(data[s:pos])
-pos += 1
-w = int(fields[1])
+data, w, h = load(path)
 def dark(x):
     for y in range(y0 + 3 * scale, y0 + 17 * scale):
-        o = pos + 3 * (y * w + x)
+        o = 3 * (y * w + x)
         if data[o] + data[o + 1] + data[o + 2] < 450: return True
     return False
 runs, start, last = [], None, None

@@ -18,16 +18,8 @@ start_xvfb 3000x1000
 changed_left() {
   python3 - "$1" "$2" "$3" "$4" <<'PY'
 import sys
-def load(path):
-    data = open(path, 'rb').read()
-    fields, pos = [], 0
-    while len(fields) < 4:
-        while data[pos:pos + 1].isspace(): pos += 1
-        s = pos
-        while not data[pos:pos + 1].isspace(): pos += 1
-        fields.append(data[s:pos])
-    return data[pos + 1:], int(fields[1])
-a, w = load(sys.argv[1]); b, _ = load(sys.argv[2])
+from ppm import load
+a, w, _ = load(sys.argv[1]); b, _, _ = load(sys.argv[2])
 y0, y1 = int(sys.argv[3]), int(sys.argv[4])
 left = -1
 for y in range(y0, y1):
