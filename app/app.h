@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "app/config.h"
+#include "base/config.h"
 #include "platform/win32.h"
 #include "resources/ids.h"
 
@@ -134,6 +134,8 @@ BOOL PlayListOpenDlg(char* file, char* title);
 BOOL TambroFileOpenDlg(char* file, char* title);
 BOOL TambroFileSaveDlg(char* file, char* title);
 BOOL MidiFileSaveDlg(char* file, char* title);
+/* The About box template of the running program (resources/tamborix_res.inc). */
+const char* AboutBoxName(void);
 INT_PTR CALLBACK AboutProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK OthersDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam);
 

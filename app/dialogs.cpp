@@ -184,6 +184,15 @@ BOOL MidiFileSaveDlg(char* file, char* title) {
 /* ---------------------------------------------------------------- dialog procedures */
 
 /* Only OK closes the About box; Escape (IDCANCEL) is left to the system, which ignores it. */
+const char* AboutBoxName(void) {
+  switch (STEP_COUNT) {
+    case 128: return "AboutBox128";
+    case 96: return "AboutBox96";
+    case 72: return "AboutBox72";
+    default: return "AboutBox";
+  }
+}
+
 INT_PTR CALLBACK AboutProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
   (void)lParam;
   switch (message) {

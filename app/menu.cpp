@@ -130,7 +130,7 @@ HMENU CreateTheMenu(void) {
     else if (row == SET_MIDIIN)
       AppendPopup(bar, AddSyncItems(BuildDeviceMenu(false, giNumDevs, s.value), false), s.title,
                   giNumDevs == 0 ? MF_GRAYED : 0);
-    else AppendPopup(bar, BuildPopup(s, row == SET_VOICE ? gVoiceChecked.load() : s.value.load()), s.title);
+    else AppendPopup(bar, BuildPopup(s, row == SET_VOICE ? gVoiceChecked.load() : s.value.load()), SettingTitle(s));
   }
   AppendMenuA(bar, MF_STRING, IDM_ABOUT, "About");
   ghMenu = bar;
@@ -306,7 +306,7 @@ LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
     case IDM_SAVELIST_F1: return OnExportCommand(hwnd, id);
     case IDM_OPENLIST: OpenPlayList(hwnd, nullptr); return 0;
     case IDM_QUIT: SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0); return 0;
-    case IDM_ABOUT: DialogBoxParamA(ghInst, "AboutBox", hwnd, AboutProc, 0); return 0;
+    case IDM_ABOUT: DialogBoxParamA(ghInst, AboutBoxName(), hwnd, AboutProc, 0); return 0;
   }
   if (id >= IDM_RECENT && id < IDM_RECENT + RECENT_FILES) {
     OnRecentCommand(hwnd, id);

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "app/config.h"
+#include "base/config.h"
 #include "platform/win32.h"
 
 extern const char gszErrorCannotWrite[]; /* "Cannot write file %s ." */

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/config.h"
+#include "base/config.h"
 #include "pattern/pattern.h"
 #include "platform/win32.h"
 

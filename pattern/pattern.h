@@ -19,7 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/config.h"
+#include "base/config.h"
 
 /* ---------------------------------------------------------------- shared values */
 
@@ -170,6 +170,8 @@ enum SettingRow {
 };
 extern const Setting gSettings[SET_ROWS];
 
+/* The menu title of a row: the 72-step program's menu bar is narrower and shortens two. */
+const char* SettingTitle(const Setting& s);
 /* The row whose menu holds command `id` (base <= id < base + 100), or nullptr. */
 const Setting* SettingOfCommand(int id);
 /* Is `value` one that an item of the row selects (for ports: a device index)? Identifiers

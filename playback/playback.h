@@ -14,7 +14,7 @@
 
 #include <cstdint>
 
-#include "app/config.h"
+#include "base/config.h"
 #include "pattern/pattern.h"
 #include "platform/win32.h"
 

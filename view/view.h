@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "app/config.h"
+#include "base/config.h"
 #include "platform/win32.h"
 
 /* Colours of the client area (COLORREF, 0x00bbggrr). */

@@ -1,0 +1,36 @@
+/*
+** This file contains the program's step count and grid origin (base/config.h).
+*/
+#include "base/config.h"
+
+#include <cstdio>
+
+int giStepCount = 144;
+int giGridLeft = 26;
+
+/* Steps and grid origin of the four programs. */
+static const struct {
+  int steps, gridLeft;
+} kPrograms[] = {{144, 26}, {128, 26}, {96, 26}, {72, 25}};
+
+bool IsProgramStepCount(int steps) {
+  for (const auto& p : kPrograms)
+    if (p.steps == steps) return true;
+  return false;
+}
+
+bool SetStepCount(int steps) {
+  for (const auto& p : kPrograms) {
+    if (p.steps != steps) continue;
+    giStepCount = p.steps;
+    giGridLeft = p.gridLeft;
+    return true;
+  }
+  return false;
+}
+
+const char* ProgramName(void) {
+  static char name[16];
+  std::snprintf(name, sizeof name, "tamborix%d", giStepCount);
+  return name;
+}
