@@ -21,6 +21,7 @@
 #define WM_TBX_SEQEND (WM_USER + 3)     /* 1027: the playlist ran out */
 #define WM_TBX_TIMERFAIL (WM_USER + 4)  /* 1028: re-arming the step timer failed */
 #define WM_TBX_LOADED (WM_USER + 5)    /* a playlist entry was loaded: ShowLoadedSettings */
+#define WM_TBX_RECORDED (WM_USER + 6)  /* a half event recorded notes: a step of the undo history */
 #define WM_TBX_SAVEAS (WM_USER + 10)    /* sent by AskYesNoSave from the timer thread: run
                                         ** Save As on the window thread; returns 1 if saved */
 
@@ -82,6 +83,9 @@ void handleKeydown(HWND hwnd, WPARAM key);                     /* VK_LEFT .. VK_
 HMENU CreateTheMenu(void);
 void EnableEditMenu(void);
 void EnablePlaylistMenu(void);
+/* Takes what changed into the undo history (HistorySync) and grays Undo and Redo when
+** there is nothing to undo or redo. After every input, command and report of a change. */
+void ShowUndoState(void);
 LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam);
 
 /* Opens the playlist at `path` as "Open PlayList" does after its dialog (NULL: asks with
