@@ -367,6 +367,8 @@ void RestorePatternState(const PatternState& from, const PatternState& to);
 ** history's copies of the pattern are never torn by one and know which ones they hold. A
 ** section holds no lock and never waits; it must not paint (painting from the step clock
 ** waits for the window thread, which may be waiting for the section to end). */
+/* What a half event changed. It should describe everything the half event writes: a change
+** it leaves out still reaches the history, but as a step of its own at the next sync. */
 struct StepFlips {
   int16_t step;
   uint32_t bits[4];  /* bits changed in PercL, PercH, VoiceL, VoiceH of the step */

@@ -328,8 +328,10 @@ TEST_F(StressTest, UndoAndRedoWhileRecording) {
   });
   std::mt19937 rng(5);
   std::vector<Message> log;
+  int edits = 0;  // at most 60 steps of edits and 30 of notes: fewer than the levels kept
   while (!done) {
-    const unsigned pick = rng() % 20;
+    const unsigned pick = edits < 60 ? rng() % 20 : 7 + rng() % 6;
+    if (pick < 7) edits++;
     if (pick < 5) Send(log, {WM_LBUTTONDOWN, MK_LBUTTON, CellPoint(static_cast<int>(rng() % 16), 2 + static_cast<int>(rng() % 47))});
     else if (pick < 7) Send(log, {WM_CHAR, static_cast<WPARAM>("KILR+4U"[rng() % 7]), 0});
     else if (pick < 11) Send(log, {WM_COMMAND, IDM_UNDO, 0});
