@@ -316,20 +316,19 @@ TEST_F(StressTest, UndoAndRedoWhileRecording) {
   TopSpeed();
   SendMessageA(hwnd, WM_COMMAND, IDM_LOOP, 0);
   ASSERT_TRUE(gbSequenceGoing);
-  std::atomic<bool> done{false};
-  std::thread flood([&done] {
+  std::atomic<bool> stop{false};
+  std::thread flood([&stop] {
     std::mt19937 rng(11);
     const int percCh = gPercCh;
-    for (int i = 0; i < 30; i++) {
+    for (int i = 0; i < 30 && !stop; i++) {
       tbxtest::SendMidiInput(0, static_cast<DWORD>(0x90 | percCh | (35 + rng() % 47) << 8 | 100 << 16));
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    done = true;
   });
   std::mt19937 rng(5);
   std::vector<Message> log;
   int edits = 0;  // at most 60 steps of edits and 30 of notes: fewer than the levels kept
-  while (!done) {
+  for (int i = 0; i < 150; i++) {
     const unsigned pick = edits < 60 ? rng() % 20 : 7 + rng() % 6;
     if (pick < 7) edits++;
     if (pick < 5) Send(log, {WM_LBUTTONDOWN, MK_LBUTTON, CellPoint(static_cast<int>(rng() % 16), 2 + static_cast<int>(rng() % 47))});
@@ -337,8 +336,9 @@ TEST_F(StressTest, UndoAndRedoWhileRecording) {
     else if (pick < 11) Send(log, {WM_COMMAND, IDM_UNDO, 0});
     else if (pick < 13) Send(log, {WM_COMMAND, IDM_REDO, 0});
     tbxtest::PumpMessages();
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(4));
   }
+  stop = true;
   flood.join();
   for (int i = 0; i < 20; i++) {  // the last notes land
     tbxtest::PumpMessages();
