@@ -16,7 +16,6 @@
 */
 #include <atomic>
 
-#include "app/app.h"
 #include "pattern/pattern.h"
 #include "playback/playback.h"
 #include "view/view.h"
@@ -132,14 +131,14 @@ void MidiInDrain(void) {
   const bool recorded = (flips.bits[0] | flips.bits[1] | flips.bits[2] | flips.bits[3]) != 0;
   PatternWriteEnd(recorded ? &flips : nullptr);
   MarkChanged();
-  if (recorded) PostMessageA(gHwnd, WM_TBX_RECORDED, 0, 0);
+  if (recorded) PostMessageA(ghRunWindow, WM_TBX_RECORDED, 0, 0);
 
-  HDC hdc = GetDC(gHwnd);
+  HDC hdc = GetDC(ghRunWindow);
   for (int i = 0; i < n; ++i) {
     const int row = rows[i];
     if (row < 0) continue;
     if (row < 32) DrawRectangle(hdc, step, row, gTbro.PercL, gTbro.VoiceL, 0);
     else DrawRectangle(hdc, step, row, gTbro.PercH, gTbro.VoiceH, 0);
   }
-  ReleaseDC(gHwnd, hdc);
+  ReleaseDC(ghRunWindow, hdc);
 }
