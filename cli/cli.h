@@ -23,7 +23,7 @@
 enum { CLI_OK = 0, CLI_FAILED = 1, CLI_USAGE = 2 };
 
 struct CliArgs {
-  std::string command;                         /* "events", "render" or "export" */
+  std::string command;                         /* "events", "render", "export" or "import" */
   std::vector<std::string> operands;           /* FILE [OUT] */
   std::map<std::string, std::string> options;  /* long name (no dashes) -> value */
 };
@@ -42,7 +42,8 @@ void CliPrintVersion(void);
 ** one line on stderr for a failure. */
 int CliEvents(const CliArgs& args);  /* events [--count K] [--velocity V] [--mute M] [--clock] FILE */
 int CliRender(const CliArgs& args);  /* render [--seconds S] [--velocity V] [--gain G] [--soundfont SF2] FILE OUT.wav */
-int CliExport(const CliArgs& args);  /* export [--format gm|1] FILE OUT.mid */
+int CliExport(const CliArgs& args);  /* export [--format gm|1] [--beat-time] FILE OUT.mid */
+int CliImport(const CliArgs& args);  /* import [--perc-channel C] [--channel C] IN.mid OUT.tbx */
 
 /* Checks the FILE [OUT] operands shared by the commands (`outs` = 0 or 1): their number, a
 ** name that is empty, longer than the 259 characters a path may have, or an OUT that names

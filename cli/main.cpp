@@ -16,5 +16,6 @@ int main(int argc, char** argv) {
                                            std::to_string(STEP_COUNT));
   if (args.command == "events") return CliEvents(args);
   if (args.command == "render") return CliRender(args);
+  if (args.command == "import") return CliImport(args);
   return CliExport(args);
 }

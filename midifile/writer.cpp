@@ -17,6 +17,7 @@ char gszMidiFileName[TBX_PATH];
 char gszMidiListName[TBX_PATH];
 static char gszMessage[128];                  /* the size report */
 Shared<int> gbSavingMidiFile;
+int gbMidiBeatTime;
 std::vector<unsigned char> gMidiFileBuf;
 std::vector<unsigned char> gTrackBuf;
 
@@ -26,6 +27,7 @@ void MidifileReset(void) {
   gszMidiListName[0] = '\0';
   gszMessage[0] = '\0';
   gbSavingMidiFile = 0;
+  gbMidiBeatTime = 0;
   gMidiFileBuf.clear();
   gTrackBuf.clear();
   ClearConversionState();
