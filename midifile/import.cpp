@@ -16,7 +16,7 @@
 ** one channel, placed by a transposition chosen so that the most notes land on rows 2..48,
 ** with octave flags on the steps where they bring more notes on than they push off. The
 ** grid is the coarsest rel.Beat ("* 1" .. "*12" of the file's first tempo) whose mean
-** distance of the notes from it is within a quarter (plus 1 ms) of the best grid's; every
+** distance of the notes from it is within a quarter of the best grid's; every
 ** note-on goes to its nearest step. Instrument notes end where the file ends them: a
 ** release marker is set where every instrument note then sounding (rows 2..47, the ones a
 ** marker ends) is due to end or starts again.
@@ -208,8 +208,10 @@ struct Song {
 };
 
 /* Pairs every note-on with the first note-off of its channel and pitch that follows it (a
-** controller 120 or 123 ends all the channel's notes), over all tracks in time order. */
-void CollectNotes(const Smf& smf, Song* song) {
+** controller 120 or 123 ends all the channel's notes), over all tracks in time order. In
+** an export (`silentStarts`) a note-on of velocity 0 that ends nothing starts a silent note:
+** the export writes a step whose accents and level come to 0 that way. */
+void CollectNotes(const Smf& smf, bool silentStarts, Song* song) {
   struct Ref { uint32_t tick; int track, index; };
   std::vector<Ref> order;
   for (int t = 0; t < static_cast<int>(smf.tracks.size()); ++t)
@@ -251,6 +253,9 @@ void CollectNotes(const Smf& smf, Song* song) {
       song->notes.push_back({r.tick, NEVER, r.track, r.index, r.track, -1, channel, e.data[0], e.data[1]});
     } else if (IsNote(e) && !open[channel * 128 + e.data[0]].empty()) {
       end(channel * 128 + e.data[0], r);
+    } else if (silentStarts && (e.status & 0xF0) == 0x90) {
+      open[channel * 128 + e.data[0]].push_back(static_cast<int>(song->notes.size()));
+      song->notes.push_back({r.tick, NEVER, r.track, r.index, r.track, -1, channel, e.data[0], 0});
     }
   }
 }
@@ -336,8 +341,8 @@ int64_t NearestStep(uint32_t tick, int k, int division) {
   return static_cast<int64_t>((uint64_t(tick) * k * 2 + division) / (uint64_t(division) * 2));
 }
 
-/* The coarsest grid whose mean distance of the note-ons from it is within a quarter (and
-** 1 ms) of the best grid's. */
+/* The coarsest grid whose mean distance of the note-ons from it is within a quarter of the
+** best grid's (a finer grid is never farther, so it must be clearly closer to be taken). */
 int ChooseGrid(const std::vector<uint32_t>& ticks, int division, uint32_t tempo) {
   double mean[8];
   double best = 1e300;
@@ -352,7 +357,7 @@ int ChooseGrid(const std::vector<uint32_t>& ticks, int division, uint32_t tempo)
     best = std::min(best, mean[g]);
   }
   for (int g = 0; g < 8; ++g)
-    if (mean[g] <= best * 1.25 + 1.0) return kGridRel[g];
+    if (mean[g] <= best * 1.25 + 1e-6) return kGridRel[g];
   return kGridRel[0];
 }
 
@@ -433,8 +438,9 @@ const char* ImportMidiData(const unsigned char* data, size_t size, const ImportO
   if (size > IMPORT_MAX_BYTES) return gszImportTooLarge;
   Smf smf;
   if (const char* error = ParseSmf(data, size, &smf)) return error;
+  const bool exportLayout = IsTamborixExport(smf);
   Song song;
-  CollectNotes(smf, &song);
+  CollectNotes(smf, exportLayout, &song);
   if (song.notes.empty()) return gszImportNoNotes;
 
   const TbroRecord& d = options.defaults;
@@ -450,7 +456,6 @@ const char* ImportMidiData(const unsigned char* data, size_t size, const ImportO
   }
 
   /* The song steps of every note's start and end. */
-  const bool exportLayout = IsTamborixExport(smf);
   ExportTiming timing(smf);
   std::vector<uint32_t> onTicks;
   for (const FileNote& n : song.notes)

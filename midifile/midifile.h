@@ -75,8 +75,8 @@ enum ImportDrop {
   DROP_REASONS
 };
 
-/* A note the import placed, with the velocity it had in the file (1..127), which no cell
-** holds yet. */
+/* A note the import placed, with the velocity it had in the file (1..127; 0 for the silent
+** notes of an export), which no cell holds yet. */
 struct ImportedNote {
   int entry;       /* the part of the music it lies in, 0-based: its playlist entry */
   int step;        /* its step in that part's record */
