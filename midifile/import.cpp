@@ -507,15 +507,65 @@ const char* ImportMidiData(const unsigned char* data, size_t size, const ImportO
   }
   if (barSteps <= 0 || barSteps > STEP_COUNT) barSteps = beats;
 
-  /* The instrument and its transposition: the most notes on rows 2..48; without a program
-  ** change the fallback instrument unless a bass's deeper rows hold more of them. */
   std::vector<int> voiceNotes;
   for (size_t i = 0; i < song.notes.size(); ++i)
     if (song.notes[i].channel == voiceCh) voiceNotes.push_back(static_cast<int>(i));
+
+  /* An export tells more about its instrument rows than its notes do: the order of a step's
+  ** events (a row's drum before its instrument note, rows ascending) and which notes a
+  ** release marker ended (rows 2..47) and which it left sounding (row 48). The base note
+  ** that keeps them so, offsetLo..offsetHi, keeps the export's order of events. */
+  int offsetLo = INT_MIN, offsetHi = INT_MAX;
+  auto rowsOf = [&](int pitch, int rowLo, int rowHi) {
+    offsetLo = std::max(offsetLo, pitch - rowHi);
+    offsetHi = std::min(offsetHi, pitch - rowLo);
+  };
+  if (asExport && voiceCh >= 0) {
+    std::vector<size_t> firstRun; /* runs of the tracks before each track */
+    size_t total = 0;
+    for (const std::vector<uint32_t>& starts : timing.start) firstRun.push_back(total), total += starts.size();
+    std::vector<std::vector<int>> runs(total); /* per run: its notes' starts, in order */
+    for (size_t i = 0; i < song.notes.size(); ++i) {
+      const FileNote& n = song.notes[i];
+      const int run = timing.runOf[n.track][n.onIndex];
+      if (run >= 0 && (n.channel == percCh || n.channel == voiceCh)) runs[firstRun[n.track] + run].push_back(static_cast<int>(i));
+    }
+    for (const std::vector<int>& run : runs)
+      for (size_t x = 0; x < run.size(); ++x) {
+        if (song.notes[run[x]].channel != voiceCh) continue;
+        int lo = 2, hi = 48;
+        for (size_t y = 0; y < run.size(); ++y) {
+          const FileNote& p = song.notes[run[y]];
+          const int row = p.pitch - PERC_NOTE_BASE;
+          if (p.channel != percCh || row < 32 || row > 48) continue;
+          if (y < x) lo = std::max(lo, row);
+          else hi = std::min(hi, row - 1);
+        }
+        if (lo > 2 || hi < 48) rowsOf(song.notes[run[x]].pitch, lo, hi);
+      }
+    std::vector<int64_t> releases;
+    for (int i : voiceNotes) {
+      const FileNote& n = song.notes[i];
+      if (n.off == NEVER || n.offIndex < 0 || timing.runOf[n.offTrack][n.offIndex] < 0) continue;
+      if (timing.EndsForRestart(smf, n.offTrack, n.offIndex, n.pitch)) continue;
+      releases.push_back(offStep[i]);
+      rowsOf(n.pitch, 2, 47);
+    }
+    std::sort(releases.begin(), releases.end());
+    for (int i : voiceNotes) {
+      auto r = std::upper_bound(releases.begin(), releases.end(), onStep[i]);
+      if (r != releases.end() && *r < offStep[i]) rowsOf(song.notes[i].pitch, 48, 48);
+    }
+  }
+
+  /* The instrument and its transposition: the most notes on rows 2..48 (an export's order
+  ** kept where it can be); without a program change the fallback instrument unless a bass's
+  ** deeper rows hold more of them. */
   std::vector<int> voices;
   if (voiceCh >= 0 && song.program[voiceCh] >= 0) voices = {song.program[voiceCh]};
   else voices = {d.Voice & 0x7F, 34, 43};
   int voice = voices[0], transpose = d.Transpose >= 0 && d.Transpose <= 24 ? d.Transpose : 12, bestFit = -1;
+  bool bestKeeps = false;
   const int hint = transpose;
   for (int v : voices)
     for (int t = 0; t <= 24; ++t) {
@@ -524,8 +574,11 @@ const char* ImportMidiData(const unsigned char* data, size_t size, const ImportO
         const int row = song.notes[i].pitch - NoteOffset(v, t);
         fit += row >= 2 && row <= 48;
       }
-      const bool better = fit > bestFit || (fit == bestFit && v == voice && std::abs(t - hint) < std::abs(transpose - hint));
-      if (better) bestFit = fit, voice = v, transpose = t;
+      const bool keeps = NoteOffset(v, t) >= offsetLo && NoteOffset(v, t) <= offsetHi;
+      const bool better = fit > bestFit || (fit == bestFit && keeps && !bestKeeps) ||
+                          (fit == bestFit && keeps == bestKeeps && v == voice &&
+                           std::abs(t - hint) < std::abs(transpose - hint));
+      if (better) bestFit = fit, bestKeeps = keeps, voice = v, transpose = t;
     }
   const int offset = NoteOffset(voice, transpose);
 
