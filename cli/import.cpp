@@ -9,13 +9,11 @@
 #include <strings.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "cli/cli.h"
 #include "files/files.h"
 #include "midifile/midifile.h"
-#include "pattern/pattern.h"
 
 /* A message format of the program with its "%s" filled. */
 static std::string Fill(const char* format, const std::string& name) {
@@ -43,12 +41,7 @@ int CliImport(const CliArgs& args) {
   if (perc >= 0) options.percChannel = perc;
   if (voice >= 0 && voice == options.percChannel)
     return CliUsageError(args.command, "--channel " + std::to_string(voice + 1) + " is the percussion channel");
-  options.voiceChannel = voice;
-  /* What the file does not say comes from a new pattern's settings. */
-  std::memset(&options.defaults, 0, sizeof options.defaults);
-  for (const Setting& s : gSettings)
-    if (s.field) options.defaults.*s.field = s.start;
-  if (options.defaults.MidiOutPort < 0) options.defaults.MidiOutPort = 0;
+  options.voiceChannel = voice; /* what the file does not say: a new pattern's settings */
 
   const std::string& in = args.operands[0];
   const std::string& out = args.operands[1];

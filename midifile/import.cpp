@@ -433,6 +433,13 @@ bool GetBit(const uint32_t* low, const uint32_t* high, int step, int row) {
 
 /* ---------------------------------------------------------------- the import */
 
+ImportOptions::ImportOptions() {
+  std::memset(&defaults, 0, sizeof defaults);
+  for (const Setting& s : gSettings)
+    if (s.field) defaults.*s.field = s.start;
+  if (defaults.MidiOutPort < 0) defaults.MidiOutPort = 0;
+}
+
 const char* ImportMidiData(const unsigned char* data, size_t size, const ImportOptions& options, MidiImport* result) {
   *result = MidiImport();
   if (size > IMPORT_MAX_BYTES) return gszImportTooLarge;

@@ -89,8 +89,10 @@ struct ImportOptions {
   int percChannel = 9;    /* 0-based channel whose notes are drums */
   int voiceChannel = -1;  /* 0-based channel of the instrument part; -1: the one with most notes */
   /* The settings a part keeps where the file says nothing (bar accent, free accent, level,
-  ** ports; and the instrument, bar length, channel and transposition it falls back to). */
+  ** ports; and the instrument, bar length, channel and transposition it falls back to):
+  ** a new pattern's (output port 0) unless the caller sets others. */
   TbroRecord defaults;
+  ImportOptions();
 };
 
 struct MidiImport {

@@ -480,11 +480,7 @@ void ExportPattern(const uint8_t* data, size_t size) {
 /* ---------------------------------------------------------------- MIDI file import */
 
 void ImportMidi(const uint8_t* data, size_t size) {
-  ImportOptions options;
-  std::memset(&options.defaults, 0, sizeof options.defaults);
-  for (const Setting& s : gSettings)
-    if (s.field) options.defaults.*s.field = s.start;
-  options.defaults.MidiOutPort = 0;
+  const ImportOptions options;
   MidiImport result;
   const char* error = ImportMidiData(data, size, options, &result);
 

@@ -122,21 +122,11 @@ struct Groove {
   }
 };
 
-// Settings of a new pattern, as the command line imports with them.
-ImportOptions NewPatternOptions() {
-  ImportOptions o;
-  std::memset(&o.defaults, 0, sizeof o.defaults);
-  for (const Setting& s : gSettings)
-    if (s.field) o.defaults.*s.field = s.start;
-  o.defaults.MidiOutPort = 0;
-  return o;
-}
-
-MidiImport Import(const Bytes& file, const ImportOptions& options = NewPatternOptions(), const char** error = nullptr) {
+// With a new pattern's settings, as the command line imports.
+MidiImport Import(const Bytes& file, const ImportOptions& options = ImportOptions()) {
   MidiImport result;
-  const char* e = ImportMidiData(file.data(), file.size(), options, &result);
-  if (error) *error = e;
-  else EXPECT_EQ(e, nullptr) << e;
+  const char* error = ImportMidiData(file.data(), file.size(), options, &result);
+  EXPECT_EQ(error, nullptr) << error;
   return result;
 }
 
@@ -241,7 +231,7 @@ TEST_F(ImportTest, ExportImportedAndExportedAgainHasTheSameNoteOnsAndTempo) {
       ASSERT_EQ(tempo2, tempo1);
       // The command line imports with a new pattern's settings, not the exported pattern's
       // (told the percussion channel, as with --perc-channel).
-      ImportOptions options = NewPatternOptions();
+      ImportOptions options;
       options.percChannel = pattern.PercCh;
       const MidiImport cli = Import(ReadAll(dir("first.mid")), options);
       ASSERT_EQ(cli.parts.size(), 1u);
