@@ -134,7 +134,7 @@ HMENU CreateTheMenu(void) {
     else if (row == SET_MIDIIN)
       AppendPopup(bar, AddSyncItems(BuildDeviceMenu(false, giNumDevs, s.value), false), s.title,
                   giNumDevs == 0 ? MF_GRAYED : 0);
-    else AppendPopup(bar, BuildPopup(s, row == SET_VOICE ? gVoiceChecked.load() : s.value.load()), s.title);
+    else AppendPopup(bar, BuildPopup(s, row == SET_VOICE ? gVoiceChecked.load() : s.value.load()), SettingTitle(s));
   }
   AppendMenuA(bar, MF_STRING, IDM_ABOUT, "About");
   ghMenu = bar;
@@ -312,7 +312,7 @@ LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
     case IDM_IMPORTMIDI: ImportMidi(hwnd, nullptr); return 0;
     case IDM_BEATTIME: OnBeatTimeCommand(); return 0;
     case IDM_QUIT: SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0); return 0;
-    case IDM_ABOUT: DialogBoxParamA(ghInst, "AboutBox", hwnd, AboutProc, 0); return 0;
+    case IDM_ABOUT: DialogBoxParamA(ghInst, AboutBoxName(), hwnd, AboutProc, 0); return 0;
   }
   if (id >= IDM_RECENT && id < IDM_RECENT + RECENT_FILES) {
     OnRecentCommand(hwnd, id);

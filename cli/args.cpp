@@ -1,6 +1,5 @@
 /*
-** The command line of tamborix-cli, parsed once by getopt_long for the front end and for
-** the helper it runs: the command word, its options (each given as "--name value" or
+** The command line of tamborix-cli, parsed by getopt_long: the command word, its options (each given as "--name value" or
 ** "--name=value") and its operands. Options may stand anywhere among the operands; "--"
 ** ends them. Every usage error is one line on stderr and exit status 2.
 */

@@ -1,10 +1,7 @@
 /*
-** tamborix-cli: the command-line companion. Each step count has its own program
-** (tamborix-cli-144, -128, -96, -72, built from the same sources as the four windowed
-** programs); the front end tamborix-cli reads --steps and runs the matching one, found
-** beside itself (a build tree) or in ../libexec/tamborix from its own real path (an
-** installation). Every command loads its FILE as the windowed program does at start, on
-** the headless display. Exit status 0 on success, 1 when the operation failed, 2 on a
+** tamborix-cli: the command-line companion. It works as the windowed program whose step
+** count --steps names (144 by default): every command loads its FILE as that program does
+** at start, on the headless display. Exit status 0 on success, 1 when the operation failed, 2 on a
 ** usage error; every failure prints one line on stderr.
 */
 #ifndef TBX_CLI_H

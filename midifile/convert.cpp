@@ -25,7 +25,6 @@
 
 #include "midifile/midifile.h"
 #include "pattern/pattern.h"
-#include "playback/playback.h"
 
 enum { TICKS_PER_STEP = 384, BEAT_TICKS = 480 };
 
@@ -204,9 +203,8 @@ static uint32_t ConvertTrack(ConvertPart part) {
   cs.freeAccent = gFreeAccent;
   cs.deltaVoiceLevel = gDeltaVoiceLevel;
 
-  int start = HeaderGet(gTbro.LoopStart), end = HeaderGet(gTbro.LoopEnd);
-  if (start < 0) start = 0;
-  if (end > STEP_COUNT) end = STEP_COUNT;
+  int start, end;
+  PlayRange(&start, &end);
 
   const bool beatTime = gbMidiBeatTime != 0;
   const uint32_t beatStep = beatTime ? BeatTimeStepTicks() : 0;

@@ -1,10 +1,12 @@
 /*
 ** Standard MIDI Files both ways. Export: the file writer, the pattern-to-track converters
-** and the four export commands; files are format 0 (with General MIDI System On) or format
-** 1 (instrument and percussion track), 384 ticks per quarter note, one pattern step per
+** and the file assembly of the four exports (their commands are the window's,
+** app/export.cpp); files are format 0 (with General MIDI System On) or format 1
+** (instrument and percussion track), 384 ticks per quarter note, one pattern step per
 ** quarter note, or, in beat time, 480 ticks per quarter note with a quarter note per beat.
 ** Import: a file of format 0 or 1 read into pattern records (and, for music longer than a
-** pattern, a playlist of them), with a report of what was placed, moved and dropped.
+** pattern, a playlist of them), with a report of what was placed, moved and dropped (its
+** command is the window's, app/import.cpp, and the command line's).
 ** Runs on the window thread (and in the command line).
 */
 #ifndef TBX_MIDIFILE_H
@@ -14,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/config.h"
+#include "base/config.h"
 #include "pattern/pattern.h"
 #include "platform/win32.h"
 
@@ -22,7 +24,6 @@
 extern unsigned char gDeltaString[4];    /* dword2Delta output: bytes 0..2 leading (0 = absent), 3 last */
 extern char gszMidiFileName[TBX_PATH];   /* path of the MIDI file to write; the save dialog fills it */
 extern char gszMidiListName[TBX_PATH];   /* the MIDI file's title, for the format 1 list export */
-extern Shared<int> gbSavingMidiFile;     /* a playlist export reads entries: caption untouched */
 /* The exports write beat time: 480 ticks per quarter note, a quarter note per beat of the
 ** tempo read-out, every event on its step's tick. 0: the four exports as they always were
 ** (a step per quarter note of 384 ticks). The window keeps it in the settings file. */
@@ -38,21 +39,37 @@ void MidifileReset(void);
 ** percussion words of the last step with output and the pending instrument notes. */
 void ClearConversionState(void);
 
+/* What an export did, for the window to show in one box. */
+enum { EXPORT_WRITTEN, EXPORT_FILE_FAILED, EXPORT_ENTRY_FAILED };
+struct ExportReport {
+  int outcome;        /* EXPORT_* */
+  const char* text;   /* WRITTEN: the size report (its box is captioned with the file's
+                      ** path); FILE_FAILED: the failure, captioned ""; ENTRY_FAILED: a file
+                      ** error format for `name` */
+  const char* name;   /* ENTRY_FAILED: the playlist entry that could not be loaded */
+};
+
 int dword2Delta(uint32_t value);
 /* Appends the variable-length quantity of value (through dword2Delta) to buf. */
 void PutVarLen(std::vector<unsigned char>& buf, uint32_t value);
-int MidiFileWrite(uint32_t size, int kind);
+/* Writes the first `size` bytes of gMidiFileBuf to gszMidiFileName; kind 1 reports a format
+** 1 file, else a format 0 file. */
+ExportReport MidiFileWrite(uint32_t size, int kind);
 
 uint32_t ConvertFile2MFTrack(void);
 uint32_t ConvertVoice2MFTrack(void);
 uint32_t ConvertPerc2MFTrack(void);
 
-void ConvertFile2Midi_GM(const char* name);
-void ConvertFile2Midi_Format1(const char* name);
-void ConvertList2Midi_GM(const char* name);
-void ConvertList2Midi_Format1(void);
+/* The pattern, or the open playlist from the entry in gszNextTambroFile on (each entry is
+** loaded into gTbro), assembled in gMidiFileBuf and written to gszMidiFileName; `name` names
+** the track(s), gszMidiListName the format 1 list's. */
+ExportReport ConvertFile2Midi_GM(const char* name);
+ExportReport ConvertFile2Midi_Format1(const char* name);
+ExportReport ConvertList2Midi_GM(const char* name);
+ExportReport ConvertList2Midi_Format1(void);
 
-LRESULT OnExportCommand(HWND hwnd, UINT id);  /* 40006, 40007, 40010, 40011 */
+/* The entry path a list export opens: a relative entry is taken from the list's folder. */
+std::string ListEntryPath(const char* entry);
 
 /* ---------------------------------------------------------------- import */
 

@@ -19,7 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/config.h"
+#include "base/config.h"
 
 /* ---------------------------------------------------------------- shared values */
 
@@ -170,6 +170,8 @@ enum SettingRow {
 };
 extern const Setting gSettings[SET_ROWS];
 
+/* The menu title of a row: the 72-step program's menu bar is narrower and shortens two. */
+const char* SettingTitle(const Setting& s);
 /* The row whose menu holds command `id` (base <= id < base + 100), or nullptr. */
 const Setting* SettingOfCommand(int id);
 /* Is `value` one that an item of the row selects (for ports: a device index)? Identifiers
@@ -253,6 +255,14 @@ unsigned TakeRecordSettings(void);
 /* What file reads changed since the window last showed it (TakeRecordSettings ORs its
 ** report in; the window takes it with exchange(0)). */
 extern Shared<unsigned> gSettingsReport;
+
+/* The play range: the steps start..end-1 that are played, exported and rotated. A well-formed
+** header (0 <= LoopStart < LoopEnd <= STEP_COUNT) is used as it is; a LoopEnd outside
+** 1..STEP_COUNT means STEP_COUNT and a LoopStart outside the range 0, so a damaged value can
+** neither divide by zero nor address a step outside the pattern. ClampPlayRange applies the
+** rule to a pair of values (a file's header is repaired by it); PlayRange to gTbro's. */
+void ClampPlayRange(int* start, int* end);
+void PlayRange(int* start, int* end);
 
 /* Cell bits of row r at step s (r 0..63; s checked by the Step* helpers). */
 int CellPerc(int step, int row);

@@ -1,14 +1,14 @@
 /*
 ** The program's resources for the Linux layer: the tables of platform/resources.h built
 ** from tamborix_res.inc (the file tamborix.rc compiles for Windows) and the icon pixels
-** make_icon.py wrote. Compiled into every program and test binary with its STEP_COUNT;
-** a static initialiser registers the tables before main runs.
+** make_icon.py wrote. Compiled once into the application library that every program,
+** the command line and the tests link; a static initialiser registers the tables before
+** main runs.
 **
 ** The control styles are those the resource compiler gives each statement: LTEXT is
 ** SS_LEFT | WS_GROUP, ICON is SS_ICON, (DEF)PUSHBUTTON adds WS_TABSTOP, and every control
 ** is WS_CHILD | WS_VISIBLE.
 */
-#include "app/config.h"
 #include "platform/resources.h"
 #include "platform/win32.h"
 

@@ -357,7 +357,10 @@ class LargerScale : public WindowTest {
 
 // Everything is built on the character cell, so the window, its cells and the pens double;
 // clicks land on the doubled cells and the arrow keys put the pointer on their centres.
-TEST_F(LargerScale, TheWindowDoublesAndInputFollows) {
+class LargerScaleSteps : public StepsTest<LargerScale> {};
+TBX_STEPS_SUITE(LargerScaleSteps);
+
+TEST_P(LargerScaleSteps, TheWindowDoublesAndInputFollows) {
   EXPECT_EQ(gcxChar, 16);
   EXPECT_EQ(gcyChar, 32);
   RECT client;

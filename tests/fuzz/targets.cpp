@@ -163,7 +163,7 @@ void SetFailHandler(std::function<void(const std::string&)> handler) { failHandl
 
 std::string ScratchPath(const std::string& name) {
   static const std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  return dir + "/tbxfuzz" + std::to_string(STEP_COUNT) + "-" + std::to_string(getpid()) + "-" + name;
+  return dir + "/tbxfuzz-" + std::to_string(getpid()) + "-" + name;
 }
 
 // The files the bodies write, removed when the process ends.

@@ -226,7 +226,11 @@ TEST_F(ConvertTest, SequencerNoteBookkeepingIsLeftAlone) {
   EXPECT_TRUE(notes[0].NoteOn());
 }
 
-TEST_F(ConvertTest, DensestPatternConvertsCompletely) {
+// The cases that depend on the step count, run as each of the four programs.
+class ConvertSteps : public StepsTest<ConvertTest> {};
+TBX_STEPS_SUITE(ConvertSteps);
+
+TEST_P(ConvertSteps, DensestPatternConvertsCompletely) {
   HeaderSet(gTbro.LoopEnd, STEP_COUNT);
   for (int i = 0; i < STEP_SLOTS; ++i) {
     StepSet(gTbro.PercL, i, 0xFFFFFFFFu);

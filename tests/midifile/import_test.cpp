@@ -171,6 +171,10 @@ class ImportTest : public WindowTest {
   }
 };
 
+// The cases whose music is cut by the pattern's length, once for each program.
+class ImportSteps : public StepsTest<ImportTest> {};
+TBX_STEPS_SUITE(ImportSteps);
+
 // ---------------------------------------------------------------- the round trip
 
 // A pattern as a user makes it: any settings the menus and the tempo bar give, a play range,
@@ -207,7 +211,7 @@ TbroRecord RandomPattern(std::mt19937& rng) {
   return r;
 }
 
-TEST_F(ImportTest, ExportImportedAndExportedAgainHasTheSameNoteOnsAndTempo) {
+TEST_P(ImportSteps, ExportImportedAndExportedAgainHasTheSameNoteOnsAndTempo) {
   std::mt19937 rng(2024 + STEP_COUNT);
   for (int round = 0; round < 80; ++round) {
     const TbroRecord pattern = RandomPattern(rng);
@@ -371,7 +375,7 @@ TEST_F(ImportTest, WideInstrumentPartUsesTheOctaveFlags) {
 
 // ---------------------------------------------------------------- longer music
 
-TEST_F(ImportTest, LongMusicIsCutAtBarLinesIntoPartsAndAPlaylist) {
+TEST_P(ImportSteps, LongMusicIsCutAtBarLinesIntoPartsAndAPlaylist) {
   // 4/4 in sixteenths: 40 bars, a bass drum on every beat and a hi-hat on the second
   // sixteenth of the first; a pattern holds whole bars of 16 steps.
   std::vector<Ev> ev = {Tempo(500000), Meter(4, 2)};
@@ -517,7 +521,7 @@ TEST_F(ImportTest, MenuItemAsksToSaveThenBringsAnUntitledChangedPatternAndReport
   EXPECT_EQ(ReadAll(dir("new.tbx")).size(), 3540u);
 }
 
-TEST_F(ImportTest, LongMusicInTheWindowIsSavedAsAPlaylistAndOpened) {
+TEST_P(ImportSteps, LongMusicInTheWindowIsSavedAsAPlaylistAndOpened) {
   std::vector<Ev> ev = {Tempo(500000), Meter(4, 2)};
   for (int sixteenth = 0; sixteenth < 16 * 20; ++sixteenth) ev.push_back(On(sixteenth * 120, 9, 42, 70));
   WriteAll(dir("long.mid"), File(0, 480, {Track(ev)}));

@@ -48,7 +48,7 @@ struct Message {
 int StepsToRun() {
   if (const char* env = std::getenv("TBX_STRESS_STEPS")) return std::max(1, std::atoi(env));
   if (tbxtest::SetRealClockScale) return 100000;
-  return STEP_COUNT == 144 ? 2000 : 300;
+  return 2000;
 }
 
 // Client point of the centre of a grid cell.
