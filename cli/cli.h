@@ -1,7 +1,7 @@
 /*
 ** tamborix-cli: the command-line companion. It works as the windowed program whose step
 ** count --steps names (144 by default): every command loads its FILE as that program does
-** at start, on the headless display. Exit status 0 on success, 1 when the operation failed, 2 on a
+** at start, on the headless display (import reads a MIDI file and writes project files). Exit status 0 on success, 1 when the operation failed, 2 on a
 ** usage error; every failure prints one line on stderr.
 */
 #ifndef TBX_CLI_H
