@@ -361,12 +361,17 @@ int ChooseGrid(const std::vector<uint32_t>& ticks, int division, uint32_t tempo)
   return kGridRel[0];
 }
 
-/* The tempo and rel.Beat of a step of `stepUs` microseconds. With the grid's rel.Beat at
-** the file's tempo when that lies in the tempo bar's range (unless `exact`); else a step of
-** the same whole milliseconds from the rel.Beat nearest the grid's whose tempo does; else
-** that many milliseconds a beat at "* 1", whatever the read-out then shows. */
+/* The tempo (ms a beat) and rel.Beat of the grid `rel` at `tempo` microseconds a quarter
+** note: the grid's rel.Beat at the file's tempo when that lies in the tempo bar's range
+** (unless `exact`); else a step of the same whole milliseconds from the rel.Beat nearest
+** the grid's whose tempo does; else that many milliseconds a beat at "* 1", whatever the
+** read-out then shows. */
 void ChooseTempo(uint32_t tempo, int rel, bool exact, int16_t* msec, int16_t* relBeat) {
-  const long beat = std::lround(tempo / 1000.0);
+  long beat = std::lround(tempo / 1000.0);
+  /* A whole number of beats a minute is taken as the tempo bar sets it (60000 / BPM, as
+  ** 140 BPM is 428 ms), so the read-out shows it. */
+  const double bpm = 60e6 / tempo;
+  if (!exact && std::fabs(bpm - std::lround(bpm)) < 0.05 && std::lround(bpm) > 0) beat = 60000 / std::lround(bpm);
   if (!exact && beat >= MSEC_FASTEST && beat <= MSEC_SLOWEST) {
     *msec = static_cast<int16_t>(beat);
     *relBeat = static_cast<int16_t>(rel);

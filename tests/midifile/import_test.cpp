@@ -336,6 +336,24 @@ TEST_F(ImportTest, HumanisedTimingComesToTheNearestStepAndIsReported) {
   EXPECT_EQ(Import(File(0, 480, {Track(triplets)})).parts[0].RelBeat, 4) << "* 3";
 }
 
+// The file's first tempo as the tempo bar would set it; outside the bar's 40..506 BPM the
+// same step length from a neighbouring rel.Beat.
+TEST_F(ImportTest, TempoComesInAsTheTempoBarSetsIt) {
+  const struct {
+    uint32_t us;
+    int16_t msec, rel;
+  } cases[] = {{500000, 500, 5}, {428571, 428, 5}, {641711, 642, 5}, {2000000, 1500, 4}, {100000, 125, 6}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.us);
+    std::vector<Ev> ev = {Tempo(c.us), Tempo(250000)};  // only the first counts
+    ev[1].tick = 480;
+    for (int s = 0; s < 8; ++s) ev.push_back(On(s * 120, 9, 42, 80));
+    const MidiImport r = Import(File(0, 480, {Track(ev)}));
+    EXPECT_EQ(r.parts[0].MsecPerBeat, c.msec);
+    EXPECT_EQ(r.parts[0].RelBeat, c.rel);
+  }
+}
+
 TEST_F(ImportTest, NotesOutsideTheRowsAndChannelsAreDroppedAndCounted) {
   std::vector<Ev> ev = {Tempo(500000), {0, {0xC0, 0}}};
   ev.push_back(On(0, 9, 34, 90));    // below the drum rows
