@@ -458,25 +458,32 @@ const char* ImportMidiData(const unsigned char* data, size_t size, const ImportO
   const TbroRecord& d = options.defaults;
   const int percCh = options.percChannel & 0x0F;
   int voiceCh = options.voiceChannel;
-  if (voiceCh < 0) {
-    int count[16] = {};
-    for (const FileNote& n : song.notes)
-      if (n.channel != percCh) ++count[n.channel];
-    voiceCh = -1;
-    for (int c = 0; c < 16; ++c)
-      if (c != percCh && count[c] > 0 && (voiceCh < 0 || count[c] > count[voiceCh])) voiceCh = c;
-  }
 
   /* The song steps of every note's start and end. */
   ExportTiming timing(smf);
-  std::vector<uint32_t> onTicks;
-  for (const FileNote& n : song.notes)
-    if (n.channel == percCh || n.channel == voiceCh) onTicks.push_back(n.on);
   int rel = 2;
   bool asExport = exportLayout;
-  std::vector<int64_t> onStep(song.notes.size()), offStep(song.notes.size());
-  std::vector<uint32_t> offTicks(song.notes.size());
+  std::vector<int64_t> onStep, offStep;
+  std::vector<uint32_t> offTicks;
   for (int pass = 0; pass < 2; ++pass) {
+    if (pass > 0) { /* not laid out as an export after all: read as any file */
+      song = Song();
+      CollectNotes(smf, false, &song);
+    }
+    if (options.voiceChannel < 0) {
+      int count[16] = {};
+      for (const FileNote& n : song.notes)
+        if (n.channel != percCh) ++count[n.channel];
+      voiceCh = -1;
+      for (int c = 0; c < 16; ++c)
+        if (c != percCh && count[c] > 0 && (voiceCh < 0 || count[c] > count[voiceCh])) voiceCh = c;
+    }
+    std::vector<uint32_t> onTicks;
+    for (const FileNote& n : song.notes)
+      if (n.channel == percCh || n.channel == voiceCh) onTicks.push_back(n.on);
+    onStep.assign(song.notes.size(), 0);
+    offStep.assign(song.notes.size(), 0);
+    offTicks.assign(song.notes.size(), 0);
     if (!asExport) rel = ChooseGrid(onTicks, smf.division, song.tempo);
     const int k = StepsPerBeat(rel);
     bool valid = true;
@@ -495,8 +502,9 @@ const char* ImportMidiData(const unsigned char* data, size_t size, const ImportO
       }
     }
     if (valid) break;
-    asExport = false; /* not laid out as an export after all */
+    asExport = false;
   }
+  if (song.notes.empty()) return gszImportNoNotes;
   result->tamborixLayout = asExport;
 
   /* Tempo, rel.Beat and bar. */
