@@ -18,13 +18,6 @@
 /* An import replaces the pattern and its channels, which a running sequence plays. */
 static const char szStopBeforeImport[] = "First stop sequence before change pattern by MIDI File import";
 
-/* The header words an import sets, besides Id, Size and Reserved. */
-static int16_t TbroRecord::*const kImportedFields[] = {
-    &TbroRecord::MsecPerBeat, &TbroRecord::RelBeat,   &TbroRecord::LoopStart,  &TbroRecord::LoopEnd,
-    &TbroRecord::BeatsPBar,   &TbroRecord::Accent,    &TbroRecord::FreeAccent, &TbroRecord::Voice,
-    &TbroRecord::VoiceLevel,  &TbroRecord::Transpose, &TbroRecord::MidiOutPort, &TbroRecord::MidiInPort,
-    &TbroRecord::PercCh,      &TbroRecord::VoiceCh};
-
 /* What the file does not say stays as the window has it. */
 static void CurrentSettings(TbroRecord* record) {
   std::memset(record, 0, sizeof *record);
@@ -33,19 +26,19 @@ static void CurrentSettings(TbroRecord* record) {
   record->Accent = HeaderGet(gTbro.Accent);
 }
 
-/* The imported pattern replaces the current one as a load with its ports and channels
-** does, then becomes an untitled, changed pattern in edit mode. */
+/* The imported pattern is taken in as a file read by "Load File incl. MIDI Port+Ch." is,
+** then becomes an untitled, changed pattern in edit mode. */
 static void TakeImportedPattern(HWND hwnd, const TbroRecord& record) {
-  for (int16_t TbroRecord::*field : kImportedFields) HeaderSet(gTbro.*field, record.*field);
-  uint32_t* dst[6] = {gTbro.PercL, gTbro.PercH, gTbro.VoiceL, gTbro.VoiceH, gTbro.VoiceXL, gTbro.VoiceXH};
-  const uint32_t* src[6] = {record.PercL, record.PercH, record.VoiceL, record.VoiceH, record.VoiceXL, record.VoiceXH};
-  for (int a = 0; a < 6; ++a)
-    for (int i = 0; i < STEP_SLOTS; ++i) StepSet(dst[a], i, src[a][i]);
-  DropClickBackup();
+  TbroFileImage image;
+  image.record = record;
+  image.size = TBRO_SIZE;
+  image.ok = TRUE;
+  image.opened = TRUE;
+  image.createError = 0;
   gbEdit = 1;
   gbFirstFile = 1;
   gbLoadMidi = 1;
-  TakeRecordSettings();
+  TambroFileTake(image); /* a complete record: taken */
   gbFirstFile = 0;
   gbLoadMidi = 0;
   ShowLoadedSettings();
