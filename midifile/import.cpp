@@ -158,7 +158,7 @@ const char* ParseSmf(const unsigned char* b, size_t size, Smf* smf) {
         size = length;
         break;
       }
-      if (n > size - p - 8) break;
+      if (n > size - p - 8 || n + (n & 1) > size - p - 8) break; /* the next chunk would start past the end */
       p += 8 + n + (n & 1);
     }
   }
