@@ -193,6 +193,7 @@ static LRESULT OnCreate(HWND hwnd) {
     gOldMidiInPort = gMidiInPort.load();
   }
 
+  RestoreBeatTime();
   ghMenu = CreateTheMenu();
   SetMenu(hwnd, ghMenu);
   DragAcceptFiles(hwnd, TRUE);

@@ -8,7 +8,8 @@
 ** ShowLoadedSettings shows on the window what a file read changed.
 **
 ** Play, Mute and export commands belong to the playback and MIDI-file subsystems and are
-** passed on to them; New/Load/Save/Save As to the files subsystem.
+** passed on to them; New/Load/Save/Save As to the files subsystem; a MIDI file import to
+** app/import.cpp.
 */
 #include <cstring>
 
@@ -49,6 +50,9 @@ static HMENU BuildFileMenu(void) {
   AppendMenuA(m, MF_STRING, IDM_OPENLIST, "Open PlayList");
   AppendMenuA(m, MF_STRING, IDM_SAVELIST_GM, "Save List as MIDI File(GM)");
   AppendMenuA(m, MF_STRING, IDM_SAVELIST_F1, "Save List as MIDI File(Format1)");
+  AppendMenuA(m, MF_STRING | (gbMidiBeatTime ? MF_CHECKED : MF_UNCHECKED), IDM_BEATTIME, "MIDI Export in Beat Time");
+  AppendMenuA(m, MF_SEPARATOR, 0, nullptr);
+  AppendMenuA(m, MF_STRING, IDM_IMPORTMIDI, "Import MIDI File...");
   AppendMenuA(m, MF_SEPARATOR, 0, nullptr);
   AppendMenuA(m, MF_STRING, IDM_QUIT, "Quit\tCtrl+Q");
   AppendRecentMenu(m);
@@ -326,6 +330,8 @@ static LRESULT DispatchCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
     case IDM_SAVELIST_GM:
     case IDM_SAVELIST_F1: return OnExportCommand(hwnd, id);
     case IDM_OPENLIST: OpenPlayList(hwnd, nullptr); return 0;
+    case IDM_IMPORTMIDI: ImportMidi(hwnd, nullptr); return 0;
+    case IDM_BEATTIME: OnBeatTimeCommand(); return 0;
     case IDM_QUIT: SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0); return 0;
     case IDM_ABOUT: DialogBoxParamA(ghInst, AboutBoxName(), hwnd, AboutProc, 0); return 0;
   }
