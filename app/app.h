@@ -97,6 +97,9 @@ void handleKeydown(HWND hwnd, WPARAM key);                     /* VK_LEFT .. VK_
 HMENU CreateTheMenu(void);
 void EnableEditMenu(void);
 void EnablePlaylistMenu(void);
+/* Takes what changed into the undo history (HistorySync) and grays Undo and Redo when
+** there is nothing to undo or redo. After every input, command and report of a change. */
+void ShowUndoState(void);
 LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam);
 
 /* Opens the playlist at `path` as "Open PlayList" does after its dialog (NULL: asks with

@@ -300,5 +300,6 @@ LRESULT OnDropFiles(HWND hwnd, HDROP drop) {
   if (length > 0) DragQueryFileA(drop, 0, path.data(), length + 1);
   DragFinish(drop);
   if (!path.empty() && path.find('\0') == std::string::npos) OpenNamedFile(hwnd, path.c_str());
+  ShowUndoState();  /* a file read starts the history again */
   return 0;
 }

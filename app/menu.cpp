@@ -59,7 +59,8 @@ static HMENU BuildFileMenu(void) {
   return m;
 }
 
-/* Starts in edit mode: Play All and Play from File grayed, Stop checked. */
+/* Starts in edit mode: Play All and Play from File grayed, Stop checked; then Undo and Redo,
+** grayed while the history is empty. */
 static HMENU BuildPlayMenu(void) {
   HMENU m = CreatePopupMenu();
   AppendMenuA(m, MF_STRING | MF_GRAYED, IDM_PLAYALL, "Play All\tCtrl+A");
@@ -69,6 +70,9 @@ static HMENU BuildPlayMenu(void) {
   AppendMenuA(m, MF_STRING | MF_CHECKED, IDM_STOP, "Stop\tCtrl+T");
   AppendMenuA(m, MF_STRING, IDM_STOPATEND, "Stop at Loop End\tCtrl+E");
   AppendMenuA(m, MF_STRING, IDM_CONTINUE, "Continue\tCtrl+K");
+  AppendMenuA(m, MF_SEPARATOR, 0, nullptr);
+  AppendMenuA(m, MF_STRING | MF_GRAYED, IDM_UNDO, "Undo\tCtrl+Z");
+  AppendMenuA(m, MF_STRING | MF_GRAYED, IDM_REDO, "Redo\tCtrl+Y");
   return m;
 }
 
@@ -167,6 +171,23 @@ void EnablePlaylistMenu(void) {
   SetMenuItemsEnabled(gray, COUNT(gray), MF_GRAYED);
   SetMenuItemsEnabled(enable, COUNT(enable), MF_ENABLED);
   DrawMenuBar(gHwnd);
+}
+
+/* ---------------------------------------------------------------- undo history */
+
+void ShowUndoState(void) {
+  HistorySync();
+  EnableMenuItem(ghMenu, IDM_UNDO, MF_BYCOMMAND | (HistoryCanUndo() ? MF_ENABLED : MF_GRAYED));
+  EnableMenuItem(ghMenu, IDM_REDO, MF_BYCOMMAND | (HistoryCanRedo() ? MF_ENABLED : MF_GRAYED));
+}
+
+/* Undo and Redo: the pattern changes as after any edit, and the whole window is repainted. */
+static void OnUndoCommand(HWND hwnd, UINT id) {
+  if (id == IDM_UNDO ? HistoryUndo() : HistoryRedo()) {
+    InvalidateRect(hwnd, nullptr, FALSE);
+    UpdateWindow(hwnd);
+  }
+  ShowUndoState();
 }
 
 /* ---------------------------------------------------------------- settings commands */
@@ -295,7 +316,7 @@ void OpenPlayList(HWND hwnd, const char* path) {
 
 /* ---------------------------------------------------------------- dispatch */
 
-LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
+static LRESULT DispatchCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
   const UINT id = LOWORD(wParam);
 
   switch (id) {
@@ -331,4 +352,19 @@ LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
   if (s == &gSettings[SET_MIDIIN] && SyncGet(SYNC_FOLLOW_CLOCK))
     PostMessageA(hwnd, WM_COMMAND, IDM_SYNC_NOTICE + SYNC_NOTICE_LISTEN, 0);
   return 0;
+}
+
+/* A command that changes the pattern (New) is one step of the undo history; one that loads a
+** file starts the history again. */
+LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
+  const UINT id = LOWORD(wParam);
+  if (id == IDM_UNDO || id == IDM_REDO) {
+    OnUndoCommand(hwnd, id);
+    return 0;
+  }
+  HistoryBegin();
+  const LRESULT result = DispatchCommand(hwnd, wParam, lParam);
+  HistoryCommit();
+  ShowUndoState();
+  return result;
 }

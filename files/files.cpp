@@ -274,7 +274,10 @@ static const char* TakeRead(const TbroRecord& image, BOOL ok, DWORD nRead) {
   bTempIsOldLayout = nRead == TBRO_OLD_SIZE;
   if (std::memcmp(gTbroTemp.Id, "TBRX", 4) != 0 || (nRead == TBRO_SIZE && gTbroTemp.Size != TBRO_SIZE))
     return gszErrorNotTambro;
+  PatternWriteBegin();
   TakeImage(nRead);
+  PatternLoaded();
+  PatternWriteEnd(nullptr);
   DropClickBackup(); /* a pending click backup belongs to the pattern just replaced */
   TakeRecordSettings();
   return NULL;

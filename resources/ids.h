@@ -33,6 +33,9 @@
 #define IDM_STOP 40105
 #define IDM_STOPATEND 40106
 #define IDM_CONTINUE 40107
+/* Play menu, after a separator: the undo history (no check mark) */
+#define IDM_UNDO 40108
+#define IDM_REDO 40109
 
 /* Settings popups (base + value) */
 #define IDM_BEATSPBAR 40200

@@ -83,8 +83,15 @@ TEST_F(MenuTest, FileAndPlayItemsWithTheirSeparatorsAndStates) {
   EXPECT_NE(GetMenuState(file, 17, MF_BYPOSITION) & MF_GRAYED, 0u);   // nothing remembered yet
 
   HMENU play = GetSubMenu(ghMenu, 1);
-  ASSERT_EQ(GetMenuItemCount(play), 7);
+  ASSERT_EQ(GetMenuItemCount(play), 10);  // the seven play commands, then Undo and Redo
   EXPECT_EQ(Label(play, 3), "&Loop File / MIDI IN undo\tCtrl+U");
+  EXPECT_NE(GetMenuState(play, 7, MF_BYPOSITION) & MF_SEPARATOR, 0u);
+  EXPECT_EQ(Label(play, 8), "Undo\tCtrl+Z");
+  EXPECT_EQ(Label(play, 9), "Redo\tCtrl+Y");
+  EXPECT_EQ(GetMenuItemID(play, 8), (UINT)IDM_UNDO);
+  EXPECT_EQ(GetMenuItemID(play, 9), (UINT)IDM_REDO);
+  EXPECT_TRUE(Grayed(IDM_UNDO));  // nothing to undo or redo yet
+  EXPECT_TRUE(Grayed(IDM_REDO));
   EXPECT_TRUE(Grayed(IDM_PLAYALL));
   EXPECT_TRUE(Grayed(IDM_PLAYFROM));
   for (UINT id : {IDM_LOOP, IDM_LOOPUNDO, IDM_STOP, IDM_STOPATEND, IDM_CONTINUE}) EXPECT_FALSE(Grayed(id)) << id;
