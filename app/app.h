@@ -9,6 +9,7 @@
 #define TBX_APP_H
 
 #include <cstdint>
+#include <string>
 
 #include "base/config.h"
 #include "platform/win32.h"
@@ -19,6 +20,7 @@
 /* The window's own message; the step clock's are in playback/playback.h. */
 #define WM_TBX_SAVEAS (WM_USER + 10)    /* sent by AskYesNoSave from the timer thread: run
                                         ** Save As on the window thread; returns 1 if saved */
+#define WM_TBX_SESSION (WM_USER + 11)   /* the session manager asks: wParam = TBX_SESSION_* */
 
 /* ---------------------------------------------------------------- window thread globals */
 
@@ -141,6 +143,7 @@ void RememberFile(const char* path);
 /* Appends a separator and the "Recent Files" popup (grayed while empty) to the File menu. */
 void AppendRecentMenu(HMENU fileMenu);
 void OnRecentCommand(HWND hwnd, UINT id);  /* IDM_RECENT + entry */
+void RefreshRecentMenu(void);              /* grayed while empty or under a session */
 /* The folder a file dialog last chose (`key`: "folder.project", ...), "" when none; and
 ** remembering the folder of a chosen path. */
 const char* DialogFolder(const char* key);
@@ -151,6 +154,36 @@ void EnterFolderOf(const char* path);
 ** imported as "Import MIDI File...", any other opens as "Load / Play / Edit File". */
 void OpenNamedFile(HWND hwnd, const char* path);
 LRESULT OnDropFiles(HWND hwnd, HDROP drop);   /* WM_DROPFILES */
+
+/* ---------------------------------------------------------------- the session manager */
+
+/* Under a session manager (app/session.cpp). Window thread, but for SessionActive and
+** SessionCaptionMark, which any thread may ask. */
+/* WinMain's start, before the window: TRUE when NSM_URL names a manager that takes the
+** program. A session outlives ResetAllState (the window is made under it). */
+BOOL SessionBegin(void);
+/* Leaves the session and forgets it (tests). */
+void SessionEnd(void);
+/* Once the window stands: the menu as a session has it, the first project opened, the
+** manager's requests handed to the window (WM_TBX_SESSION) from now on. */
+void SessionWindowReady(HWND hwnd);
+/* The window could not be made (no MIDI output): the manager's open fails. */
+void SessionCreateFailed(void);
+int SessionActive(void);                   /* under a session manager */
+/* A box's text under a session while no box may be shown: written to stderr, and 1; else 0. */
+int SessionQuiet(const char* text);
+/* " *" after the caption's title while a session's project has unsaved changes, else "". */
+const char* SessionCaptionMark(void);
+/* The manager is told (and the caption shows) whether there are unsaved changes, when that
+** changed since it was last told. After every input, command and report of a change. */
+void SessionShowDirty(void);
+/* Writes the project (pattern.tbx and settings.conf in the project's folder); `requested`:
+** the manager asked, and is answered, with no box. TRUE when saved. */
+BOOL SessionSave(HWND hwnd, BOOL requested);
+LRESULT OnSessionRequest(HWND hwnd, WPARAM request);   /* WM_TBX_SESSION */
+void SessionHideWindow(HWND hwnd);         /* closing the window under a session */
+/* The commands a session grays: the project's loads, Save As, Open PlayList, Recent Files. */
+BOOL SessionRefuses(UINT id);
 
 /* ---------------------------------------------------------------- dialogs and prompts */
 

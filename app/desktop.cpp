@@ -15,7 +15,7 @@
 **   midi.beat-time            1 while "MIDI Export in Beat Time" is checked
 ** A file opened from the list or dropped on the window is loaded as the File menu loads
 ** it: a name ending in ".txt" as "Open PlayList", a MIDI file as "Import MIDI File...", any
-** other as "Load / Play / Edit File".
+** other as "Load / Play / Edit File". Under a session only the import is taken.
 **
 ** Window thread only.
 */
@@ -68,6 +68,7 @@ static bool IsMidiName(const char* path) {
 }
 
 void OpenNamedFile(HWND hwnd, const char* path) {
+  if (SessionActive() && !IsMidiName(path)) return;   /* the session's project is its own */
   if (IsPlaylistName(path)) OpenPlayList(hwnd, path);
   else if (IsMidiName(path)) ImportMidi(hwnd, path);
   else FileLoad(hwnd, FALSE, path);
@@ -112,14 +113,15 @@ static std::string MenuLabel(int i, const std::string& path) {
   return label;
 }
 
-static void ShowRecentFiles(void) {
+void RefreshRecentMenu(void) {
   if (!hRecentMenu) return;
   for (int n = GetMenuItemCount(hRecentMenu); n > 0; n--) DeleteMenu(hRecentMenu, 0, MF_BYPOSITION);
   const std::vector<std::string> list = RecentFiles();
   for (size_t i = 0; i < list.size(); i++)
     AppendMenuA(hRecentMenu, MF_STRING, IDM_RECENT + (UINT)i, MenuLabel((int)i, list[i]).c_str());
   if (hFileMenu)
-    EnableMenuItem(hFileMenu, GetMenuItemCount(hFileMenu) - 1, MF_BYPOSITION | (list.empty() ? MF_GRAYED : MF_ENABLED));
+    EnableMenuItem(hFileMenu, GetMenuItemCount(hFileMenu) - 1,
+                   MF_BYPOSITION | (list.empty() || SessionActive() ? MF_GRAYED : MF_ENABLED));
   if (gHwnd) DrawMenuBar(gHwnd);
 }
 
@@ -128,7 +130,7 @@ static void StoreRecentFiles(const std::vector<std::string>& list) {
   for (int i = 0; i < RECENT_FILES; i++)
     PrefSet(RecentKey(i).c_str(), i < (int)list.size() ? list[i].c_str() : nullptr);
   PrefsHold(false);
-  ShowRecentFiles();
+  RefreshRecentMenu();
 }
 
 void RememberFile(const char* path) {
@@ -147,7 +149,7 @@ void AppendRecentMenu(HMENU fileMenu) {
   const bool empty = RecentFiles().empty();
   AppendMenuA(fileMenu, MF_SEPARATOR, 0, nullptr);
   AppendMenuA(fileMenu, MF_POPUP | (empty ? MF_GRAYED : 0), (UINT_PTR)hRecentMenu, "Recent Files");
-  ShowRecentFiles();
+  RefreshRecentMenu();
 }
 
 /* Whether a file can be found as a load finds it (the last component in any letter case). */

@@ -83,6 +83,7 @@ static const char* TitleOrUntitled(const char* title) {
 /* ---------------------------------------------------------------- boxes and caption */
 
 int ShowBox(HWND owner, const char* text, const char* caption, UINT flags) {
+  if (SessionQuiet(text)) return (flags & 0x0F) == MB_OK ? IDOK : IDCANCEL;
   return MessageBoxA(owner, text, caption, flags);
 }
 
@@ -94,6 +95,7 @@ void ErrorMessage(HWND hwnd, const char* format, const char* name) {
 
 void DoCaption(HWND hwnd, const char* title) {
   FormatName(gszBuffer, sizeof gszBuffer, "Tamborix - %s", TitleOrUntitled(title));
+  strncat(gszBuffer, SessionCaptionMark(), sizeof gszBuffer - strlen(gszBuffer) - 1);
   SetWindowTextA(hwnd, gszBuffer);
 }
 

@@ -263,6 +263,11 @@ static LRESULT OnVScroll(WPARAM wParam, LPARAM lParam) {
 /* ---------------------------------------------------------------- close and destroy */
 
 static LRESULT OnClose(HWND hwnd) {
+  if (SessionActive()) {
+    /* The session manager ends the program; its user only puts the window away. */
+    SessionHideWindow(hwnd);
+    return 0;
+  }
   if (gbNeedSave && AskAboutSave(gszTitleName) == IDCANCEL) return 0;
   /* Destroying first ends a running sequence (WM_DESTROY), so the step clock can no
   ** longer be reading the playlist text when it is released. */
@@ -313,6 +318,7 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
       return 0;
     case WM_TBX_RECORDED: ShowUndoState(); return 0;
     case WM_TBX_SAVEAS: return FileSaveAs(hwnd) ? 1 : 0;
+    case WM_TBX_SESSION: return OnSessionRequest(hwnd, wParam);
     case WM_DROPFILES: return OnDropFiles(hwnd, (HDROP)wParam);
   }
   return DefWindowProcA(hwnd, message, wParam, lParam);
@@ -370,8 +376,17 @@ int WINAPI WinMain(HINSTANCE hInst, HINSTANCE hPrev, LPSTR szCmdLine, int iCmdSh
   (void)hPrev;
   MSG msg;
 
-  HWND hwnd = CreateMainWindow(hInst, szCmdLine, iCmdShow, PrefsDefaultPath().c_str());
-  if (hwnd == nullptr) return 0;   /* no MIDI output: the box was shown, the window is gone */
+  /* Under a session manager no settings file until its project names one (never the
+  ** user's), and a window that shows itself once the project says so; the project replaces
+  ** a file named. */
+  const BOOL session = SessionBegin();
+  const std::string settings = session ? "" : PrefsDefaultPath();
+  HWND hwnd = CreateMainWindow(hInst, session ? "" : szCmdLine, session ? SW_HIDE : iCmdShow, settings.c_str());
+  if (hwnd == nullptr) {   /* no MIDI output: the box was shown, the window is gone */
+    SessionCreateFailed();
+    return 0;
+  }
+  SessionWindowReady(hwnd);
 
   HACCEL hAccel = LoadAcceleratorsA(hInst, "TAMBORIX");
   msg.wParam = 0;

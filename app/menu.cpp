@@ -179,6 +179,7 @@ void ShowUndoState(void) {
   HistorySync();
   EnableMenuItem(ghMenu, IDM_UNDO, MF_BYCOMMAND | (HistoryCanUndo() ? MF_ENABLED : MF_GRAYED));
   EnableMenuItem(ghMenu, IDM_REDO, MF_BYCOMMAND | (HistoryCanRedo() ? MF_ENABLED : MF_GRAYED));
+  SessionShowDirty();
 }
 
 /* Undo and Redo: the pattern changes as after any edit, and the whole window is repainted. */
@@ -319,6 +320,7 @@ void OpenPlayList(HWND hwnd, const char* path) {
 static LRESULT DispatchCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
   const UINT id = LOWORD(wParam);
 
+  if (SessionRefuses(id)) return 0;   /* grayed; an accelerator or a stray post */
   switch (id) {
     case IDM_NEW: FileNew(hwnd); return 0;
     case IDM_LOAD: FileLoad(hwnd, FALSE); return 0;

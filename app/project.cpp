@@ -2,7 +2,7 @@
 ** This file contains the File menu's project commands: New, Load (with or without the MIDI
 ** ports and channels, also for the file named on the command line or dropped on the
 ** window), Save and Save As, with their save question, dialogs, caption and boxes around
-** the reads and writes of files/.
+** the reads and writes of files/. Under a session both saves write the session's project.
 */
 #include <cstring>
 
@@ -21,6 +21,8 @@ void FileNew(HWND hwnd) {
   PatternClear();
   InvalidateRect(hwnd, NULL, FALSE);
   gbNeedSave = 0;
+  /* A session's project file still holds the pattern that was there. */
+  if (SessionActive()) MarkChanged();
   EnableEditMenu();
 }
 
@@ -63,6 +65,10 @@ void FileLoad(HWND hwnd, BOOL withMidi, const char* path) {
 }
 
 void FileSave(HWND hwnd) {
+  if (SessionActive()) {
+    SessionSave(hwnd, FALSE);
+    return;
+  }
   gbNewFile = 0;
   if (gszTitleName[0] == '\0') {
     if (!TambroFileSaveDlg(gszFileName, gszTitleName)) return;
@@ -81,6 +87,7 @@ void FileSave(HWND hwnd) {
 }
 
 BOOL FileSaveAs(HWND hwnd) {
+  if (SessionActive()) return SessionSave(hwnd, FALSE);   /* the save question's Yes */
   if (!TambroFileSaveDlg(gszFileName, gszTitleName)) return FALSE;
   if (gszFileName[0] != '\0' && !gbNewFile) SaveBackup(gszFileName);
   const char* error = TambroFileWrite(gszFileName);

@@ -112,25 +112,33 @@ static bool ReadPrefsFile(const std::string& path, std::string* text, bool* tooL
   return ok;
 }
 
-static void WritePrefs(void) {
-  if (gPrefsHolds > 0) {
-    gbPrefsDirty = true;
-    return;
-  }
+/* Writes the table now; false when the file could not be written. */
+static bool WriteNow(void) {
   gbPrefsDirty = false;
-  if (gPrefsPath.empty()) return;
+  if (gPrefsPath.empty()) return true;
   std::string text = kHeader;
   for (const auto& [key, value] : gPrefs) text += key + "=" + value + "\n";
   MakeFolderFor(gPrefsPath);
   if (WriteWholeFile(gPrefsPath.c_str(), text.data(), static_cast<DWORD>(text.size())) == WRITE_OK) {
     gbPrefsWriteFailed = false;
-    return;
+    return true;
   }
   if (!gbPrefsWriteFailed)
     std::fprintf(stderr, "tamborix: cannot write the settings file %s (error %lu); changes are not remembered\n",
                  gPrefsPath.c_str(), static_cast<unsigned long>(GetLastError()));
   gbPrefsWriteFailed = true;
+  return false;
 }
+
+static void WritePrefs(void) {
+  if (gPrefsHolds > 0) {
+    gbPrefsDirty = true;
+    return;
+  }
+  WriteNow();
+}
+
+bool PrefsFlush(void) { return WriteNow(); }
 
 void PrefsOpen(const char* path) {
   gPrefs.clear();

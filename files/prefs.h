@@ -41,5 +41,8 @@ bool PrefSetInt(const char* key, int value);
 /* Holds the writes back while several values change together (nests): the file is written
 ** once, when the last hold is released. */
 void PrefsHold(bool hold);
+/* Writes the file now, held changes included, whether or not anything changed (a session's
+** save: the file must be there afterwards); holds stay. False when it cannot be written. */
+bool PrefsFlush(void);
 
 #endif

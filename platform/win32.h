@@ -1158,7 +1158,8 @@ typedef LPMIDIINCAPSA LPMIDIINCAPS;
 #define TBXM_GETGAIN (DRV_USER + 0x5404)
 #define TBX_SYNTH_GAIN_MAX 10000
 
-/* Beyond the subset, on both systems: the synchronisation calls. */
+/* Beyond the subset, on both systems: the synchronisation calls and the session manager. */
 #include "platform/sync.h"
+#include "platform/session.h"
 
 #endif /* TBX_PLATFORM_WIN32_H */

@@ -14,12 +14,12 @@ set -euo pipefail
 RUN_PKGS=(
   build-essential cmake ninja-build pkg-config python3
   libfltk1.3-dev libx11-dev libfontconfig-dev libjack-jackd2-dev libasound2-dev
-  libfluidsynth-dev
+  libfluidsynth-dev liblo-dev
   timgm6mb-soundfont
 )
 TEST_PKGS=(
   libgtest-dev
-  fluidsynth jackd2 python3-mido midicsv
+  fluidsynth jackd2 python3-mido python3-liblo midicsv
   xvfb xauth xdotool imagemagick x11-apps x11-utils
   desktop-file-utils appstream libxml2-utils shared-mime-info libglib2.0-bin groff-base
   debhelper

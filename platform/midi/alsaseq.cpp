@@ -146,7 +146,7 @@ bool AlsaSeqOpen() {
     A.seq = nullptr;
     return false;
   }
-  snd_seq_set_client_name(A.seq, "Tamborix");
+  snd_seq_set_client_name(A.seq, PortsName().c_str());
   A.client = snd_seq_client_id(A.seq);
   const unsigned type = SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION;
   A.outPort = snd_seq_create_simple_port(A.seq, "MIDI Out", SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ, type);

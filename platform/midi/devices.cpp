@@ -606,6 +606,22 @@ bool SendMidiInput(int device, DWORD message) {
 
 }  // namespace tbxtest
 
+/* ---------------------------------------------------------------- the own clients' name */
+
+/* The synth's audio lives on the own JACK client: it goes with the client and comes back on
+** the new one, where it is connected to the playback ports again. */
+void TbxMidiClientName(const char* name) {
+  std::lock_guard<std::mutex> lock(gTableMu);
+  if (!name || !*name || PortsName() == name) return;
+  PortsSetName(name);
+  if (!gTable.built) return;
+  const bool synthOnJack = SynthBackend() == "jack";
+  if (synthOnJack) SynthStop();
+  PortsClose();
+  PortsOpen();
+  if (synthOnJack) SynthStart(nullptr);
+}
+
 /* ---------------------------------------------------------------- reset */
 
 void MidiSetSendObserver(SendObserver observer) {
@@ -617,6 +633,7 @@ void MidiReset() {
   TransportReset();
   SynthSetupReset();
   ShutDown();
+  PortsSetName("Tamborix");
   std::lock_guard<std::mutex> lock(gTableMu);
   gTable = DeviceTable();
   std::lock_guard<std::mutex> outLock(gOutMu);

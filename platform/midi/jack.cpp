@@ -227,7 +227,7 @@ bool JackOpen() {
   jack_set_error_function(Quiet);
   jack_set_info_function(Quiet);
   jack_status_t status;
-  J.client = jack_client_open("Tamborix", JackNoStartServer, &status);
+  J.client = jack_client_open(PortsName().c_str(), JackNoStartServer, &status);
   if (!J.client) return false;
   J.rate = jack_get_sample_rate(J.client);
   J.out.reset(new StampQueue);

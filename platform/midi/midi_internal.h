@@ -75,7 +75,12 @@ struct SystemPort {
 ** (JACK_NO_START_SERVER). Once per process; every opening of ALSA or JACK goes through it. */
 void PortsSilence();
 
-/* Opens the program's own client "Tamborix" (an output and an input port) on the ALSA
+/* The name of the program's own clients on both systems: "Tamborix", or what the session
+** manager named the program. A new name is taken by the next PortsOpen (the clients must be
+** closed for it: PortsClose). Any thread. */
+std::string PortsName();
+void PortsSetName(const std::string& name);
+/* Opens the program's own client (an output and an input port, named PortsName) on the ALSA
 ** sequencer when it answers and on a running JACK server (never started by us); what is
 ** open stays open. Silent. */
 void PortsOpen();
@@ -165,8 +170,8 @@ void MidiSetSendObserver(SendObserver observer);
 /* ---------------------------------------------------------------- reset */
 
 /* Closes every open device (without callbacks to the program), ends the synthesizer and
-** the own clients, forgets the device table (the next use enumerates the devices again),
-** the send observer and the soundfont override. */
+** the own clients (their name back to "Tamborix"), forgets the device table (the next use
+** enumerates the devices again), the send observer and the soundfont override. */
 void MidiReset();
 
 #endif

@@ -5,6 +5,9 @@
 **
 ** Both libraries print diagnostics of their own, and libjack would start a server when none
 ** runs; PortsSilence switches all that off before either is opened.
+**
+** Both clients carry one name, "Tamborix" unless a session manager gave the program another
+** (PortsSetName); each system reads it as it opens its client.
 */
 #include <cstdlib>
 #include <mutex>
@@ -21,6 +24,9 @@
 #include "platform/midi/midi_internal.h"
 
 namespace {
+
+std::mutex gNameMu;                        /* guards gName */
+std::string gName = "Tamborix";            /* the own clients' name */
 
 #if TBX_HAVE_ALSA
 void AlsaQuiet(const char*, int, const char*, int, const char*, ...) {}
@@ -43,6 +49,16 @@ void PortsSilence() {
     jack_set_info_function(JackQuiet);
 #endif
   });
+}
+
+std::string PortsName() {
+  std::lock_guard<std::mutex> lock(gNameMu);
+  return gName;
+}
+
+void PortsSetName(const std::string& name) {
+  std::lock_guard<std::mutex> lock(gNameMu);
+  gName = name;
 }
 
 void PortsOpen() {

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # `cmake --install` into a scratch prefix gives a desktop install that the desktop's own
 # tools accept and use: the programs and the command line's helpers where the front end
-# looks for them; launchers that desktop-file-validate passes, whose main one opens project
-# files and whose window classes are the programs' real WM_CLASS (checked on the installed
-# programs under Xvfb); a MIME package that xmllint and update-mime-database take and that
-# GIO uses to recognise project files by name and by their "TBRX" magic; every icon size as
-# a PNG of that size, and the SVG; AppStream metainfo that appstreamcli validates; man pages
-# that groff formats without a warning; the licence; the Debian package's version.
+# looks for them; launchers that desktop-file-validate passes, which session managers list,
+# whose main one opens project files and whose window classes are the programs' real
+# WM_CLASS (checked on the installed programs under Xvfb); a MIME package that xmllint and
+# update-mime-database take and that GIO uses to recognise project files by name and by
+# their "TBRX" magic; every icon size as a PNG of that size, and the SVG; AppStream metainfo
+# that appstreamcli validates; man pages that groff formats without a warning; the licence;
+# the Debian package's version.
 . "$(dirname "$0")/lib.sh"
 e2e_init "$@"
 require_tools desktop-file-validate appstreamcli xmllint update-mime-database gio groff xprop
@@ -39,6 +40,8 @@ for p in "${PROGRAMS[@]}"; do
   [ "$status" -eq 0 ] && [ -z "$out" ]; check $? "desktop-file-validate passes $p.desktop without a remark: $out"
   grep -qx "Exec=$p %f" "$f"; check $? "$p.desktop starts $p with the file"
   grep -qx "Icon=tamborix" "$f"; check $? "$p.desktop shows the theme icon 'tamborix'"
+  grep -qx "X-NSM-Capable=true" "$f" && grep -qx "X-NSM-Exec=$p" "$f"
+  check $? "$p.desktop offers $p to session managers (X-NSM-Capable, X-NSM-Exec)"
 done
 grep -qx "MimeType=application/x-tamborix-project;" "$APPS/tamborix144.desktop"
 check $? "tamborix144.desktop declares the project file type"
