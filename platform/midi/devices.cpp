@@ -614,7 +614,10 @@ void TbxMidiClientName(const char* name) {
   std::lock_guard<std::mutex> lock(gTableMu);
   if (!name || !*name || PortsName() == name) return;
   PortsSetName(name);
-  if (!gTable.built) return;
+  /* Opened when the table was built (a test's table has no own ports and opens nothing). */
+  const bool open = std::any_of(gTable.outs.begin(), gTable.outs.end(),
+                                [](const OutDevice& d) { return d.kind == OutKind::Own || d.kind == OutKind::Synth; });
+  if (!gTable.built || !open) return;
   const bool synthOnJack = SynthBackend() == "jack";
   if (synthOnJack) SynthStop();
   PortsClose();

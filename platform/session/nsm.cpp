@@ -202,7 +202,8 @@ void Run() {
 BOOL TbxSessionBegin(const char* appName, const char* capabilities) {
   const char* url = std::getenv("NSM_URL");
   if (!url || !*url || S) return FALSE;
-  lo_address manager = lo_address_new_from_url(url);
+  /* liblo would complain itself of what is no URL at all */
+  lo_address manager = std::strncmp(url, "osc.udp://", 10) == 0 ? lo_address_new_from_url(url) : nullptr;
   if (!manager || lo_address_get_protocol(manager) != LO_UDP || !lo_address_get_port(manager)) {
     if (manager) lo_address_free(manager);
     std::fprintf(stderr, "tamborix: NSM_URL=%s is no OSC address over UDP; going on without a session\n", url);
