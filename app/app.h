@@ -69,6 +69,9 @@ void ShowTempo(BOOL redraw);
 /* ---------------------------------------------------------------- project files */
 
 void FileNew(HWND hwnd);                      /* command 40001 */
+/* Reads a project file as Load does (withMidi: as "Load File incl. MIDI Port+Ch."), with
+** every setting a load takes; TambroFileRead's result. Shows nothing. */
+const char* ReadProjectFile(const char* path, BOOL withMidi);
 /* Commands 40002 (FALSE) and 40003 (TRUE); with a path the file is loaded without the open
 ** dialog, as from the command line (the save question still comes first). */
 void FileLoad(HWND hwnd, BOOL withMidi, const char* path = NULL);

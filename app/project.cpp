@@ -11,6 +11,17 @@
 #include "midifile/midifile.h"
 #include "pattern/pattern.h"
 
+const char* ReadProjectFile(const char* path, BOOL withMidi) {
+  gbLoadMidi = withMidi ? 1 : 0;
+  gbFirstFile = 1;
+  gbEdit = 1;
+  const char* error = TambroFileRead(path);
+  gbFirstFile = 0;
+  gbEdit = 0;
+  gbLoadMidi = 0;
+  return error;
+}
+
 void FileNew(HWND hwnd) {
   gbSavingMidiFile = 0;
   if (gbNeedSave && AskAboutSave(gszTitleName) == IDCANCEL) return;
@@ -41,13 +52,7 @@ void FileLoad(HWND hwnd, BOOL withMidi, const char* path) {
     return;
   }
   int wasEdit = gbEdit;
-  gbLoadMidi = withMidi ? 1 : 0;
-  gbFirstFile = 1;
-  gbEdit = 1;
-  const char* error = TambroFileRead(gszFileName);
-  gbFirstFile = 0;
-  gbEdit = 0;
-  gbLoadMidi = 0;
+  const char* error = ReadProjectFile(gszFileName, withMidi);
   if (error == NULL) {
     ShowLoadedSettings();
     InvalidateRect(hwnd, NULL, FALSE);

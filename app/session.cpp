@@ -146,13 +146,7 @@ static std::string LoadSessionPattern(void) {
     PatternClear();
     return "";
   }
-  gbLoadMidi = 1;
-  gbFirstFile = 1;
-  gbEdit = 1;
-  const char* error = TambroFileRead(path.c_str());
-  gbFirstFile = 0;
-  gbEdit = 0;
-  gbLoadMidi = 0;
+  const char* error = ReadProjectFile(path.c_str(), TRUE);
   if (error == nullptr) return "";
   PatternClear();
   char text[TBX_PATH + 128];
