@@ -81,17 +81,21 @@ void Tell(int request) {
 
 bool IsString(char type) { return type == LO_STRING || type == LO_SYMBOL; }
 
+/* A string argument. liblo's arguments sit at 4-byte offsets of the message, where the
+** 8-byte union lo_arg may not be: it is read as bytes, never through its members. */
+const char* Text(lo_arg* arg) { return reinterpret_cast<const char*>(arg); }
+
 int OnReply(const char*, const char* types, lo_arg** argv, int argc, lo_message msg, void*) {
   if (!FromManager(msg) || argc < 1 || !IsString(types[0])) return 0;
-  if (std::strcmp(&argv[0]->s, "/nsm/server/announce") == 0 && S->answer == 0) S->answer = 1;
+  if (std::strcmp(Text(argv[0]), "/nsm/server/announce") == 0 && S->answer == 0) S->answer = 1;
   return 0;
 }
 
 int OnError(const char*, const char* types, lo_arg** argv, int argc, lo_message msg, void*) {
   if (!FromManager(msg) || argc < 1 || !IsString(types[0])) return 0;
-  if (std::strcmp(&argv[0]->s, "/nsm/server/announce") != 0 || S->answer != 0) return 0;
+  if (std::strcmp(Text(argv[0]), "/nsm/server/announce") != 0 || S->answer != 0) return 0;
   S->answer = -1;
-  const char* why = argc >= 3 && IsString(types[2]) ? &argv[2]->s : "no reason given";
+  const char* why = argc >= 3 && IsString(types[2]) ? Text(argv[2]) : "no reason given";
   std::fprintf(stderr, "tamborix: the session manager refused the program (%s); going on without a session\n", why);
   return 0;
 }
@@ -110,9 +114,9 @@ bool CopyWhole(char* out, size_t size, const char* text) {
 int OnOpen(const char*, const char*, lo_arg** argv, int, lo_message msg, void*) {
   if (!FromManager(msg)) return 0;
   /* A path that does not fit is left empty: the program refuses to open it. */
-  CopyWhole(S->open.path, sizeof S->open.path, &argv[0]->s);
-  if (!CopyWhole(S->open.displayName, sizeof S->open.displayName, &argv[1]->s)) S->open.path[0] = '\0';
-  if (!CopyWhole(S->open.clientId, sizeof S->open.clientId, &argv[2]->s)) S->open.path[0] = '\0';
+  CopyWhole(S->open.path, sizeof S->open.path, Text(argv[0]));
+  if (!CopyWhole(S->open.displayName, sizeof S->open.displayName, Text(argv[1]))) S->open.path[0] = '\0';
+  if (!CopyWhole(S->open.clientId, sizeof S->open.clientId, Text(argv[2]))) S->open.path[0] = '\0';
   S->openWaiting = true;
   Tell(TBX_SESSION_OPEN);
   return 0;

@@ -5,6 +5,7 @@
 #include <csignal>
 #include <condition_variable>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -84,8 +85,11 @@ class Manager {
     std::string line = path;
     for (int i = 0; i < argc; i++) {
       line += ' ';
-      if (types[i] == LO_STRING) line += &argv[i]->s;
-      else if (types[i] == LO_INT32) line += std::to_string(argv[i]->i);
+      // arguments sit at 4-byte offsets: read as bytes, not through the 8-byte union
+      const char* raw = reinterpret_cast<const char*>(argv[i]);
+      int32_t n;
+      if (types[i] == LO_STRING) line += raw;
+      else if (types[i] == LO_INT32) line += std::to_string((std::memcpy(&n, raw, 4), n));
     }
     {
       std::lock_guard<std::mutex> lock(m->mu_);
@@ -93,7 +97,9 @@ class Manager {
     }
     m->cv_.notify_all();
     if (std::string(path) != "/nsm/server/announce") return 0;
-    m->client_ = lo_address_new_from_url(lo_address_get_url(lo_message_get_source(msg)));
+    char* from = lo_address_get_url(lo_message_get_source(msg));
+    m->client_ = lo_address_new_from_url(from);
+    free(from);
     lo_server s = m->Server();
     if (m->answer_ == Answer::Refuse)
       lo_send_from(m->client_, s, LO_TT_IMMEDIATE, "/error", "sis", "/nsm/server/announce", -3, "blacklisted");
