@@ -27,7 +27,12 @@ extern char* gpReadPointer;              /* read position in gpListBuffer */
 
 void FilesReset(void);                   /* names, list text and flags back to start */
 
-const char* TambroFileRead(const char* szFileName);
+/* Reads a project file into gTbro and takes settings from it; NULL or an error format. A
+** file whose chunks after the record are refused (one runs past the end of the file) is
+** still read, the record alone: then *warning (when given) gets gszErrorCannotRead for the
+** caller to show, else NULL. */
+const char* TambroFileRead(const char* szFileName, const char** warning = NULL);
+#define TBRO_MAX_FILE (64u << 20) /* bytes of the longest project file read; a longer one is unreadable */
 const char* TambroFileWrite(const char* szFileName);
 const char* SaveBackup(const char* szFileName);
 

@@ -92,6 +92,8 @@ void MuteBarStart(void) {
 static int LoadNextEntry(HWND owner, int before) {
   gbFirstFile = 0;
   if (!parseNextFileName()) return 0;
+  /* An entry whose chunks are refused plays its record without a word here: a box would
+  ** hold the clock up in the middle of a performance. */
   const char* err = TambroFileRead(gszNextTambroFile);
   /* The read may have hung long enough for a stop to give this run up: then nothing of it
   ** may start again, nor show a box, nor play. */
@@ -136,12 +138,14 @@ static void ReloadPlaylist(HWND hwnd) {
     return;
   }
   gbFirstFile = 0;
-  err = TambroFileRead(gszNextTambroFile);
+  const char* warning;
+  err = TambroFileRead(gszNextTambroFile, &warning);
   if (err) {
     ErrorMessage(hwnd, err, gszNextTambroFile);
     gszTitleName[0] = 0;
     return;
   }
+  if (warning) ErrorMessage(hwnd, warning, gszNextTambroFile);
   ShowLoadedSettings();
   InvalidateRect(hwnd, nullptr, FALSE);
 }

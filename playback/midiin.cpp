@@ -93,8 +93,12 @@ static void LandEntry(HDC hdc, int step, uint8_t entry) {
   if (row < 2 || row > 48) return;
   uint32_t* words = row < 32 ? low : high;
   const uint32_t bit = 1u << (row & 31);
+  /* A recorded note is normal, and a note that undo mode removes loses its dynamic; a note
+  ** played again where one is set keeps the one it has. */
+  const bool wasSet = (StepGet(words, step) & bit) != 0;
   if (gbMidiUndo) StepXor(words, step, bit);
   else StepOr(words, step, bit);
+  if (gbMidiUndo || !wasSet) SetCellDynamic(step, row, (entry & 0x80) != 0, DYN_NORMAL);
   if (row < 32) DrawRectangle(hdc, step, row, gTbro.PercL, gTbro.VoiceL, 0);
   else DrawRectangle(hdc, step, row, gTbro.PercH, gTbro.VoiceH, 0);
 }

@@ -355,7 +355,7 @@ TEST_P(LargerScaleSteps, TheWindowDoublesAndInputFollows) {
   EXPECT_EQ(cell.bottom - cell.top, 18);
 
   tbxtest::ClearDrawLog();
-  OnButtonDown(hwnd, WM_LBUTTONDOWN, MAKELPARAM(cell.left + 15, cell.top + 15));
+  OnButtonDown(hwnd, WM_LBUTTONDOWN, 0, MAKELPARAM(cell.left + 15, cell.top + 15));
   EXPECT_EQ(CellPerc(10, 20), 1) << "the far corner of the doubled cell";
   ASSERT_FALSE(tbxtest::DrawLog().empty());
   const tbxtest::DrawOp& drawn = tbxtest::DrawLog().back();

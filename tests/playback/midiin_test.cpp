@@ -79,8 +79,11 @@ TEST_F(MidiInCapture, EchoedNotesEndAtTheStop) {
                                         NoteOffMsg(0, 60)}));
 }
 
+// A note removed in undo mode loses its dynamic; a recorded note is normal, and a note
+// played where one is set keeps the one it has.
 TEST_F(MidiInCapture, UndoModeToggles) {
   CellTogglePerc(0, 3);
+  SetCellDynamic(0, 3, true, DYN_ACCENT);
   Command(IDM_LOOPUNDO);
   EXPECT_TRUE(gbMidiUndo);
   Advance(600);       // step 0 at 500; input until 750 lands on it
@@ -90,9 +93,20 @@ TEST_F(MidiInCapture, UndoModeToggles) {
   Advance(200);
   EXPECT_FALSE(PercBit(0, 3));
   EXPECT_FALSE(VoiceBit(0, 6));
+  EXPECT_EQ(StepGet(gDynamics.AccentPercL, 0), 0u);
 
   Command(IDM_LOOP);  // plain loop: recording sets again
   EXPECT_FALSE(gbMidiUndo);
+  CellToggleVoice(0, 10);
+  SetCellDynamic(0, 10, false, DYN_GHOST);
+  StepOr(gDynamics.AccentPercL, 0, 1u << 3);  // a stale bit of the empty cell
+  Advance(600);
+  Play(0x99, 36, 100);
+  Play(0x90, 44, 100);  // row 10, set and ghost
+  Advance(200);
+  EXPECT_TRUE(PercBit(0, 3));
+  EXPECT_EQ(CellDynamic(0, 3, true), DYN_NORMAL);
+  EXPECT_EQ(CellDynamic(0, 10, false), DYN_GHOST);
 }
 
 TEST_F(MidiInCapture, InputBeforeTheFirstStep) {
