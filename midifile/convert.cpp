@@ -11,10 +11,18 @@
 ** next follows directly. Notes are ended by a note-on with velocity 0, and running status
 ** is used throughout.
 **
+** Swing moves every event of an odd step (SwingLate of the step's 384 ticks) later, its
+** opening note ends included; the step after it is back on its time, so the body keeps its
+** length. Where a late step would begin before the events of the step before it have been
+** written out (a step of very many events), it begins right after them instead, and the
+** steps after it keep their own times.
+**
 ** The conversion keeps its own note bookkeeping (percussion words of the last step with
 ** output, the note pending on each instrument row), so an export while a sequence plays
 ** leaves the sequencer's notes alone. Window thread.
 */
+
+#include <algorithm>
 
 #include "midifile/midifile.h"
 #include "pattern/pattern.h"
@@ -161,6 +169,7 @@ static uint32_t ConvertTrack(ConvertPart part) {
 
   int n = 1; /* steps since the last step with output */
   int k = 0; /* events of the last step with output */
+  int late = 0; /* ticks that step began after its time (its swing) */
   StepEvents ev;
   for (int i = start; i < end; ++i) {
     if (!StepHasWork(part, i)) {
@@ -178,16 +187,20 @@ static uint32_t ConvertTrack(ConvertPart part) {
     }
     if (i == 0) {
       buf.push_back(0x00);
+      late = 0;
     } else {
       if (k != 0) buf.pop_back(); /* the one-tick delta after the previous step's last event */
-      PutVarLen(buf, static_cast<uint32_t>(n * TICKS_PER_STEP - k));
+      const int onTime = n * TICKS_PER_STEP - k - late; /* the delta to this step's own time */
+      const int delta = std::max(0, onTime + SwingLate(i, TICKS_PER_STEP));
+      PutVarLen(buf, static_cast<uint32_t>(delta));
+      late = delta - onTime;
     }
     buf.insert(buf.end(), ev.bytes.begin(), ev.bytes.end());
     k = ev.count;
     n = 1;
   }
   if (k != 0) buf.pop_back();
-  PutVarLen(buf, static_cast<uint32_t>(n * TICKS_PER_STEP - k));
+  PutVarLen(buf, static_cast<uint32_t>(std::max(0, n * TICKS_PER_STEP - k - late)));
   return static_cast<uint32_t>(buf.size());
 }
 
