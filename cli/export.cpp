@@ -15,6 +15,7 @@
 
 #include "app/app.h"
 #include "cli/cli.h"
+#include "pattern/pattern.h"
 #include "platform/testing.h"
 
 /* The size report that says the file was written (the other boxes are failures). */
@@ -22,7 +23,7 @@ static const char kReport[] = "MIDI file (";
 
 /* Runs the export, loading FILE as the program does and answering the save dialog with OUT;
 ** "" or one line saying what failed. The size report goes to standard output. */
-static std::string Export(std::string file, std::string out, bool format1) {
+static std::string Export(std::string file, std::string out, bool format1, int swing) {
   bool list = CliIsPlaylist(file);
   if (list) {
     /* Entries are opened relative to the current folder, which the open dialog leaves at
@@ -39,9 +40,11 @@ static std::string Export(std::string file, std::string out, bool format1) {
 
   CliSession session;
   std::string error = CliOpen(&session, file, list);
+  if (!session.warning.empty()) std::fprintf(stderr, "tamborix-cli export: warning: %s\n", session.warning.c_str());
   const std::string& unexpected = session.unexpected;
   HWND hwnd = session.hwnd;
   if (hwnd && error.empty() && unexpected.empty()) {
+    if (swing >= 0) gSwing = (int16_t)swing;
     tbxtest::ClearMessageBoxes();
     tbxtest::QueueFileDialog(out);
     tbxtest::QueueMessageBoxAnswer(IDOK);
@@ -68,7 +71,9 @@ int CliExport(const CliArgs& args) {
     else if (strcasecmp(opt->second.c_str(), "gm") != 0)
       return CliUsageError(args.command, "--format must be gm or 1");
   }
-  std::string error = Export(args.operands[0], args.operands[1], format1);
+  int swing;
+  if ((status = CliSwingOption(args, &swing)) >= 0) return status;
+  std::string error = Export(args.operands[0], args.operands[1], format1, swing);
   if (error.empty()) return CLI_OK;
   std::fprintf(stderr, "tamborix-cli export: %s\n", error.c_str());
   return CLI_FAILED;

@@ -381,7 +381,7 @@ TEST_F(LargerScale, DialogsDoubleWithTheirUnits) {
   });
   SendMessageA(hwnd, WM_COMMAND, IDM_ABOUT, 0);
   EXPECT_EQ(about.right, 203 * 4);
-  EXPECT_EQ(about.bottom, 279 * 4);
+  EXPECT_EQ(about.bottom, 289 * 4);
 }
 
 }  // namespace

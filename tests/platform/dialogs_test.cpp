@@ -77,7 +77,7 @@ TEST_F(DialogTemplates, AboutBoxIsBuiltFromItsTemplateAndEndsWithItsResult) {
   // owner's client area.
   EXPECT_EQ(dlgInfo.text, "About");
   EXPECT_EQ(dlgInfo.clientSize.cx, 203 * 2);
-  EXPECT_EQ(dlgInfo.clientSize.cy, 279 * 2);
+  EXPECT_EQ(dlgInfo.clientSize.cy, 289 * 2);
   POINT origin = tbxtest::ClientOrigin(owner);
   EXPECT_EQ(dlgInfo.rect.left, origin.x + 320 * 2);
   EXPECT_EQ(dlgInfo.rect.top, origin.y - 28 * 2);
