@@ -16,11 +16,7 @@
 
 /* ---------------------------------------------------------------- messages */
 
-/* Messages the step clock posts to the main window (lParam 0). */
-#define WM_TBX_PLAYPOS (WM_USER + 1)    /* 1025: wParam = step now playing */
-#define WM_TBX_SEQEND (WM_USER + 3)     /* 1027: the playlist ran out */
-#define WM_TBX_TIMERFAIL (WM_USER + 4)  /* 1028: re-arming the step timer failed */
-#define WM_TBX_LOADED (WM_USER + 5)    /* a playlist entry was loaded: ShowLoadedSettings */
+/* The window's own message; the step clock's are in playback/playback.h. */
 #define WM_TBX_SAVEAS (WM_USER + 10)    /* sent by AskYesNoSave from the timer thread: run
                                         ** Save As on the window thread; returns 1 if saved */
 
@@ -31,7 +27,6 @@ extern HWND gHwnd;                  /* the main window; set after CreateWindowEx
 #define TBX_CMDLINE 32768          /* the longest command line Windows passes, + 1 */
 extern char gszCmdLine[TBX_CMDLINE]; /* command line without double quotes, kept whole */
 extern int gbCmdLine;               /* a command-line load is pending */
-extern int gcxChar, gcyChar;        /* dialog base units in pixels (8 x 16 at 96 dpi) */
 extern HMENU ghMenu;                /* the menu bar built by CreateTheMenu */
 extern HWND gHwndBPMScroll;         /* tempo scroll bar (control id 0) */
 extern HWND gHwndTEMPO;             /* tempo read-out (id 2) */
@@ -40,7 +35,6 @@ extern HWND gHwndNOTE;              /* base-note read-out (second id 4) */
 
 extern thread_local char gszBuffer[352]; /* text of the error box, caption and prompts; one per
                                          ** thread, as the step clock shows boxes too */
-extern const char gszAppName[];     /* "Tamborix": the window class and the boxes' caption */
 extern const char gszNoPlaylist[];  /* "first load playlist !": a list command without a list */
 
 /* ---------------------------------------------------------------- entry and window */
@@ -57,7 +51,8 @@ HWND CreateMainWindow(HINSTANCE hInst, LPCSTR szCmdLine, int iCmdShow, const cha
 /* Every subsystem's globals back to their program-start values (tests, window creation). */
 void ResetAllState(void);
 void AppReset(void);
-void PromptsReset(void);            /* the file-dialog records and prompt buffers (AppReset) */
+/* The file-dialog records and prompt buffers (AppReset); installs the window seam. */
+void PromptsReset(void);
 
 /* Shows on the window what file reads changed (gSettingsReport): check marks, the rel.Beat,
 ** base-note and tempo read-outs. Window thread; the step clock posts WM_TBX_LOADED. */
@@ -68,6 +63,26 @@ void ShowNoteOffset(void);
 void MoveMenuCheck(UINT base, int from, int to);
 /* Sets the tempo bar and read-out to giTempo (after a load changed the tempo). */
 void ShowTempo(BOOL redraw);
+
+/* ---------------------------------------------------------------- project files */
+
+void FileNew(HWND hwnd);                      /* command 40001 */
+/* Commands 40002 (FALSE) and 40003 (TRUE); with a path the file is loaded without the open
+** dialog, as from the command line (the save question still comes first). */
+void FileLoad(HWND hwnd, BOOL withMidi, const char* path = NULL);
+void FileSave(HWND hwnd);                     /* command 40004 */
+BOOL FileSaveAs(HWND hwnd);                   /* command 40005; TRUE when it saved */
+
+LRESULT OnExportCommand(HWND hwnd, UINT id);  /* 40006, 40007, 40010, 40011 */
+
+/* ---------------------------------------------------------------- playing */
+
+/* The step length for the tempo and rel.Beat now (RecomputeStepLength), and its factor in
+** the rel.Beat read-out. Window thread. */
+void AdjustBeat(void);
+LRESULT OnPlayCommand(HWND hwnd, UINT id);   /* 40101..40107 */
+LRESULT OnSequenceEnded(HWND hwnd);          /* message 1027 */
+LRESULT OnTimerFailed(HWND hwnd);            /* message 1028 */
 
 /* ---------------------------------------------------------------- grid input */
 

@@ -4,9 +4,10 @@
 ** the About box and of the instrument-number dialog ("Others"). Every box is modal, owned
 ** by the main window and captioned "Tamborix".
 **
-** ErrorMessage, DoCaption and AskYesNoSave are also called from the step clock's thread
-** while a playlist advances; the platform shows their boxes on the window thread. The Save
-** As that a Yes runs is sent to the window (WM_TBX_SAVEAS), so it always runs on the window
+** They are also what the window seam (base/seam.h) gives the code below app/: the step
+** clock's thread reaches the error box, the caption and the save question through it while
+** a playlist advances; the platform shows their boxes on the window thread. The Save As
+** that a Yes runs is sent to the window (WM_TBX_SAVEAS), so it always runs on the window
 ** thread, with the caller waiting for its result.
 */
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "base/seam.h"
 #include "files/files.h"
 #include "pattern/pattern.h"
 
@@ -29,7 +31,20 @@ const char gszNoPlaylist[] = "first load playlist !";
 static OPENFILENAMEA ofnList;      /* record of the playlist open dialog */
 static OPENFILENAMEA ofnTambro;    /* record shared by the project and MIDI dialogs */
 
+/* ---------------------------------------------------------------- the window seam */
+
+static int SeamShowBox(const char* text, const char* caption, unsigned flags) {
+  return ShowBox(gHwnd, text, caption, flags);
+}
+static void SeamErrorBox(const char* format, const char* name) { ErrorMessage(gHwnd, format, name); }
+/* A system error's box is captioned with the command line. */
+static void SeamSystemBox(const char* text) { ShowBox(gHwnd, text, gszCmdLine, MB_ICONEXCLAMATION); }
+static void SeamSetCaption(const char* title) { DoCaption(gHwnd, title); }
+
+static const WindowSeam kWindowSeam = {SeamShowBox, SeamErrorBox, SeamSystemBox, AskYesNoSave, SeamSetCaption};
+
 void PromptsReset(void) {
+  SeamInstall(&kWindowSeam);
   gszBuffer[0] = '\0';
   gszInstrumentNum[0] = '\0';
   memset(&ofnList, 0, sizeof ofnList);

@@ -22,12 +22,10 @@
 
 /* ---------------------------------------------------------------- variables */
 
-const char gszAppName[] = "Tamborix";
 HINSTANCE ghInst;
 HWND gHwnd;
 char gszCmdLine[TBX_CMDLINE];
 int gbCmdLine;
-int gcxChar, gcyChar;
 static MIDIOUTCAPSA gMoc;      /* capabilities of the output device being examined */
 HMENU ghMenu;
 HWND gHwndBPMScroll;
@@ -358,6 +356,7 @@ HWND CreateMainWindow(HINSTANCE hInst, LPCSTR szCmdLine, int iCmdShow, const cha
   ShowWindow(hwnd, iCmdShow);
   UpdateWindow(hwnd);
   gHwnd = hwnd;
+  ghRunWindow = hwnd;
   RestoreSyncFlags();
   return hwnd;
 }

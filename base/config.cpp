@@ -1,12 +1,15 @@
 /*
-** This file contains the program's step count and grid origin (base/config.h).
+** This file contains the program's step count, grid origin and character cell
+** (base/config.h).
 */
 #include "base/config.h"
 
 #include <cstdio>
 
+const char gszAppName[] = "Tamborix";
 int giStepCount = 144;
 int giGridLeft = 26;
+int gcxChar, gcyChar;
 
 /* Steps and grid origin of the four programs. */
 static const struct {

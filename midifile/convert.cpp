@@ -26,7 +26,6 @@
 
 #include "midifile/midifile.h"
 #include "pattern/pattern.h"
-#include "playback/playback.h"
 
 enum { TICKS_PER_STEP = 384 };
 
@@ -163,9 +162,8 @@ static uint32_t ConvertTrack(ConvertPart part) {
   cs.freeAccent = gFreeAccent;
   cs.deltaVoiceLevel = gDeltaVoiceLevel;
 
-  int start = HeaderGet(gTbro.LoopStart), end = HeaderGet(gTbro.LoopEnd);
-  if (start < 0) start = 0;
-  if (end > STEP_COUNT) end = STEP_COUNT;
+  int start, end;
+  PlayRange(&start, &end);
 
   int n = 1; /* steps since the last step with output */
   int k = 0; /* events of the last step with output */

@@ -9,14 +9,10 @@
 */
 #include "pattern/pattern.h"
 
-/* The chord mask shifted to the root, rows 0..31 and 32..63 (window thread). */
-static uint32_t gPatternL, gPatternH;
-
 /* The dynamics of the chord's step before it: Accent L, H, Ghost L, H of VoiceL/VoiceH. */
 static uint32_t gChordUndoDynamics[4];
 
 void ChordsReset(void) {
-  gPatternL = gPatternH = 0;
   for (uint32_t& w : gChordUndoDynamics) w = 0;
 }
 
@@ -63,8 +59,6 @@ bool InsertOctave(uint32_t mask) {
   /* Window: rows root..root+11 clear, every other row kept (root + 11 <= 59 < 64). */
   uint64_t window = ~(uint64_t(0xFFFu) << root);
   uint64_t chord = uint64_t(mask & 0xFFFu) << root;
-  gPatternL = static_cast<uint32_t>(chord);
-  gPatternH = static_cast<uint32_t>(chord >> 32);
 
   uint64_t word = (uint64_t(high) << 32 | low) & window;
   word |= chord;

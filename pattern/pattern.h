@@ -258,6 +258,14 @@ unsigned TakeRecordSettings(int16_t swing);
 ** report in; the window takes it with exchange(0)). */
 extern Shared<unsigned> gSettingsReport;
 
+/* The play range: the steps start..end-1 that are played, exported and rotated. A well-formed
+** header (0 <= LoopStart < LoopEnd <= STEP_COUNT) is used as it is; a LoopEnd outside
+** 1..STEP_COUNT means STEP_COUNT and a LoopStart outside the range 0, so a damaged value can
+** neither divide by zero nor address a step outside the pattern. ClampPlayRange applies the
+** rule to a pair of values (a file's header is repaired by it); PlayRange to gTbro's. */
+void ClampPlayRange(int* start, int* end);
+void PlayRange(int* start, int* end);
+
 /* Cell bits of row r at step s (r 0..63; s checked by the Step* helpers). A toggle or a
 ** clear leaves the cell's notes normal (without a dynamic). */
 int CellPerc(int step, int row);

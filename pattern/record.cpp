@@ -1,8 +1,9 @@
 /*
-** This file contains the pattern record, the project state flags, the clipboard, undo and
-** chord globals, the atomic accessors of the record's words, and the operations that
-** several subsystems perform on the record: reset, clear and the single-cell bit operations.
-** The settings are in settings.cpp, the cursor and click backup in edit.cpp.
+** This file contains the pattern record, the project state flags, the undo and chord
+** globals, the atomic accessors of the record's words, and the operations that several
+** subsystems perform on the record: reset, clear, the single-cell bit operations and the
+** play range. The settings are in settings.cpp, the cursor and click backup in edit.cpp,
+** the clipboard in barops.cpp.
 **
 ** The record is read by the step clock while the window thread edits it; the Step* and
 ** Header* helpers are the only way either thread touches a step word or a shared header
@@ -148,4 +149,17 @@ void CellClear(int step, int row) {
   StepAnd(RowWord(gTbro.VoiceL, gTbro.VoiceH, row), step, ~RowBit(row));
   SetCellDynamic(step, row, true, DYN_NORMAL);
   SetCellDynamic(step, row, false, DYN_NORMAL);
+}
+
+/* ---------------------------------------------------------------- play range */
+
+void ClampPlayRange(int* start, int* end) {
+  if (*end <= 0 || *end > STEP_COUNT) *end = STEP_COUNT;
+  if (*start < 0 || *start >= *end) *start = 0;
+}
+
+void PlayRange(int* start, int* end) {
+  *start = HeaderGet(gTbro.LoopStart);
+  *end = HeaderGet(gTbro.LoopEnd);
+  ClampPlayRange(start, end);
 }

@@ -16,7 +16,6 @@
 */
 #include <atomic>
 
-#include "app/app.h"
 #include "pattern/pattern.h"
 #include "playback/playback.h"
 #include "view/view.h"
@@ -119,8 +118,8 @@ void MidiInDrain(void) {
   const int n = MidiInTake(entries);
   if (n == 0) return;
   const int step = MidiInTargetStep();
-  HDC hdc = GetDC(gHwnd);
+  HDC hdc = GetDC(ghRunWindow);
   for (int i = 0; i < n; ++i) LandEntry(hdc, step, entries[i]);
   MarkChanged();
-  ReleaseDC(gHwnd, hdc);
+  ReleaseDC(ghRunWindow, hdc);
 }

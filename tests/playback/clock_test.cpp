@@ -131,7 +131,7 @@ TEST_F(PlaybackSteps, LoopRangeAndStopAtEnd) {
 
 TEST_F(PlaybackSteps, OneStepLoopNeverEndsAnEntry) {
   HeaderSet(gTbro.LoopEnd, 1);
-  TambroFirstFile(hwnd, gMidiOutPort, gMidiInPort, 0);
+  TambroFirstFile(gMidiOutPort, gMidiInPort, 0);
   gbLooping = 0;  // playlist play: a wrap with the first-beat flag clear would advance
   std::vector<int> steps = Advance(5 * 500);
   EXPECT_EQ(steps, (std::vector<int>{0, 0, 0, 0, 0}));
@@ -178,7 +178,7 @@ TEST_F(PlaybackNotes, InstrumentLevels) {
   gDeltaVoiceLevel = 20;
   gXDVoiceLevel = 40;
   gbEdit = 0;  // playlist mode adds the playlist's own level
-  TambroFirstFile(hwnd, gMidiOutPort, gMidiInPort, 0);
+  TambroFirstFile(gMidiOutPort, gMidiInPort, 0);
   Take();
   Advance(500);
   EXPECT_EQ(NoteOns(Take()).back(), NoteOnMsg(0, 36, 124));
@@ -333,7 +333,7 @@ TEST_P(PlaybackWrap, LoopEndZeroPlaysWholePattern) {
 // An end-of-run message that a replaced run posted must not stop the new one.
 TEST_F(PlaybackRunStates, StaleRunEndIgnored) {
   HeaderSet(gTbro.LoopEnd, 2);
-  TambroFirstFile(hwnd, gMidiOutPort, gMidiInPort, 0);
+  TambroFirstFile(gMidiOutPort, gMidiInPort, 0);
   gbLooping = 0;
   tbxtest::AdvanceClock(1500);  // steps 0, 1, then the wrap finds no next entry: 1027 posted
   Command(IDM_LOOP);            // handled before the queued 1027
