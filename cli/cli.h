@@ -79,7 +79,8 @@ struct CliPlayOptions {
   uint32_t maxMs = 0;      /* stop when the clock reaches this (ms from the start); 0 = none */
   bool onePass = false;    /* stop when one pass of the play range has sounded (a project) */
   bool clock = false;      /* the run sends the MIDI clock ("Send MIDI Clock" checked) */
-  int swing = -1;          /* swing % instead of the file's; -1 keeps the file's */
+  int swing = -1;          /* swing % instead of a project file's; -1 keeps the file's (a
+                           ** playlist's entries always keep their own) */
 };
 
 struct CliMidiEvent {

@@ -52,7 +52,7 @@ static uint32_t StepLength(void) {
 
 static std::string PlayLoaded(HWND hwnd, const CliPlayOptions& o, bool list, uint32_t* endMs) {
   if (o.velocity >= 0) gVelocity = (int16_t)o.velocity;
-  if (o.swing >= 0) gSwing = (int16_t)o.swing;
+  if (o.swing >= 0 && !list) gSwing = (int16_t)o.swing;  /* a playlist's entries keep their own */
   if (o.mute >= 0) SendMessageA(hwnd, WM_COMMAND, IDM_MUTE + o.mute, 0);
   if (o.clock) SyncSet(SYNC_SEND_CLOCK, 1);
 

@@ -44,7 +44,7 @@ static std::string Export(std::string file, std::string out, bool format1, int s
   const std::string& unexpected = session.unexpected;
   HWND hwnd = session.hwnd;
   if (hwnd && error.empty() && unexpected.empty()) {
-    if (swing >= 0) gSwing = (int16_t)swing;
+    if (swing >= 0 && !list) gSwing = (int16_t)swing;  /* a playlist's entries keep their own */
     tbxtest::ClearMessageBoxes();
     tbxtest::QueueFileDialog(out);
     tbxtest::QueueMessageBoxAnswer(IDOK);
