@@ -98,11 +98,22 @@ void handleKeydown(HWND hwnd, WPARAM key);                     /* VK_LEFT .. VK_
 HMENU CreateTheMenu(void);
 void EnableEditMenu(void);
 void EnablePlaylistMenu(void);
+/* Takes what changed into the undo history (HistorySync) and grays Undo and Redo when
+** there is nothing to undo or redo. After every input, command and report of a change. */
+void ShowUndoState(void);
 LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam);
 
 /* Opens the playlist at `path` as "Open PlayList" does after its dialog (NULL: asks with
 ** the dialog first); the save question comes first in both cases. */
 void OpenPlayList(HWND hwnd, const char* path);
+
+/* ---------------------------------------------------------------- MIDI file import */
+
+/* "Import MIDI File...": refused while a sequence plays; the save question, then the file
+** (`path`, or the open dialog's choice when NULL) is imported. One pattern comes in
+** untitled and changed; longer music is written as parts and a playlist, named in a save
+** dialog, and opened. Then the report box. A failure changes nothing. */
+void ImportMidi(HWND hwnd, const char* path);
 
 /* ---------------------------------------------------------------- remembered, dropped */
 
@@ -122,6 +133,10 @@ void RememberPorts(void);                  /* the names of gMidiOutPort and gMid
 ** the settings file once the window stands; and back into it after a change. */
 void RestoreSyncFlags(void);
 void RememberSyncFlags(void);
+/* "MIDI Export in Beat Time" from the settings file (before the menu is built), and its
+** command: the check mark and the settings file follow. */
+void RestoreBeatTime(void);
+void OnBeatTimeCommand(void);
 /* A project file or playlist opened or saved: first in Recent Files (as a full path). */
 void RememberFile(const char* path);
 /* Appends a separator and the "Recent Files" popup (grayed while empty) to the File menu. */
@@ -133,7 +148,8 @@ const char* DialogFolder(const char* key);
 void RememberDialogFolder(const char* key, const char* path);
 /* Makes the folder of `path` the current one, as an open dialog does when it confirms. */
 void EnterFolderOf(const char* path);
-/* A ".txt" name opens as "Open PlayList", any other as "Load / Play / Edit File". */
+/* A ".txt" name opens as "Open PlayList", a MIDI file (".mid", ".midi", ".kar", ".rmi") is
+** imported as "Import MIDI File...", any other opens as "Load / Play / Edit File". */
 void OpenNamedFile(HWND hwnd, const char* path);
 LRESULT OnDropFiles(HWND hwnd, HDROP drop);   /* WM_DROPFILES */
 
@@ -150,6 +166,8 @@ BOOL PlayListOpenDlg(char* file, char* title);
 BOOL TambroFileOpenDlg(char* file, char* title);
 BOOL TambroFileSaveDlg(char* file, char* title);
 BOOL MidiFileSaveDlg(char* file, char* title);
+BOOL MidiFileOpenDlg(char* file, char* title);
+BOOL PlayListSaveDlg(char* file, char* title);
 /* The About box template of the running program (resources/tamborix_res.inc). */
 const char* AboutBoxName(void);
 INT_PTR CALLBACK AboutProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam);

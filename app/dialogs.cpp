@@ -1,6 +1,6 @@
 /*
 ** This file contains the small pieces of user interface the commands share: the error box,
-** the window caption, the two save prompts, the four file dialogs, and the procedures of
+** the window caption, the two save prompts, the six file dialogs, and the procedures of
 ** the About box and of the instrument-number dialog ("Others"). Every box is modal, owned
 ** by the main window and captioned "Tamborix".
 **
@@ -146,6 +146,7 @@ static void FillRecord(OPENFILENAMEA* ofn, const char* filter, char* file, char*
 static const char szListFilter[] = "Text Files (*.TXT)\0*.txt\0All Files (*.*)\0*.*\0";
 static const char szTambroFilter[] = "Tamborix Files (*.TBX)\0*.tbx\0All Files (*.*)\0*.*\0";
 static const char szMidiFilter[] = "MIDI Files (*.MID)\0*.mid\0";
+static const char szMidiOpenFilter[] = "MIDI Files (*.MID)\0*.mid;*.midi;*.kar;*.rmi\0All Files (*.*)\0*.*\0";
 
 /* Runs a file dialog on buffers of its own, far larger than the caller's, and takes the
 ** chosen name back only when it fits the caller's buffers: a longer name is never cut to
@@ -194,6 +195,12 @@ BOOL TambroFileSaveDlg(char* file, char* title) {
 }
 BOOL MidiFileSaveDlg(char* file, char* title) {
   return FileDlg(&ofnTambro, true, szMidiFilter, "mid", file, title, "folder.midi");
+}
+BOOL MidiFileOpenDlg(char* file, char* title) {
+  return FileDlg(&ofnTambro, false, szMidiOpenFilter, "mid", file, title, "folder.midi");
+}
+BOOL PlayListSaveDlg(char* file, char* title) {
+  return FileDlg(&ofnList, true, szListFilter, "txt", file, title, "folder.playlist");
 }
 
 /* ---------------------------------------------------------------- dialog procedures */

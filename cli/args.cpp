@@ -23,7 +23,7 @@ static const struct {
   const char* commands;   /* command words, space-separated */
   bool flag;              /* takes no value (its value is "") */
 } kOptions[] = {
-    {"steps", "events render export", false},
+    {"steps", "events render export import", false},
     {"count", "events", false},
     {"velocity", "events render", false},
     {"mute", "events", false},
@@ -33,6 +33,9 @@ static const struct {
     {"soundfont", "render", false},
     {"format", "export", false},
     {"swing", "events render export", false},
+    {"beat-time", "export", true},
+    {"perc-channel", "import", false},
+    {"channel", "import", false},
 };
 enum { OPTION_COUNT = sizeof kOptions / sizeof kOptions[0], OPT_HELP = 'h', OPT_VERSION = 'V' };
 
@@ -40,7 +43,8 @@ static const char kUsage[] =
     "usage: tamborix-cli events [--steps N] [--count K] [--velocity V] [--mute M] [--clock] [--swing P] FILE\n"
     "       tamborix-cli render [--steps N] [--seconds S] [--velocity V] [--gain G] [--soundfont SF2]\n"
     "                           [--swing P] FILE OUT.wav\n"
-    "       tamborix-cli export [--steps N] [--format gm|1] [--swing P] FILE OUT.mid\n"
+    "       tamborix-cli export [--steps N] [--format gm|1] [--beat-time] [--swing P] FILE OUT.mid\n"
+    "       tamborix-cli import [--steps N] [--perc-channel C] [--channel C] IN.mid OUT.tbx\n"
     "       tamborix-cli --help | --version\n";
 
 static const char kHelp[] =
@@ -61,12 +65,20 @@ static const char kHelp[] =
     "           --soundfont SF2  the General MIDI soundfont (default: the distribution's)\n"
     "  export   writes a Standard MIDI File, format 0 with General MIDI or format 1\n"
     "           --format gm|1 (default gm)\n"
+    "           --beat-time   a quarter note per beat of the tempo (480 ticks), as DAWs\n"
+    "                         count, instead of a quarter note per step\n"
+    "  import   reads a Standard MIDI File (format 0 or 1) into OUT.tbx; music longer than\n"
+    "           a pattern into OUT-1.tbx, OUT-2.tbx, ... and the playlist OUT.txt. One line\n"
+    "           on stderr tells the notes placed, moved to the grid and dropped\n"
+    "           --perc-channel C  the drums' channel 1..16 (default 10)\n"
+    "           --channel C       the instrument's channel 1..16 (default: the one with the\n"
+    "                             most notes)\n"
     "Common options:\n"
     "  --steps N    the program's step count: 144 (default), 128, 96 or 72\n"
-    "  --swing P    swing P % (50..75, or off) instead of the project file's (the entries\n"
-    "               of a playlist keep their own): every odd step comes (P - 50) / 50 of a\n"
-    "               step late. A file's swing and its accented and ghost notes play, render\n"
-    "               and export as in the programs.\n"
+    "  --swing P    events, render, export: swing P % (50..75, or off) instead of the\n"
+    "               project file's (the entries of a playlist keep their own): every odd\n"
+    "               step comes (P - 50) / 50 of a step late. A file's swing and its\n"
+    "               accented and ghost notes play, render and export as in the programs.\n"
     "  --help       this text;  --version  the version\n"
     "Exit status: 0 success, 1 the operation failed, 2 a usage error.\n";
 
@@ -96,7 +108,7 @@ int CliUsageError(const std::string& command, const std::string& what) {
 }
 
 static bool IsCommand(const std::string& word) {
-  return word == "events" || word == "render" || word == "export";
+  return word == "events" || word == "render" || word == "export" || word == "import";
 }
 
 static bool TakesOption(const std::string& command, const char* option) {

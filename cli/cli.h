@@ -1,7 +1,7 @@
 /*
 ** tamborix-cli: the command-line companion. It works as the windowed program whose step
 ** count --steps names (144 by default): every command loads its FILE as that program does
-** at start, on the headless display. Exit status 0 on success, 1 when the operation failed, 2 on a
+** at start, on the headless display (import reads a MIDI file and writes project files). Exit status 0 on success, 1 when the operation failed, 2 on a
 ** usage error; every failure prints one line on stderr.
 */
 #ifndef TBX_CLI_H
@@ -20,7 +20,7 @@
 enum { CLI_OK = 0, CLI_FAILED = 1, CLI_USAGE = 2 };
 
 struct CliArgs {
-  std::string command;                         /* "events", "render" or "export" */
+  std::string command;                         /* "events", "render", "export" or "import" */
   std::vector<std::string> operands;           /* FILE [OUT] */
   std::map<std::string, std::string> options;  /* long name (no dashes) -> value */
 };
@@ -39,7 +39,8 @@ void CliPrintVersion(void);
 ** one line on stderr for a failure. */
 int CliEvents(const CliArgs& args);  /* events [--count K] [--velocity V] [--mute M] [--clock] [--swing P] FILE */
 int CliRender(const CliArgs& args);  /* render [--seconds S] [--velocity V] [--gain G] [--soundfont SF2] [--swing P] FILE OUT.wav */
-int CliExport(const CliArgs& args);  /* export [--format gm|1] [--swing P] FILE OUT.mid */
+int CliExport(const CliArgs& args);  /* export [--format gm|1] [--beat-time] [--swing P] FILE OUT.mid */
+int CliImport(const CliArgs& args);  /* import [--perc-channel C] [--channel C] IN.mid OUT.tbx */
 
 /* --swing P (50..75, or "off" for 50): *swing = P, or -1 without the option. Returns -1
 ** when it is fine, else the exit status after its one line. */

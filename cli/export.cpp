@@ -15,6 +15,7 @@
 
 #include "app/app.h"
 #include "cli/cli.h"
+#include "midifile/midifile.h"
 #include "pattern/pattern.h"
 #include "platform/testing.h"
 
@@ -23,7 +24,7 @@ static const char kReport[] = "MIDI file (";
 
 /* Runs the export, loading FILE as the program does and answering the save dialog with OUT;
 ** "" or one line saying what failed. The size report goes to standard output. */
-static std::string Export(std::string file, std::string out, bool format1, int swing) {
+static std::string Export(std::string file, std::string out, bool format1, bool beatTime, int swing) {
   bool list = CliIsPlaylist(file);
   if (list) {
     /* Entries are opened relative to the current folder, which the open dialog leaves at
@@ -44,6 +45,7 @@ static std::string Export(std::string file, std::string out, bool format1, int s
   const std::string& unexpected = session.unexpected;
   HWND hwnd = session.hwnd;
   if (hwnd && error.empty() && unexpected.empty()) {
+    gbMidiBeatTime = beatTime ? 1 : 0;
     if (swing >= 0 && !list) gSwing = (int16_t)swing;  /* a playlist's entries keep their own */
     tbxtest::ClearMessageBoxes();
     tbxtest::QueueFileDialog(out);
@@ -71,9 +73,10 @@ int CliExport(const CliArgs& args) {
     else if (strcasecmp(opt->second.c_str(), "gm") != 0)
       return CliUsageError(args.command, "--format must be gm or 1");
   }
+  const bool beatTime = args.options.count("beat-time") != 0;
   int swing;
   if ((status = CliSwingOption(args, &swing)) >= 0) return status;
-  std::string error = Export(args.operands[0], args.operands[1], format1, swing);
+  std::string error = Export(args.operands[0], args.operands[1], format1, beatTime, swing);
   if (error.empty()) return CLI_OK;
   std::fprintf(stderr, "tamborix-cli export: %s\n", error.c_str());
   return CLI_FAILED;

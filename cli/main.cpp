@@ -14,5 +14,6 @@ int main(int argc, char** argv) {
   if (steps != args.options.end()) SetStepCount(std::atoi(steps->second.c_str()));  /* checked by the parser */
   if (args.command == "events") return CliEvents(args);
   if (args.command == "render") return CliRender(args);
+  if (args.command == "import") return CliImport(args);
   return CliExport(args);
 }

@@ -428,8 +428,11 @@ static const char* TakeRead(const TbroFileImage& image, bool* damaged) {
   bTempIsOldLayout = nRead == TBRO_OLD_SIZE;
   if (std::memcmp(gTbroTemp.Id, "TBRX", 4) != 0 || (nRead == TBRO_SIZE && gTbroTemp.Size != TBRO_SIZE))
     return gszErrorNotTambro;
+  PatternWriteBegin();
   TakeImage(nRead);
   TakeDynamics(dynamics);
+  PatternLoaded();
+  PatternWriteEnd(nullptr);
   DropClickBackup(); /* a pending click backup belongs to the pattern just replaced */
   TakeRecordSettings(swing);
   return NULL;

@@ -11,11 +11,16 @@
 ** next follows directly. Notes are ended by a note-on with velocity 0, and running status
 ** is used throughout.
 **
-** Swing moves every event of an odd step (SwingLate of the step's 384 ticks) later, its
-** opening note ends included; the step after it is back on its time, so the body keeps its
-** length. Where a late step would begin before the events of the step before it have been
-** written out (a step of very many events), it begins right after them instead, and the
-** steps after it keep their own times.
+** In beat time (gbMidiBeatTime) a quarter note is a beat of the tempo read-out, 480 ticks,
+** and a step lasts 480 / steps-per-beat ticks; every event of a step sits on the step's
+** own tick (delta 0 between them), the first step of the play range on tick 0 and the body
+** ends at the range's end, so the track lines up with a DAW's bars.
+**
+** Swing moves every event of an odd step (SwingLate of the step's ticks) later, its opening
+** note ends included; the step after it is back on its time, so the body keeps its length.
+** Where a late step would begin before the events of the step before it have been written
+** out (a step of very many events, one tick apart), it begins right after them instead, and
+** the steps after it keep their own times.
 **
 ** The conversion keeps its own note bookkeeping (percussion words of the last step with
 ** output, the note pending on each instrument row), so an export while a sequence plays
@@ -27,7 +32,42 @@
 #include "midifile/midifile.h"
 #include "pattern/pattern.h"
 
-enum { TICKS_PER_STEP = 384 };
+enum { TICKS_PER_STEP = 384, BEAT_TICKS = 480 };
+
+/* Ticks of one step in beat time: 480 divides by every rel.Beat's steps per beat. */
+static uint32_t BeatTimeStepTicks(void) {
+  int num, den;
+  RelBeatRatio(&num, &den);
+  return static_cast<uint32_t>(BEAT_TICKS * num / den);
+}
+
+/* The time signature of a bar in beat time: whole quarter notes as n/4; steps of an eighth,
+** sixteenth or thirty-second note as steps/8, /16, /32; else the largest of those notes
+** that divides the bar. False when none does (no time signature is written). */
+static bool BeatTimeSignature(int beats, unsigned char* nn, unsigned char* dd) {
+  const uint32_t tps = BeatTimeStepTicks(), bar = static_cast<uint32_t>(beats) * tps;
+  if (bar % BEAT_TICKS == 0) {
+    *nn = static_cast<unsigned char>(bar / BEAT_TICKS);
+    *dd = 2;
+    return true;
+  }
+  for (unsigned char d = 3; d <= 5; ++d) { /* the step itself an eighth .. 32nd note */
+    if (tps == (BEAT_TICKS * 4u >> d)) {
+      *nn = static_cast<unsigned char>(beats);
+      *dd = d;
+      return true;
+    }
+  }
+  for (unsigned char d = 3; d <= 5; ++d) {
+    const uint32_t unit = BEAT_TICKS * 4u >> d;
+    if (bar % unit == 0 && bar / unit < 256) {
+      *nn = static_cast<unsigned char>(bar / unit);
+      *dd = d;
+      return true;
+    }
+  }
+  return false;
+}
 
 /* Which parts of the pattern a converter writes. */
 enum ConvertPart { PART_BOTH, PART_VOICE, PART_PERC };
@@ -62,7 +102,7 @@ static void PutNote(StepEvents& ev, unsigned char& running, unsigned char status
   }
   ev.bytes.push_back(static_cast<unsigned char>(note & 0x7F));
   ev.bytes.push_back(static_cast<unsigned char>(vel & 0x7F));
-  ev.bytes.push_back(0x01);
+  ev.bytes.push_back(gbMidiBeatTime ? 0x00 : 0x01);
   ++ev.count;
 }
 
@@ -71,12 +111,19 @@ static unsigned char Status(int base, int channel) { return static_cast<unsigned
 
 static void PutPreamble(std::vector<unsigned char>& buf, ConvertPart part, unsigned char& running) {
   int beats = gBeatsPBar;
-  unsigned char dd = beats <= 5 ? 2 : beats <= 12 ? 3 : 4; /* x/4, x/8, x/16 */
-  uint32_t usPerStep = static_cast<uint32_t>(gAdjustedBeat * 1000) & 0xFFFFFF;
-  const unsigned char head[] = {0x00, 0xFF, 0x58, 0x04, static_cast<unsigned char>(beats), dd, 0x18, 0x08,
-                                0x00, 0xFF, 0x51, 0x03, static_cast<unsigned char>(usPerStep >> 16),
-                                static_cast<unsigned char>(usPerStep >> 8), static_cast<unsigned char>(usPerStep)};
-  buf.insert(buf.end(), head, head + sizeof head);
+  unsigned char nn = static_cast<unsigned char>(beats), dd = beats <= 5 ? 2 : beats <= 12 ? 3 : 4; /* x/4, x/8, x/16 */
+  /* One step per quarter note, or in beat time a beat of the BPM read-out per quarter note. */
+  uint32_t usPerQuarter = static_cast<uint32_t>(gAdjustedBeat * 1000) & 0xFFFFFF;
+  bool signature = true;
+  if (gbMidiBeatTime) {
+    signature = BeatTimeSignature(beats, &nn, &dd);
+    usPerQuarter = static_cast<uint32_t>((60000000 + giTempo / 2) / std::max<int32_t>(giTempo, 1));
+  }
+  const unsigned char meter[] = {0x00, 0xFF, 0x58, 0x04, nn, dd, 0x18, 0x08};
+  if (signature) buf.insert(buf.end(), meter, meter + sizeof meter);
+  const unsigned char tempo[] = {0x00, 0xFF, 0x51, 0x03, static_cast<unsigned char>(usPerQuarter >> 16),
+                                 static_cast<unsigned char>(usPerQuarter >> 8), static_cast<unsigned char>(usPerQuarter)};
+  buf.insert(buf.end(), tempo, tempo + sizeof tempo);
   unsigned char v = Status(MIDI_CONTROL, gVoiceCh), p = Status(MIDI_CONTROL, gPercCh);
   if (part == PART_BOTH) {
     const unsigned char prog[] = {0x00, Status(MIDI_PROGRAM, gVoiceCh), static_cast<unsigned char>(gVoice & 0x7F)};
@@ -165,9 +212,12 @@ static uint32_t ConvertTrack(ConvertPart part) {
   int start, end;
   PlayRange(&start, &end);
 
+  const bool beatTime = gbMidiBeatTime != 0;
+  const uint32_t beatStep = beatTime ? BeatTimeStepTicks() : 0;
   int n = 1; /* steps since the last step with output */
   int k = 0; /* events of the last step with output */
   int late = 0; /* ticks that step began after its time (its swing) */
+  int lastOutput = start; /* beat time: the step the last events sit on (the range's start before any) */
   StepEvents ev;
   for (int i = start; i < end; ++i) {
     if (!StepHasWork(part, i)) {
@@ -183,7 +233,14 @@ static uint32_t ConvertTrack(ConvertPart part) {
       ++n;
       continue;
     }
-    if (i == 0) {
+    if (beatTime) {
+      if (k != 0) buf.pop_back(); /* the delta 0 after the previous step's last event */
+      const int onTime = (i - lastOutput) * static_cast<int>(beatStep) - late;
+      const int delta = std::max(0, onTime + SwingLate(i, static_cast<int>(beatStep)));
+      PutVarLen(buf, static_cast<uint32_t>(delta));
+      late = delta - onTime;
+      lastOutput = i;
+    } else if (i == 0) {
       buf.push_back(0x00);
       late = 0;
     } else {
@@ -198,7 +255,10 @@ static uint32_t ConvertTrack(ConvertPart part) {
     n = 1;
   }
   if (k != 0) buf.pop_back();
-  PutVarLen(buf, static_cast<uint32_t>(std::max(0, n * TICKS_PER_STEP - k - late)));
+  if (beatTime)
+    PutVarLen(buf, static_cast<uint32_t>(std::max((end - lastOutput) * static_cast<int>(beatStep) - late, 0)));
+  else
+    PutVarLen(buf, static_cast<uint32_t>(std::max(0, n * TICKS_PER_STEP - k - late)));
   return static_cast<uint32_t>(buf.size());
 }
 

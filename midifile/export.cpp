@@ -5,7 +5,7 @@
 ** handed to MidiFileWrite. The commands around them are the window's (app/export.cpp).
 **
 ** File layout facts: header chunk "MThd", length 6, format, track count, division 0x0180
-** (384 ticks per quarter note); every track chunk "MTrk" with a 4-byte big-endian length
+** (384 ticks per quarter note; 0x01E0, 480, in beat time); every track chunk "MTrk" with a 4-byte big-endian length
 ** that counts the bytes after it up to and including the track's End of Track (FF 2F 00)
 ** and is patched in once the track is complete. Window thread.
 */
@@ -48,10 +48,12 @@ static void EndTrack(size_t lengthAt, int channel) {
   for (int b = 0; b < 4; ++b) gMidiFileBuf[lengthAt + b] = static_cast<unsigned char>(length >> (24 - 8 * b));
 }
 
+/* Division: 384 ticks per quarter note (a step), or 480 (a beat) in beat time. */
 static void PutHeader(int format, int tracks) {
   gMidiFileBuf.clear();
+  const unsigned char division = gbMidiBeatTime ? 0xE0 : 0x80;
   Put({'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, static_cast<unsigned char>(format), 0,
-       static_cast<unsigned char>(tracks), 0x01, 0x80});
+       static_cast<unsigned char>(tracks), 0x01, division});
 }
 
 static void PutPortEvent(void) { Put({0x00, 0xFF, 0x21, 0x01, 0x00}); }

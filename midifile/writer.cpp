@@ -15,6 +15,7 @@ unsigned char gDeltaString[4];
 char gszMidiFileName[TBX_PATH];
 char gszMidiListName[TBX_PATH];
 static char gszMessage[128];                  /* the size report */
+int gbMidiBeatTime;
 std::vector<unsigned char> gMidiFileBuf;
 std::vector<unsigned char> gTrackBuf;
 
@@ -23,6 +24,7 @@ void MidifileReset(void) {
   gszMidiFileName[0] = '\0';
   gszMidiListName[0] = '\0';
   gszMessage[0] = '\0';
+  gbMidiBeatTime = 0;
   gMidiFileBuf.clear();
   gTrackBuf.clear();
   ClearConversionState();

@@ -146,28 +146,18 @@ bool UndoBar(void) {
 /* ---------------------------------------------------------------- rotation */
 
 /* Every word of a step: the six of the record and the eight of its dynamics. */
-enum { STEP_WORDS = 14 };
 struct StepWords {
-  uint32_t w[STEP_WORDS];
+  uint32_t w[PATTERN_WORDS];
 };
-
-static uint32_t* const* StepArrays(void) {
-  static uint32_t* const arrays[STEP_WORDS] = {
-      gTbro.PercL,          gTbro.PercH,           gTbro.VoiceL,          gTbro.VoiceH,
-      gTbro.VoiceXL,        gTbro.VoiceXH,         gDynamics.AccentPercL, gDynamics.AccentPercH,
-      gDynamics.AccentVoiceL, gDynamics.AccentVoiceH, gDynamics.GhostPercL, gDynamics.GhostPercH,
-      gDynamics.GhostVoiceL, gDynamics.GhostVoiceH};
-  return arrays;
-}
 
 static StepWords ReadStep(int step) {
   StepWords s;
-  for (int k = 0; k < STEP_WORDS; k++) s.w[k] = StepGet(StepArrays()[k], step);
+  for (int k = 0; k < PATTERN_WORDS; k++) s.w[k] = StepGet(PatternArrays()[k], step);
   return s;
 }
 
 static void WriteStep(int step, const StepWords& s) {
-  for (int k = 0; k < STEP_WORDS; k++) StepSet(StepArrays()[k], step, s.w[k]);
+  for (int k = 0; k < PATTERN_WORDS; k++) StepSet(PatternArrays()[k], step, s.w[k]);
 }
 
 /* The play range's first and last step: rotation turns the steps that are played. */

@@ -22,11 +22,12 @@ static uint32_t gPercBackL, gPercBackH, gVoiceBackL, gVoiceBackH;
 static uint32_t gDynamicsBack[2][4];
 int16_t gStartIndex;
 
-/* The bits of the backup column's four words that the click (or D, V, A) itself changed,
-** or whose dynamic it changed. UndoMouse takes back only these: while a sequence records,
-** the step clock lands MIDI input in the same words, and writing the whole backup back
-** would erase those notes. */
+/* The bits of the backup column's four words that the click (or D, V) itself changed, and
+** the cells whose dynamic it (or Shift+click, A) changed, in the order PercL, PercH, VoiceL,
+** VoiceH. UndoMouse takes back only these: while a sequence records, the step clock lands
+** MIDI input in the same words, and writing the whole backup back would erase those notes. */
 static uint32_t clickPercL, clickPercH, clickVoiceL, clickVoiceH;
+static uint32_t clickDynamics[4];
 
 /* The note arrays of a column in backup order, with the backup of each. */
 static const uint32_t* const kBackupArrays[4] = {gTbro.PercL, gTbro.PercH, gTbro.VoiceL, gTbro.VoiceH};
@@ -38,6 +39,7 @@ void EditReset(void) {
   for (auto& words : gDynamicsBack)
     for (uint32_t& w : words) w = 0;
   clickPercL = clickPercH = clickVoiceL = clickVoiceH = 0;
+  for (uint32_t& m : clickDynamics) m = 0;
   gStartIndex = 0;
 }
 
@@ -46,6 +48,7 @@ bool RowOnGrid(int row) { return row >= 0 && row <= 48; }
 
 void TakeClickBackup(void) {
   clickPercL = clickPercH = clickVoiceL = clickVoiceH = 0;
+  for (uint32_t& m : clickDynamics) m = 0;
   if (!ColumnOnGrid(gMouseX)) {
     gbNewBDown = 0;
     return;
@@ -65,6 +68,13 @@ static void NoteClickEdit(int row, bool perc, bool voice) {
   const uint32_t bit = 1u << (row & 31);
   if (perc) (row < 32 ? clickPercL : clickPercH) |= bit;
   if (voice) (row < 32 ? clickVoiceL : clickVoiceH) |= bit;
+  if (perc) clickDynamics[row < 32 ? 0 : 1] |= bit;  /* a note set or removed is normal */
+  if (voice) clickDynamics[row < 32 ? 2 : 3] |= bit;
+}
+
+/* Records a cell of `row` whose dynamic only (not its note) the edit changed. */
+static void DynamicClickEdit(int row, bool perc) {
+  clickDynamics[(perc ? 0 : 2) + (row < 32 ? 0 : 1)] |= 1u << (row & 31);
 }
 
 int CursorBarSteps(void) {
@@ -92,10 +102,10 @@ void UndoMouse(void) {
     RevertBits(gTbro.VoiceH, gVoiceBackH, clickVoiceH);
     RevertBits(gTbro.PercL, gPercBackL, clickPercL);
     RevertBits(gTbro.PercH, gPercBackH, clickPercH);
-    const uint32_t masks[4] = {clickPercL, clickPercH, clickVoiceL, clickVoiceH};
     for (int d = 0; d < 2; d++)
       for (int a = 0; a < 4; a++)
-        RevertBits(DynamicWords(d == 0 ? DYN_ACCENT : DYN_GHOST, kBackupArrays[a]), gDynamicsBack[d][a], masks[a]);
+        RevertBits(DynamicWords(d == 0 ? DYN_ACCENT : DYN_GHOST, kBackupArrays[a]), gDynamicsBack[d][a],
+                   clickDynamics[a]);
     MarkChanged();
   }
   gbNewBDown = 0;
@@ -128,7 +138,7 @@ bool ShiftClickCell(int button, int column, int row) {
   const bool percFirst = button == BUTTON_LEFT;
   const bool perc = percFirst ? CellPerc(column, row) != 0 : CellVoice(column, row) == 0;
   if (!CycleCellDynamic(column, row, percFirst)) return false;
-  NoteClickEdit(row, perc, !perc);
+  DynamicClickEdit(row, perc);
   MarkChanged();
   return true;
 }

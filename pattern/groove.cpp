@@ -39,12 +39,8 @@ uint32_t* DynamicWords(int dyn, const uint32_t* notes) {
   return nullptr;
 }
 
-static uint32_t* const* AllWords(void) {
-  static uint32_t* const words[8] = {
-      gDynamics.AccentPercL, gDynamics.AccentPercH, gDynamics.AccentVoiceL, gDynamics.AccentVoiceH,
-      gDynamics.GhostPercL,  gDynamics.GhostPercH,  gDynamics.GhostVoiceL,  gDynamics.GhostVoiceH};
-  return words;
-}
+/* The eight arrays of gDynamics, in their order. */
+static uint32_t* const* AllWords(void) { return PatternArrays() + PATTERN_DYNAMICS; }
 
 void DynamicsCopy(CellDynamics* out) {
   uint32_t* const dst[8] = {out->AccentPercL, out->AccentPercH, out->AccentVoiceL, out->AccentVoiceH,

@@ -52,14 +52,17 @@ uint32_t StepGet(const uint32_t* words, int step) {
 void StepSet(uint32_t* words, int step, uint32_t value) {
   if (uint32_t* w = StepWord(words, step)) std::atomic_ref<uint32_t>(*w).store(value);
 }
-void StepOr(uint32_t* words, int step, uint32_t bits) {
-  if (uint32_t* w = StepWord(words, step)) std::atomic_ref<uint32_t>(*w).fetch_or(bits);
+uint32_t StepOr(uint32_t* words, int step, uint32_t bits) {
+  uint32_t* w = StepWord(words, step);
+  return w ? std::atomic_ref<uint32_t>(*w).fetch_or(bits) : 0;
 }
-void StepAnd(uint32_t* words, int step, uint32_t bits) {
-  if (uint32_t* w = StepWord(words, step)) std::atomic_ref<uint32_t>(*w).fetch_and(bits);
+uint32_t StepAnd(uint32_t* words, int step, uint32_t bits) {
+  uint32_t* w = StepWord(words, step);
+  return w ? std::atomic_ref<uint32_t>(*w).fetch_and(bits) : 0;
 }
-void StepXor(uint32_t* words, int step, uint32_t bits) {
-  if (uint32_t* w = StepWord(words, step)) std::atomic_ref<uint32_t>(*w).fetch_xor(bits);
+uint32_t StepXor(uint32_t* words, int step, uint32_t bits) {
+  uint32_t* w = StepWord(words, step);
+  return w ? std::atomic_ref<uint32_t>(*w).fetch_xor(bits) : 0;
 }
 
 int16_t HeaderGet(const int16_t& field) {
@@ -96,6 +99,7 @@ void PatternReset(void) {
 
   BarsReset();
   ChordsReset();
+  HistoryReset();
   gChordUndoL = gChordUndoH = 0;
   gChordIndex = 0;
 

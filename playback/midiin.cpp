@@ -76,30 +76,46 @@ int MidiInTargetStep(void) {
   return idx % end;
 }
 
-/* Sets (or, in undo mode, toggles) one captured note at `step` and repaints its cell. */
-static void LandEntry(HDC hdc, int step, uint8_t entry) {
-  int row;
+/* Sets (or, in undo mode, toggles) one captured note at `step`, adding the bits it changed to
+** *flips; returns its row, or -1 for a note outside rows 2..48. */
+static int LandEntry(int step, uint8_t entry, StepFlips* flips) {
+  int row, k;
   uint32_t *low, *high;
   if (entry & 0x80) {
     row = (entry & 0x7F) - PERC_NOTE_BASE;  /* the row whose GM drum note was played */
     low = gTbro.PercL;
     high = gTbro.PercH;
+    k = 0;
   } else {
     row = (uint8_t)(entry - gNoteOffset);  /* 8-bit: notes below the base give large rows */
     low = gTbro.VoiceL;
     high = gTbro.VoiceH;
+    k = 2;
   }
-  if (row < 2 || row > 48) return;
+  if (row < 2 || row > 48) return -1;
   uint32_t* words = row < 32 ? low : high;
   const uint32_t bit = 1u << (row & 31);
+  if (row >= 32) k++;
+  bool changed = true;
+  if (gbMidiUndo) {
+    StepXor(words, step, bit);
+    flips->bits[k] ^= bit;
+  } else {
+    const uint32_t fresh = bit & ~StepOr(words, step, bit);
+    flips->bits[k] |= fresh;
+    changed = fresh != 0;
+  }
   /* A recorded note is normal, and a note that undo mode removes loses its dynamic; a note
   ** played again where one is set keeps the one it has. */
-  const bool wasSet = (StepGet(words, step) & bit) != 0;
-  if (gbMidiUndo) StepXor(words, step, bit);
-  else StepOr(words, step, bit);
-  if (gbMidiUndo || !wasSet) SetCellDynamic(step, row, (entry & 0x80) != 0, DYN_NORMAL);
-  if (row < 32) DrawRectangle(hdc, step, row, gTbro.PercL, gTbro.VoiceL, 0);
-  else DrawRectangle(hdc, step, row, gTbro.PercH, gTbro.VoiceH, 0);
+  if (changed) {
+    uint32_t* accent = DynamicWords(DYN_ACCENT, words);
+    uint32_t* ghost = DynamicWords(DYN_GHOST, words);
+    const uint32_t before[2] = {StepGet(accent, step), StepGet(ghost, step)};
+    SetCellDynamic(step, row, (entry & 0x80) != 0, DYN_NORMAL);
+    flips->bits[PATTERN_DYNAMICS + k] ^= (before[0] ^ StepGet(accent, step)) & bit;
+    flips->bits[PATTERN_DYNAMICS + 4 + k] ^= (before[1] ^ StepGet(ghost, step)) & bit;
+  }
+  return row;
 }
 
 int MidiInTake(uint8_t* out) {
@@ -113,13 +129,31 @@ int MidiInTake(uint8_t* out) {
   return n;
 }
 
+/* The notes of one half event land in one write section and are one step of the undo
+** history; the cells are painted after the section, since painting from this thread waits
+** for the window thread. */
 void MidiInDrain(void) {
   uint8_t entries[MIDIIN_SLOTS];
+  int rows[MIDIIN_SLOTS];
   const int n = MidiInTake(entries);
   if (n == 0) return;
   const int step = MidiInTargetStep();
-  HDC hdc = GetDC(ghRunWindow);
-  for (int i = 0; i < n; ++i) LandEntry(hdc, step, entries[i]);
+  StepFlips flips = {(int16_t)step, {}};
+  PatternWriteBegin();
+  for (int i = 0; i < n; ++i) rows[i] = LandEntry(step, entries[i], &flips);
+  uint32_t any = 0;
+  for (uint32_t b : flips.bits) any |= b;
+  const bool recorded = any != 0;
+  PatternWriteEnd(recorded ? &flips : nullptr);
   MarkChanged();
+  if (recorded) PostMessageA(ghRunWindow, WM_TBX_RECORDED, 0, 0);
+
+  HDC hdc = GetDC(ghRunWindow);
+  for (int i = 0; i < n; ++i) {
+    const int row = rows[i];
+    if (row < 0) continue;
+    if (row < 32) DrawRectangle(hdc, step, row, gTbro.PercL, gTbro.VoiceL, 0);
+    else DrawRectangle(hdc, step, row, gTbro.PercH, gTbro.VoiceH, 0);
+  }
   ReleaseDC(ghRunWindow, hdc);
 }

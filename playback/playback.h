@@ -25,6 +25,7 @@
 #define WM_TBX_SEQEND (WM_USER + 3)     /* 1027: the playlist ran out */
 #define WM_TBX_TIMERFAIL (WM_USER + 4)  /* 1028: re-arming the step timer failed */
 #define WM_TBX_LOADED (WM_USER + 5)     /* a playlist entry was loaded: show its settings */
+#define WM_TBX_RECORDED (WM_USER + 6)   /* a half event recorded notes: a step of the undo history */
 
 /* The window a run reports to: its posted messages, the notices of the clock input and the
 ** transport, the cells drawn where MIDI input lands, the repaint after a playlist entry.

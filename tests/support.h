@@ -10,7 +10,10 @@
 #include <string>
 #include <vector>
 
+#include <cstring>
+
 #include "app/app.h"
+#include "pattern/pattern.h"
 #include "platform/testing.h"
 
 // The step counts of the four programs.
@@ -47,6 +50,16 @@ class WindowTest : public StateTest {
   virtual std::string cmdLine() const { return ""; }
   HWND hwnd = nullptr;
 };
+
+// The pattern as the undo history keeps it, and whether two such states are the same.
+inline PatternState PatternNow() {
+  PatternState s;
+  TakePatternState(&s);
+  return s;
+}
+inline bool SameState(const PatternState& a, const PatternState& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+// A menu item of the main window is grayed.
+inline bool MenuGrayed(UINT id) { return (GetMenuState(ghMenu, id, MF_BYCOMMAND) & MF_GRAYED) != 0; }
 
 // Fixture<Base> run once for each program's step count (GetParam()): declare the suite with
 // `class X : public StepsTest<Base> {};`, its cases with TEST_P, then TBX_STEPS_SUITE(X).

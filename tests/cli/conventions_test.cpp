@@ -102,8 +102,15 @@ TEST_F(CliConventions, HelpVersionAndExitStatuses) {
         {"export '' x.mid", 2},                        // an empty FILE is no empty export
         {"events missing.tbx", 1},                     // the operation fails
         {"export missing.tbx x.mid", 1},
+        {"import a.tbx x.tbx", 1},                     // not a MIDI file
+        {"import missing.mid x.tbx", 1},
+        {"import a.mid", 2},
+        {"import --perc-channel 17 a.mid x.tbx", 2},
+        {"import --channel 10 a.mid x.tbx", 2},        // the percussion channel
+        {"import --format 1 a.mid x.tbx", 2},
         {"events --count 2 a.tbx", 0},
         {"export a.tbx x.mid", 0},
+        {"export --beat-time a.tbx x.mid", 0},
     };
     for (const auto& c : cases) {
       SCOPED_TRACE(c.args);
@@ -111,7 +118,62 @@ TEST_F(CliConventions, HelpVersionAndExitStatuses) {
       EXPECT_EQ(Lines(err), c.status ? 1 : 0) << err;  // every failure is one line
     }
     EXPECT_FALSE(fs::exists(P("missing.tbx")));
+    EXPECT_FALSE(fs::exists(P("x.tbx")));
   }
+}
+
+// A format 0 file at 120 BPM: `steps` sixteenths of a closed hi-hat, a bass drum each beat.
+void WriteGroove(const std::string& path, int steps) {
+  Bytes track = {0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20};
+  for (int s = 0; s < steps; ++s) {
+    const Bytes step = {static_cast<unsigned char>(s ? 0x78 : 0x00), 0x99, 42, 80, 0x00, 36,
+                        static_cast<unsigned char>(s % 4 ? 0 : 100)};
+    track.insert(track.end(), step.begin(), step.end());
+  }
+  track.insert(track.end(), {0x78, 0xFF, 0x2F, 0x00});
+  Bytes file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k', 0, 0,
+                static_cast<unsigned char>(track.size() >> 8), static_cast<unsigned char>(track.size())};
+  file.insert(file.end(), track.begin(), track.end());
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+}
+
+TEST_F(CliConventions, ImportWritesAProjectOrPartsAndAPlaylistAndReportsInOneLine) {
+  std::string err;
+  WriteGroove(P("g.mid"), 16);
+  EXPECT_EQ(Run(Q(front) + " import g.mid g.tbx", nullptr, &err), 0);
+  EXPECT_EQ(err, "tamborix-cli import: 20 notes placed at 120 BPM * 4, 16 steps a bar. None moved to the grid. "
+                 "None dropped.\n");
+  EXPECT_EQ(ReadAll(P("g.tbx")).size(), 3540u);
+  EXPECT_EQ(Run(Q(front) + " export --beat-time g.tbx g.mid"), 0);
+  const Bytes beat = ReadAll(P("g.mid"));
+  ASSERT_GT(beat.size(), 14u);
+  EXPECT_EQ(beat[12] << 8 | beat[13], 480) << "beat time: 480 ticks a quarter note";
+
+  // Longer than a pattern of the program: parts and a playlist, whose names a playlist
+  // entry can hold.
+  for (const std::string steps : {"144", "128", "96", "72"}) {
+    SCOPED_TRACE(steps);
+    WriteGroove(P("g.mid"), std::stoi(steps) + 16);
+    EXPECT_EQ(Run(Q(front) + " --steps " + steps + " import g.mid 'long song.TBX'", nullptr, &err), 0);
+    EXPECT_NE(err.find(", in 2 parts."), std::string::npos) << err;
+    EXPECT_EQ(Lines(err), 1);
+    EXPECT_EQ(Text(P("long song.txt")), "long_song-1.tbx\r\nlong_song-2.tbx\r\n");
+    EXPECT_EQ(Run(Q(front) + " --steps " + steps + " events --count 4 'long song.txt'"), 0);
+  }
+
+  // A file that is not one writes nothing.
+  const std::vector<std::string> before = Names();
+  EXPECT_EQ(Run(Q(front) + " import a.tbx new.tbx", nullptr, &err), 1);
+  EXPECT_EQ(err, "tamborix-cli import: File a.tbx is not a Standard MIDI File.\n");
+  EXPECT_EQ(Names(), before);
+
+  // The program's own export comes back as the pattern it was.
+  ASSERT_EQ(Run(Q(front) + " export --format 1 b.tbx b.mid"), 0);
+  ASSERT_EQ(Run(Q(front) + " import b.mid c.tbx"), 0);
+  ASSERT_EQ(Run(Q(front) + " export --format 1 c.tbx c.mid"), 0);
+  std::string b = Text(P("b.mid"));
+  for (size_t at; (at = b.find("b.mid")) != std::string::npos;) b[at] = 'c';  // the track names
+  EXPECT_EQ(b, Text(P("c.mid")));
 }
 
 // A load error was printed twice, once more in the harness's words.

@@ -15,7 +15,7 @@ class BarTest : public StateTest {
     EditKey(ch);
   }
   // The pattern and its dynamics: every operation must carry both alike.
-  struct PatternState : TbroRecord {
+  struct BarState : TbroRecord {
     CellDynamics dynamics;
   };
   // Every entry of every array, the dynamics' too, gets a distinct non-zero word.
@@ -29,14 +29,14 @@ class BarTest : public StateTest {
     for (size_t i = 0; i < sizeof d / 4; i++) words[i] = rng() | 1u;
     DynamicsRestore(d);
   }
-  static PatternState Snapshot() {
-    PatternState s;
+  static BarState Snapshot() {
+    BarState s;
     static_cast<TbroRecord&>(s) = gTbro;
     DynamicsCopy(&s.dynamics);
     return s;
   }
-  static bool SameAsNow(const PatternState& b) {
-    const PatternState a = Snapshot();
+  static bool SameAsNow(const BarState& b) {
+    const BarState a = Snapshot();
     return std::memcmp(static_cast<const TbroRecord*>(&a), static_cast<const TbroRecord*>(&b),
                        sizeof(TbroRecord)) == 0 &&
            std::memcmp(&a.dynamics, &b.dynamics, sizeof a.dynamics) == 0;
@@ -50,7 +50,7 @@ class BarBounds : public StepsTest<BarTest> {};
 
 TEST_F(BarClipboard, CutMovePasteAndOneUndoRestoreBothBars) {
   FillAll();
-  PatternState before = Snapshot();
+  BarState before = Snapshot();
   Key('k', 1);  // cut both parts of bar 0..3
   EXPECT_EQ(gPasteMode, 3);
   EXPECT_EQ(gUndoMode, 12);
@@ -75,7 +75,7 @@ TEST_F(BarClipboard, CutMovePasteAndOneUndoRestoreBothBars) {
 
 TEST_F(BarClipboard, PasteBeforeCopyAndAfterLongerBar) {
   FillAll();
-  PatternState before = Snapshot();
+  BarState before = Snapshot();
   gbNeedSave = 0;
   Key('I', 6);
   EXPECT_TRUE(SameAsNow(before));
@@ -94,7 +94,7 @@ TEST_F(BarClipboard, PasteBeforeCopyAndAfterLongerBar) {
 // over steps never saved, or saved steps left behind.
 TEST_F(BarUndo, RestoresOnlyTheStepsItSaved) {
   FillAll();
-  PatternState before = Snapshot();
+  BarState before = Snapshot();
   Key('K', 0);
   gBeatsPBar = 8;
   Key('U', 0);
@@ -187,7 +187,7 @@ TEST_F(BarTranspose, DynamicsMoveWithTheirNotes) {
 
 TEST_F(BarRotate, LeftThenRightRestoresAllSixWords) {
   FillAll();
-  PatternState before = Snapshot();
+  BarState before = Snapshot();
   HeaderSet(gTbro.LoopStart, 2);
   HeaderSet(gTbro.LoopEnd, 9);
   before.LoopStart = 2;
@@ -216,7 +216,7 @@ TEST_P(BarBounds, LastBarOfEveryLengthStaysInsideTheRecord) {
   for (int bar : {3, 4, 5, 6, 8, 12, 16, 24}) {
     ResetAllState();
     FillAll();
-    PatternState before = Snapshot();
+    BarState before = Snapshot();
     gBeatsPBar = static_cast<int16_t>(bar);
     Key('K', STEP_COUNT - 1);
     int first = (STEP_COUNT - 1) / bar * bar;
@@ -236,7 +236,7 @@ TEST_P(BarBounds, CursorOffTheGridSelectsNoBar) {
   Key('P', 0);
   Key('i', 4);
   int16_t pasteMode = gPasteMode, undoMode = gUndoMode;
-  PatternState before = Snapshot();
+  BarState before = Snapshot();
   gbNewBDown = 1;  // a stale backup must not land anywhere
   for (int column : {-1, -27, -32768, STEP_COUNT, STEP_COUNT + 3, 32767})
     for (char ch : std::string("BCPIKYZ+-*_0123456789DVXA"))
