@@ -88,7 +88,8 @@ LRESULT OnTimerFailed(HWND hwnd);            /* message 1028 */
 
 void GridReset(void);               /* the cursor highlight and pointer position (AppReset) */
 LRESULT OnMouseMove(HWND hwnd);
-LRESULT OnButtonDown(HWND hwnd, UINT message, LPARAM lParam); /* WM_L/R/MBUTTONDOWN */
+/* WM_L/R/MBUTTONDOWN; with MK_SHIFT in wParam a click on a note cycles its dynamic. */
+LRESULT OnButtonDown(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT OnChar(HWND hwnd, WPARAM ch);
 void handleKeydown(HWND hwnd, WPARAM key);                     /* VK_LEFT .. VK_DOWN */
 

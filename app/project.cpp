@@ -42,7 +42,8 @@ void FileLoad(HWND hwnd, BOOL withMidi, const char* path) {
   gbLoadMidi = withMidi ? 1 : 0;
   gbFirstFile = 1;
   gbEdit = 1;
-  const char* error = TambroFileRead(gszFileName);
+  const char* warning;
+  const char* error = TambroFileRead(gszFileName, &warning);
   gbFirstFile = 0;
   gbEdit = 0;
   gbLoadMidi = 0;
@@ -53,6 +54,7 @@ void FileLoad(HWND hwnd, BOOL withMidi, const char* path) {
     EnableEditMenu();
     DoCaption(hwnd, gszTitleName);
     RememberFile(gszFileName);
+    if (warning) ErrorMessage(hwnd, warning, gszTitleName);
   } else {
     /* Nothing was loaded, so the mode stays what the Play menu still shows. */
     gbEdit = wasEdit;
