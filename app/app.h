@@ -70,8 +70,8 @@ void ShowTempo(BOOL redraw);
 
 void FileNew(HWND hwnd);                      /* command 40001 */
 /* Reads a project file as Load does (withMidi: as "Load File incl. MIDI Port+Ch."), with
-** every setting a load takes; TambroFileRead's result. Shows nothing. */
-const char* ReadProjectFile(const char* path, BOOL withMidi);
+** every setting a load takes; TambroFileRead's result and warning. Shows nothing. */
+const char* ReadProjectFile(const char* path, BOOL withMidi, const char** warning = NULL);
 /* Commands 40002 (FALSE) and 40003 (TRUE); with a path the file is loaded without the open
 ** dialog, as from the command line (the save question still comes first). */
 void FileLoad(HWND hwnd, BOOL withMidi, const char* path = NULL);
@@ -93,7 +93,8 @@ LRESULT OnTimerFailed(HWND hwnd);            /* message 1028 */
 
 void GridReset(void);               /* the cursor highlight and pointer position (AppReset) */
 LRESULT OnMouseMove(HWND hwnd);
-LRESULT OnButtonDown(HWND hwnd, UINT message, LPARAM lParam); /* WM_L/R/MBUTTONDOWN */
+/* WM_L/R/MBUTTONDOWN; with MK_SHIFT in wParam a click on a note cycles its dynamic. */
+LRESULT OnButtonDown(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT OnChar(HWND hwnd, WPARAM ch);
 void handleKeydown(HWND hwnd, WPARAM key);                     /* VK_LEFT .. VK_DOWN */
 

@@ -66,7 +66,7 @@ LRESULT OnMouseMove(HWND hwnd) {
   return 0;
 }
 
-LRESULT OnButtonDown(HWND hwnd, UINT message, LPARAM lParam) {
+LRESULT OnButtonDown(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   int x = static_cast<int16_t>(LOWORD(lParam));
   int y = static_cast<int16_t>(HIWORD(lParam));
   int column, row;
@@ -83,7 +83,9 @@ LRESULT OnButtonDown(HWND hwnd, UINT message, LPARAM lParam) {
   if (ColumnOnGrid(column) && RowOnGrid(row)) {
     const int button = message == WM_LBUTTONDOWN ? BUTTON_LEFT
                        : message == WM_RBUTTONDOWN ? BUTTON_RIGHT : BUTTON_MIDDLE;
-    ClickCell(button, column, row);
+    /* With Shift the click changes the note's dynamic, not the note. */
+    if (wParam & MK_SHIFT) ShiftClickCell(button, column, row);
+    else ClickCell(button, column, row);
     DrawCell(hdc, column, row, 1);
     gOldMouseX = static_cast<int16_t>(column);
     gOldMouseY = static_cast<int16_t>(row);

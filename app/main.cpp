@@ -308,7 +308,7 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_MOUSEMOVE: return OnMouseMove(hwnd);
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
-    case WM_MBUTTONDOWN: return OnButtonDown(hwnd, message, lParam);
+    case WM_MBUTTONDOWN: return OnButtonDown(hwnd, message, wParam, lParam);
     case WM_TBX_PLAYPOS: return OnPlayPosition(hwnd, wParam);
     case WM_TBX_SEQEND: return OnSequenceEnded(hwnd);
     case WM_TBX_TIMERFAIL: return OnTimerFailed(hwnd);

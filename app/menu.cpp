@@ -133,8 +133,15 @@ HMENU CreateTheMenu(void) {
   AppendPopup(bar, BuildPlayMenu(), "Play");
   for (int row = 0; row < SET_ROWS; row++) {
     const Setting& s = gSettings[row];
-    if (!s.title) continue;
-    if (row == SET_MIDIOUT) AppendPopup(bar, AddSyncItems(BuildDeviceMenu(true, goNumDevs, s.value), true), s.title);
+    if (!s.title || row == SET_SWING) continue;
+    if (row == SET_RELBEAT) {
+      /* Swing is a submenu at the end of rel.Beat. */
+      HMENU popup = BuildPopup(s, s.value);
+      const Setting& swing = gSettings[SET_SWING];
+      AppendMenuA(popup, MF_SEPARATOR, 0, nullptr);
+      AppendPopup(popup, BuildPopup(swing, swing.value), swing.title);
+      AppendPopup(bar, popup, SettingTitle(s));
+    } else if (row == SET_MIDIOUT) AppendPopup(bar, AddSyncItems(BuildDeviceMenu(true, goNumDevs, s.value), true), s.title);
     else if (row == SET_MIDIIN)
       AppendPopup(bar, AddSyncItems(BuildDeviceMenu(false, giNumDevs, s.value), false), s.title,
                   giNumDevs == 0 ? MF_GRAYED : 0);
@@ -296,13 +303,15 @@ void OpenPlayList(HWND hwnd, const char* path) {
   RememberFile(gszListName);
   gbSequenceOpened = 1;
   gbFirstFile = 1;
-  error = TambroFileRead(gszNextTambroFile);
+  const char* warning;
+  error = TambroFileRead(gszNextTambroFile, &warning);
   gbFirstFile = 0;
   if (error != nullptr) {
     ErrorMessage(hwnd, error, gszNextTambroFile);
     gszTitleName[0] = '\0';
     return;
   }
+  if (warning) ErrorMessage(hwnd, warning, gszNextTambroFile);
   ShowLoadedSettings();
   Repaint(hwnd);
   EnablePlaylistMenu();

@@ -38,12 +38,14 @@ static void ReloadPlaylist(HWND hwnd) {
     return;
   }
   gbFirstFile = 0;
-  err = TambroFileRead(gszNextTambroFile);
+  const char* warning;
+  err = TambroFileRead(gszNextTambroFile, &warning);
   if (err) {
     ErrorMessage(hwnd, err, gszNextTambroFile);
     gszTitleName[0] = 0;
     return;
   }
+  if (warning) ErrorMessage(hwnd, warning, gszNextTambroFile);
   ShowLoadedSettings();
   InvalidateRect(hwnd, nullptr, FALSE);
 }

@@ -11,11 +11,11 @@
 #include "midifile/midifile.h"
 #include "pattern/pattern.h"
 
-const char* ReadProjectFile(const char* path, BOOL withMidi) {
+const char* ReadProjectFile(const char* path, BOOL withMidi, const char** warning) {
   gbLoadMidi = withMidi ? 1 : 0;
   gbFirstFile = 1;
   gbEdit = 1;
-  const char* error = TambroFileRead(path);
+  const char* error = TambroFileRead(path, warning);
   gbFirstFile = 0;
   gbEdit = 0;
   gbLoadMidi = 0;
@@ -52,7 +52,8 @@ void FileLoad(HWND hwnd, BOOL withMidi, const char* path) {
     return;
   }
   int wasEdit = gbEdit;
-  const char* error = ReadProjectFile(gszFileName, withMidi);
+  const char* warning;
+  const char* error = ReadProjectFile(gszFileName, withMidi, &warning);
   if (error == NULL) {
     ShowLoadedSettings();
     InvalidateRect(hwnd, NULL, FALSE);
@@ -60,6 +61,7 @@ void FileLoad(HWND hwnd, BOOL withMidi, const char* path) {
     EnableEditMenu();
     DoCaption(hwnd, gszTitleName);
     RememberFile(gszFileName);
+    if (warning) ErrorMessage(hwnd, warning, gszTitleName);
   } else {
     /* Nothing was loaded, so the mode stays what the Play menu still shows. */
     gbEdit = wasEdit;

@@ -4,6 +4,7 @@
 ** ends them. Every usage error is one line on stderr and exit status 2.
 */
 #include <getopt.h>
+#include <strings.h>
 
 #include <cstdio>
 #include <cstring>
@@ -31,6 +32,7 @@ static const struct {
     {"gain", "render", false},
     {"soundfont", "render", false},
     {"format", "export", false},
+    {"swing", "events render export", false},
     {"beat-time", "export", true},
     {"perc-channel", "import", false},
     {"channel", "import", false},
@@ -38,10 +40,10 @@ static const struct {
 enum { OPTION_COUNT = sizeof kOptions / sizeof kOptions[0], OPT_HELP = 'h', OPT_VERSION = 'V' };
 
 static const char kUsage[] =
-    "usage: tamborix-cli events [--steps N] [--count K] [--velocity V] [--mute M] [--clock] FILE\n"
+    "usage: tamborix-cli events [--steps N] [--count K] [--velocity V] [--mute M] [--clock] [--swing P] FILE\n"
     "       tamborix-cli render [--steps N] [--seconds S] [--velocity V] [--gain G] [--soundfont SF2]\n"
-    "                           FILE OUT.wav\n"
-    "       tamborix-cli export [--steps N] [--format gm|1] [--beat-time] FILE OUT.mid\n"
+    "                           [--swing P] FILE OUT.wav\n"
+    "       tamborix-cli export [--steps N] [--format gm|1] [--beat-time] [--swing P] FILE OUT.mid\n"
     "       tamborix-cli import [--steps N] [--perc-channel C] [--channel C] IN.mid OUT.tbx\n"
     "       tamborix-cli --help | --version\n";
 
@@ -73,6 +75,10 @@ static const char kHelp[] =
     "                             most notes)\n"
     "Common options:\n"
     "  --steps N    the program's step count: 144 (default), 128, 96 or 72\n"
+    "  --swing P    events, render, export: swing P % (50..75, or off) instead of the\n"
+    "               project file's (the entries of a playlist keep their own): every odd\n"
+    "               step comes (P - 50) / 50 of a step late. A file's swing and its\n"
+    "               accented and ghost notes play, render and export as in the programs.\n"
     "  --help       this text;  --version  the version\n"
     "Exit status: 0 success, 1 the operation failed, 2 a usage error.\n";
 
@@ -82,6 +88,18 @@ void CliPrintHelp(void) {
 }
 
 void CliPrintVersion(void) { std::printf("tamborix-cli %s\n", TBX_VERSION); }
+
+int CliSwingOption(const CliArgs& args, int* swing) {
+  *swing = -1;
+  auto opt = args.options.find("swing");
+  if (opt == args.options.end()) return -1;
+  long v = 0;
+  if (strcasecmp(opt->second.c_str(), "off") == 0) v = 50;
+  else if (!CliNumber(opt->second.c_str(), 50, 75, &v))
+    return CliUsageError(args.command, "--swing " + opt->second + " is not 50..75 or off");
+  *swing = (int)v;
+  return -1;
+}
 
 int CliUsageError(const std::string& command, const std::string& what) {
   std::fprintf(stderr, "tamborix-cli%s%s: %s (see tamborix-cli --help)\n", command.empty() ? "" : " ",

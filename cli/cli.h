@@ -37,10 +37,14 @@ void CliPrintVersion(void);
 
 /* The commands, on arguments CliParseArgs accepted; each returns the exit status and prints
 ** one line on stderr for a failure. */
-int CliEvents(const CliArgs& args);  /* events [--count K] [--velocity V] [--mute M] [--clock] FILE */
-int CliRender(const CliArgs& args);  /* render [--seconds S] [--velocity V] [--gain G] [--soundfont SF2] FILE OUT.wav */
-int CliExport(const CliArgs& args);  /* export [--format gm|1] [--beat-time] FILE OUT.mid */
+int CliEvents(const CliArgs& args);  /* events [--count K] [--velocity V] [--mute M] [--clock] [--swing P] FILE */
+int CliRender(const CliArgs& args);  /* render [--seconds S] [--velocity V] [--gain G] [--soundfont SF2] [--swing P] FILE OUT.wav */
+int CliExport(const CliArgs& args);  /* export [--format gm|1] [--beat-time] [--swing P] FILE OUT.mid */
 int CliImport(const CliArgs& args);  /* import [--perc-channel C] [--channel C] IN.mid OUT.tbx */
+
+/* --swing P (50..75, or "off" for 50): *swing = P, or -1 without the option. Returns -1
+** when it is fine, else the exit status after its one line. */
+int CliSwingOption(const CliArgs& args, int* swing);
 
 /* Checks the FILE [OUT] operands shared by the commands (`outs` = 0 or 1): their number, a
 ** name that is empty, longer than the 259 characters a path may have, or an OUT that names
@@ -58,9 +62,12 @@ std::string CliBoxLine(const char* skip = nullptr);
 struct CliSession {
   HWND hwnd = nullptr;
   std::string unexpected;  /* the first event no script answered, in the harness's words */
+  std::string warning;     /* what the program said about a file it loaded all the same (its
+                           ** chunks after the record refused); "" when nothing */
 };
 /* Starts the program with FILE loaded as at start (a playlist opened as "Open PlayList");
-** returns "" or the failure as one line. CliClose always follows. */
+** returns "" or the failure as one line. CliClose always follows. A box shown while the
+** file was loaded all the same is no failure: it goes to s->warning. */
 std::string CliOpen(CliSession* s, const std::string& file, bool list);
 /* Ends the program; returns `error`, or when that is empty what no script answered. */
 std::string CliClose(CliSession* s, const std::string& error);
@@ -73,6 +80,8 @@ struct CliPlayOptions {
   uint32_t maxMs = 0;      /* stop when the clock reaches this (ms from the start); 0 = none */
   bool onePass = false;    /* stop when one pass of the play range has sounded (a project) */
   bool clock = false;      /* the run sends the MIDI clock ("Send MIDI Clock" checked) */
+  int swing = -1;          /* swing % instead of a project file's; -1 keeps the file's (a
+                           ** playlist's entries always keep their own) */
 };
 
 struct CliMidiEvent {
@@ -83,10 +92,10 @@ struct CliMidiEvent {
 /* Loads the file as the program does at start, starts it ("Loop File" for a project, "Play
 ** All" for a playlist) on the headless platform with the manual clock, plays until a limit
 ** or the end of the run, stops, and returns every short message sent, in order. `endMs` gets
-** the clock at the end of the run (before the stop). Returns "" or one line saying what
-** failed (stderr text without the program name). */
+** the clock at the end of the run (before the stop), `warning` what CliOpen warned of.
+** Returns "" or one line saying what failed (stderr text without the program name). */
 std::string CliPlay(const CliPlayOptions& options, std::vector<CliMidiEvent>* events,
-                    uint32_t* endMs);
+                    uint32_t* endMs, std::string* warning);
 /* Parses a decimal argument within lo..hi; false when it is not one. */
 bool CliNumber(const char* text, long lo, long hi, long* value);
 /* True when the file is opened as a playlist: its name ends in ".txt" (any letter case). */

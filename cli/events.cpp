@@ -52,6 +52,7 @@ static uint32_t StepLength(void) {
 
 static std::string PlayLoaded(HWND hwnd, const CliPlayOptions& o, bool list, uint32_t* endMs) {
   if (o.velocity >= 0) gVelocity = (int16_t)o.velocity;
+  if (o.swing >= 0 && !list) gSwing = (int16_t)o.swing;  /* a playlist's entries keep their own */
   if (o.mute >= 0) SendMessageA(hwnd, WM_COMMAND, IDM_MUTE + o.mute, 0);
   if (o.clock) SyncSet(SYNC_SEND_CLOCK, 1);
 
@@ -79,7 +80,8 @@ static std::string PlayLoaded(HWND hwnd, const CliPlayOptions& o, bool list, uin
     int ran = Tick();
     if (ran > 0) {
       steps += ran;
-      lastStep = tbxtest::ClockNow() - t0;
+      /* A step late by its swing still ends on the grid. */
+      lastStep = tbxtest::ClockNow() - t0 - (uint32_t)SwingLate(gIndex, gAdjustedBeat);
     }
   }
   *endMs = tbxtest::ClockNow() - t0;
@@ -88,7 +90,8 @@ static std::string PlayLoaded(HWND hwnd, const CliPlayOptions& o, bool list, uin
   return CliBoxLine();
 }
 
-std::string CliPlay(const CliPlayOptions& o, std::vector<CliMidiEvent>* events, uint32_t* endMs) {
+std::string CliPlay(const CliPlayOptions& o, std::vector<CliMidiEvent>* events, uint32_t* endMs,
+                    std::string* warning) {
   std::string file = o.file;
   const bool list = CliIsPlaylist(file);
   if (list) {
@@ -105,6 +108,7 @@ std::string CliPlay(const CliPlayOptions& o, std::vector<CliMidiEvent>* events, 
   *endMs = 0;
   CliSession session;
   std::string error = CliOpen(&session, file, list);
+  *warning = session.warning;
   if (session.hwnd && error.empty() && session.unexpected.empty()) {
     tbxtest::ClearCapturedMidi();
     const uint32_t t0 = tbxtest::ClockNow();
@@ -127,12 +131,16 @@ int CliEvents(const CliArgs& args) {
     else if (name == "velocity" && CliNumber(value.c_str(), 0, 127, &v)) o.velocity = (int)v;
     else if (name == "mute" && CliNumber(value.c_str(), 0, 11, &v)) o.mute = (int)v;
     else if (name == "clock") o.clock = true;
-    else if (name != "steps") return CliUsageError(args.command, "--" + name + " " + value + " is out of range");
+    else if (name != "steps" && name != "swing")
+      return CliUsageError(args.command, "--" + name + " " + value + " is out of range");
   }
+  if ((status = CliSwingOption(args, &o.swing)) >= 0) return status;
 
   std::vector<CliMidiEvent> events;
   uint32_t endMs = 0;
-  std::string error = CliPlay(o, &events, &endMs);
+  std::string warning;
+  std::string error = CliPlay(o, &events, &endMs, &warning);
+  if (!warning.empty()) std::fprintf(stderr, "tamborix-cli events: warning: %s\n", warning.c_str());
   for (const CliMidiEvent& e : events)
     std::printf("%u %02X %02X %02X\n", e.timeMs, e.message & 0xFF, (e.message >> 8) & 0xFF,
                 (e.message >> 16) & 0xFF);

@@ -16,6 +16,7 @@
 #include "app/app.h"
 #include "cli/cli.h"
 #include "midifile/midifile.h"
+#include "pattern/pattern.h"
 #include "platform/testing.h"
 
 /* The size report that says the file was written (the other boxes are failures). */
@@ -23,7 +24,7 @@ static const char kReport[] = "MIDI file (";
 
 /* Runs the export, loading FILE as the program does and answering the save dialog with OUT;
 ** "" or one line saying what failed. The size report goes to standard output. */
-static std::string Export(std::string file, std::string out, bool format1, bool beatTime) {
+static std::string Export(std::string file, std::string out, bool format1, bool beatTime, int swing) {
   bool list = CliIsPlaylist(file);
   if (list) {
     /* Entries are opened relative to the current folder, which the open dialog leaves at
@@ -40,10 +41,12 @@ static std::string Export(std::string file, std::string out, bool format1, bool 
 
   CliSession session;
   std::string error = CliOpen(&session, file, list);
+  if (!session.warning.empty()) std::fprintf(stderr, "tamborix-cli export: warning: %s\n", session.warning.c_str());
   const std::string& unexpected = session.unexpected;
   HWND hwnd = session.hwnd;
   if (hwnd && error.empty() && unexpected.empty()) {
     gbMidiBeatTime = beatTime ? 1 : 0;
+    if (swing >= 0 && !list) gSwing = (int16_t)swing;  /* a playlist's entries keep their own */
     tbxtest::ClearMessageBoxes();
     tbxtest::QueueFileDialog(out);
     tbxtest::QueueMessageBoxAnswer(IDOK);
@@ -71,7 +74,9 @@ int CliExport(const CliArgs& args) {
       return CliUsageError(args.command, "--format must be gm or 1");
   }
   const bool beatTime = args.options.count("beat-time") != 0;
-  std::string error = Export(args.operands[0], args.operands[1], format1, beatTime);
+  int swing;
+  if ((status = CliSwingOption(args, &swing)) >= 0) return status;
+  std::string error = Export(args.operands[0], args.operands[1], format1, beatTime, swing);
   if (error.empty()) return CLI_OK;
   std::fprintf(stderr, "tamborix-cli export: %s\n", error.c_str());
   return CLI_FAILED;

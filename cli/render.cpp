@@ -118,6 +118,7 @@ int CliRender(const CliArgs& args) {
   if (opt != args.options.end() && !CliNumber(opt->second.c_str(), 0, 127, &velocity))
     return CliUsageError(args.command, "--velocity " + opt->second + " is not 0..127");
   o.velocity = (int)velocity;
+  if ((status = CliSwingOption(args, &o.swing)) >= 0) return status;
   if ((status = SetUpSynth(args)) >= 0) return status;
   /* The run may change the current folder (a playlist's entries are relative to it). */
   std::error_code ec;
@@ -132,7 +133,9 @@ int CliRender(const CliArgs& args) {
 
   std::vector<CliMidiEvent> played;
   uint32_t endMs = 0;
-  std::string error = CliPlay(o, &played, &endMs);
+  std::string warning;
+  std::string error = CliPlay(o, &played, &endMs, &warning);
+  if (!warning.empty()) std::fprintf(stderr, "tamborix-cli render: warning: %s\n", warning.c_str());
   /* The run ends with the platform's reset, which takes back the synthesizer's set-up. */
   SetUpSynth(args);
   if (error.empty()) {

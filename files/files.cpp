@@ -1,8 +1,9 @@
 /*
-** Project files: reading a pattern record from disk (the current 3540-byte layout and the
-** older 3536-byte one) and taking the program's settings from it, writing the record and
-** its backup, and the one routine that replaces any file on disk (project, backup, MIDI
-** file) only once its new bytes are completely written.
+** Project files: reading a pattern record from disk (the current 3540-byte layout with the
+** chunks that may follow it, and the older 3536-byte one) and taking the program's settings
+** from it, writing the record with its chunks and the backup, and the one routine that
+** replaces any file on disk (project, backup, MIDI file) only once its new bytes are
+** completely written.
 **
 ** The reader runs on the window thread for the menu commands and on the timer thread when
 ** a playlist moves on (which fetches and takes in two steps, see files.h); it writes the
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "base/seam.h"
 #include "files/files.h"
@@ -32,6 +34,19 @@ char gszTitleName[TBX_PATH];
 /* 1 when the last image read into gTbroTemp was 3536 bytes long (older layout), so the
 ** backup converts it before writing. Written by TambroFileRead (window or timer thread). */
 static Shared<int> bTempIsOldLayout;
+
+/* The bytes of the last file read after its 3540-byte record (its chunks, as read), kept for
+** the backup; empty after a shorter file. Written by TambroFileRead (window or timer
+** thread), read by SaveBackup (window thread), each under gTempTailBusy. */
+static std::vector<unsigned char> gTempTail;
+static std::atomic_flag gTempTailBusy = ATOMIC_FLAG_INIT;
+
+static void LockTail(void) {
+  while (gTempTailBusy.test_and_set(std::memory_order_acquire)) {
+  }
+}
+
+static void UnlockTail(void) { gTempTailBusy.clear(std::memory_order_release); }
 
 /* Offsets of the older 3536-byte layout: PercCh and VoiceCh two bytes earlier than now,
 ** the six arrays four bytes earlier; no MidiInPort and no Reserved. */
@@ -55,6 +70,9 @@ void FilesReset(void) {
   gszListName[0] = '\0';
   gszNextTambroFile[0] = '\0';
   bTempIsOldLayout = 0;
+  LockTail();
+  gTempTail.clear();
+  UnlockTail();
   gbSavingMidiFile = 0;
   gbListInUse = 0;
   FreePlayList();
@@ -174,6 +192,122 @@ BOOL StorePath(char* buffer, const char* path) {
   return FALSE;
 }
 
+/* ---------------------------------------------------------------- chunks after the record */
+
+/* A project file is the record, then zero or more chunks: a 4-byte ASCII id, a 32-bit
+** little-endian length n, then n bytes of data. Readers skip the chunks they do not know,
+** so the record stays readable by every reader of the format. The chunks of the groove:
+**   SWNG  n = 2: the swing, a 16-bit little-endian percentage 50..75 (50 straight; any
+**         other value reads as 50);
+**   ACNT  n = 2336: four arrays of 146 little-endian 32-bit words laid out like PercL,
+**         PercH, VoiceL, VoiceH, a set bit marking the note of that cell accented;
+**   GHST  the same for ghost notes (a cell with both bits plays accented).
+** A known id with another length is skipped like an unknown one; the last of two chunks
+** with one id counts. Only a chunk that runs past the end of the file is refused: then no
+** chunk is taken, the record alone is. A bit for a cell without a note (the flag rows 0 and
+** 1 included) is dropped on reading and never written. A pattern played straight and
+** without dynamics is written as the record alone, any other as the record followed by the
+** chunks it needs in the order SWNG, ACNT, GHST. */
+enum { CHUNK_HEAD = 8, SWNG_BYTES = 2, DYNAMICS_BYTES = 4 * STEP_SLOTS * 4 };
+
+static uint32_t Le32(const unsigned char* p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+static void PutLe32(std::vector<unsigned char>& out, uint32_t v) {
+  for (int b = 0; b < 4; b++) out.push_back(static_cast<unsigned char>(v >> (8 * b)));
+}
+
+/* The four Accent (dyn DYN_ACCENT) or Ghost arrays of a CellDynamics, in the file's order. */
+struct DynamicsQuad {
+  uint32_t* a[4];
+};
+static DynamicsQuad DynamicsArrays(CellDynamics& d, int dyn) {
+  if (dyn == DYN_ACCENT) return {{d.AccentPercL, d.AccentPercH, d.AccentVoiceL, d.AccentVoiceH}};
+  return {{d.GhostPercL, d.GhostPercH, d.GhostVoiceL, d.GhostVoiceH}};
+}
+
+/* The note arrays of gTbro in the file's order of the dynamics. */
+static const uint32_t* const kNoteArrays[4] = {gTbro.PercL, gTbro.PercH, gTbro.VoiceL, gTbro.VoiceH};
+
+/* Keeps of dynamics words only the bits of cells that hold a note; the L words have their
+** flag rows 0 and 1 there, which carry no note. */
+static uint32_t NoteBits(const uint32_t* notes, int a, int step) {
+  return StepGet(notes, step) & (a % 2 == 0 ? ~3u : ~0u);
+}
+
+/* Reads the chunks of `tail` (the bytes after the record): the swing and the dynamics it
+** gives (straight and none when it gives none). False when a chunk runs past the end;
+** swing and dynamics are then straight and none. */
+static bool ReadChunks(const std::vector<unsigned char>& tail, int16_t* swing, CellDynamics* dyn) {
+  *swing = SWING_STRAIGHT;
+  std::memset(dyn, 0, sizeof *dyn);
+  size_t at = 0;
+  const size_t n = tail.size();
+  while (at < n) {
+    if (n - at < CHUNK_HEAD || n - at - CHUNK_HEAD < Le32(&tail[at + 4])) {
+      *swing = SWING_STRAIGHT;
+      std::memset(dyn, 0, sizeof *dyn);
+      return false;
+    }
+    const unsigned char* id = &tail[at];
+    const uint32_t length = Le32(&tail[at + 4]);
+    const unsigned char* data = &tail[at + CHUNK_HEAD];
+    if (std::memcmp(id, "SWNG", 4) == 0 && length == SWNG_BYTES) {
+      const int16_t v = ImageWord(data, 0);
+      *swing = v >= SWING_STRAIGHT && v <= SWING_MAX ? v : static_cast<int16_t>(SWING_STRAIGHT);
+    } else if ((std::memcmp(id, "ACNT", 4) == 0 || std::memcmp(id, "GHST", 4) == 0) && length == DYNAMICS_BYTES) {
+      const DynamicsQuad arrays = DynamicsArrays(*dyn, id[0] == 'A' ? DYN_ACCENT : DYN_GHOST);
+      for (int a = 0; a < 4; a++)
+        for (int i = 0; i < STEP_SLOTS; i++) arrays.a[a][i] = Le32(data + (a * STEP_SLOTS + i) * 4);
+    }
+    at += CHUNK_HEAD + length;
+  }
+  return true;
+}
+
+/* Puts the dynamics read into gDynamics, kept to the cells of gTbro that hold a note. */
+static void TakeDynamics(CellDynamics& dyn) {
+  for (int d : {DYN_ACCENT, DYN_GHOST}) {
+    const DynamicsQuad arrays = DynamicsArrays(dyn, d);
+    for (int a = 0; a < 4; a++)
+      for (int i = 0; i < STEP_SLOTS; i++)
+        StepSet(DynamicWords(d, kNoteArrays[a]), i, arrays.a[a][i] & NoteBits(kNoteArrays[a], a, i));
+  }
+}
+
+/* Appends the chunk of the Accent or Ghost bits of the pattern's notes, when it has any. */
+static void PutDynamicsChunk(std::vector<unsigned char>& out, int dyn, const char* id) {
+  std::vector<unsigned char> data;
+  bool any = false;
+  for (int a = 0; a < 4; a++)
+    for (int i = 0; i < STEP_SLOTS; i++) {
+      const uint32_t w = StepGet(DynamicWords(dyn, kNoteArrays[a]), i) & NoteBits(kNoteArrays[a], a, i);
+      any = any || w != 0;
+      PutLe32(data, w);
+    }
+  if (!any) return;
+  out.insert(out.end(), id, id + 4);
+  PutLe32(out, DYNAMICS_BYTES);
+  out.insert(out.end(), data.begin(), data.end());
+}
+
+/* The chunks the pattern needs after its record: none when it plays straight and has no
+** dynamics. */
+static std::vector<unsigned char> GrooveChunks(void) {
+  std::vector<unsigned char> out;
+  const int16_t swing = gSwing;
+  if (swing != SWING_STRAIGHT) {
+    out.insert(out.end(), {'S', 'W', 'N', 'G'});
+    PutLe32(out, SWNG_BYTES);
+    out.push_back(static_cast<unsigned char>(swing & 0xFF));
+    out.push_back(static_cast<unsigned char>((swing >> 8) & 0xFF));
+  }
+  PutDynamicsChunk(out, DYN_ACCENT, "ACNT");
+  PutDynamicsChunk(out, DYN_GHOST, "GHST");
+  return out;
+}
+
 /* ---------------------------------------------------------------- write and backup */
 
 const char* TambroFileWrite(const char* szFileName) {
@@ -189,7 +323,12 @@ const char* TambroFileWrite(const char* szFileName) {
   uint32_t* src[6] = {gTbro.PercL, gTbro.PercH, gTbro.VoiceL, gTbro.VoiceH, gTbro.VoiceXL, gTbro.VoiceXH};
   for (int a = 0; a < 6; ++a)
     for (int i = 0; i < STEP_SLOTS; ++i) dst[a][i] = StepGet(src[a], i);
-  return WriteWholeFile(szFileName, &image, TBRO_SIZE) == WRITE_OK ? NULL : gszErrorCannotWrite;
+  const unsigned char* raw = reinterpret_cast<const unsigned char*>(&image);
+  std::vector<unsigned char> bytes(raw, raw + TBRO_SIZE);
+  const std::vector<unsigned char> chunks = GrooveChunks();
+  bytes.insert(bytes.end(), chunks.begin(), chunks.end());
+  return WriteWholeFile(szFileName, bytes.data(), static_cast<DWORD>(bytes.size())) == WRITE_OK ? NULL
+                                                                                                 : gszErrorCannotWrite;
 }
 
 /* The backup's name: the path up to the first '.' of its file name part, then ".BAK"; a
@@ -219,8 +358,15 @@ const char* SaveBackup(const char* szFileName) {
     uint32_t* arrays[6] = {image.PercL, image.PercH, image.VoiceL, image.VoiceH, image.VoiceXL, image.VoiceXH};
     for (int a = 0; a < 6; ++a) std::memcpy(arrays[a], raw + OLD_ARRAYS + a * ARRAY_BYTES, ARRAY_BYTES);
   }
-  return WriteWholeFile(BackupName(szFileName).c_str(), &image, TBRO_SIZE) == WRITE_OK ? NULL
-                                                                                       : gszErrorCannotWrite;
+  /* The whole file as it was read: the chunks after the record too, unknown ones included. */
+  const unsigned char* head = reinterpret_cast<const unsigned char*>(&image);
+  std::vector<unsigned char> bytes(head, head + TBRO_SIZE);
+  LockTail();
+  bytes.insert(bytes.end(), gTempTail.begin(), gTempTail.end());
+  UnlockTail();
+  return WriteWholeFile(BackupName(szFileName).c_str(), bytes.data(), static_cast<DWORD>(bytes.size())) == WRITE_OK
+             ? NULL
+             : gszErrorCannotWrite;
 }
 
 /* ---------------------------------------------------------------- read */
@@ -266,21 +412,43 @@ static void TakeImage(DWORD nRead) {
     }
 }
 
-/* Takes a read image (nRead bytes, ok as ReadFile said) in: into gTbroTemp, and when it is
-** a project file into gTbro and the settings. */
-static const char* TakeRead(const TbroRecord& image, BOOL ok, DWORD nRead) {
-  std::memcpy(&gTbroTemp, &image, nRead);
-  if (!ok || (nRead != TBRO_SIZE && nRead != TBRO_OLD_SIZE)) return gszErrorCannotRead;
+/* Takes a read image in: into gTbroTemp and gTempTail, and when it is a project file into
+** gTbro, its dynamics and the settings. *damaged: its chunks were refused (the record alone
+** was taken). */
+static const char* TakeRead(const TbroFileImage& image, bool* damaged) {
+  const DWORD nRead = image.size;
+  int16_t swing;
+  CellDynamics dynamics;
+  *damaged = !ReadChunks(image.tail, &swing, &dynamics);
+  std::memcpy(&gTbroTemp, &image.record, nRead);
+  LockTail();
+  gTempTail = image.tail;
+  UnlockTail();
+  if (!image.ok || (nRead != TBRO_SIZE && nRead != TBRO_OLD_SIZE)) return gszErrorCannotRead;
   bTempIsOldLayout = nRead == TBRO_OLD_SIZE;
   if (std::memcmp(gTbroTemp.Id, "TBRX", 4) != 0 || (nRead == TBRO_SIZE && gTbroTemp.Size != TBRO_SIZE))
     return gszErrorNotTambro;
   PatternWriteBegin();
   TakeImage(nRead);
+  TakeDynamics(dynamics);
   PatternLoaded();
   PatternWriteEnd(nullptr);
   DropClickBackup(); /* a pending click backup belongs to the pattern just replaced */
-  TakeRecordSettings();
+  TakeRecordSettings(swing);
   return NULL;
+}
+
+/* Reads what follows the record up to the end of the file; FALSE when a read fails or the
+** file is longer than TBRO_MAX_FILE. */
+static BOOL ReadTail(HANDLE h, std::vector<unsigned char>* tail) {
+  unsigned char buffer[65536];
+  for (;;) {
+    DWORD n = 0;
+    if (!ReadFile(h, buffer, sizeof buffer, &n, NULL)) return FALSE;
+    if (n == 0) return TRUE;
+    if (tail->size() + n > TBRO_MAX_FILE - TBRO_SIZE) return FALSE;
+    tail->insert(tail->end(), buffer, buffer + n);
+  }
 }
 
 const char* TambroFileFetch(const char* szFileName, TbroFileImage* image) {
@@ -288,6 +456,7 @@ const char* TambroFileFetch(const char* szFileName, TbroFileImage* image) {
   image->ok = FALSE;
   image->opened = FALSE;
   image->createError = 0;
+  image->tail.clear();
   HANDLE h = CreateFileA(szFileName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   if (h == INVALID_HANDLE_VALUE) {
     image->createError = GetLastError();
@@ -295,6 +464,7 @@ const char* TambroFileFetch(const char* szFileName, TbroFileImage* image) {
   }
   image->opened = TRUE;
   image->ok = ReadFile(h, &image->record, TBRO_SIZE, &image->size, NULL);
+  if (image->ok && image->size == TBRO_SIZE) image->ok = ReadTail(h, &image->tail);
   CloseHandle(h);
   return NULL;
 }
@@ -306,13 +476,19 @@ void ReportCreateError(const TbroFileImage& image) {
   SeamSystemError(text);
 }
 
-const char* TambroFileTake(const TbroFileImage& image) { return TakeRead(image.record, image.ok, image.size); }
+const char* TambroFileTake(const TbroFileImage& image, const char** warning) {
+  bool damaged = false;
+  const char* result = TakeRead(image, &damaged);
+  if (warning) *warning = result == NULL && damaged ? gszErrorCannotRead : NULL;
+  return result;
+}
 
-const char* TambroFileRead(const char* szFileName) {
+const char* TambroFileRead(const char* szFileName, const char** warning) {
+  if (warning) *warning = NULL;
   gbNewFile = 0;
   gbFileChanged = 0;
   TbroFileImage image;
   const char* error = TambroFileFetch(szFileName, &image);
   ReportCreateError(image);
-  return error ? error : TambroFileTake(image);
+  return error ? error : TambroFileTake(image, warning);
 }

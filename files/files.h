@@ -8,6 +8,7 @@
 #define TBX_FILES_H
 
 #include <string>
+#include <vector>
 
 #include "base/config.h"
 #include "pattern/pattern.h"
@@ -33,23 +34,28 @@ extern Shared<int> gbListInUse;
 void FilesReset(void);                   /* names, list text and flags back to start */
 
 /* Reads a project file into the pattern: the image into gTbroTemp and, when it is one, into
-** gTbro with the settings its load rules take. A file that cannot be opened shows the
-** system's error first (through the window seam). */
-const char* TambroFileRead(const char* szFileName);
+** gTbro (and its dynamics) with the settings its load rules take. A file that cannot be
+** opened shows the system's error first (through the window seam). A file whose chunks
+** after the record are refused (one runs past the end of the file) is still read, the
+** record alone: then *warning (when given) gets gszErrorCannotRead for the caller to show,
+** else NULL. */
+const char* TambroFileRead(const char* szFileName, const char** warning = NULL);
 /* The same in two steps, for the step clock's thread, where the read may hang (a dead
 ** network mount) long enough for a stop to give the run up, and a late result must change
 ** nothing: Fetch reads into an image of its own and touches no shared state; the caller
 ** then claims the run, shows ReportCreateError and Takes the image in. */
 struct TbroFileImage {
   TbroRecord record;
-  DWORD size;          /* bytes read */
+  std::vector<unsigned char> tail; /* the bytes after a 3540-byte record: its chunks */
+  DWORD size;          /* bytes of the record read */
   BOOL ok;             /* ReadFile succeeded */
   BOOL opened;         /* the file could be opened; else createError is the system's error */
   DWORD createError;
 };
 const char* TambroFileFetch(const char* szFileName, TbroFileImage* image);
 void ReportCreateError(const TbroFileImage& image);
-const char* TambroFileTake(const TbroFileImage& image);
+const char* TambroFileTake(const TbroFileImage& image, const char** warning = NULL);
+#define TBRO_MAX_FILE (64u << 20) /* bytes of the longest project file read; a longer one is unreadable */
 const char* TambroFileWrite(const char* szFileName);
 const char* SaveBackup(const char* szFileName);
 

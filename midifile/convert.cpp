@@ -16,6 +16,12 @@
 ** own tick (delta 0 between them), the first step of the play range on tick 0 and the body
 ** ends at the range's end, so the track lines up with a DAW's bars.
 **
+** Swing moves every event of an odd step (SwingLate of the step's ticks) later, its opening
+** note ends included; the step after it is back on its time, so the body keeps its length.
+** Where a late step would begin before the events of the step before it have been written
+** out (a step of very many events, one tick apart), it begins right after them instead, and
+** the steps after it keep their own times.
+**
 ** The conversion keeps its own note bookkeeping (percussion words of the last step with
 ** output, the note pending on each instrument row), so an export while a sequence plays
 ** leaves the sequencer's notes alone. Window thread.
@@ -210,6 +216,7 @@ static uint32_t ConvertTrack(ConvertPart part) {
   const uint32_t beatStep = beatTime ? BeatTimeStepTicks() : 0;
   int n = 1; /* steps since the last step with output */
   int k = 0; /* events of the last step with output */
+  int late = 0; /* ticks that step began after its time (its swing) */
   int lastOutput = start; /* beat time: the step the last events sit on (the range's start before any) */
   StepEvents ev;
   for (int i = start; i < end; ++i) {
@@ -228,13 +235,20 @@ static uint32_t ConvertTrack(ConvertPart part) {
     }
     if (beatTime) {
       if (k != 0) buf.pop_back(); /* the delta 0 after the previous step's last event */
-      PutVarLen(buf, static_cast<uint32_t>(i - lastOutput) * beatStep);
+      const int onTime = (i - lastOutput) * static_cast<int>(beatStep) - late;
+      const int delta = std::max(0, onTime + SwingLate(i, static_cast<int>(beatStep)));
+      PutVarLen(buf, static_cast<uint32_t>(delta));
+      late = delta - onTime;
       lastOutput = i;
     } else if (i == 0) {
       buf.push_back(0x00);
+      late = 0;
     } else {
       if (k != 0) buf.pop_back(); /* the one-tick delta after the previous step's last event */
-      PutVarLen(buf, static_cast<uint32_t>(n * TICKS_PER_STEP - k));
+      const int onTime = n * TICKS_PER_STEP - k - late; /* the delta to this step's own time */
+      const int delta = std::max(0, onTime + SwingLate(i, TICKS_PER_STEP));
+      PutVarLen(buf, static_cast<uint32_t>(delta));
+      late = delta - onTime;
     }
     buf.insert(buf.end(), ev.bytes.begin(), ev.bytes.end());
     k = ev.count;
@@ -242,9 +256,9 @@ static uint32_t ConvertTrack(ConvertPart part) {
   }
   if (k != 0) buf.pop_back();
   if (beatTime)
-    PutVarLen(buf, static_cast<uint32_t>(std::max(end - lastOutput, 0)) * beatStep);
+    PutVarLen(buf, static_cast<uint32_t>(std::max((end - lastOutput) * static_cast<int>(beatStep) - late, 0)));
   else
-    PutVarLen(buf, static_cast<uint32_t>(n * TICKS_PER_STEP - k));
+    PutVarLen(buf, static_cast<uint32_t>(std::max(0, n * TICKS_PER_STEP - k - late)));
   return static_cast<uint32_t>(buf.size());
 }
 

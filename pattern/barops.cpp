@@ -6,7 +6,8 @@
 **
 ** The bar is gBeatsPBar steps from gStartIndex (set by the key handler). Copy, cut, paste
 ** and undo move only PercL/PercH and VoiceL/VoiceH; rotation moves all six words of a step;
-** transposition moves the instrument chain and nothing else. Every write is one whole
+** transposition moves the instrument chain and nothing else. The notes' dynamics (accent,
+** ghost) go with them in every operation. Every write is one whole
 ** 32-bit store through the Step helpers, since the step clock reads the same words.
 */
 #include <cstring>
@@ -15,27 +16,41 @@
 
 /* ---------------------------------------------------------------- clipboard and undo buffers (window thread) */
 
+/* A part of a bar is six words a step: the part's L and H words of gTbro and their Accent
+** and Ghost words, so the dynamics go wherever the notes go. */
+enum { PART_WORDS = 6 };
+typedef uint32_t PartBar[PART_WORDS][24];
+
 /* The clipboard: one bar of each part, index = step within the bar. Zero at program start,
 ** never cleared; a paste writes the current bar length of entries. */
-static uint32_t gPercCopyL[24], gPercCopyH[24], gVoiceCopyL[24], gVoiceCopyH[24];
+static PartBar gPercCopy, gVoiceCopy;
 /* The bar as it was before the last cut (or copy) and the last paste, per part. */
-static uint32_t gPercCutUndoL[24], gPercCutUndoH[24], gVoiceCutUndoL[24], gVoiceCutUndoH[24];
-static uint32_t gPercPasteUndoL[24], gPercPasteUndoH[24], gVoicePasteUndoL[24], gVoicePasteUndoH[24];
+static PartBar gPercCutUndo, gVoiceCutUndo, gPercPasteUndo, gVoicePasteUndo;
 static int16_t gCutUndoIndex, gPasteUndoIndex;  /* first step of the bar each set holds */
 /* Steps each set holds (the bar length when it was filled; 0 = nothing saved), so that an
 ** undo restores exactly the steps it saved even after gBeatsPBar changed. */
 static int16_t gCutUndoCount, gPasteUndoCount;
 
 void BarsReset(void) {
-  uint32_t* const buffers[] = {gPercCopyL,     gPercCopyH,      gVoiceCopyL,      gVoiceCopyH,
-                               gPercCutUndoL,  gPercCutUndoH,   gVoiceCutUndoL,   gVoiceCutUndoH,
-                               gPercPasteUndoL, gPercPasteUndoH, gVoicePasteUndoL, gVoicePasteUndoH};
-  for (uint32_t* b : buffers) std::memset(b, 0, sizeof gPercCopyL);
+  PartBar* const buffers[] = {&gPercCopy, &gVoiceCopy, &gPercCutUndo, &gVoiceCutUndo, &gPercPasteUndo,
+                              &gVoicePasteUndo};
+  for (PartBar* b : buffers) std::memset(b, 0, sizeof(PartBar));
   gCutUndoIndex = gPasteUndoIndex = 0;
   gCutUndoCount = gPasteUndoCount = 0;
 }
 
 /* ---------------------------------------------------------------- helpers */
+
+/* The arrays of a part, in PartBar order. */
+static uint32_t* const* PartArrays(bool perc) {
+  static uint32_t* const percArrays[PART_WORDS] = {
+      gTbro.PercL, gTbro.PercH, gDynamics.AccentPercL, gDynamics.AccentPercH, gDynamics.GhostPercL,
+      gDynamics.GhostPercH};
+  static uint32_t* const voiceArrays[PART_WORDS] = {
+      gTbro.VoiceL, gTbro.VoiceH, gDynamics.AccentVoiceL, gDynamics.AccentVoiceH, gDynamics.GhostVoiceL,
+      gDynamics.GhostVoiceH};
+  return perc ? percArrays : voiceArrays;
+}
 
 /* Steps of the bar at gStartIndex that an operation may touch, or 0 when there is no bar:
 ** a cursor off the grid, a bar length outside 1..24, or a bar that would leave the
@@ -46,31 +61,14 @@ static int BarSteps(void) {
   return steps;
 }
 
-/* Copies one part of the bar into the clipboard and the cut-undo buffers. */
-static void CopyPart(const uint32_t* low, const uint32_t* high, uint32_t* copyL, uint32_t* copyH,
-                     uint32_t* undoL, uint32_t* undoH, int steps) {
-  int s0 = gStartIndex;
-  gCutUndoIndex = static_cast<int16_t>(s0);
-  gCutUndoCount = static_cast<int16_t>(steps);
-  for (int i = 0; i < steps; i++) {
-    copyL[i] = undoL[i] = StepGet(low, s0 + i);
-    copyH[i] = undoH[i] = StepGet(high, s0 + i);
-  }
+static void SavePart(bool perc, int start, PartBar& saved, int steps) {
+  for (int w = 0; w < PART_WORDS; w++)
+    for (int i = 0; i < steps; i++) saved[w][i] = StepGet(PartArrays(perc)[w], start + i);
 }
 
-static void ZeroPart(uint32_t* low, uint32_t* high, int steps) {
-  for (int i = 0; i < steps; i++) {
-    StepSet(low, gStartIndex + i, 0);
-    StepSet(high, gStartIndex + i, 0);
-  }
-}
-
-static void RestorePart(uint32_t* low, uint32_t* high, int start, const uint32_t* savedL,
-                        const uint32_t* savedH, int steps) {
-  for (int i = 0; i < steps; i++) {
-    StepSet(low, start + i, savedL[i]);
-    StepSet(high, start + i, savedH[i]);
-  }
+static void RestorePart(bool perc, int start, const PartBar& saved, int steps) {
+  for (int w = 0; w < PART_WORDS; w++)
+    for (int i = 0; i < steps; i++) StepSet(PartArrays(perc)[w], start + i, saved[w][i]);
 }
 
 /* ---------------------------------------------------------------- copy, cut, paste */
@@ -82,11 +80,14 @@ static void RestorePart(uint32_t* low, uint32_t* high, int start, const uint32_t
 static bool CopyBar(bool perc, bool cut) {
   int steps = BarSteps();
   if (!steps) return false;
-  uint32_t* low = perc ? gTbro.PercL : gTbro.VoiceL;
-  uint32_t* high = perc ? gTbro.PercH : gTbro.VoiceH;
-  if (perc) CopyPart(low, high, gPercCopyL, gPercCopyH, gPercCutUndoL, gPercCutUndoH, steps);
-  else CopyPart(low, high, gVoiceCopyL, gVoiceCopyH, gVoiceCutUndoL, gVoiceCutUndoH, steps);
-  if (cut) ZeroPart(low, high, steps);
+  gCutUndoIndex = gStartIndex;
+  gCutUndoCount = static_cast<int16_t>(steps);
+  SavePart(perc, gStartIndex, perc ? gPercCopy : gVoiceCopy, steps);
+  SavePart(perc, gStartIndex, perc ? gPercCutUndo : gVoiceCutUndo, steps);
+  if (cut) {
+    static const PartBar kEmpty = {};
+    RestorePart(perc, gStartIndex, kEmpty, steps);
+  }
   MarkChanged();
   return true;
 }
@@ -108,20 +109,10 @@ bool PasteBar(void) {
   int mode = gPasteMode;
   gPasteUndoIndex = static_cast<int16_t>(s0);
   gPasteUndoCount = static_cast<int16_t>(steps);
-  for (int i = 0; i < steps; i++) {
-    gPercPasteUndoL[i] = StepGet(gTbro.PercL, s0 + i);
-    gPercPasteUndoH[i] = StepGet(gTbro.PercH, s0 + i);
-    gVoicePasteUndoL[i] = StepGet(gTbro.VoiceL, s0 + i);
-    gVoicePasteUndoH[i] = StepGet(gTbro.VoiceH, s0 + i);
-    if (mode & 1) {
-      StepSet(gTbro.PercL, s0 + i, gPercCopyL[i]);
-      StepSet(gTbro.PercH, s0 + i, gPercCopyH[i]);
-    }
-    if (mode & 2) {
-      StepSet(gTbro.VoiceL, s0 + i, gVoiceCopyL[i]);
-      StepSet(gTbro.VoiceH, s0 + i, gVoiceCopyH[i]);
-    }
-  }
+  SavePart(true, s0, gPercPasteUndo, steps);
+  SavePart(false, s0, gVoicePasteUndo, steps);
+  if (mode & 1) RestorePart(true, s0, gPercCopy, steps);
+  if (mode & 2) RestorePart(false, s0, gVoiceCopy, steps);
   gUndoMode = static_cast<int16_t>(gUndoMode | (mode & 3));
   MarkChanged();
   return true;
@@ -137,25 +128,15 @@ bool UndoBar(void) {
   int mode = gUndoMode;
   if (mode == 0) return false;
   if (mode == 16) {
-    StepSet(gTbro.VoiceL, gChordIndex, gChordUndoL);
-    StepSet(gTbro.VoiceH, gChordIndex, gChordUndoH);
-    DropClickBackupIn(gChordIndex, 1);
+    UndoChord();
   } else {
     int pasteSteps = gPasteUndoCount, cutSteps = gCutUndoCount;
     if (mode & 3) DropClickBackupIn(gPasteUndoIndex, pasteSteps);
     if (mode & 12) DropClickBackupIn(gCutUndoIndex, cutSteps);
-    if (mode & 1)
-      RestorePart(gTbro.PercL, gTbro.PercH, gPasteUndoIndex, gPercPasteUndoL, gPercPasteUndoH,
-                  pasteSteps);
-    if (mode & 2)
-      RestorePart(gTbro.VoiceL, gTbro.VoiceH, gPasteUndoIndex, gVoicePasteUndoL,
-                  gVoicePasteUndoH, pasteSteps);
-    if (mode & 4)
-      RestorePart(gTbro.PercL, gTbro.PercH, gCutUndoIndex, gPercCutUndoL, gPercCutUndoH,
-                  cutSteps);
-    if (mode & 8)
-      RestorePart(gTbro.VoiceL, gTbro.VoiceH, gCutUndoIndex, gVoiceCutUndoL, gVoiceCutUndoH,
-                  cutSteps);
+    if (mode & 1) RestorePart(true, gPasteUndoIndex, gPercPasteUndo, pasteSteps);
+    if (mode & 2) RestorePart(false, gPasteUndoIndex, gVoicePasteUndo, pasteSteps);
+    if (mode & 4) RestorePart(true, gCutUndoIndex, gPercCutUndo, cutSteps);
+    if (mode & 8) RestorePart(false, gCutUndoIndex, gVoiceCutUndo, cutSteps);
   }
   gUndoMode = 0;
   MarkChanged();
@@ -164,24 +145,19 @@ bool UndoBar(void) {
 
 /* ---------------------------------------------------------------- rotation */
 
+/* Every word of a step: the six of the record and the eight of its dynamics. */
 struct StepWords {
-  uint32_t w[6];
+  uint32_t w[PATTERN_WORDS];
 };
-
-static uint32_t* const* StepArrays(void) {
-  static uint32_t* const arrays[6] = {gTbro.PercL,  gTbro.PercH,   gTbro.VoiceL,
-                                      gTbro.VoiceH, gTbro.VoiceXL, gTbro.VoiceXH};
-  return arrays;
-}
 
 static StepWords ReadStep(int step) {
   StepWords s;
-  for (int k = 0; k < 6; k++) s.w[k] = StepGet(StepArrays()[k], step);
+  for (int k = 0; k < PATTERN_WORDS; k++) s.w[k] = StepGet(PatternArrays()[k], step);
   return s;
 }
 
 static void WriteStep(int step, const StepWords& s) {
-  for (int k = 0; k < 6; k++) StepSet(StepArrays()[k], step, s.w[k]);
+  for (int k = 0; k < PATTERN_WORDS; k++) StepSet(PatternArrays()[k], step, s.w[k]);
 }
 
 /* The play range's first and last step: rotation turns the steps that are played. */
@@ -223,8 +199,33 @@ bool RotateRight(void) {
 ** Instrument row r is chain bit r + 30. Bits 0 and 1 of VoiceL are flags, not notes. */
 static const uint64_t kLowMask = (uint64_t(1) << 62) - 1;
 
-/* Shifts the chain of every step of the bar by |semitones| positions, up when positive.
-** Notes shifted past either end of the chain are lost. */
+/* Shifts one step's chain, given as its two pieces, by `semitones` positions (up when
+** positive); notes shifted past either end are lost. */
+static void ShiftChain(uint64_t* low, uint64_t* high, int semitones) {
+  for (int n = 0; n < semitones; n++) {
+    *high = (*high << 1) | (*low >> 61);
+    *low = (*low << 1) & kLowMask;
+  }
+  for (int n = 0; n < -semitones; n++) {
+    *low = (*low >> 1) | ((*high & 1) << 61);
+    *high >>= 1;
+  }
+}
+
+/* The dynamics of a step's instrument notes shifted alike. They exist for rows 2..63 only
+** (VoiceL bits 2..31 and VoiceH): a note shifted out into VoiceXL or VoiceXH loses its
+** dynamic and comes back normal. */
+static void ShiftDynamics(int dyn, int step, int semitones) {
+  uint32_t* wordsL = DynamicWords(dyn, gTbro.VoiceL);
+  uint32_t* wordsH = DynamicWords(dyn, gTbro.VoiceH);
+  uint64_t low = uint64_t(StepGet(wordsL, step) >> 2) << 32;
+  uint64_t high = StepGet(wordsH, step);
+  ShiftChain(&low, &high, semitones);
+  StepSet(wordsL, step, static_cast<uint32_t>(low >> 32) << 2);
+  StepSet(wordsH, step, static_cast<uint32_t>(high));
+}
+
+/* Shifts the chain of every step of the bar by |semitones| positions, up when positive. */
 static bool ShiftBar(int semitones) {
   int steps = BarSteps();
   if (!steps) return false;
@@ -234,18 +235,13 @@ static bool ShiftBar(int semitones) {
     uint32_t voiceL = StepGet(gTbro.VoiceL, s);
     uint64_t low = StepGet(gTbro.VoiceXL, s) | (uint64_t(voiceL >> 2) << 32);
     uint64_t high = StepGet(gTbro.VoiceH, s) | (uint64_t(StepGet(gTbro.VoiceXH, s)) << 32);
-    for (int n = 0; n < semitones; n++) {
-      high = (high << 1) | (low >> 61);
-      low = (low << 1) & kLowMask;
-    }
-    for (int n = 0; n < -semitones; n++) {
-      low = (low >> 1) | ((high & 1) << 61);
-      high >>= 1;
-    }
+    ShiftChain(&low, &high, semitones);
     StepSet(gTbro.VoiceXL, s, static_cast<uint32_t>(low));
     StepSet(gTbro.VoiceL, s, static_cast<uint32_t>(low >> 32) << 2 | (voiceL & 3u));
     StepSet(gTbro.VoiceH, s, static_cast<uint32_t>(high));
     StepSet(gTbro.VoiceXH, s, static_cast<uint32_t>(high >> 32));
+    ShiftDynamics(DYN_ACCENT, s, semitones);
+    ShiftDynamics(DYN_GHOST, s, semitones);
   }
   /* Nothing is saved for undo: the opposite shift undoes it. The paste-undo buffers no
   ** longer describe the bar at gPasteUndoIndex, so they are given up. */

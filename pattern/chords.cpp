@@ -4,11 +4,29 @@
 ** a note k semitones above the root; InsertOctave replaces the twelve rows root..root+11 of
 ** the step by it. The step's instrument rows are one 64-bit word VoiceH:VoiceL (row r =
 ** bit r); VoiceXL/VoiceXH and the percussion are not involved. One chord can be undone
-** (gUndoMode 16, reverted by UndoBar).
+** (gUndoMode 16, reverted by UndoBar). A note of the step that the chord keeps keeps its
+** dynamic; the chord's new notes are normal.
 */
 #include "pattern/pattern.h"
 
-void ChordsReset(void) {}
+/* The dynamics of the chord's step before it: Accent L, H, Ghost L, H of VoiceL/VoiceH. */
+static uint32_t gChordUndoDynamics[4];
+
+void ChordsReset(void) {
+  for (uint32_t& w : gChordUndoDynamics) w = 0;
+}
+
+/* The Accent and Ghost arrays of VoiceL and VoiceH, in gChordUndoDynamics order. */
+static uint32_t* ChordDynamicWords(int k) {
+  return DynamicWords(k < 2 ? DYN_ACCENT : DYN_GHOST, k % 2 == 0 ? gTbro.VoiceL : gTbro.VoiceH);
+}
+
+void UndoChord(void) {
+  StepSet(gTbro.VoiceL, gChordIndex, gChordUndoL);
+  StepSet(gTbro.VoiceH, gChordIndex, gChordUndoH);
+  for (int k = 0; k < 4; k++) StepSet(ChordDynamicWords(k), gChordIndex, gChordUndoDynamics[k]);
+  DropClickBackupIn(gChordIndex, 1);
+}
 
 /* Chord masks: semitones above the root. */
 #define CHORD_SUS2 0x085u        /* 0 2 7 */
@@ -36,6 +54,7 @@ bool InsertOctave(uint32_t mask) {
   gChordUndoL = low;
   gChordUndoH = high;
   gChordIndex = column;
+  for (int k = 0; k < 4; k++) gChordUndoDynamics[k] = StepGet(ChordDynamicWords(k), column);
 
   /* Window: rows root..root+11 clear, every other row kept (root + 11 <= 59 < 64). */
   uint64_t window = ~(uint64_t(0xFFFu) << root);
@@ -45,6 +64,10 @@ bool InsertOctave(uint32_t mask) {
   word |= chord;
   StepSet(gTbro.VoiceL, column, static_cast<uint32_t>(word));
   StepSet(gTbro.VoiceH, column, static_cast<uint32_t>(word >> 32));
+  /* Rows the chord cleared lose their dynamics, and so do its new notes. */
+  const uint64_t kept = (uint64_t(high) << 32 | low) & word;
+  for (int k = 0; k < 4; k++)
+    StepAnd(ChordDynamicWords(k), column, static_cast<uint32_t>(k % 2 == 0 ? kept : kept >> 32));
 
   gUndoMode = 16;
   MarkChanged();

@@ -16,20 +16,30 @@
 
 int16_t gMouseX, gMouseY;
 Shared<int> gbNewBDown;
-/* The four words of step gMouseX as they were before the click. */
+/* The four words of step gMouseX as they were before the click, and their dynamics
+** (Accent then Ghost words of PercL, PercH, VoiceL, VoiceH). */
 static uint32_t gPercBackL, gPercBackH, gVoiceBackL, gVoiceBackH;
+static uint32_t gDynamicsBack[2][4];
 int16_t gStartIndex;
 
-/* The bits of the backup column's four words that the click (or D, V) itself changed.
-** UndoMouse takes back only these: while a sequence records, the step clock lands MIDI
-** input in the same words, and writing the whole backup back would erase those notes. */
+/* The bits of the backup column's four words that the click (or D, V) itself changed, and
+** the cells whose dynamic it (or Shift+click, A) changed, in the order PercL, PercH, VoiceL,
+** VoiceH. UndoMouse takes back only these: while a sequence records, the step clock lands
+** MIDI input in the same words, and writing the whole backup back would erase those notes. */
 static uint32_t clickPercL, clickPercH, clickVoiceL, clickVoiceH;
+static uint32_t clickDynamics[4];
+
+/* The note arrays of a column in backup order, with the backup of each. */
+static const uint32_t* const kBackupArrays[4] = {gTbro.PercL, gTbro.PercH, gTbro.VoiceL, gTbro.VoiceH};
 
 void EditReset(void) {
   gMouseX = gMouseY = -1;
   gbNewBDown = 0;
   gPercBackL = gPercBackH = gVoiceBackL = gVoiceBackH = 0;
+  for (auto& words : gDynamicsBack)
+    for (uint32_t& w : words) w = 0;
   clickPercL = clickPercH = clickVoiceL = clickVoiceH = 0;
+  for (uint32_t& m : clickDynamics) m = 0;
   gStartIndex = 0;
 }
 
@@ -38,6 +48,7 @@ bool RowOnGrid(int row) { return row >= 0 && row <= 48; }
 
 void TakeClickBackup(void) {
   clickPercL = clickPercH = clickVoiceL = clickVoiceH = 0;
+  for (uint32_t& m : clickDynamics) m = 0;
   if (!ColumnOnGrid(gMouseX)) {
     gbNewBDown = 0;
     return;
@@ -46,6 +57,9 @@ void TakeClickBackup(void) {
   gVoiceBackH = StepGet(gTbro.VoiceH, gMouseX);
   gPercBackL = StepGet(gTbro.PercL, gMouseX);
   gPercBackH = StepGet(gTbro.PercH, gMouseX);
+  for (int d = 0; d < 2; d++)
+    for (int a = 0; a < 4; a++)
+      gDynamicsBack[d][a] = StepGet(DynamicWords(d == 0 ? DYN_ACCENT : DYN_GHOST, kBackupArrays[a]), gMouseX);
   gbNewBDown = 1;
 }
 
@@ -54,6 +68,13 @@ static void NoteClickEdit(int row, bool perc, bool voice) {
   const uint32_t bit = 1u << (row & 31);
   if (perc) (row < 32 ? clickPercL : clickPercH) |= bit;
   if (voice) (row < 32 ? clickVoiceL : clickVoiceH) |= bit;
+  if (perc) clickDynamics[row < 32 ? 0 : 1] |= bit;  /* a note set or removed is normal */
+  if (voice) clickDynamics[row < 32 ? 2 : 3] |= bit;
+}
+
+/* Records a cell of `row` whose dynamic only (not its note) the edit changed. */
+static void DynamicClickEdit(int row, bool perc) {
+  clickDynamics[(perc ? 0 : 2) + (row < 32 ? 0 : 1)] |= 1u << (row & 31);
 }
 
 int CursorBarSteps(void) {
@@ -73,12 +94,18 @@ static void RevertBits(uint32_t* words, uint32_t backup, uint32_t mask) {
   StepXor(words, gMouseX, (StepGet(words, gMouseX) ^ backup) & mask);
 }
 
+/* A note the click removed comes back with its dynamic; a dynamic Shift+click or A changed
+** is put back. */
 void UndoMouse(void) {
   if (gbNewBDown && ColumnOnGrid(gMouseX)) {
     RevertBits(gTbro.VoiceL, gVoiceBackL, clickVoiceL);
     RevertBits(gTbro.VoiceH, gVoiceBackH, clickVoiceH);
     RevertBits(gTbro.PercL, gPercBackL, clickPercL);
     RevertBits(gTbro.PercH, gPercBackH, clickPercH);
+    for (int d = 0; d < 2; d++)
+      for (int a = 0; a < 4; a++)
+        RevertBits(DynamicWords(d == 0 ? DYN_ACCENT : DYN_GHOST, kBackupArrays[a]), gDynamicsBack[d][a],
+                   clickDynamics[a]);
     MarkChanged();
   }
   gbNewBDown = 0;
@@ -101,6 +128,21 @@ void ClickCell(int button, int column, int row) {
   gbNeedSave = 1;
 }
 
+/* Only dynamics change; the middle button has none to cycle and clears as without Shift.
+** The cell's part that was cycled is noted for UndoMouse like a toggled bit. */
+bool ShiftClickCell(int button, int column, int row) {
+  if (button == BUTTON_MIDDLE) {
+    ClickCell(button, column, row);
+    return true;
+  }
+  const bool percFirst = button == BUTTON_LEFT;
+  const bool perc = percFirst ? CellPerc(column, row) != 0 : CellVoice(column, row) == 0;
+  if (!CycleCellDynamic(column, row, percFirst)) return false;
+  DynamicClickEdit(row, perc);
+  MarkChanged();
+  return true;
+}
+
 /* The play range keeps at least one step (LoopStart < LoopEnd); the end marker stands at
 ** 1..STEP_COUNT, the start marker at 0..STEP_COUNT - 1. */
 bool MoveLoopMarker(bool end, int column) {
@@ -119,11 +161,13 @@ bool MoveLoopMarker(bool end, int column) {
 
 /* ---------------------------------------------------------------- character keys */
 
-/* D, V and X on the cursor cell. D and V take the click backup first, like a click, so a
-** bar key right after them takes the toggle back. */
+/* D, V, A and X on the cursor cell. D, V and A take the click backup first, like a click,
+** so a bar key right after them takes the change back. A is Shift+left click: it cycles the
+** dynamic of the cell's note, the percussion's first. */
 static int EditCursorCell(int ch) {
   if (ch != 'X') TakeClickBackup();
   if (!ColumnOnGrid(gMouseX) || !RowOnGrid(gMouseY)) return REDRAW_NONE;
+  if (ch == 'A') return ShiftClickCell(BUTTON_LEFT, gMouseX, gMouseY) ? REDRAW_CURSOR : REDRAW_NONE;
   if (ch == 'D')
     CellTogglePerc(gMouseX, gMouseY);
   else if (ch == 'V')
@@ -168,7 +212,7 @@ int EditKey(int ch) {
 
   if (ch >= '0' && ch <= '9') return kChordKeys[ch - '0']() ? REDRAW_ALL : REDRAW_NONE;
   switch (ch) {
-    case 'D': case 'V': case 'X': return EditCursorCell(ch);
+    case 'D': case 'V': case 'X': case 'A': return EditCursorCell(ch);
     case 'B': return BarKey(CopyVoiceBar, CopyPercBar, 3, 3, REDRAW_UPDATE);
     case 'C': return BarKey(CopyVoiceBar, nullptr, 2, 2, REDRAW_UPDATE);
     case 'P': return BarKey(CopyPercBar, nullptr, 1, 1, REDRAW_UPDATE);

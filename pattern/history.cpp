@@ -1,6 +1,7 @@
 /*
 ** This file contains the undo history: copies of the pattern as the user sees it (the six
-** step arrays and the play range), one after every user action that changed it and one
+** step arrays, the dynamics of their notes and the play range), one after every user
+** action that changed it and one
 ** after every half event that recorded MIDI input, and the undo and redo that bring the
 ** pattern back to one of them.
 **
@@ -23,7 +24,7 @@
 ** in which two states differ, so those changes survive them and become steps at the next
 ** sync.
 **
-** Memory: HISTORY_LEVELS + 1 states of 3508 bytes (about 350 KB), allocated once.
+** Memory: HISTORY_LEVELS + 1 states of 8180 bytes (about 830 KB), allocated once.
 */
 #include <atomic>
 #include <cstring>
@@ -37,24 +38,27 @@ static_assert(std::has_unique_object_representations_v<PatternState>, "PatternSt
 
 /* ---------------------------------------------------------------- a state of the pattern */
 
-static uint32_t* const* StateArrays(void) {
-  static uint32_t* const arrays[6] = {gTbro.PercL,  gTbro.PercH,   gTbro.VoiceL,
-                                      gTbro.VoiceH, gTbro.VoiceXL, gTbro.VoiceXH};
+uint32_t* const* PatternArrays(void) {
+  static uint32_t* const arrays[PATTERN_WORDS] = {
+      gTbro.PercL,          gTbro.PercH,           gTbro.VoiceL,          gTbro.VoiceH,
+      gTbro.VoiceXL,        gTbro.VoiceXH,         gDynamics.AccentPercL, gDynamics.AccentPercH,
+      gDynamics.AccentVoiceL, gDynamics.AccentVoiceH, gDynamics.GhostPercL, gDynamics.GhostPercH,
+      gDynamics.GhostVoiceL, gDynamics.GhostVoiceH};
   return arrays;
 }
 
 void TakePatternState(PatternState* state) {
-  for (int a = 0; a < 6; a++)
-    for (int s = 0; s < STEP_SLOTS; s++) state->words[a][s] = StepGet(StateArrays()[a], s);
+  for (int a = 0; a < PATTERN_WORDS; a++)
+    for (int s = 0; s < STEP_SLOTS; s++) state->words[a][s] = StepGet(PatternArrays()[a], s);
   state->loopStart = HeaderGet(gTbro.LoopStart);
   state->loopEnd = HeaderGet(gTbro.LoopEnd);
 }
 
 void RestorePatternState(const PatternState& from, const PatternState& to) {
-  for (int a = 0; a < 6; a++)
+  for (int a = 0; a < PATTERN_WORDS; a++)
     for (int s = 0; s < STEP_SLOTS; s++) {
       const uint32_t differ = from.words[a][s] ^ to.words[a][s];
-      if (differ) StepXor(StateArrays()[a], s, differ);
+      if (differ) StepXor(PatternArrays()[a], s, differ);
     }
   /* Only the window thread moves the markers. A new start at or beyond the present end
   ** would make the range empty for a moment: the end moves first then. */
@@ -162,7 +166,7 @@ bool HistorySync(void) {
     if (static_cast<int32_t>(r.write - writes) > 0) break;  /* landed after the copy */
     if (!restart && r.flips.step >= 0 && r.flips.step < STEP_SLOTS) {
       PatternState& state = NewState();
-      for (int k = 0; k < 4; k++) state.words[k][r.flips.step] ^= r.flips.bits[k];
+      for (int k = 0; k < PATTERN_WORDS; k++) state.words[k][r.flips.step] ^= r.flips.bits[k];
       changed = true;
     }
     gRecordedTail.store(tail + 1, std::memory_order_release);

@@ -1,7 +1,7 @@
 /*
 ** This file contains the walk through the notes of one step (see pattern.h): which percussion
-** and instrument notes the step's words start and end, with the keyboard split and the
-** release marker, for every caller alike.
+** and instrument notes the step's words start and end, with the keyboard split, the release
+** marker and each note's dynamic, for every caller alike.
 */
 #include "pattern/pattern.h"
 
@@ -15,8 +15,22 @@ void EndPercussion(const NoteBook& book, NoteSink sink, void* context) {
     if (lastH & (1u << (r - 32))) sink(context, true, false, r + PERC_NOTE_BASE, 0);
 }
 
-/* Instrument row r sounds `pitch`: the note the row still holds ends first. */
-static void VoiceRow(int r, int pitch, const StepVoicing& voicing, const NoteBook& book,
+/* The dynamic of the note at `bit` of a word, from the word's Accent and Ghost bits. */
+static int Dynamic(uint32_t accent, uint32_t ghost, uint32_t bit) {
+  return (accent & bit) ? DYN_ACCENT : (ghost & bit) ? DYN_GHOST : DYN_NORMAL;
+}
+
+/* The Accent and Ghost words of one note word of the step. */
+struct StepDynamics {
+  uint32_t accent, ghost;
+  StepDynamics(const uint32_t* notes, int step)
+      : accent(StepGet(DynamicWords(DYN_ACCENT, notes), step)),
+        ghost(StepGet(DynamicWords(DYN_GHOST, notes), step)) {}
+  int Of(uint32_t bit) const { return Dynamic(accent, ghost, bit); }
+};
+
+/* Instrument row r sounds `pitch` at `velocity`: the note the row still holds ends first. */
+static void VoiceRow(int r, int pitch, int velocity, const StepVoicing& voicing, const NoteBook& book,
                      NoteSink sink, void* context) {
   const int8_t held = book.pending[r];
   if (held != 0) sink(context, false, false, held, 0);
@@ -27,7 +41,7 @@ static void VoiceRow(int r, int pitch, const StepVoicing& voicing, const NoteBoo
     return;
   }
   book.pending[r] = static_cast<int8_t>(pitch);
-  sink(context, false, true, pitch, voicing.voiceVelocity);
+  sink(context, false, true, pitch, velocity);
 }
 
 /* The release marker: the notes of rows 2..47 end (rows 48..59 are beyond its reach). */
@@ -50,16 +64,22 @@ void StepNotes(int step, const StepVoicing& voicing, const NoteBook& book, NoteS
   const int lowBase = offset - 12 < 0 ? offset : offset - 12;
   const int highBase = offset + 12 > 127 ? offset : offset + 12;
   const bool low = percL & 1u, high = voiceL & 1u;
+  const StepDynamics dPercL(gTbro.PercL, step), dPercH(gTbro.PercH, step);
+  const StepDynamics dVoiceL(gTbro.VoiceL, step), dVoiceH(gTbro.VoiceH, step);
+  const int pv = voicing.percVelocity, vv = voicing.voiceVelocity;
 
   if (voicing.perc)
-    for (int r = 2; r < 32; ++r)
-      if (percL & (1u << r)) sink(context, true, true, r + PERC_NOTE_BASE, voicing.percVelocity);
+    for (int r = 2; r < 32; ++r) {
+      const uint32_t bit = 1u << r;
+      if (percL & bit) sink(context, true, true, r + PERC_NOTE_BASE, DynamicVelocity(pv, dPercL.Of(bit)));
+    }
   if (voicing.voice) {
     if (voiceL & 2u) Release(book, sink, context);
     for (int r = 2; r < 32; ++r) {
-      if (!(voiceL & (1u << r))) continue;
+      const uint32_t bit = 1u << r;
+      if (!(voiceL & bit)) continue;
       const int base = r <= 27 && low ? lowBase : r >= 28 && high ? highBase : offset;
-      VoiceRow(r, base + r, voicing, book, sink, context);
+      VoiceRow(r, base + r, DynamicVelocity(vv, dVoiceL.Of(bit)), voicing, book, sink, context);
     }
   }
   if (voicing.perc) book.percLLast = percL;
@@ -67,9 +87,10 @@ void StepNotes(int step, const StepVoicing& voicing, const NoteBook& book, NoteS
   for (int r = 32; r <= 59; ++r) {
     const uint32_t bit = 1u << (r - 32);
     if (voicing.perc && (percH & bit))
-      sink(context, true, true, r + PERC_NOTE_BASE, voicing.percVelocity);
+      sink(context, true, true, r + PERC_NOTE_BASE, DynamicVelocity(pv, dPercH.Of(bit)));
     if (voicing.voice && (voiceH & bit))
-      VoiceRow(r, (high ? highBase : offset) + r, voicing, book, sink, context);
+      VoiceRow(r, (high ? highBase : offset) + r, DynamicVelocity(vv, dVoiceH.Of(bit)), voicing, book,
+               sink, context);
   }
   if (voicing.perc) book.percHLast = percH;
 }

@@ -167,7 +167,7 @@ struct Setting {
 enum SettingRow {
   SET_BEATSPBAR, SET_RELBEAT, SET_ACCENT, SET_FREEACCENT, SET_VOICE, SET_VOICELEVEL, SET_MUTE,
   SET_TRANSPOSE, SET_MIDIOUT, SET_MIDIIN, SET_PERCCH, SET_VOICECH, SET_MSECPERBEAT,
-  SET_VELOCITY, SET_ROWS
+  SET_VELOCITY, SET_SWING, SET_ROWS
 };
 extern const Setting gSettings[SET_ROWS];
 
@@ -198,6 +198,7 @@ extern Shared<int16_t> gMidiInPort;    /* input device index */
 extern Shared<int16_t> gPercCh;        /* 0-based percussion channel 9 or 15 */
 extern Shared<int16_t> gVoiceCh;       /* 0-based instrument channel 0..15 */
 extern Shared<int16_t> gVelocity;      /* base velocity 20..127 (velocity bar), not saved */
+extern Shared<int16_t> gSwing;         /* swing SWING_STRAIGHT..SWING_MAX %; saved in a chunk */
 extern Shared<int32_t> giTempo;        /* tempo in BPM TEMPO_MIN..TEMPO_MAX (tempo bar) */
 extern unsigned goNumDevs, giNumDevs;  /* MIDI output and input devices found at creation */
 
@@ -248,11 +249,12 @@ void PatternClear(void);           /* all 146 entries of all six arrays to 0; dr
 void MarkChanged(void);            /* the pattern changed: gbNeedSave and gbFileChanged set */
 void FillHeaderFromSettings(void); /* copy the saved settings into their header fields */
 /* Takes the settings from the record in gTbro by the load rules (gbEdit, gbFirstFile,
-** gbLoadMidi) and recomputes what follows from them. Returns what changed: bit (1 << row)
-** for each row whose value changed, LOADED_TEMPO when the tempo was taken (a first file).
-** Either thread; the window shows the report (app/menu.cpp). */
+** gbLoadMidi), and the swing the file's chunks gave (SWING_STRAIGHT when it had none),
+** and recomputes what follows from them. Returns what changed: bit (1 << row) for each
+** row whose value changed, LOADED_TEMPO when the tempo was taken (a first file). Either
+** thread; the window shows the report (app/menu.cpp). */
 enum : unsigned { LOADED_TEMPO = 1u << 31 };
-unsigned TakeRecordSettings(void);
+unsigned TakeRecordSettings(int16_t swing);
 /* What file reads changed since the window last showed it (TakeRecordSettings ORs its
 ** report in; the window takes it with exchange(0)). */
 extern Shared<unsigned> gSettingsReport;
@@ -265,7 +267,8 @@ extern Shared<unsigned> gSettingsReport;
 void ClampPlayRange(int* start, int* end);
 void PlayRange(int* start, int* end);
 
-/* Cell bits of row r at step s (r 0..63; s checked by the Step* helpers). */
+/* Cell bits of row r at step s (r 0..63; s checked by the Step* helpers). A toggle or a
+** clear leaves the cell's notes normal (without a dynamic). */
 int CellPerc(int step, int row);
 int CellVoice(int step, int row);
 void CellTogglePerc(int step, int row);
@@ -305,13 +308,18 @@ enum { BUTTON_LEFT, BUTTON_RIGHT, BUTTON_MIDDLE };
 /* A click on a grid cell after TakeClickBackup: left toggles the percussion bit, right the
 ** instrument bit, middle clears both. */
 void ClickCell(int button, int column, int row);
+/* A Shift+click on a grid cell after TakeClickBackup: the left button cycles the dynamic of
+** the cell's percussion note (its instrument note when it has no percussion), the right
+** button the instrument note's first; the middle button clears as without Shift. False
+** when nothing changed (an empty cell, a flag row). */
+bool ShiftClickCell(int button, int column, int row);
 /* Moves the end marker (end) or the start marker to `column` when the rules allow it;
 ** true when it moved. */
 bool MoveLoopMarker(bool end, int column);
 
 /* What the window redraws after a character key. */
 enum { REDRAW_NONE, REDRAW_CURSOR, REDRAW_UPDATE, REDRAW_ALL };
-/* Runs the edit of a character key (cell keys D V X, bar keys, rotation, undo, chords) at
+/* Runs the edit of a character key (cell keys D V X A, bar keys, rotation, undo, chords) at
 ** the cursor; returns REDRAW_*. */
 int EditKey(int ch);
 
@@ -339,6 +347,8 @@ void ChordsReset(void);             /* the chord mask to zero (PatternReset) */
 extern uint32_t gChordUndoL, gChordUndoH; /* VoiceL/VoiceH of the chord's step before it */
 extern int32_t gChordIndex;               /* the step the last chord was written to */
 
+/* Puts the step of the last chord back as it was before it, dynamics included (UndoBar). */
+void UndoChord(void);
 /* Each returns true when a chord was written (the cursor was on a root). */
 bool InsertOctave(uint32_t mask);
 bool CompleteSus2(void);
@@ -352,15 +362,78 @@ bool CompleteDominant(void);
 bool CompleteMinorSept(void);
 bool CompleteMajorSept(void);
 
+/* ---------------------------------------------------------------- groove: swing and dynamics */
+
+/* Swing. Steps are taken in pairs from step 0 (bars start there): the first step of a pair
+** takes gSwing % of the pair's length, so every odd step comes (gSwing - 50) / 50 of a step
+** late and every even step stays on its time. 50 is straight; a value outside 50..75 (only
+** a damaged file could give one) plays straight too. */
+enum { SWING_STRAIGHT = 50, SWING_MAX = 75 };
+/* How late step `step` sounds, in the unit of `length` (the length of one step, in ms for
+** the step clock, in ticks for the export), rounded to the nearest unit: 0 for an even
+** step or straight play, at most (length + 1) / 2. */
+int SwingLate(int step, int length);
+
+/* Dynamics. Every note cell (a percussion bit or an instrument bit of rows 2..63) is
+** normal, accented or ghost. Two bit sets record it, laid out like PercL, PercH, VoiceL,
+** VoiceH: a set bit of an Accent array marks the note of that cell accented, of a Ghost
+** array ghost; a cell with both bits is accented. The bits are kept only for cells that
+** hold a note: every edit that removes or adds a note clears its bits, so a new note is
+** normal. Notes in VoiceXL/VoiceXH (shifted out of the stored rows) have no dynamic. The
+** step clock reads the words while the window thread edits them: through the Step*
+** helpers only, like the record's. */
+enum { DYN_NORMAL, DYN_ACCENT, DYN_GHOST };
+struct CellDynamics {
+  uint32_t AccentPercL[STEP_SLOTS];
+  uint32_t AccentPercH[STEP_SLOTS];
+  uint32_t AccentVoiceL[STEP_SLOTS];
+  uint32_t AccentVoiceH[STEP_SLOTS];
+  uint32_t GhostPercL[STEP_SLOTS];
+  uint32_t GhostPercH[STEP_SLOTS];
+  uint32_t GhostVoiceL[STEP_SLOTS];
+  uint32_t GhostVoiceH[STEP_SLOTS];
+};
+extern CellDynamics gDynamics;   /* of the pattern in gTbro; window and timer threads, Step* */
+
+/* The whole state, for an undo history: copied out and put back through the Step*
+** helpers (either may run while the step clock plays). */
+void DynamicsCopy(CellDynamics* out);
+void DynamicsRestore(const CellDynamics& in);
+void DynamicsClear(void);        /* every cell normal (PatternClear, PatternReset) */
+/* The Accent (dyn DYN_ACCENT) or Ghost array that goes with a note array of gTbro
+** (PercL, PercH, VoiceL, VoiceH); nullptr for any other array. */
+uint32_t* DynamicWords(int dyn, const uint32_t* notes);
+/* The dynamic of the percussion (perc) or instrument note of cell (step, row); DYN_NORMAL
+** for a flag row (0, 1), a row outside 0..63 and a cell without that note. */
+int CellDynamic(int step, int row, bool perc);
+/* Sets it; a flag row or a row outside 0..63 is left alone. */
+void SetCellDynamic(int step, int row, bool perc, int dyn);
+/* Shift+click and the key 'A': the note of the cell goes normal -> accent -> ghost ->
+** normal. `percFirst` picks the percussion note when the cell has both (else the
+** instrument note). Returns false (nothing changed) for an empty cell or a flag row. */
+bool CycleCellDynamic(int step, int row, bool percFirst);
+/* A note's velocity for its dynamic: accented + 30 (at most 127), ghost 40 % (rounded, at
+** least 1). A velocity of 0 (a muted part, an instrument level of OFF, accents that take
+** it below 0) stays 0: a dynamic changes how loud a note sounds, never whether it does. */
+int DynamicVelocity(int velocity, int dyn);
+
 /* ---------------------------------------------------------------- undo history */
 
-/* The pattern as the user sees it and the history keeps it: the six step arrays and the
-** play range. Settings chosen from the menus are not part of it. 3508 bytes. */
+/* The pattern as the user sees it and the history keeps it: the six step arrays, the
+** dynamics of their notes and the play range. Settings chosen from the menus are not part
+** of it. 8180 bytes. */
+/* Step arrays of a state: the record's six, then from PATTERN_DYNAMICS the eight of the
+** dynamics (Accent then Ghost of PercL, PercH, VoiceL, VoiceH). */
+enum { PATTERN_DYNAMICS = 6, PATTERN_WORDS = 14 };
 struct PatternState {
-  uint32_t words[6][STEP_SLOTS];  /* PercL, PercH, VoiceL, VoiceH, VoiceXL, VoiceXH */
+  uint32_t words[PATTERN_WORDS][STEP_SLOTS];  /* PercL, PercH, VoiceL, VoiceH, VoiceXL, VoiceXH,
+                                              ** then gDynamics' arrays in their order */
   int16_t loopStart, loopEnd;
 };
-static_assert(sizeof(PatternState) <= TBRO_SIZE, "a step of history costs at most one record");
+static_assert(sizeof(PatternState) <= TBRO_SIZE + sizeof(CellDynamics),
+              "a step of history costs at most one record and its dynamics");
+/* The PATTERN_WORDS step arrays in PatternState's order (gTbro's, then gDynamics'). */
+uint32_t* const* PatternArrays(void);
 
 /* Copies gTbro's arrays and play range, word by word. */
 void TakePatternState(PatternState* state);
@@ -379,7 +452,7 @@ void RestorePatternState(const PatternState& from, const PatternState& to);
 ** it leaves out still reaches the history, but as a step of its own at the next sync. */
 struct StepFlips {
   int16_t step;
-  uint32_t bits[4];  /* bits changed in PercL, PercH, VoiceL, VoiceH of the step */
+  uint32_t bits[PATTERN_WORDS];  /* bits changed in each word of the step, PatternState's order */
 };
 void PatternWriteBegin(void);
 /* The section replaced the whole pattern (a file read): the history starts again from it. */
@@ -426,7 +499,8 @@ bool HistoryCanRedo(void);
 **
 ** What differs between the two callers is stated by the caller, not coded twice:
 **   - the velocities (bar and free accents, levels, mute) come in StepVoicing, each caller
-**     computing them by its own rules;
+**     computing them by its own rules; the walk then gives each note its cell's dynamic
+**     (DynamicVelocity), alike for both;
 **   - how a note's end is sent (a note off, or a note on with velocity 0) is the sink's;
 **   - which parts are walked (a format 1 track has one) is StepVoicing.perc/.voice;
 **   - a pitch beyond 0..127: playback sends nothing for it, the export keeps its low seven
@@ -464,8 +538,8 @@ struct NoteBook {
 
 /* How a step sounds for one caller. */
 struct StepVoicing {
-  int percVelocity;   /* 0..127 */
-  int voiceVelocity;  /* 0..127 */
+  int percVelocity;   /* 0..127, of a normal note (DynamicVelocity gives the others theirs) */
+  int voiceVelocity;  /* 0..127, likewise */
   int noteOffset;     /* MIDI note of instrument row 0 */
   bool perc, voice;   /* which parts are walked */
   bool wrapPitch;     /* pitch outside 0..127: true keeps its low 7 bits, false sends nothing */

@@ -84,6 +84,7 @@ void PatternClear(void) {
     StepSet(gTbro.VoiceXL, i, 0);
     StepSet(gTbro.VoiceXH, i, 0);
   }
+  DynamicsClear();
 }
 
 
@@ -105,6 +106,7 @@ void PatternReset(void) {
   /* No other thread runs while the subsystem is reset: plain stores are safe here. */
   std::memset(&gTbro, 0, sizeof gTbro);
   std::memset(&gTbroTemp, 0, sizeof gTbroTemp);
+  std::memset(&gDynamics, 0, sizeof gDynamics);
   gTbro.LoopStart = 0;
   gTbro.LoopEnd = STEP_COUNT;
   FillHeaderFromSettings();
@@ -132,20 +134,25 @@ int CellVoice(int step, int row) {
   return (StepGet(RowWord(gTbro.VoiceL, gTbro.VoiceH, row), step) & RowBit(row)) != 0;
 }
 
+/* A note set or removed is normal: the dynamic of the cell goes either way. */
 void CellTogglePerc(int step, int row) {
   if (!RowInRange(row)) return;
   StepXor(RowWord(gTbro.PercL, gTbro.PercH, row), step, RowBit(row));
+  SetCellDynamic(step, row, true, DYN_NORMAL);
 }
 
 void CellToggleVoice(int step, int row) {
   if (!RowInRange(row)) return;
   StepXor(RowWord(gTbro.VoiceL, gTbro.VoiceH, row), step, RowBit(row));
+  SetCellDynamic(step, row, false, DYN_NORMAL);
 }
 
 void CellClear(int step, int row) {
   if (!RowInRange(row)) return;
   StepAnd(RowWord(gTbro.PercL, gTbro.PercH, row), step, ~RowBit(row));
   StepAnd(RowWord(gTbro.VoiceL, gTbro.VoiceH, row), step, ~RowBit(row));
+  SetCellDynamic(step, row, true, DYN_NORMAL);
+  SetCellDynamic(step, row, false, DYN_NORMAL);
 }
 
 /* ---------------------------------------------------------------- play range */

@@ -15,6 +15,7 @@
 
 Shared<int16_t> gMsecPerBeat, gRelBeat, gBeatsPBar, gAccent, gFreeAccent, gVoice, gVoiceLevel;
 Shared<int16_t> gMute, gTranspose, gMidiOutPort, gMidiInPort, gPercCh, gVoiceCh, gVelocity;
+Shared<int16_t> gSwing;
 Shared<int32_t> giTempo;
 unsigned goNumDevs, giNumDevs;
 
@@ -23,7 +24,7 @@ Shared<int16_t> gVoiceChecked, gOldVoiceChecked;
 /* The shadows no other file reads: the value whose item carries the check mark (window
 ** thread). */
 static Shared<int16_t> gOldRelBeat, gOldBeatsPBar, gOldAccent, gOldFreeAccent, gOldMute;
-static Shared<int16_t> gOldTranspose, gOldPercCh, gOldVoiceCh;
+static Shared<int16_t> gOldTranspose, gOldPercCh, gOldVoiceCh, gOldSwing;
 Shared<unsigned> gSettingsReport;
 
 /* ---------------------------------------------------------------- derived values */
@@ -61,6 +62,9 @@ static const SettingItem kTranspose[] = {
     {"F", 7},   {"E", 8},   {"D#", 9},  {"D", 10},  {"C#", 11}, {"C", 12},  {"B", 13},
     {"Bb", 14}, {"A", 15},  {"G#", 16}, {"G", 17},  {"F#", 18}, {"F", 19},  {"E", 20},
     {"D#", 21}, {"D", 22},  {"C#", 23}, {"C", 24}};
+/* The share of a pair of steps its first step takes. */
+static const SettingItem kSwing[] = {{"Off", SWING_STRAIGHT}, {"54%", 54}, {"58%", 58}, {"62%", 62},
+                                     {"66%", 66}, {"71%", 71}, {"75%", SWING_MAX}};
 static const SettingItem kPercCh[] = {{"10", 9}, {"16", 15}};
 static const SettingItem kVoiceCh[] = {{"1", 0},   {"2", 1},   {"3", 2},   {"4", 3},
                                        {"5", 4},   {"6", 5},   {"7", 6},   {"8", 7},
@@ -109,6 +113,10 @@ const Setting gSettings[SET_ROWS] = {
      LOAD_FIRST, nullptr},
     /* The velocity bar's. */
     {nullptr, 0, nullptr, 0, gVelocity, nullptr, nullptr, 64, 0, LOAD_NEVER, nullptr},
+    /* A submenu of rel.Beat (app/menu.cpp). Saved in the SWNG chunk after the record, not in
+    ** it: a read takes it always, SWING_STRAIGHT from a file without the chunk. */
+    {"Swing", IDM_SWING, ITEMS(kSwing), gSwing, &gOldSwing, nullptr, SWING_STRAIGHT, FX_SAVED,
+     LOAD_ALWAYS, nullptr},
 };
 
 const char* SettingTitle(const Setting& s) {
@@ -173,12 +181,12 @@ static bool LoadApplies(SettingLoad rule) {
   }
 }
 
-unsigned TakeRecordSettings(void) {
+unsigned TakeRecordSettings(int16_t swing) {
   unsigned changed = 0;
   for (int row = 0; row < SET_ROWS; row++) {
     const Setting& s = gSettings[row];
-    if (!s.field || !LoadApplies(s.load)) continue;
-    int16_t v = HeaderGet(gTbro.*s.field);
+    if (!(s.field || row == SET_SWING) || !LoadApplies(s.load)) continue;
+    int16_t v = s.field ? HeaderGet(gTbro.*s.field) : swing;
     /* A port beyond the devices found (a file from another machine) is the first device. */
     if (row == SET_MIDIOUT || row == SET_MIDIIN) {
       const unsigned devices = row == SET_MIDIOUT ? goNumDevs : giNumDevs;

@@ -105,7 +105,8 @@ enum : unsigned {
 ** client pixels, WM_KEYDOWN/UP with a virtual key, WM_CHAR with a typed character,
 ** WM_COMMAND from a menu item or a dialog button, WM_VSCROLL from a scroll bar with
 ** MAKEWPARAM(request, position) and lParam = the bar, WM_CLOSE from the close box) to
-** `hwnd`'s queue with the given key state. Any thread. */
+** `hwnd`'s queue with the given key state, which a mouse message also carries in wParam
+** as its MK_* flags. Any thread. */
 void CorePostInput(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, unsigned keyState);
 
 /* The pointer moved (screen pixels). */

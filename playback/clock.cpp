@@ -7,6 +7,12 @@
 ** the MIDI input collected meanwhile in the pattern (midiin.cpp). Each event arms the next
 ** one before it returns, so the clock is a chain of one-shot events.
 **
+** Swing moves every odd step late (SwingLate): at its time on the grid the step event only
+** sends the MIDI clock that belongs there (the clock a run sends stays straight) and arms
+** the rest of itself the lateness later; everything the step sends (its note offs and
+** notes) and its half event come that much later, and the next step event is back on the
+** grid, so swing never drifts. Without swing no event is added or moved.
+**
 ** The chain keeps its own time, chain ms from the arming of the run's first event: every
 ** event is due a whole number of ms after the one that armed it, which the timer keeps to,
 ** so the chain always knows where it is. Two things add events between the half and step
@@ -60,6 +66,9 @@ static Shared<int64_t> gArmedDue(0);        /* the event armed last */
 static Shared<int64_t> gStepDue(0);         /* the next half or step event (a run that does
                                             ** not follow a clock) */
 static Shared<DWORD> gChainStart(0);        /* timeGetTime ms of chain time 0 */
+static Shared<int> gSwingLate(0);           /* ms the step now playing (or waiting) is late */
+static Shared<int> gSwingWait(0);           /* 1: a late step's grid time has passed, its
+                                            ** notes are due at gStepDue; timer thread */
 static int gRestarting;                     /* window thread: a start is stopping the run before */
 #define MAX_EVENTS_AT_ONCE 8                /* half and step events one chain event may run */
 
@@ -118,7 +127,7 @@ void PlaybackReset(void) {
   uTimerID = 0;
   gIndex = 0;
   for (Shared<int>* flag : {&gbHalfStep, &gbSequenceGoing, &gbLooping, &gbStopAtEnd, &gbFirstBeat,
-                            &gbMidiUndo, &gbSequenceOpened, &gbNeedReload})
+                            &gbMidiUndo, &gbSequenceOpened, &gbNeedReload, &gSwingLate, &gSwingWait})
     *flag = 0;
   ghMidiOut = nullptr;
   ghMidiIn = nullptr;
@@ -286,6 +295,8 @@ int TambroFirstFile(int16_t outPort, int16_t inPort, int mode) {
 
   const DWORD_PTR gen = ++gRunGen;
   gbHalfStep = 1;
+  gSwingLate = 0;
+  gSwingWait = 0;
   TimingStart(mode);
   gChainDue = 0;
   gChainStart = timeGetTime();
@@ -437,8 +448,35 @@ static void PlayStep(int idx, int p, int v) {
   StepNotes(idx, voicing, gPlayBook, SendNote, nullptr);
 }
 
-/* The step event; false when it ended the run (nothing more is armed). */
+/* How late the step the next step event plays comes (ms): 0 when the run stops there. A
+** playlist entry loaded at the wrap may start elsewhere; its first step then sounds at the
+** time found here. */
+static int NextStepLate(void) {
+  int start, end;
+  PlayRange(&start, &end);
+  int idx = gIndex + 1;
+  if (idx == end && gbStopAtEnd) return 0;
+  idx %= end;
+  if (idx == 0) idx = start;
+  return SwingLate(idx, gAdjustedBeat);
+}
+
+/* The step event; false when it ended the run (nothing more is armed). At the grid time of
+** a late step it only sends the step's clock and says when the rest is due (gSwingWait). */
 static bool StepEvent(DWORD_PTR gen) {
+  const bool late = gSwingWait;
+  gSwingWait = 0;
+  if (!late) {
+    const int lateMs = NextStepLate();
+    gSwingLate = lateMs;
+    if (lateMs > 0) {
+      ClockOutStep(gChainDue);
+      SyncStepTempo();
+      gSwingWait = 1;
+      return true;
+    }
+  }
+
   int idx = gIndex;
   if (idx >= 0 && idx < STEP_COUNT) EndPercussion(gPlayBook, SendNote, nullptr);
   ++idx;
@@ -487,8 +525,10 @@ static bool StepEvent(DWORD_PTR gen) {
   p = Clamp127(p);
   v = Clamp127(v);
 
-  ClockOutStep(gChainDue);   /* the step's clock goes out before its notes */
-  SyncStepTempo();
+  if (!late) {
+    ClockOutStep(gChainDue);   /* the step's clock goes out before its notes */
+    SyncStepTempo();
+  }
   if (idx < STEP_COUNT) PlayStep(idx, p, v);
   gbHalfStep = 1;
   return true;
@@ -500,16 +540,29 @@ static void HalfEvent(void) {
 }
 
 /* When the pending half or step event is due, in chain ms; a run that follows a clock may
-** not know yet (*ready = 0: the time to look again). */
+** not know yet (*ready = 0: the time to look again). The rest of a late step is due at its
+** own time in either case. */
 static int64_t PendingDue(int* ready) {
-  if (TimingFollows()) return FollowPendingDue(gChainDue, ready);
+  if (TimingFollows() && !gSwingWait) return FollowPendingDue(gChainDue, ready);
   *ready = 1;
   return gStepDue;
 }
 
-/* The end of the step now playing as its length makes it now (ms). */
+/* The end of the step now playing (or waiting, late) as its length makes it now (ms): on
+** the grid, whatever its swing. */
 static int64_t StepEnd(void) {
-  return gbHalfStep ? gStepDue + Raised(gAdjustedBeat - gHalfBeat) : gStepDue.load();
+  const int rest = Raised(gAdjustedBeat - gHalfBeat);
+  if (gSwingWait) return gStepDue - gSwingLate + Raised(gHalfBeat) + rest;
+  return gbHalfStep ? gStepDue + rest - gSwingLate : gStepDue.load();
+}
+
+/* When the event after the one that ran (a half event when `half`) is due, for a run that
+** keeps its own time: the step after the half event of a late step is back on the grid. */
+static int64_t NextDue(int half) {
+  if (gSwingWait) return gChainDue + gSwingLate;
+  if (!half) return gChainDue + Raised(gHalfBeat);
+  const int64_t due = gChainDue + Raised(gAdjustedBeat - gHalfBeat) - gSwingLate;
+  return due < gChainDue ? gChainDue.load() : due;
 }
 
 /* One event of the chain: the half or step events that are due (a run that follows a
@@ -524,8 +577,8 @@ static void ChainEvent(DWORD_PTR gen) {
     const int half = gbHalfStep;
     if (half) HalfEvent();
     else if (!StepEvent(gen)) return;
-    if (TimingFollows()) FollowScheduled(half);
-    else gStepDue = gChainDue + Raised(half ? gAdjustedBeat - gHalfBeat : gHalfBeat.load());
+    if (TimingFollows() && !gSwingWait) FollowScheduled(half);
+    else gStepDue = NextDue(half);
     next = PendingDue(&ready);
   }
   ClockOutDue(gChainDue, StepEnd());

@@ -96,11 +96,24 @@ static int LandEntry(int step, uint8_t entry, StepFlips* flips) {
   uint32_t* words = row < 32 ? low : high;
   const uint32_t bit = 1u << (row & 31);
   if (row >= 32) k++;
+  bool changed = true;
   if (gbMidiUndo) {
     StepXor(words, step, bit);
     flips->bits[k] ^= bit;
   } else {
-    flips->bits[k] |= bit & ~StepOr(words, step, bit);
+    const uint32_t fresh = bit & ~StepOr(words, step, bit);
+    flips->bits[k] |= fresh;
+    changed = fresh != 0;
+  }
+  /* A recorded note is normal, and a note that undo mode removes loses its dynamic; a note
+  ** played again where one is set keeps the one it has. */
+  if (changed) {
+    uint32_t* accent = DynamicWords(DYN_ACCENT, words);
+    uint32_t* ghost = DynamicWords(DYN_GHOST, words);
+    const uint32_t before[2] = {StepGet(accent, step), StepGet(ghost, step)};
+    SetCellDynamic(step, row, (entry & 0x80) != 0, DYN_NORMAL);
+    flips->bits[PATTERN_DYNAMICS + k] ^= (before[0] ^ StepGet(accent, step)) & bit;
+    flips->bits[PATTERN_DYNAMICS + 4 + k] ^= (before[1] ^ StepGet(ghost, step)) & bit;
   }
   return row;
 }
@@ -125,10 +138,12 @@ void MidiInDrain(void) {
   const int n = MidiInTake(entries);
   if (n == 0) return;
   const int step = MidiInTargetStep();
-  StepFlips flips = {(int16_t)step, {0, 0, 0, 0}};
+  StepFlips flips = {(int16_t)step, {}};
   PatternWriteBegin();
   for (int i = 0; i < n; ++i) rows[i] = LandEntry(step, entries[i], &flips);
-  const bool recorded = (flips.bits[0] | flips.bits[1] | flips.bits[2] | flips.bits[3]) != 0;
+  uint32_t any = 0;
+  for (uint32_t b : flips.bits) any |= b;
+  const bool recorded = any != 0;
   PatternWriteEnd(recorded ? &flips : nullptr);
   MarkChanged();
   if (recorded) PostMessageA(ghRunWindow, WM_TBX_RECORDED, 0, 0);

@@ -52,6 +52,7 @@
 #define IDM_PERCCH 41200
 #define IDM_VOICECH 41300
 #define IDM_ABOUT 41400
+#define IDM_SWING 41600         /* + 50 (straight) .. 75: the Swing submenu of rel.Beat */
 
 /* Synchronisation items: base + the flag (SYNC_SEND_CLOCK .. SYNC_JACK_MASTER, playback.h),
 ** in the MIDI-OUT and MIDI-IN menus */

@@ -81,13 +81,32 @@ static COLORREF Background(int step, int row) {
   return CLR_PLAIN;
 }
 
-static COLORREF ColourOf(int step, int row, bool perc, bool voice, int highlight) {
-  if (perc && voice) return (row >= 2 && highlight) ? CLR_BOTH_CURSOR : CLR_BOTH;
-  if (perc) return (row >= 2 && highlight) ? CLR_PERC_CURSOR : CLR_PERC;
-  if (voice) return (row >= 2 && highlight) ? CLR_VOICE_CURSOR : CLR_VOICE;
+/* Colours of a cell with notes: [both, percussion, instrument][ordinary, cursor][dynamic]. */
+static const COLORREF kNoteColours[3][2][3] = {
+    {{CLR_BOTH, CLR_BOTH, CLR_BOTH_GHOST},
+     {CLR_BOTH_CURSOR, CLR_BOTH_CURSOR_ACCENT, CLR_BOTH_CURSOR_GHOST}},
+    {{CLR_PERC, CLR_PERC_ACCENT, CLR_PERC_GHOST},
+     {CLR_PERC_CURSOR, CLR_PERC_CURSOR_ACCENT, CLR_PERC_CURSOR_GHOST}},
+    {{CLR_VOICE, CLR_VOICE_ACCENT, CLR_VOICE_GHOST},
+     {CLR_VOICE_CURSOR, CLR_VOICE_CURSOR_ACCENT, CLR_VOICE_CURSOR_GHOST}},
+};
+
+/* `dyn` is the dynamic the cell shows (ShownDynamic). */
+static COLORREF ColourOf(int step, int row, bool perc, bool voice, int highlight, int dyn) {
+  const int cursor = (row >= 2 && highlight) ? 1 : 0;
+  if (perc || voice) return kNoteColours[perc && voice ? 0 : perc ? 1 : 2][cursor][dyn];
   if (row == 1) return CLR_ROW1;
   if (row == 0) return CLR_ROW0;
   return highlight ? CLR_CURSOR : Background(step, row);
+}
+
+/* The dynamic a cell shows: accented when one of its notes is, else ghost when one is. */
+static int ShownDynamic(int step, int row, bool perc, bool voice) {
+  const int p = perc ? CellDynamic(step, row, true) : DYN_NORMAL;
+  const int v = voice ? CellDynamic(step, row, false) : DYN_NORMAL;
+  if (p == DYN_ACCENT || v == DYN_ACCENT) return DYN_ACCENT;
+  if (p == DYN_GHOST || v == DYN_GHOST) return DYN_GHOST;
+  return DYN_NORMAL;
 }
 
 static bool Drawable(int step, int row) {
@@ -96,7 +115,8 @@ static bool Drawable(int step, int row) {
 
 COLORREF CellColour(int step, int row, int highlight) {
   if (!Drawable(step, row)) return CLR_WHITE;
-  return ColourOf(step, row, CellPerc(step, row) != 0, CellVoice(step, row) != 0, highlight);
+  const bool p = CellPerc(step, row) != 0, v = CellVoice(step, row) != 0;
+  return ColourOf(step, row, p, v, highlight, ShownDynamic(step, row, p, v));
 }
 
 void DrawRectangle(HDC hdc, int step, int row, const uint32_t* perc, const uint32_t* voice,
@@ -108,10 +128,17 @@ void DrawRectangle(HDC hdc, int step, int row, const uint32_t* perc, const uint3
   const bool p = (StepGet(perc, step) & bit) != 0;
   const bool v = (StepGet(voice, step) & bit) != 0;
   const RECT rc = CellRect(step, row);
+  const int dyn = ShownDynamic(step, row, p, v);
 
-  HBRUSH brush = CreateSolidBrush(ColourOf(step, row, p, v, highlight));
+  HBRUSH brush = CreateSolidBrush(ColourOf(step, row, p, v, highlight, dyn));
   SelectObject(hdc, brush);
   Rectangle(hdc, rc.left, rc.top, rc.right, rc.bottom);
+  if (p && v && dyn == DYN_ACCENT && !(row >= 2 && highlight)) {
+    /* The dot of an accented black cell: white inside a black outline. */
+    const int x = (rc.left + rc.right) / 2, y = (rc.top + rc.bottom) / 2;
+    SelectObject(hdc, GetStockObject(WHITE_BRUSH));
+    Rectangle(hdc, x - ScreenPixels(2), y - ScreenPixels(2), x + ScreenPixels(3), y + ScreenPixels(3));
+  }
 
   HBRUSH mark = nullptr;
   if (row == SPLIT_ROW) {

@@ -30,6 +30,19 @@ enum : COLORREF {
   CLR_ROW1 = 0xffddcc,       /* empty cell of the blue flag row (free accent, release) */
   CLR_ROW0 = 0xddddff,       /* empty cell of the red flag row (keyboard split) */
   CLR_CURSOR = 0xff0000,     /* empty cell under the cursor */
+  /* A cell whose note is accented is drawn darker, a ghost one lighter, on the cursor too.
+  ** Black cannot be darker: an accented cell of both notes stays black with a white dot. */
+  CLR_BOTH_GHOST = 0x6e6e6e,
+  CLR_BOTH_CURSOR_ACCENT = 0x555555,
+  CLR_BOTH_CURSOR_GHOST = 0xcccccc,
+  CLR_PERC_ACCENT = 0x640064,
+  CLR_PERC_GHOST = 0xe696e6,
+  CLR_PERC_CURSOR_ACCENT = 0x3c0096,
+  CLR_PERC_CURSOR_GHOST = 0xbe96ff,
+  CLR_VOICE_ACCENT = 0x555f00,
+  CLR_VOICE_GHOST = 0xcdd796,
+  CLR_VOICE_CURSOR_ACCENT = 0x8c8c00,
+  CLR_VOICE_CURSOR_GHOST = 0xfafaa0,
 };
 
 

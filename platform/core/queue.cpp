@@ -284,7 +284,19 @@ BOOL WINAPI PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   return TRUE;
 }
 
+/* A mouse message's wParam is the MK_* state of the moment, as on Windows. */
+static WPARAM MouseKeys(unsigned keyState) {
+  WPARAM k = 0;
+  if (keyState & KS_LBUTTON) k |= MK_LBUTTON;
+  if (keyState & KS_RBUTTON) k |= MK_RBUTTON;
+  if (keyState & KS_SHIFT) k |= MK_SHIFT;
+  if (keyState & KS_CONTROL) k |= MK_CONTROL;
+  if (keyState & KS_MBUTTON) k |= MK_MBUTTON;
+  return k;
+}
+
 void CorePostInput(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, unsigned keyState) {
+  if (msg >= WM_MOUSEMOVE && msg <= WM_MBUTTONDBLCLK) wParam |= MouseKeys(keyState);
   {
     std::lock_guard<std::mutex> lock(gQueueMu);
     if (!gLive.count(hwnd)) return;

@@ -372,7 +372,7 @@ TEST_P(LargerScaleSteps, TheWindowDoublesAndInputFollows) {
   EXPECT_EQ(cell.bottom - cell.top, 18);
 
   tbxtest::ClearDrawLog();
-  OnButtonDown(hwnd, WM_LBUTTONDOWN, MAKELPARAM(cell.left + 15, cell.top + 15));
+  OnButtonDown(hwnd, WM_LBUTTONDOWN, 0, MAKELPARAM(cell.left + 15, cell.top + 15));
   EXPECT_EQ(CellPerc(10, 20), 1) << "the far corner of the doubled cell";
   ASSERT_FALSE(tbxtest::DrawLog().empty());
   const tbxtest::DrawOp& drawn = tbxtest::DrawLog().back();
@@ -398,7 +398,7 @@ TEST_F(LargerScale, DialogsDoubleWithTheirUnits) {
   });
   SendMessageA(hwnd, WM_COMMAND, IDM_ABOUT, 0);
   EXPECT_EQ(about.right, 203 * 4);
-  EXPECT_EQ(about.bottom, 289 * 4);
+  EXPECT_EQ(about.bottom, 299 * 4);
 }
 
 }  // namespace

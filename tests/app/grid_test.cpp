@@ -16,7 +16,7 @@ class EditTest : public WindowTest {
     int y = ((50 - row) * gcyChar) / 2 + gcyChar / 4;
     return MAKELPARAM(x, y);
   }
-  void Click(UINT message, int column, int row) { OnButtonDown(hwnd, message, At(column, row)); }
+  void Click(UINT message, int column, int row, WPARAM keys = 0) { OnButtonDown(hwnd, message, keys, At(column, row)); }
   // Fill colour of the last rectangle drawn at the cell's place.
   static COLORREF Drawn(int column, int row) {
     RECT r = CellRect(column, row);
@@ -58,6 +58,51 @@ TEST_F(GridClick, ColoursAndHighlight) {
   EXPECT_EQ(Drawn(12, 20), RGB(0, 0, 255));
   EXPECT_EQ(gbNeedSave, 1);
   EXPECT_EQ(gbFileChanged, 1);
+}
+
+// Shift+click cycles the dynamic of a note (left: percussion first, right: instrument
+// first), drawn at once; an empty cell or a flag row changes nothing; a plain click that
+// removes the note takes its dynamic, and a bar key that takes such a click back (or a
+// Shift+click) gives it back.
+TEST_F(GridClick, ShiftClickCyclesTheDynamic) {
+  Click(WM_LBUTTONDOWN, 10, 20);
+  const COLORREF percCycle[] = {RGB(150, 0, 60), RGB(255, 150, 190), RGB(255, 0, 102)};
+  const int dynCycle[] = {DYN_ACCENT, DYN_GHOST, DYN_NORMAL};
+  for (int i = 0; i < 3; i++) {
+    gbNeedSave = 0;
+    Click(WM_LBUTTONDOWN, 10, 20, MK_SHIFT | MK_LBUTTON);
+    EXPECT_EQ(CellDynamic(10, 20, true), dynCycle[i]);
+    EXPECT_EQ(Drawn(10, 20), percCycle[i]) << i;
+    EXPECT_EQ(CellPerc(10, 20), 1);
+    EXPECT_EQ(gbNeedSave, 1);
+  }
+  Click(WM_RBUTTONDOWN, 10, 20);                   // both notes: right cycles the instrument's
+  Click(WM_RBUTTONDOWN, 10, 20, MK_SHIFT);
+  EXPECT_EQ(CellDynamic(10, 20, false), DYN_ACCENT);
+  EXPECT_EQ(CellDynamic(10, 20, true), DYN_NORMAL);
+  Click(WM_LBUTTONDOWN, 10, 20, MK_SHIFT);
+  Click(WM_LBUTTONDOWN, 10, 20, MK_SHIFT);
+  EXPECT_EQ(CellDynamic(10, 20, true), DYN_GHOST);
+  EXPECT_EQ(Drawn(10, 20), RGB(85, 85, 85));       // one of them accented
+
+  Click(WM_RBUTTONDOWN, 11, 20, MK_SHIFT);          // empty: nothing
+  Click(WM_LBUTTONDOWN, 12, 1);
+  Click(WM_LBUTTONDOWN, 12, 1, MK_SHIFT);           // the free-accent flag has no dynamic
+  EXPECT_EQ(CellPerc(11, 20) | CellVoice(11, 20), 0);
+  EXPECT_EQ(CellPerc(12, 1), 1);
+  EXPECT_EQ(StepGet(gDynamics.AccentPercL, 12) | StepGet(gDynamics.GhostPercL, 12), 0u);
+
+  Click(WM_LBUTTONDOWN, 10, 20);                    // removes the ghost note ...
+  EXPECT_EQ(CellDynamic(10, 20, true), DYN_NORMAL);
+  EXPECT_EQ(StepGet(gDynamics.GhostPercL, 10), 0u);
+  OnChar(hwnd, 'p');                                // ... and the bar key takes it back
+  EXPECT_EQ(CellDynamic(10, 20, true), DYN_GHOST);
+  Click(WM_RBUTTONDOWN, 10, 20, MK_SHIFT);          // accent -> ghost, taken back too
+  OnChar(hwnd, 'c');
+  EXPECT_EQ(CellDynamic(10, 20, false), DYN_ACCENT);
+  Click(WM_LBUTTONDOWN, 10, 20);
+  Click(WM_LBUTTONDOWN, 10, 20);                    // set again: normal
+  EXPECT_EQ(CellDynamic(10, 20, true), DYN_NORMAL);
 }
 
 TEST_P(MarkerStrip, MovesMarkersAndKeepsOneStep) {
@@ -125,8 +170,14 @@ TEST_F(CellKeys, EditAndClickBackup) {
   OnChar(hwnd, 'V');
   EXPECT_EQ(gTbro.PercH[3], 1u << 8);
   EXPECT_EQ(gTbro.VoiceH[3], 1u << 8);
+  OnChar(hwnd, 'a');             // A is Shift+left click on the cursor cell
+  EXPECT_EQ(CellDynamic(3, 40, true), DYN_ACCENT);
+  OnChar(hwnd, 'A');
+  EXPECT_EQ(CellDynamic(3, 40, true), DYN_GHOST);
+  EXPECT_EQ(CellDynamic(3, 40, false), DYN_NORMAL);
   OnChar(hwnd, 'x');
   EXPECT_EQ(gTbro.PercH[3] | gTbro.VoiceH[3], 0u);
+  EXPECT_EQ(StepGet(gDynamics.GhostPercH, 3), 0u);
 
   StepSet(gTbro.PercL, 1, 1u << 9);
   Click(WM_LBUTTONDOWN, 2, 5);  // the click only points at the bar ...

@@ -105,7 +105,7 @@ TEST_F(MenuTest, SettingsPopupsCheckTheDefaults) {
 
   // MIDI-OUT: the device, then the JACK transport items and "Send MIDI Clock" last; MIDI-IN:
   // the device and "Follow MIDI Clock", each group after a separator.
-  const int counts[] = {8, 10, 7, 13, 14, 8, 12, 25, 6, 3, 2, 16};
+  const int counts[] = {8, 12, 7, 13, 14, 8, 12, 25, 6, 3, 2, 16};
   for (int i = 0; i < 12; i++) EXPECT_EQ(GetMenuItemCount(GetSubMenu(ghMenu, popups[i])), counts[i]) << i;
   HMENU voice = GetSubMenu(ghMenu, 6);
   EXPECT_NE(GetMenuState(voice, 12, MF_BYPOSITION) & MF_SEPARATOR, 0u);
@@ -168,9 +168,37 @@ TEST_F(MenuTest, AChangedSettingMovesTheMarkRepaintsAndMarksTheProject) {
   EXPECT_EQ(CheckedIn(3), std::vector<UINT>{40309});
 }
 
+// Swing: a submenu after a separator at the end of rel.Beat; a choice is saved with the
+// pattern, so it marks the project changed, and moves its own check mark only.
+TEST_F(MenuTest, SwingIsASubmenuOfRelBeat) {
+  HMENU rel = GetSubMenu(ghMenu, 3);
+  EXPECT_NE(GetMenuState(rel, 10, MF_BYPOSITION) & MF_SEPARATOR, 0u);
+  EXPECT_EQ(Label(rel, 11), "Swing");
+  HMENU swing = GetSubMenu(rel, 11);
+  ASSERT_NE(swing, nullptr);
+  const char* labels[] = {"Off", "54%", "58%", "62%", "66%", "71%", "75%"};
+  const UINT ids[] = {41650, 41654, 41658, 41662, 41666, 41671, 41675};
+  ASSERT_EQ(GetMenuItemCount(swing), 7);
+  for (int i = 0; i < 7; i++) {
+    EXPECT_EQ(Label(swing, i), labels[i]);
+    EXPECT_EQ(GetMenuItemID(swing, i), ids[i]);
+    EXPECT_EQ((GetMenuState(swing, i, MF_BYPOSITION) & MF_CHECKED) != 0, i == 0) << labels[i];
+  }
+  Command(41666);
+  EXPECT_EQ(gSwing, 66);
+  EXPECT_EQ(gbNeedSave, 1);
+  EXPECT_EQ(gbFileChanged, 1);
+  EXPECT_EQ(GetMenuState(ghMenu, 41666, MF_BYCOMMAND) & MF_CHECKED, (UINT)MF_CHECKED);
+  EXPECT_EQ(GetMenuState(ghMenu, 41650, MF_BYCOMMAND) & MF_CHECKED, 0u);
+  EXPECT_EQ(CheckedIn(3), std::vector<UINT>{40302});
+  Command(41660);  // no item: ignored
+  EXPECT_EQ(gSwing, 66);
+}
+
 TEST_F(MenuTest, ChoosingTheCheckedItemChangesNothingButRelBeatStillAdjusts) {
   tbxtest::ClearInvalidations();
-  for (UINT id : {40204u, 40400u, 40507u, 40603u, 40704u, 40912u, 41000u, 41100u, 41209u, 41300u}) Command(id);
+  for (UINT id : {40204u, 40400u, 40507u, 40603u, 40704u, 40912u, 41000u, 41100u, 41209u, 41300u, 41650u})
+    Command(id);
   EXPECT_EQ(gbNeedSave, 0);
   EXPECT_EQ(gbFileChanged, 0);
   EXPECT_TRUE(tbxtest::Invalidations().empty());

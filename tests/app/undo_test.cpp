@@ -17,7 +17,7 @@ class UndoTest : public WindowTest {
   static LPARAM At(int column, int row) {  // centre of a cell (rows 49, 50: the strip)
     return MAKELPARAM((column + GRID_LEFT) * gcxChar + gcxChar / 2, ((50 - row) * gcyChar) / 2 + gcyChar / 4);
   }
-  void Click(UINT message, int column, int row) { SendMessageA(hwnd, message, 0, At(column, row)); }
+  void Click(UINT message, int column, int row, WPARAM keys = 0) { SendMessageA(hwnd, message, keys, At(column, row)); }
   void Key(char ch) { SendMessageA(hwnd, WM_CHAR, static_cast<WPARAM>(ch), 0); }
   void Command(UINT id) { SendMessageA(hwnd, WM_COMMAND, id, 0); }
   // A pattern with notes in bars 0..3 (percussion and instrument, both halves).
@@ -28,6 +28,8 @@ class UndoTest : public WindowTest {
       StepSet(gTbro.VoiceL, s, 0x0F000F00u | (s & 1 ? 2u : 0u));
       StepSet(gTbro.VoiceH, s, 0x3u << s);
       StepSet(gTbro.VoiceXL, s, s % 5 == 0 ? 0x80000000u : 0u);
+      StepSet(gDynamics.AccentPercL, s, StepGet(gTbro.PercL, s) & 0x00F00000u);  // some accented,
+      StepSet(gDynamics.GhostVoiceL, s, StepGet(gTbro.VoiceL, s) & 0x00000F00u);  // some ghost notes
     }
   }
 };
@@ -51,6 +53,8 @@ TEST_F(UndoSteps, EveryActionThatChangesThePatternIsOneStep) {
   const Action actions[] = {
       {"left click on an empty cell", [](UndoTest& t) { t.Click(WM_LBUTTONDOWN, 30, 20); }, true},
       {"right click", [](UndoTest& t) { t.Click(WM_RBUTTONDOWN, 30, 21); }, true},
+      {"shift+click: accented", [](UndoTest& t) { t.Click(WM_RBUTTONDOWN, 30, 21, MK_SHIFT); }, true},
+      {"shift+click on an empty cell", [](UndoTest& t) { t.Click(WM_LBUTTONDOWN, 31, 21, MK_SHIFT); }, false},
       {"middle click on an empty cell", [](UndoTest& t) { t.Click(WM_MBUTTONDOWN, 31, 22); }, false},
       {"end marker", [](UndoTest& t) { t.Click(WM_RBUTTONDOWN, 20, 50); }, true},
       {"start marker", [](UndoTest& t) { t.Click(WM_LBUTTONDOWN, 1, 49); }, true},
@@ -58,6 +62,7 @@ TEST_F(UndoSteps, EveryActionThatChangesThePatternIsOneStep) {
       {"middle click on a note", [](UndoTest& t) { t.Click(WM_MBUTTONDOWN, 5, 10); }, true},
       {"cell key D", [](UndoTest& t) { t.Key('d'); }, true},
       {"cell key V", [](UndoTest& t) { t.Key('V'); }, true},
+      {"cell key A: the D note accented", [](UndoTest& t) { t.Key('a'); }, true},
       {"cell key X", [](UndoTest& t) { t.Key('X'); }, true},
       {"copy: the V it takes back was cleared by X", [](UndoTest& t) { t.Key('B'); }, false},
       {"cut both parts", [](UndoTest& t) { t.Key('K'); }, true},

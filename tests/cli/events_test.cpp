@@ -99,3 +99,50 @@ TEST_F(CliEventsCommand, ClockShowsTheClockMessagesAmongTheOthers) {
   EXPECT_EQ(clocks, 25);
   EXPECT_EQ(rest, plain) << "the other messages are those of a run without the clock";
 }
+
+// A file's swing and dynamics as the program plays them: step 1 160 ms late at 66 % (one
+// step a beat at 120 BPM), the accented drum at 94, the ghost note at 26; --swing
+// overrides the file's; a file whose chunks are cut off plays its record, with a warning.
+TEST_F(CliEventsCommand, SwingAndDynamicsOfTheFile) {
+  const std::string groove = scratch("groove.tbx");
+  CellTogglePerc(1, 3);
+  SetCellDynamic(0, 3, true, DYN_ACCENT);
+  SetCellDynamic(2, 2, false, DYN_GHOST);
+  gSwing = 66;
+  ASSERT_EQ(TambroFileWrite(groove.c_str()), nullptr);
+  std::string out;
+  ASSERT_EQ(Run("--count 4 " + groove, &out), 0);
+  EXPECT_EQ(out,
+            "0 C0 03 00\n"
+            "500 99 24 5E\n"
+            "1160 89 24 00\n"
+            "1160 99 24 40\n"
+            "1500 89 24 00\n"
+            "1500 90 24 1A\n"
+            "2160 B9 7B 00\n"
+            "2160 B0 7B 00\n"
+            "2160 80 24 00\n");
+  out.clear();
+  ASSERT_EQ(Run("--count 2 --swing off " + groove, &out), 0);
+  EXPECT_NE(out.find("1000 99 24 40\n"), std::string::npos) << out;
+  out.clear();
+  ASSERT_EQ(Run("--count 2 --swing=75 " + groove, &out), 0);
+  EXPECT_NE(out.find("1250 99 24 40\n"), std::string::npos) << out;
+  EXPECT_NE(Run("--swing 76 " + groove, &out), 0);
+
+  std::vector<unsigned char> bytes = ReadAll(groove);
+  bytes.resize(bytes.size() - 1);
+  WriteAll(groove, bytes);
+  const std::string cmd = exe + " events --count 2 " + groove + " 2>&1 >/dev/null";
+  FILE* p = popen(cmd.c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  std::string err;
+  char buf[256];
+  while (fgets(buf, sizeof buf, p)) err += buf;
+  const int status = pclose(p);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(err, "tamborix-cli events: warning: File groove.tbx is unreadable.\n");
+  out.clear();
+  ASSERT_EQ(Run("--count 2 " + groove, &out), 0);
+  EXPECT_NE(out.find("500 99 24 40\n1000 89 24 00\n1000 99 24 40\n"), std::string::npos) << out;
+}

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Editing the grid of the real program under Xvfb: a left click on an empty cell shows it
-# in the cursor's percussion colour, the x key clears it (the empty cursor cell is pure
-# blue), the up arrow moves the cursor and the pointer, and a right click in the strip
-# above the grid moves the end marker there.
+# in the cursor's percussion colour, Shift+click cycles it accented (darker), ghost
+# (lighter) and normal again, the x key clears it (the empty cursor cell is pure blue), the
+# up arrow moves the cursor and the pointer, and a right click in the strip above the grid
+# moves the end marker there.
 # Geometry: character cell 8 x 16 pixels; cell (s, r) spans x (s + 26) * 8 .. + 8 and
 # y ((48 - r) * 2 + 4) * 4 .. + 8; the marker strip is y 0 .. 16.
 . "$(dirname "$0")/lib.sh"
@@ -23,6 +24,31 @@ pixel_is "$X" "$Y" 255 255 238 "cell (10, 20) starts empty"
 click "$X" "$Y" 1
 screenshot clicked
 pixel_is "$X" "$Y" 255 0 102 "left click sets the percussion bit, shown with the cursor"
+
+# Shift+click: accented, ghost, normal; drawn so under the cursor and off it.
+shift_click() {
+  xdotool mousemove --sync $((CLIENT_X + $1)) $((CLIENT_Y + $2)) keydown shift click 1 keyup shift
+  sleep 0.15
+}
+shift_click "$X" "$Y"
+screenshot accent
+pixel_is "$X" "$Y" 150 0 60 "shift+click accents the note: darker under the cursor"
+shift_click "$X" "$Y"
+screenshot ghost
+pixel_is "$X" "$Y" 255 150 190 "a second shift+click makes it a ghost note: lighter"
+click "$(cell_x 30)" "$(cell_y 20)" 2
+screenshot ghost_off
+pixel_is "$X" "$Y" 230 150 230 "off the cursor the ghost note is lighter than a plain one"
+click "$X" "$Y" 1
+click "$X" "$Y" 1
+shift_click "$X" "$Y"
+shift_click "$X" "$Y"
+shift_click "$X" "$Y"
+screenshot normal
+pixel_is "$X" "$Y" 255 0 102 "the third shift+click makes it normal again"
+key a
+screenshot key_a
+pixel_is "$X" "$Y" 150 0 60 "the key a accents the cursor cell"
 
 key x
 screenshot cleared

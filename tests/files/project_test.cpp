@@ -24,6 +24,7 @@ class ProjectTest : public WindowTest {
     tbxtest::QueueFileDialog(path);
     FileLoad(hwnd, withMidi ? TRUE : FALSE);
   }
+  void Command(UINT id) { SendMessageA(hwnd, WM_COMMAND, id, 0); }
   void SaveAs(const std::string& path) {
     tbxtest::QueueFileDialog(path);
     ASSERT_TRUE(FileSaveAs(hwnd));
@@ -347,6 +348,172 @@ TEST_F(ProjectTest, BackupOfOlderLayoutReadsBackAsTheSamePattern) {
   ASSERT_TRUE(Exists(dir("old.BAK")));
   Bytes backup = ReadAll(dir("old.BAK"));
   EXPECT_EQ(backup, RecordBytes(sample));
+}
+
+// ---------------------------------------------------------------- chunks after the record
+
+// One chunk: id, 32-bit little-endian length, data.
+Bytes Chunk(const char* id, const Bytes& data, uint32_t length = UINT32_MAX) {
+  if (length == UINT32_MAX) length = static_cast<uint32_t>(data.size());
+  Bytes b(id, id + 4);
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(length >> (8 * i)));
+  b.insert(b.end(), data.begin(), data.end());
+  return b;
+}
+
+Bytes SwingChunk(int16_t swing) { return Chunk("SWNG", {static_cast<unsigned char>(swing & 0xFF), static_cast<unsigned char>(swing >> 8)}); }
+
+// ACNT or GHST data: four arrays of 146 words, every word `word` but the first of the
+// third array (VoiceL of step 0), which is `voiceL0`.
+Bytes DynamicsData(uint32_t word, uint32_t voiceL0) {
+  Bytes b;
+  for (int a = 0; a < 4; ++a)
+    for (int i = 0; i < STEP_SLOTS; ++i) {
+      const uint32_t w = a == 2 && i == 0 ? voiceL0 : word;
+      for (int k = 0; k < 4; ++k) b.push_back(static_cast<unsigned char>(w >> (8 * k)));
+    }
+  return b;
+}
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+// Reading: unknown chunks and known ids of another length are skipped; a chunk that runs
+// past the end leaves every chunk unread (the record is taken, with a warning); a swing
+// outside 50..75 is straight; bits of empty cells and of the flag rows are dropped; a cell
+// with both bits is accented.
+TEST_F(ProjectTest, ChunksAfterTheRecord) {
+  const TbroRecord sample = SampleRecord();
+  const Bytes record = RecordBytes(sample);
+  const Bytes accents = Chunk("ACNT", DynamicsData(0xFFFFFFFFu, 0));
+  const Bytes ghosts = Chunk("GHST", DynamicsData(0x0000FFFFu, 0xFFFFFFFFu));
+  const struct {
+    const char* what;
+    Bytes bytes;
+    int swing;
+    bool warned, accent, ghost;
+  } cases[] = {
+      {"record alone", record, 50, false, false, false},
+      {"all three", Join({record, SwingChunk(66), accents, ghosts}), 66, false, true, true},
+      {"unknown chunks skipped", Join({record, Chunk("XTRA", Bytes(10, 0xEE)), SwingChunk(71), Chunk("zzzz", {})}),
+       71, false, false, false},
+      {"another length skipped", Join({record, Chunk("SWNG", {60, 0, 0, 0}), Chunk("ACNT", Bytes(16, 0xFF))}), 50,
+       false, false, false},
+      {"swing beyond 75", Join({record, SwingChunk(80)}), 50, false, false, false},
+      {"swing below 50", Join({record, SwingChunk(-66)}), 50, false, false, false},
+      {"swing without an item", Join({record, SwingChunk(60)}), 60, false, false, false},
+      {"truncated data", Join({record, SwingChunk(66), Chunk("ACNT", Bytes(100, 0xFF), 2336)}), 50, true, false,
+       false},
+      {"truncated header", Join({record, SwingChunk(66), Bytes{'G', 'H', 'S'}}), 50, true, false, false},
+      {"length beyond any file", Join({record, ghosts, Chunk("XTRA", {}, 0xFFFFFFF8u)}), 50, true, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    DynamicsClear();
+    gSwing = 58;
+    WriteAll(dir("c.tbx"), c.bytes);
+    const char* warning = "none";
+    ASSERT_EQ(TambroFileRead(dir("c.tbx").c_str(), &warning), nullptr);
+    EXPECT_EQ(warning, c.warned ? gszErrorCannotRead : nullptr);
+    EXPECT_EQ(std::memcmp(gTbro.PercL, sample.PercL, 6 * sizeof sample.PercL), 0);
+    EXPECT_EQ(gSwing, c.swing);
+    for (int i = 0; i < STEP_SLOTS; ++i) {
+      // Accent: every note of the pattern but the flag rows; ghost: rows 0..15, and every
+      // row of VoiceL at step 0 (where the accent wins).
+      const uint32_t accentPercL = c.accent ? sample.PercL[i] & ~3u : 0;
+      const uint32_t ghostPercL = c.ghost ? sample.PercL[i] & 0xFFFCu : 0;
+      ASSERT_EQ(StepGet(gDynamics.AccentPercL, i), accentPercL) << i;
+      ASSERT_EQ(StepGet(gDynamics.GhostPercL, i), ghostPercL) << i;
+      ASSERT_EQ(StepGet(gDynamics.AccentVoiceH, i), c.accent ? sample.VoiceH[i] : 0u) << i;
+    }
+    EXPECT_EQ(StepGet(gDynamics.AccentVoiceL, 0), 0u);  // the accents' VoiceL of step 0 is empty
+    EXPECT_EQ(StepGet(gDynamics.GhostVoiceL, 0), c.ghost ? sample.VoiceL[0] & ~3u : 0u);
+    if (c.accent && c.ghost) {
+      EXPECT_EQ(CellDynamic(1, 2, false), DYN_ACCENT);  // VoiceL[1] = ~1: row 2 has both bits
+      EXPECT_EQ(CellDynamic(0, 2, false), DYN_GHOST);
+    }
+  }
+
+  // Through the menu the warning is the usual message, and the file stays loaded.
+  WriteAll(dir("cut.tbx"), Join({record, SwingChunk(66), Bytes{'A', 'C'}}));
+  tbxtest::QueueMessageBoxAnswer(IDOK);
+  Load(dir("cut.tbx"));
+  ASSERT_EQ(tbxtest::MessageBoxes().size(), 1u);
+  EXPECT_EQ(tbxtest::MessageBoxes()[0].text, "File cut.tbx is unreadable.");
+  EXPECT_EQ(std::string(gszTitleName), "cut.tbx");
+  EXPECT_EQ(gTbro.LoopEnd, 40);
+  EXPECT_EQ(gbNeedSave, 0);
+}
+
+// Writing: the record alone without swing and dynamics; otherwise the chunks needed, in the
+// order SWNG, ACNT, GHST, bits of empty cells cleared; loaded again, the same groove. The
+// swing of a file is taken at every load, straight from a file without it.
+TEST_F(ProjectTest, ChunksWrittenOnlyWhenNeeded) {
+  CellTogglePerc(3, 10);
+  CellToggleVoice(3, 40);
+  ASSERT_EQ(TambroFileWrite(dir("plain.tbx").c_str()), nullptr);
+  EXPECT_EQ(ReadAll(dir("plain.tbx")).size(), 3540u);
+
+  Command(IDM_SWING + 62);
+  EXPECT_EQ(gbNeedSave, 1);
+  ASSERT_EQ(TambroFileWrite(dir("swing.tbx").c_str()), nullptr);
+  Bytes swing = ReadAll(dir("swing.tbx"));
+  EXPECT_EQ(Bytes(swing.begin() + 3540, swing.end()), SwingChunk(62));
+
+  SetCellDynamic(3, 40, false, DYN_GHOST);
+  StepOr(gDynamics.AccentPercL, 5, 1u << 10);  // no note there: never written
+  ASSERT_EQ(TambroFileWrite(dir("ghost.tbx").c_str()), nullptr);
+  Bytes ghost = ReadAll(dir("ghost.tbx"));
+  ASSERT_EQ(ghost.size(), 3540u + 10 + 8 + 2336);
+  EXPECT_EQ(std::string(ghost.begin() + 3550, ghost.begin() + 3554), "GHST");
+  EXPECT_EQ(ghost[3550 + 8 + (3 * STEP_SLOTS + 3) * 4 + 1], 1u);  // VoiceH of step 3, bit 8
+
+  SetCellDynamic(3, 10, true, DYN_ACCENT);
+  ASSERT_EQ(TambroFileWrite(dir("all.tbx").c_str()), nullptr);
+  Bytes all = ReadAll(dir("all.tbx"));
+  ASSERT_EQ(all.size(), 3540u + 10 + 2 * (8 + 2336));
+  EXPECT_EQ(std::string(all.begin() + 3550, all.begin() + 3554), "ACNT");
+  EXPECT_EQ(std::string(all.begin() + 3550 + 8 + 2336, all.begin() + 3554 + 8 + 2336), "GHST");
+  Bytes accents(all.begin() + 3558, all.begin() + 3558 + 2336);
+  EXPECT_EQ(std::count_if(accents.begin(), accents.end(), [](unsigned char b) { return b != 0; }), 1);
+
+  PatternClear();
+  Command(IDM_SWING + 50);
+  gbNeedSave = 0;
+  Load(dir("all.tbx"));
+  EXPECT_EQ(gSwing, 62);
+  EXPECT_TRUE(Checked(IDM_SWING + 62));
+  EXPECT_FALSE(Checked(IDM_SWING + 50));
+  EXPECT_EQ(CellDynamic(3, 10, true), DYN_ACCENT);
+  EXPECT_EQ(CellDynamic(3, 40, false), DYN_GHOST);
+  EXPECT_EQ(StepGet(gDynamics.AccentPercL, 5), 0u);
+  ASSERT_EQ(TambroFileWrite(dir("again.tbx").c_str()), nullptr);
+  EXPECT_EQ(ReadAll(dir("again.tbx")), all);
+
+  Load(dir("plain.tbx"));
+  EXPECT_EQ(gSwing, 50);
+  EXPECT_TRUE(Checked(IDM_SWING + 50));
+  EXPECT_EQ(CellDynamic(3, 10, true), DYN_NORMAL);
+
+  Load(dir("all.tbx"));
+  FileNew(hwnd);  // New keeps the swing, as every setting, and clears the notes' dynamics
+  EXPECT_EQ(gSwing, 62);
+  EXPECT_EQ(StepGet(gDynamics.AccentPercL, 3) | StepGet(gDynamics.GhostVoiceH, 3), 0u);
+}
+
+// The backup is the whole file as it was read, chunks it does not know included.
+TEST_F(ProjectTest, BackupKeepsTheChunks) {
+  const Bytes original = Join({RecordBytes(SampleRecord()), Chunk("XTRA", Bytes(5, 7)), SwingChunk(75)});
+  WriteAll(dir("a.tbx"), original);
+  Load(dir("a.tbx"));
+  MarkChanged();
+  FileSave(hwnd);
+  EXPECT_EQ(ReadAll(dir("a.BAK")), original);
+  Bytes saved = ReadAll(dir("a.tbx"));
+  EXPECT_EQ(Bytes(saved.begin() + 3540, saved.end()), SwingChunk(75));
 }
 
 // ---------------------------------------------------------------- failures keep the old file

@@ -127,31 +127,80 @@ uint32_t StepsMs(int steps) {
 /* ---------------------------------------------------------------- project file oracle */
 
 struct Settings {
-  int values[15];
-  bool operator==(const Settings& o) const { return std::equal(values, values + 15, o.values); }
+  int values[16];
+  bool operator==(const Settings& o) const { return std::equal(values, values + 16, o.values); }
 };
 
 Settings TakeSettingsSnapshot() {
   return {{gMsecPerBeat, gRelBeat, gBeatsPBar, gAccent, gFreeAccent, gVoice, gVoiceLevel, gTranspose,
-           gMidiOutPort, gMidiInPort, gPercCh, gVoiceCh, gNoteOffset, gDeltaVoiceLevel, giTempo}};
+           gMidiOutPort, gMidiInPort, gPercCh, gVoiceCh, gNoteOffset, gDeltaVoiceLevel, giTempo, gSwing}};
 }
 
-// What the reader must answer for a file of these bytes.
+// What the reader must answer for a file of these bytes: the record (3540 bytes and what
+// follows, up to TBRO_MAX_FILE, or exactly 3536 in the older layout) judged by its
+// identifier and size.
 const char* ExpectedVerdict(const uint8_t* data, size_t size) {
-  size_t n = std::min<size_t>(size, TBRO_SIZE);
-  if (n != TBRO_SIZE && n != TBRO_OLD_SIZE) return gszErrorCannotRead;
-  if (std::memcmp(data, "TBRX", 4) != 0 || (n == TBRO_SIZE && Le16(data + 4) != TBRO_SIZE)) return gszErrorNotTambro;
+  if ((size != TBRO_OLD_SIZE && size < TBRO_SIZE) || size > TBRO_MAX_FILE) return gszErrorCannotRead;
+  if (std::memcmp(data, "TBRX", 4) != 0 || (size >= TBRO_SIZE && Le16(data + 4) != TBRO_SIZE)) return gszErrorNotTambro;
   return nullptr;
 }
 
+// The chunks after the record read independently: SWNG (2 bytes), ACNT and GHST (2336
+// bytes) when their lengths are those, anything else skipped, nothing taken when one runs
+// past the end.
+struct FileGroove {
+  bool refused = false;
+  int swing = SWING_STRAIGHT;
+  uint32_t words[2][4][STEP_SLOTS] = {};  // accent, ghost
+};
+
+FileGroove ExpectedGroove(const uint8_t* data, size_t size) {
+  FileGroove g;
+  if (size < TBRO_SIZE) return g;
+  for (size_t at = TBRO_SIZE; at < size;) {
+    if (size - at < 8 || Le32(data + at + 4) > size - at - 8) {
+      g = FileGroove();
+      g.refused = true;
+      return g;
+    }
+    const uint32_t length = Le32(data + at + 4);
+    const uint8_t* body = data + at + 8;
+    if (std::memcmp(data + at, "SWNG", 4) == 0 && length == 2) {
+      const int v = Le16(body);
+      g.swing = v >= SWING_STRAIGHT && v <= SWING_MAX ? v : SWING_STRAIGHT;
+    }
+    for (int d = 0; d < 2; ++d)
+      if (std::memcmp(data + at, d == 0 ? "ACNT" : "GHST", 4) == 0 && length == 16 * STEP_SLOTS)
+        for (int a = 0; a < 4; ++a)
+          for (int i = 0; i < STEP_SLOTS; ++i) g.words[d][a][i] = Le32(body + (a * STEP_SLOTS + i) * 4);
+    at += 8 + length;
+  }
+  return g;
+}
+
 void CheckLoadedArrays(const uint8_t* data, size_t size) {
-  const size_t arrays = std::min<size_t>(size, TBRO_SIZE) == TBRO_SIZE ? 36 : 32;
+  const size_t arrays = size == TBRO_OLD_SIZE ? 32 : 36;
   const uint32_t* words[6] = {gTbro.PercL, gTbro.PercH, gTbro.VoiceL, gTbro.VoiceH, gTbro.VoiceXL, gTbro.VoiceXH};
   for (int a = 0; a < 6; ++a)
     for (int i = 0; i < STEP_SLOTS; ++i)
       if (StepGet(words[a], i) != Le32(data + arrays + (a * STEP_SLOTS + i) * 4)) {
         Fail("an accepted file's step words differ from the file");
         return;
+      }
+}
+
+// The swing and the dynamics taken: the file's, kept to the cells that hold a note.
+void CheckLoadedGroove(const FileGroove& g) {
+  Check(gSwing == g.swing, "the swing taken is not the file's");
+  const uint32_t* notes[4] = {gTbro.PercL, gTbro.PercH, gTbro.VoiceL, gTbro.VoiceH};
+  for (int d = 0; d < 2; ++d)
+    for (int a = 0; a < 4; ++a)
+      for (int i = 0; i < STEP_SLOTS; ++i) {
+        const uint32_t kept = StepGet(notes[a], i) & (a % 2 == 0 ? ~3u : ~0u);
+        if (StepGet(DynamicWords(d == 0 ? DYN_ACCENT : DYN_GHOST, notes[a]), i) != (g.words[d][a][i] & kept)) {
+          Fail("an accepted file's dynamics differ from its chunks");
+          return;
+        }
       }
 }
 
@@ -241,16 +290,22 @@ void ProjectFile(const uint8_t* data, size_t size) {
   gbEdit = 1;
   gbFirstFile = 1;
   gbLoadMidi = 1;
-  const char* verdict = TambroFileRead(path.c_str());
+  const char* warning = nullptr;
+  const char* verdict = TambroFileRead(path.c_str(), &warning);
   gbFirstFile = 0;
   gbLoadMidi = 0;
   Check(verdict == ExpectedVerdict(data, size), "the reader's verdict is not the one the file's bytes call for");
   if (verdict != nullptr) {
     Check(std::memcmp(&before, &gTbro, sizeof before) == 0, "a rejected file changed the pattern");
     Check(TakeSettingsSnapshot() == settingsBefore, "a rejected file changed the settings");
+    Check(warning == nullptr, "a rejected file also warned");
     return;
   }
+  const FileGroove groove = ExpectedGroove(data, size);
+  Check(warning == (groove.refused ? gszErrorCannotRead : nullptr),
+        "the reader's word on the chunks is not the one the file's bytes call for");
   CheckLoadedArrays(data, size);
+  CheckLoadedGroove(groove);
   const int loopStart = HeaderGet(gTbro.LoopStart), loopEnd = HeaderGet(gTbro.LoopEnd);
   Check(loopEnd <= STEP_COUNT, "LoopEnd above the step count after a load");
   Check(giTempo >= 40 && giTempo <= 506, "tempo outside 40..506 after a load");
@@ -440,6 +495,15 @@ void ExportPattern(const uint8_t* data, size_t size) {
   std::memcpy(image.data(), "TBRX", 4);
   image[4] = TBRO_SIZE & 0xFF;
   image[5] = TBRO_SIZE >> 8;
+  // Swing from the bytes (straight a quarter of the time), and dynamics from them.
+  const int swing = data[2] % 4 == 0 ? SWING_STRAIGHT : SWING_STRAIGHT + data[3] % (SWING_MAX - SWING_STRAIGHT + 1);
+  const uint8_t swng[] = {'S', 'W', 'N', 'G', 2, 0, 0, 0, static_cast<uint8_t>(swing), 0};
+  image.insert(image.end(), swng, swng + sizeof swng);
+  for (const char* id : {"ACNT", "GHST"}) {
+    const uint8_t head[] = {uint8_t(id[0]), uint8_t(id[1]), uint8_t(id[2]), uint8_t(id[3]), 0x20, 0x09, 0, 0};
+    image.insert(image.end(), head, head + sizeof head);
+    for (size_t i = 0; i < 16 * STEP_SLOTS; ++i) image.push_back(data[(i * 7 + (id[0] == 'A')) % size]);
+  }
   const std::string source = ScratchPath("e.tbx");
   WriteBytes(source, image.data(), image.size());
   gbEdit = 1;

@@ -226,6 +226,58 @@ TEST_F(ConvertTest, SequencerNoteBookkeepingIsLeftAlone) {
   EXPECT_TRUE(notes[0].NoteOn());
 }
 
+// Swing moves all the events of an odd step (its opening note ends too) by the swing of its
+// 384 ticks, rounded; even steps and the body's end keep their ticks.
+TEST_F(ConvertTest, SwingMovesTheEventsOfOddSteps) {
+  HeaderSet(gTbro.LoopEnd, 4);
+  for (int s = 0; s < 4; ++s) Perc(s, 2);
+  const std::pair<int, uint32_t> cases[] = {{50, 0}, {54, 31}, {58, 61}, {62, 92}, {66, 123}, {71, 161}, {75, 192}};
+  for (auto [swing, late] : cases) {
+    gSwing = static_cast<int16_t>(swing);
+    ClearConversionState();
+    ConvertPerc2MFTrack();
+    const auto events = Events();
+    std::vector<uint32_t> ticks;
+    for (const auto& e : NotesOf(events)) ticks.push_back(e.tick);
+    // Step k's events begin k * 383 ticks in (the note end of the step before, then its hit).
+    EXPECT_EQ(ticks, (std::vector<uint32_t>{0, 383 + late, 384 + late, 766, 767, 1149 + late, 1150 + late}))
+        << "swing " << swing;
+    EXPECT_EQ(events.back().tick, 1532u) << "swing " << swing;
+  }
+
+  // In beat time every event of a step sits on its tick: "* 4" gives 120 ticks a step, 38
+  // of them late at 66 %.
+  gbMidiBeatTime = 1;
+  gRelBeat = 5;
+  gSwing = 66;
+  ClearConversionState();
+  ConvertPerc2MFTrack();
+  const auto events = Events();
+  std::vector<uint32_t> ticks;
+  for (const auto& e : NotesOf(events)) ticks.push_back(e.tick);
+  EXPECT_EQ(ticks, (std::vector<uint32_t>{0, 158, 158, 240, 240, 398, 398}));
+  EXPECT_EQ(events.back().tick, 480u);
+  gbMidiBeatTime = 0;
+}
+
+// Accented notes export at their velocity + 30, ghost notes at 40 % of it, with the
+// export's own accents; a cell of both notes carries two dynamics.
+TEST_F(ConvertTest, VelocitiesOfAccentAndGhostNotes) {
+  HeaderSet(gTbro.Accent, 2);
+  gDeltaVoiceLevel = -20;
+  for (int r : {3, 4, 5}) Perc(0, r);
+  for (int r : {3, 4, 5}) Voice(0, r);
+  SetCellDynamic(0, 4, true, DYN_ACCENT);
+  SetCellDynamic(0, 5, true, DYN_GHOST);
+  SetCellDynamic(0, 3, false, DYN_GHOST);
+  SetCellDynamic(0, 5, false, DYN_ACCENT);
+  ConvertFile2MFTrack();
+  std::vector<int> vel;
+  for (const auto& e : NotesOf(Events()))
+    if (e.NoteOn()) vel.push_back(e.data[1]);
+  EXPECT_EQ(vel, (std::vector<int>{84, 114, 34, 26, 64, 94}));
+}
+
 // The cases that depend on the step count, run as each of the four programs.
 class ConvertSteps : public StepsTest<ConvertTest> {};
 TBX_STEPS_SUITE(ConvertSteps);
@@ -249,6 +301,18 @@ TEST_P(ConvertSteps, DensestPatternConvertsCompletely) {
   EXPECT_EQ(notes.front().tick, 0u);
   EXPECT_GE(notes.back().tick, uint32_t(STEP_COUNT - 1) * 383);
   EXPECT_EQ(events.back().tick, uint32_t(STEP_COUNT) * 383);
+
+  // Full swing: an odd step's events would begin before the step before has written its
+  // own; they follow them instead, and every step is still complete.
+  gSwing = SWING_MAX;
+  ClearConversionState();
+  ConvertFile2MFTrack();
+  events = Events();
+  notes = NotesOf(events);
+  ons = 0;
+  for (const auto& e : notes) ons += e.NoteOn();
+  EXPECT_EQ(ons, size_t(STEP_COUNT) * (58 + 58));
+  EXPECT_GE(events.back().tick, uint32_t(STEP_COUNT) * 383);
 }
 
 // ---------------------------------------------------------------- beat time

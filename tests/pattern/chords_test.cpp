@@ -66,6 +66,25 @@ TEST_F(ChordUndo, RevertsTheChordColumnOrALaterPaste) {
   EXPECT_EQ(Word(9), withChord);
 }
 
+// A note the chord keeps keeps its dynamic, the chord's new notes are normal, the notes it
+// replaces lose theirs; undo brings every dynamic of the step back.
+TEST_F(ChordUndo, CarriesTheDynamicsOfTheStep) {
+  SetWord(4, Rows({10, 13, 40}));
+  SetCellDynamic(4, 10, false, DYN_ACCENT);
+  SetCellDynamic(4, 13, false, DYN_GHOST);
+  SetCellDynamic(4, 40, false, DYN_GHOST);
+  Chord('4', 4, 10);  // rows 10, 14, 17; row 13 goes
+  EXPECT_EQ(Word(4), Rows({10, 14, 17, 40}));
+  EXPECT_EQ(CellDynamic(4, 10, false), DYN_ACCENT);
+  EXPECT_EQ(CellDynamic(4, 14, false), DYN_NORMAL);
+  EXPECT_EQ(CellDynamic(4, 40, false), DYN_GHOST);
+  EXPECT_EQ(StepGet(gDynamics.GhostVoiceL, 4), 0u);
+  Chord('U', 0, 0);
+  EXPECT_EQ(Word(4), Rows({10, 13, 40}));
+  EXPECT_EQ(CellDynamic(4, 13, false), DYN_GHOST);
+  EXPECT_EQ(CellDynamic(4, 10, false), DYN_ACCENT);
+}
+
 TEST_F(ChordInsert, TakesBackTheClickThatChoseTheRoot) {
   SetWord(6, Rows({20}));
   gMouseX = 6;

@@ -77,28 +77,29 @@ TEST_F(DialogTemplates, AboutBoxIsBuiltFromItsTemplateAndEndsWithItsResult) {
   // owner's client area.
   EXPECT_EQ(dlgInfo.text, "About");
   EXPECT_EQ(dlgInfo.clientSize.cx, 203 * 2);
-  EXPECT_EQ(dlgInfo.clientSize.cy, 289 * 2);
+  EXPECT_EQ(dlgInfo.clientSize.cy, 299 * 2);
   POINT origin = tbxtest::ClientOrigin(owner);
   EXPECT_EQ(dlgInfo.rect.left, origin.x + 320 * 2);
   EXPECT_EQ(dlgInfo.rect.top, origin.y - 28 * 2);
-  ASSERT_EQ(kids.size(), 4u + 1 + 23 + 1);  // icon, 3 lines, frame, 23 help lines, OK
+  ASSERT_EQ(kids.size(), 4u + 1 + 24 + 1);  // icon, 3 lines, frame, 24 help lines, OK
   EXPECT_EQ(kids[0].text, "TAMBORIX");
   EXPECT_EQ(kids[0].rect.left, 40);
   EXPECT_EQ(kids[0].rect.right - kids[0].rect.left, 32);  // an icon control takes its icon's size
   EXPECT_EQ(kids[1].text, "Tamborix144: 144-step MIDI sequencer");
   EXPECT_EQ(kids[4].style & 0x1F, static_cast<DWORD>(SS_BLACKFRAME));
   EXPECT_EQ(kids[4].rect.left, 20);
-  EXPECT_EQ(kids[4].rect.bottom, (34 + 236) * 2);
+  EXPECT_EQ(kids[4].rect.bottom, (34 + 246) * 2);
   EXPECT_EQ(kids[5].text, "Navigation with MOUSE and/or CURSOR KEYS");
-  EXPECT_EQ(kids[22].text, "'3':Minor\t\t\t'4':Major ");
-  EXPECT_EQ(kids[22].rect.left, 48);
-  EXPECT_EQ(kids[22].rect.top, 416);
+  EXPECT_EQ(kids[9].text, "Shift+Mouse:Accent>Ghost>Normal =Key 'A'");
+  EXPECT_EQ(kids[23].text, "'3':Minor\t\t\t'4':Major ");
+  EXPECT_EQ(kids[23].rect.left, 48);
+  EXPECT_EQ(kids[23].rect.top, 436);
   EXPECT_EQ(kids.back().cls, "button");
   EXPECT_EQ(kids.back().id, IDOK);
   EXPECT_EQ(kids.back().style & 0xF, static_cast<DWORD>(BS_DEFPUSHBUTTON));
   EXPECT_EQ(kids.back().rect.left, 284);
-  EXPECT_EQ(kids[27].text, "Ctrl+Z:Undo any change  Ctrl+Y, Ctrl+Shift+Z:Redo");
-  EXPECT_EQ(kids.back().rect.top, 546);
+  EXPECT_EQ(kids[28].text, "Ctrl+Z:Undo any change  Ctrl+Y, Ctrl+Shift+Z:Redo");
+  EXPECT_EQ(kids.back().rect.top, 566);
 }
 
 // Each program opens its own About box: the same body, its own title, and the 72-step
@@ -125,7 +126,7 @@ TEST_F(DialogTemplates, EachProgramHasItsAboutBox) {
     });
     EXPECT_EQ(DialogBoxParamA(nullptr, box.name, owner, TestDlgProc, 0), 77);
     EXPECT_EQ(dlgInfo.rect.left, origin.x + box.x * 2);
-    ASSERT_EQ(kids.size(), 29u);
+    ASSERT_EQ(kids.size(), 30u);
     EXPECT_EQ(kids[1].text, box.title);
     EXPECT_EQ(kids[5].text, "Navigation with MOUSE and/or CURSOR KEYS");
   }

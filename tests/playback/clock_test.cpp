@@ -2,6 +2,8 @@
 // output with velocities, splits and release markers, the run states of the Play menu.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -24,6 +26,7 @@ class PlaybackTempo : public PlayTest {};
 class PlaybackSteps : public PlayTest {};
 class PlaybackNotes : public PlayTest {};
 class PlaybackRunStates : public PlayTest {};
+class PlaybackSwing : public PlayTest {};
 
 }  // namespace
 
@@ -354,4 +357,119 @@ TEST_F(PlaybackNotes, PitchesBeyondMidiAreNotSent) {
   std::vector<DWORD> msgs = Take();
   for (DWORD m : msgs) EXPECT_EQ(m & 0x808000u, 0u) << std::hex << m;
   EXPECT_EQ(NoteOns(msgs), std::vector<DWORD>{NoteOnMsg(0, 102, 64)});
+}
+
+// ---------------------------------------------------------------- swing and dynamics
+
+// For every rel.Beat and swing value at 120 BPM: steps 0..4 (a loop of four, so step 4 is
+// step 0 again) sound one step apart, odd steps (swing - 50) / 50 of the step late, rounded
+// to the ms; even steps on the grid, so nothing drifts. A note played after a step's onset
+// lands when that step's half event comes, the first half after the onset, late or not.
+TEST_F(PlaybackSwing, StepAndHalfEventTimes) {
+  const int swings[] = {50, 54, 58, 62, 66, 71, 75};
+  for (int rel = 0; rel <= 9; ++rel)
+    for (int swing : swings) {
+      SCOPED_TRACE("rel.Beat " + std::to_string(rel) + ", swing " + std::to_string(swing));
+      TambroEndSequence();
+      PatternClear();
+      gMsecPerBeat = 500;
+      gRelBeat = int16_t(rel);
+      AdjustBeat();
+      gSwing = int16_t(swing);
+      for (int s = 0; s < 4; ++s) CellTogglePerc(s, 3);
+      HeaderSet(gTbro.LoopEnd, 4);
+      const int step = gAdjustedBeat, half = std::max<int>(gHalfBeat, 5), rest = std::max(step - gHalfBeat, 5);
+      const int late = int(std::lround(step * (swing - 50) / 50.0));
+      if (rel == 5 && swing == 66) {
+        EXPECT_EQ(late, 40);  // 125 ms steps: 40 ms late
+      }
+
+      Take();
+      const uint32_t t0 = tbxtest::ClockNow();
+      Command(IDM_LOOP);
+      Take();
+      const DWORD hit = NoteOnMsg(9, 36, 64);  // the note of every step
+      auto sounded = [&] {
+        const std::vector<DWORD> ons = NoteOns(Take());
+        return std::count(ons.begin(), ons.end(), hit);
+      };
+      for (int k = 0; k <= 4; ++k) {
+        const uint32_t onset = t0 + uint32_t((k + 1) * (half + rest) + (k % 2 ? late : 0));
+        long early = 0;
+        while (tbxtest::ClockNow() < onset && early == 0) {
+          early = sounded();
+          if (early == 0) tbxtest::AdvanceClock(1);
+        }
+        ASSERT_EQ(early, 0) << "step " << k << " sounded early, at " << tbxtest::ClockNow() - t0;
+        ASSERT_EQ(sounded(), 1) << "step " << k;
+        if (k == 4) break;
+        ASSERT_TRUE(tbxtest::SendMidiInput(0, NoteOnMsg(9, 40, 100)));  // row 7
+        tbxtest::AdvanceClock(uint32_t(half - 1));
+        EXPECT_EQ(CellPerc(k, 7), 0) << "step " << k;
+        tbxtest::AdvanceClock(1);
+        EXPECT_EQ(CellPerc(k, 7), 1) << "half event of step " << k;
+      }
+    }
+}
+
+// The MIDI clock a run sends stays straight under swing: only the notes move.
+TEST_F(PlaybackSwing, TheClockSentStaysStraight) {
+  auto clocks = [&](int swing) {
+    TambroEndSequence();
+    gSwing = int16_t(swing);
+    SyncSet(SYNC_SEND_CLOCK, 1);
+    gRelBeat = 5;
+    AdjustBeat();
+    for (int s = 0; s < 8; ++s) CellTogglePerc(s, 3);
+    tbxtest::ClearCapturedMidi();
+    const uint32_t t0 = tbxtest::ClockNow();
+    Command(IDM_LOOP);
+    Advance(9 * 125);
+    std::vector<uint32_t> out;
+    for (const auto& r : tbxtest::CapturedMidi())
+      if (r.message == 0xF8) out.push_back(r.timeMs - t0);
+    PatternClear();
+    return out;
+  };
+  const std::vector<uint32_t> straight = clocks(50);
+  EXPECT_GE(straight.size(), 8u * 6);
+  EXPECT_EQ(clocks(66), straight);
+  EXPECT_EQ(clocks(75), straight);
+  SyncSet(SYNC_SEND_CLOCK, 0);
+}
+
+// Accented notes at the velocity of their step + 30, ghost notes at 40 % of it, with the
+// bar accent, the free accent and the instrument level in force; a silenced part (level OFF)
+// stays silent whatever the dynamic.
+TEST_F(PlaybackSwing, VelocitiesOfAccentAndGhostNotes) {
+  gVelocity = 64;
+  gAccent = 2;        // +20 on bar starts
+  gFreeAccent = 13;   // +60 on free-accent steps, instead of the bar accent
+  HeaderSet(gTbro.LoopEnd, 3);
+  CellTogglePerc(1, 1);
+  for (int s = 0; s < 3; ++s) {
+    for (int r : {3, 4, 5}) CellTogglePerc(s, r);
+    for (int r : {10, 11, 12}) CellToggleVoice(s, r);
+    SetCellDynamic(s, 4, true, DYN_ACCENT);
+    SetCellDynamic(s, 5, true, DYN_GHOST);
+    SetCellDynamic(s, 11, false, DYN_ACCENT);
+    SetCellDynamic(s, 12, false, DYN_GHOST);
+  }
+  const struct {
+    int level;
+    std::vector<int> velocities;  // per step: drums normal, accent, ghost; notes alike
+  } cases[] = {
+      {-20, {84, 114, 34, 64, 94, 26, 124, 127, 50, 104, 127, 42, 64, 94, 26, 44, 74, 18}},
+      {-127, {84, 114, 34, 0, 0, 0, 124, 127, 50, 0, 0, 0, 64, 94, 26, 0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    TambroEndSequence();
+    gDeltaVoiceLevel = int16_t(c.level);
+    Command(IDM_LOOP);
+    Take();
+    Advance(3 * 500);
+    std::vector<int> vel;
+    for (DWORD m : NoteOns(Take())) vel.push_back(int(m >> 16));
+    EXPECT_EQ(vel, c.velocities) << "level " << c.level;
+  }
 }

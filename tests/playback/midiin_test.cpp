@@ -81,8 +81,11 @@ TEST_F(MidiInCapture, EchoedNotesEndAtTheStop) {
                                         NoteOffMsg(0, 60)}));
 }
 
+// A note removed in undo mode loses its dynamic; a recorded note is normal, and a note
+// played where one is set keeps the one it has.
 TEST_F(MidiInCapture, UndoModeToggles) {
   CellTogglePerc(0, 3);
+  SetCellDynamic(0, 3, true, DYN_ACCENT);
   Command(IDM_LOOPUNDO);
   EXPECT_TRUE(gbMidiUndo);
   Advance(600);       // step 0 at 500; input until 750 lands on it
@@ -92,9 +95,20 @@ TEST_F(MidiInCapture, UndoModeToggles) {
   Advance(200);
   EXPECT_FALSE(PercBit(0, 3));
   EXPECT_FALSE(VoiceBit(0, 6));
+  EXPECT_EQ(StepGet(gDynamics.AccentPercL, 0), 0u);
 
   Command(IDM_LOOP);  // plain loop: recording sets again
   EXPECT_FALSE(gbMidiUndo);
+  CellToggleVoice(0, 10);
+  SetCellDynamic(0, 10, false, DYN_GHOST);
+  StepOr(gDynamics.AccentPercL, 0, 1u << 3);  // a stale bit of the empty cell
+  Advance(600);
+  Play(0x99, 36, 100);
+  Play(0x90, 44, 100);  // row 10, set and ghost
+  Advance(200);
+  EXPECT_TRUE(PercBit(0, 3));
+  EXPECT_EQ(CellDynamic(0, 3, true), DYN_NORMAL);
+  EXPECT_EQ(CellDynamic(0, 10, false), DYN_GHOST);
 }
 
 TEST_F(MidiInCapture, InputBeforeTheFirstStep) {
@@ -214,6 +228,25 @@ TEST_F(MidiInHistory, EachRecordingHalfEventIsOneStep) {
   EXPECT_TRUE(SameState(PatternNow(), first));
   Command(IDM_UNDO);
   EXPECT_TRUE(SameState(PatternNow(), states[2]));
+}
+
+// In MIDI IN undo mode a removed note loses its dynamic, and Ctrl+Z brings it back with it.
+TEST_F(MidiInHistory, ARemovedNoteComesBackWithItsDynamic) {
+  CellTogglePerc(0, 3);
+  SetCellDynamic(0, 3, true, DYN_ACCENT);
+  Command(IDM_LOOPUNDO);
+  const PatternState before = PatternNow();
+  Advance(600);
+  Play(0x99, 36, 100);
+  Advance(300);
+  EXPECT_FALSE(PercBit(0, 3));
+  EXPECT_EQ(StepGet(gDynamics.AccentPercL, 0), 0u);
+  const PatternState after = PatternNow();
+  Command(IDM_UNDO);
+  EXPECT_TRUE(SameState(PatternNow(), before));
+  EXPECT_EQ(CellDynamic(0, 3, true), DYN_ACCENT);
+  Command(IDM_REDO);
+  EXPECT_TRUE(SameState(PatternNow(), after));
 }
 
 // In MIDI IN undo mode a note played twice within one half event changes nothing: no step.

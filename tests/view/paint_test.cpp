@@ -96,6 +96,51 @@ TEST_F(PaintTest, ColoursOfTheBits) {
   EXPECT_EQ(CellColour(s, r, 1), 0xff0000u);
 }
 
+// Accented cells darker, ghost cells lighter, ordinary and under the cursor; a cell of both
+// notes shows accented when one of them is. The accented black cell keeps black and gets a
+// white dot; a cell without a dynamic is drawn as it always was.
+TEST_F(PaintTest, ColoursOfTheDynamics) {
+  const struct {
+    bool perc, voice;
+    int percDyn, voiceDyn;
+    COLORREF plain, cursor;
+  } cases[] = {
+      {true, false, DYN_ACCENT, DYN_NORMAL, RGB(100, 0, 100), RGB(150, 0, 60)},
+      {true, false, DYN_GHOST, DYN_NORMAL, RGB(230, 150, 230), RGB(255, 150, 190)},
+      {false, true, DYN_NORMAL, DYN_ACCENT, RGB(0, 95, 85), RGB(0, 140, 140)},
+      {false, true, DYN_NORMAL, DYN_GHOST, RGB(150, 215, 205), RGB(160, 250, 250)},
+      {true, true, DYN_NORMAL, DYN_GHOST, RGB(110, 110, 110), RGB(204, 204, 204)},
+      {true, true, DYN_GHOST, DYN_ACCENT, RGB(0, 0, 0), RGB(85, 85, 85)},
+      {true, true, DYN_NORMAL, DYN_NORMAL, RGB(0, 0, 0), RGB(153, 153, 153)},
+  };
+  const int s = 7, r = 36;
+  for (const auto& c : cases) {
+    CellClear(s, r);
+    if (c.perc) CellTogglePerc(s, r);
+    if (c.voice) CellToggleVoice(s, r);
+    SetCellDynamic(s, r, true, c.percDyn);
+    SetCellDynamic(s, r, false, c.voiceDyn);
+    EXPECT_EQ(Colour(s, r, 0), c.plain) << c.perc << c.voice << c.percDyn << c.voiceDyn;
+    EXPECT_EQ(Colour(s, r, 1), c.cursor) << c.perc << c.voice << c.percDyn << c.voiceDyn;
+    EXPECT_EQ(CellColour(s, r, 1), c.cursor);
+    const bool dot = c.perc && c.voice && (c.percDyn == DYN_ACCENT || c.voiceDyn == DYN_ACCENT);
+    auto rects = Cell(s, r, 0);
+    ASSERT_EQ(rects.size(), dot ? 2u : 1u);
+    if (dot) {
+      EXPECT_EQ(rects[1].brush, 0xffffffu);
+      EXPECT_GT(rects[1].x1, rects[0].x1);
+      EXPECT_LT(rects[1].x2, rects[0].x2);
+      EXPECT_GT(rects[1].y1, rects[0].y1);
+      EXPECT_LT(rects[1].y2, rects[0].y2);
+    }
+    EXPECT_EQ(Cell(s, r, 1).size(), 1u);
+  }
+  CellClear(s, r);  // a note set again is normal
+  CellTogglePerc(s, r);
+  EXPECT_EQ(Colour(s, r, 0), 0xbb00bbu);
+  EXPECT_EQ(tbxtest::GdiObjectCount(), 0);
+}
+
 TEST_F(PaintTest, FlagRowsIgnoreTheHighlight) {
   for (int hl : {0, 1}) {
     EXPECT_EQ(Colour(3, 1, hl), 0xffddccu);
