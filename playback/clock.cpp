@@ -105,6 +105,9 @@ static int gAbandonedPercCh, gAbandonedVoiceCh;
 static int gAbandonedClock;                /* the run sent the clock: it ends with Stop */
 
 static thread_local int tInCallback = 0;      /* this thread is inside TambroTimerFunc */
+static thread_local LONG tSendOffsetUs = 0;   /* the event's notes are due this long after its
+                                              ** ideal time (a step that follows a clock or the
+                                              ** transport: that step's own time) */
 static thread_local DWORD_PTR tCallbackGen = 0; /* ... for this generation */
 static thread_local int tClaims = 0;          /* CallbackClaim nesting of this callback */
 
@@ -144,7 +147,7 @@ void MidiOutMessage(HMIDIOUT hMidi, int status, int channel, int data1, int data
   DWORD msg = (DWORD)((status & 0xF0) | (channel & 0x0F)) | ((DWORD)(data1 & 0x7F) << 8) |
               ((DWORD)(data2 & 0x7F) << 16);
   NoteTrack(msg);
-  midiOutShortMsg(hMidi, msg);
+  TbxMidiOutShortMsgAt(hMidi, msg, tSendOffsetUs);
 }
 
 /* A note on with velocity 0 is a note off. All Notes Off is not counted as ending anything:
@@ -194,6 +197,8 @@ void PlayRange(int* start, int* end) {
 
 /* A half or step delay, raised to the resolution. */
 static int Raised(int delay) { return delay < (int)guTimerRes ? (int)guTimerRes : delay; }
+
+int StepMs(void) { return Raised(gHalfBeat) + Raised(gAdjustedBeat - gHalfBeat); }
 
 /* Arms the next one-shot event of the run `gen`, due at chain time `due` (after the event
 ** running now). Returns 1 when armed, 0 when timeSetEvent failed, -1 when the run has been
@@ -271,7 +276,6 @@ int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode) {
       ShowBox(hwnd, gszCannotOpenIn, gszAppName, MB_OK | MB_ICONEXCLAMATION);
     } else {
       ghMidiIn = hIn;
-      ClockInStarted();
       midiInStart(hIn);
       gbMidiInOpen = 1;
     }
@@ -321,7 +325,7 @@ int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode) {
     SyncRunFailed(wasGoing);
     return 0;
   }
-  SyncRunStarted();
+  SyncRunStarted(mode, TimingFollows() ? -1 : StepMs());
   if (!result) return 0;  /* no next entry: the run goes on with the pattern in memory */
   gbStopAtEnd = 0;
   return 1;
@@ -503,8 +507,9 @@ static bool StepEvent(DWORD_PTR gen) {
   p = Clamp127(p);
   v = Clamp127(v);
 
-  ClockOutStep(gChainDue);   /* the step's clock goes out before its notes */
-  SyncStepTempo();
+  /* The step's clock goes out before its notes, both at the step's own time. */
+  ClockOutStep(gChainDue, gChainDue * 1000 + tSendOffsetUs);
+  SyncStepBeat(tSendOffsetUs);
   if (idx < STEP_COUNT) PlayStep(idx, p, v);
   gbHalfStep = 1;
   return true;
@@ -523,9 +528,12 @@ static int64_t PendingDue(int* ready) {
   return gStepDue;
 }
 
-/* The end of the step now playing as its length makes it now (ms). */
-static int64_t StepEnd(void) {
-  return gbHalfStep ? gStepDue + Raised(gAdjustedBeat - gHalfBeat) : gStepDue.load();
+/* The end of the step now playing as its length makes it now, or as the transport followed
+** does (chain us). */
+static int64_t StepEndUs(void) {
+  const int64_t followed = FollowStepEndUs();
+  if (followed >= 0) return followed;
+  return (gbHalfStep ? gStepDue + Raised(gAdjustedBeat - gHalfBeat) : gStepDue.load()) * 1000;
 }
 
 /* One event of the chain: the half or step events that are due (a run that follows a
@@ -533,19 +541,25 @@ static int64_t StepEnd(void) {
 ** next event armed at whichever comes first. */
 static void ChainEvent(DWORD_PTR gen) {
   gChainDue = gArmedDue.load();
+  TimingEvent(gChainDue);
   if (FollowLetGo()) gStepDue = gChainDue + Raised(gbHalfStep ? gHalfBeat.load() : gAdjustedBeat - gHalfBeat);
   int ready;
   int64_t next = PendingDue(&ready);
   for (int n = 0; ready && next <= gChainDue && n < MAX_EVENTS_AT_ONCE; n++) {
     const int half = gbHalfStep;
+    bool going = true;
+    tSendOffsetUs = FollowOffsetUs(gChainDue);
     if (half) HalfEvent();
-    else if (!StepEvent(gen)) return;
+    else going = StepEvent(gen);
+    tSendOffsetUs = 0;
+    if (!going) return;
     if (TimingFollows()) FollowScheduled(half);
-    else gStepDue = gChainDue + Raised(half ? gAdjustedBeat - gHalfBeat : gHalfBeat.load());
+    /* A run that has just let go of the transport goes on from its step's own time. */
+    if (!TimingFollows()) gStepDue = next + Raised(half ? gAdjustedBeat - gHalfBeat : gHalfBeat.load());
     next = PendingDue(&ready);
   }
-  ClockOutDue(gChainDue, StepEnd());
-  next = std::min(next, ClockOutNext(gChainDue, StepEnd()));
+  ClockOutDue(gChainDue, StepEndUs());
+  next = std::min(next, ClockOutNext(gChainDue, StepEndUs()));
   if (next <= gChainDue) next = gChainDue + 1;
   if (ArmAt(next, gen) == 0) PostRunEnd(WM_TBX_TIMERFAIL, gen);
 }
