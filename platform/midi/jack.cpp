@@ -50,7 +50,7 @@ namespace {
 constexpr uint32_t kInRing = 1024;   /* messages from midi_in not yet handed over; a power of two */
 constexpr int64_t kTightNs = 20000;  /* steady readings this close hold a reading of JACK's clock */
 constexpr double kJumpNs = 1000000;  /* the server's times off the frame clock's line by more: a jump */
-constexpr int kJumpCycles = 16;      /* ... that many cycles in a row: a new line */
+constexpr int kJumpCycles = 4;       /* ... that many cycles in a row: a new line */
 
 /* The synth's ports and who fills them; replaced whole, read by the process thread. */
 struct AudioHook {

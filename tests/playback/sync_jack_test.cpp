@@ -57,6 +57,15 @@ void RecordNote(int, uint32_t message, int64_t dueNs) {
 
 bool NoteLate(size_t i) { return i < size_t(kMaxClocks) && gNoteLate[i] > kLateNs; }
 
+/* Messages the own output port placed after their frame since `*mark` (the step clock handed
+** them over late, or the server ran a cycle late), and the mark moved on. A note off its frame
+** is excused by one of them: the machine, not the program, moved it. */
+int MissedSince(uint32_t* mark) {
+  const uint32_t now = JackMissedFrames(), missed = now - *mark;
+  *mark = now;
+  return int(missed);
+}
+
 /* A line of the frame monitor: the server's frame and the message's bytes. */
 struct Dumped {
   long frame;
@@ -297,6 +306,7 @@ TEST_F(PlaybackJackSync, FollowsAClockOnItsFrames) {
   Sh("jack_connect tbxclock:out Tamborix:midi_in");
   Sh("jack_connect tbxclock:out tbxframes:input");
   const size_t mark = DumpLines();
+  uint32_t missedMark = JackMissedFrames();
   std::fputs("start 100 192 150\n", source);
   std::fflush(source);
   Serve(2000, Going);
@@ -327,29 +337,33 @@ TEST_F(PlaybackJackSync, FollowsAClockOnItsFrames) {
   ASSERT_LT(change + 3, clocks.size()) << "the tempo changed";
   std::vector<long> after;
   long lo = LONG_MAX, hi = LONG_MIN;
-  int late = 0;
+  int late = 0, off = 0;
   for (size_t j = 0; j < notes.size() && 6 * j < clocks.size(); j++) {
     after.push_back(notes[j] - clocks[6 * j]);
     if (NoteLate(j)) {
       late++;
-      continue;
+    } else if (std::labs(after.back() - kLatency) > kMs / 2) {
+      off++;
+    } else {
+      lo = std::min(lo, after.back());
+      hi = std::max(hi, after.back());
     }
-    lo = std::min(lo, after.back());
-    hi = std::max(hi, after.back());
   }
+  const int missed = MissedSince(&missedMark);
   const size_t first = (change + 5) / 6;   // the first step all of whose clocks are at 150
   ASSERT_LT(first + 1, after.size());
-  std::printf("clock in: %zu steps, note - clock %ld..%ld frames (spread %.2f ms), step after the change %ld "
-              "frames for %ld of clocks, %d late\n",
-              after.size(), lo, hi, double(hi - lo) / kMs, notes[first + 1] - notes[first],
-              clocks[6 * first + 6] - clocks[6 * first], late);
+  std::printf("clock in: %zu steps, note - clock %ld..%ld frames (spread %.2f ms), %d off that, step after the "
+              "change %ld frames for %ld of clocks, %d late, %d placed late\n",
+              after.size(), lo, hi, double(hi - lo) / kMs, off, notes[first + 1] - notes[first],
+              clocks[6 * first + 6] - clocks[6 * first], late, missed);
   EXPECT_LE(hi - lo, kMs) << "every step one constant latency after its clock";
+  EXPECT_LE(off, missed) << "a step off it only where the output placed one late";
   EXPECT_NEAR(double(Median(after)), double(kLatency), double(kMs)) << "that latency is the output's";
-  if (!NoteLate(first) && !NoteLate(first + 1)) {
+  if (!NoteLate(first) && !NoteLate(first + 1) && missed == 0) {
     EXPECT_NEAR(double(notes[first + 1] - notes[first]), double(clocks[6 * first + 6] - clocks[6 * first]), 1.0)
         << "the step after the change lasts its six clocks";
   }
-  EXPECT_LE(late, int(after.size()) / 10) << "the machine is too busy to tell";
+  EXPECT_LE(late + missed, int(after.size()) / 10) << "the machine is too busy to tell";
 }
 
 TEST_F(PlaybackJackSync, MasterPublishesItsOwnGrid) {
@@ -373,6 +387,7 @@ TEST_F(PlaybackJackSync, MasterPublishesItsOwnGrid) {
   for (const Run& run : runs) {
     SCOPED_TRACE(run.fromTheBeginning ? "Play" : "Continue");
     const size_t watched = watch.Read().size(), sent = gNotesSent;
+    uint32_t missedMark = JackMissedFrames();
     Command(run.command);
     ASSERT_TRUE(gbSequenceGoing);
     Serve(Seconds() * 1000);
@@ -392,7 +407,8 @@ TEST_F(PlaybackJackSync, MasterPublishesItsOwnGrid) {
       EXPECT_GT(lines.front().value, 0) << "Continue goes on where the transport stood";
     }
     long worst = 0;
-    int beats = 0, late = 0;
+    int beats = 0, late = 0, off = 0;
+    const int missed = MissedSince(&missedMark);
     for (const Watcher::Line& l : lines) {
       if (l.kind != "beat" || l.frame < notes.front() - kPeriod || l.frame > notes.back() + kPeriod) continue;
       const auto near = std::min_element(notes.begin(), notes.end(),
@@ -408,15 +424,20 @@ TEST_F(PlaybackJackSync, MasterPublishesItsOwnGrid) {
           EXPECT_GT(l.value, lastBeat) << "the count goes on";
         }
       }
-      worst = std::max(worst, std::labs(*near - l.frame));
+      if (std::labs(*near - l.frame) > kPeriod) {
+        off++;
+      } else {
+        worst = std::max(worst, std::labs(*near - l.frame));
+      }
       lastBeat = l.value;
       beats++;
     }
-    std::printf("master: %s, %d beats published, worst note - beat %ld frames (%.2f ms), %d late\n",
-                run.fromTheBeginning ? "Play" : "Continue", beats, worst, double(worst) / kMs, late);
+    std::printf("master: %s, %d beats published, worst note - beat %ld frames (%.2f ms), %d further off, %d late, "
+                "%d placed late\n",
+                run.fromTheBeginning ? "Play" : "Continue", beats, worst, double(worst) / kMs, off, late, missed);
     EXPECT_GE(beats, 2 * Seconds() - 2);
-    EXPECT_LE(worst, kPeriod) << "each beat's note within a period of the published beat";
-    EXPECT_LE(late, std::max(1, beats / 10)) << "the machine is too busy to tell";
+    EXPECT_LE(off, missed) << "each beat's note within a period of the published beat";
+    EXPECT_LE(late + missed, std::max(1, (beats + late) / 10)) << "the machine is too busy to tell";
   }
 }
 
@@ -443,6 +464,7 @@ TEST_F(PlaybackJackSync, FollowsAnotherMastersTransport) {
     EXPECT_EQ(Tempo(), c.tempo);
     EXPECT_EQ(IsWindowEnabled(gHwndBPMScroll) != 0, c.bpm == 0) << "the tempo bar";
     const size_t sent = gNotesSent;
+    uint32_t missedMark = JackMissedFrames();
     if (c.byPlay) {
       Command(IDM_LOOP);
       Serve(400);
@@ -471,34 +493,36 @@ TEST_F(PlaybackJackSync, FollowsAnotherMastersTransport) {
     // Frames of each step after its place on the master's grid from the start: j steps after
     // it, one constant latency later. Without the master's tempo the steps keep the program's
     // own, on its own clock.
+    const int missed = MissedSince(&missedMark);
     const long first = notes.front() - rolled - kLatency;
     long lo = LONG_MAX, hi = LONG_MIN;
-    int late = 0;
+    int late = 0, off = 0;
     std::vector<long> steps;
     for (size_t j = 1; j < notes.size(); j++) {
       steps.push_back(notes[j] - notes[j - 1]);
+      const long grid = notes[j] - (rolled + kLatency + long(j) * c.step);
       if (NoteLate(sent + j)) {
         late++;
-        continue;
+      } else if (c.bpm && std::labs(grid) > 2) {
+        off++;
+      } else {
+        lo = std::min(lo, grid);
+        hi = std::max(hi, grid);
       }
-      const long off = notes[j] - (rolled + kLatency + long(j) * c.step);
-      lo = std::min(lo, off);
-      hi = std::max(hi, off);
     }
     std::printf("transport followed (%d BPM): first step %ld frames after the start + latency%s, later steps "
-                "%ld..%ld frames off the grid, median step %ld frames, %d late\n",
-                c.bpm, first, NoteLate(sent) ? " (handed over late)" : "", lo, hi, Median(steps), late);
-    if (!NoteLate(sent)) {
+                "%ld..%ld frames off the grid, %d further off, median step %ld frames, %d late, %d placed late\n",
+                c.bpm, first, NoteLate(sent) ? " (handed over late)" : "", lo, hi, off, Median(steps), late, missed);
+    if (!NoteLate(sent) && missed == 0) {
       EXPECT_GE(first, -1) << "the first step on the transport's start";
       EXPECT_LE(first, kPeriod);
     }
     if (c.bpm) {
-      EXPECT_GE(lo, -2) << "on the master's beats, no drift";
-      EXPECT_LE(hi, 2) << "on the master's beats, no drift";
+      EXPECT_LE(off, missed) << "on the master's beats to a frame or two, no drift";
     } else {
       EXPECT_NEAR(double(Median(steps)), double(c.step), double(kMs)) << "the program's own tempo";
     }
-    EXPECT_LE(late, int(notes.size()) / 10) << "the machine is too busy to tell";
+    EXPECT_LE(late + missed, int(notes.size()) / 10) << "the machine is too busy to tell";
   }
 }
 
