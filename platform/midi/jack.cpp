@@ -60,25 +60,20 @@ struct AudioHook {
 };
 
 /* A record that one thread at a time writes and others read without a lock: `seq` is odd
-** while it changes, and a read that saw it move reads again. Every field is an atomic, so an
-** overlapping read is only ever retried, never torn. */
+** while it changes, and a read that saw it move reads again. Every field is an atomic and
+** every access sequentially consistent (no fences, which ThreadSanitizer cannot follow), so
+** an overlapping read is only ever retried, never torn. */
 struct SeqCount {
   std::atomic<uint32_t> seq{0};
-  void BeginWrite() {
-    seq.store(seq.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-  }
-  void EndWrite() { seq.store(seq.load(std::memory_order_relaxed) + 1, std::memory_order_release); }
+  void BeginWrite() { seq.fetch_add(1); }
+  void EndWrite() { seq.fetch_add(1); }
   uint32_t BeginRead() const {
     uint32_t s;
-    while ((s = seq.load(std::memory_order_acquire)) & 1u) {
+    while ((s = seq.load()) & 1u) {
     }
     return s;
   }
-  bool Retry(uint32_t s) const {
-    std::atomic_thread_fence(std::memory_order_acquire);
-    return seq.load(std::memory_order_relaxed) != s;
-  }
+  bool Retry(uint32_t s) const { return seq.load() != s; }
 };
 
 /* The rolling transport as a run that follows it sees it; the process thread writes it
@@ -223,8 +218,8 @@ double MasterBeats(jack_transport_state_t state, jack_nframes_t frame, double pe
     uint32_t seq;
     do {
       seq = J.grid.count.BeginRead();
-      dueNs = J.grid.dueNs.load(std::memory_order_relaxed);
-      beat = J.grid.beat.load(std::memory_order_relaxed);
+      dueNs = J.grid.dueNs.load();
+      beat = J.grid.beat.load();
     } while (J.grid.count.Retry(seq));
     /* The frame the grid's messages are written on: their due time plus the latency. */
     const double at = J.cycleFrame + static_cast<double>(dueNs - J.cycleMap.startNs) * J.cycleMap.framesPerNs +
@@ -278,12 +273,12 @@ bool TrackTransport(jack_transport_state_t state, const jack_position_t& pos, ja
   if (moving && J.wasMoving) J.rolled += J.lastFrames * J.lastBpm / (60.0 * J.rate);
   else if (moving) J.rolled = 0;
   J.view.count.BeginWrite();
-  if (moving && !J.wasMoving) J.view.startNs.store(map.startNs, std::memory_order_relaxed);
-  J.view.moving.store(moving, std::memory_order_relaxed);
-  J.view.cycleNs.store(map.startNs, std::memory_order_relaxed);
-  J.view.rolled.store(J.rolled, std::memory_order_relaxed);
-  J.view.bpm.store(bpm, std::memory_order_relaxed);
-  J.view.framesPerNs.store(map.framesPerNs, std::memory_order_relaxed);
+  if (moving && !J.wasMoving) J.view.startNs.store(map.startNs);
+  J.view.moving.store(moving);
+  J.view.cycleNs.store(map.startNs);
+  J.view.rolled.store(J.rolled);
+  J.view.bpm.store(bpm);
+  J.view.framesPerNs.store(map.framesPerNs);
   J.view.count.EndWrite();
   J.wasMoving = moving;
   J.lastFrames = frames;
@@ -561,8 +556,8 @@ void JackTimebaseTempo(double bpm, double beatsPerBar) {
 void JackTimebaseBeat(double beat, int64_t dueNs) {
   std::lock_guard<std::mutex> lock(J.grid.writer);
   J.grid.count.BeginWrite();
-  J.grid.dueNs.store(dueNs, std::memory_order_relaxed);
-  J.grid.beat.store(beat, std::memory_order_relaxed);
+  J.grid.dueNs.store(dueNs);
+  J.grid.beat.store(beat);
   J.grid.count.EndWrite();
   J.grid.set = true;
 }
@@ -586,12 +581,12 @@ bool JackTransportAt(double beats, int64_t* steadyNs) {
   uint32_t seq;
   do {
     seq = J.view.count.BeginRead();
-    moving = J.view.moving.load(std::memory_order_relaxed);
-    startNs = J.view.startNs.load(std::memory_order_relaxed);
-    cycleNs = J.view.cycleNs.load(std::memory_order_relaxed);
-    rolled = J.view.rolled.load(std::memory_order_relaxed);
-    bpm = J.view.bpm.load(std::memory_order_relaxed);
-    framesPerNs = J.view.framesPerNs.load(std::memory_order_relaxed);
+    moving = J.view.moving.load();
+    startNs = J.view.startNs.load();
+    cycleNs = J.view.cycleNs.load();
+    rolled = J.view.rolled.load();
+    bpm = J.view.bpm.load();
+    framesPerNs = J.view.framesPerNs.load();
   } while (J.view.count.Retry(seq));
   if (!moving) return false;
   if (beats == 0) {
