@@ -12,8 +12,9 @@
 **                                 to FILE: "roll FRAME POS" when it starts rolling (FRAME the
 **                                 server's frame of that cycle, POS the transport's), "stop
 **                                 FRAME", "beat FRAME BEAT" for every beat the master publishes
-**                                 (BEAT counted from 1|1|0, on its exact frame) and "note FRAME"
-**                                 for every note-on that reaches its port "in"
+**                                 (BEAT counted from 1|1|0, on its exact frame), "note FRAME"
+**                                 and "clock FRAME" for every note-on and Timing Clock that
+**                                 reaches its port "in"
 **   jack_sync_helper watch FILE BPM [hold]
 **                                 as watch, and the timebase master, counting bars of 4 beats
 **                                 at BPM from frame 0 (BPM 0: a master that publishes no bar
@@ -123,7 +124,7 @@ static int Transport(const char* what) {
 /* What the process thread saw, for the main thread to write: a ring of lines. */
 #define EVENTS 4096
 static struct {
-  char kind;               /* 'r' roll, 's' stop, 'b' beat, 'n' note */
+  char kind;               /* 'r' roll, 's' stop, 'b' beat, 'n' note, 'c' clock */
   long long frame;
   double value;            /* the transport's frame, or the beat */
 } events[EVENTS];
@@ -150,8 +151,9 @@ static int Watch(jack_nframes_t n, void* arg) {
   void* buf = jack_port_get_buffer(in, n);
   for (uint32_t i = 0; i < jack_midi_get_event_count(buf); i++) {
     jack_midi_event_t ev;
-    if (jack_midi_event_get(&ev, buf, i) == 0 && ev.size == 3 && (ev.buffer[0] & 0xF0) == 0x90 && ev.buffer[2])
-      Note('n', abs + ev.time, 0);
+    if (jack_midi_event_get(&ev, buf, i) != 0) continue;
+    if (ev.size == 3 && (ev.buffer[0] & 0xF0) == 0x90 && ev.buffer[2]) Note('n', abs + ev.time, 0);
+    if (ev.size == 1 && ev.buffer[0] == 0xF8) Note('c', abs + ev.time, 0);
   }
   if (rolling && !wasRolling) Note('r', abs, pos.frame);
   if (!rolling && wasRolling) Note('s', abs, 0);
@@ -217,6 +219,7 @@ static int Observe(const char* file, int master, double tempo, int hold) {
       if (events[i].kind == 'r') fprintf(to, "roll %lld %.0f\n", events[i].frame, events[i].value);
       else if (events[i].kind == 's') fprintf(to, "stop %lld\n", events[i].frame);
       else if (events[i].kind == 'n') fprintf(to, "note %lld\n", events[i].frame);
+      else if (events[i].kind == 'c') fprintf(to, "clock %lld\n", events[i].frame);
       else fprintf(to, "beat %lld %.0f\n", events[i].frame, events[i].value);
     }
     fflush(to);
