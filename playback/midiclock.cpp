@@ -51,9 +51,9 @@
 #include <climits>
 #include <cmath>
 
-#include "app/app.h"
 #include "pattern/pattern.h"
 #include "playback/playback.h"
+#include "resources/ids.h"
 
 #define CLOCKIN_WINDOW 24     /* intervals averaged for the period: one beat */
 #define CLOCKIN_RING 64       /* arrival times kept, by count; a power of two */
@@ -113,7 +113,7 @@ static void ClockInPause(void) {
 }
 
 static void PostNotice(int notice, LPARAM lParam) {
-  PostMessageA(gHwnd, WM_COMMAND, IDM_SYNC_NOTICE + notice, lParam);
+  PostMessageA(ghRunWindow, WM_COMMAND, IDM_SYNC_NOTICE + notice, lParam);
 }
 
 /* One Timing Clock at `now` (timer us): its arrival, the count, the period, and the tempo

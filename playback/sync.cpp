@@ -52,7 +52,7 @@ int SyncListening(void) { return gbListening; }
 int SyncWaiting(void) { return gWaiting; }
 
 void SyncWait(int what) {
-  if (gWaiting.exchange(what) != what) PostMessageA(gHwnd, WM_COMMAND, IDM_SYNC_NOTICE + SYNC_NOTICE_WAIT, 0);
+  if (gWaiting.exchange(what) != what) PostMessageA(ghRunWindow, WM_COMMAND, IDM_SYNC_NOTICE + SYNC_NOTICE_WAIT, 0);
 }
 
 uint32_t SyncTakeFollowBase(void) {
@@ -98,7 +98,7 @@ void SyncInputTaken(int16_t inPort) {
 /* ---------------------------------------------------------------- the JACK transport */
 
 static void CALLBACK TransportChanged(int) {
-  PostMessageA(gHwnd, WM_COMMAND, IDM_SYNC_NOTICE + SYNC_NOTICE_TRANSPORT, 0);
+  PostMessageA(ghRunWindow, WM_COMMAND, IDM_SYNC_NOTICE + SYNC_NOTICE_TRANSPORT, 0);
 }
 
 static int Master(void) { return SyncGet(SYNC_JACK_TRANSPORT) && SyncGet(SYNC_JACK_MASTER); }
@@ -155,7 +155,7 @@ void SyncRunStarted(int mode, int firstStepMs) {
 void SyncRunEnded(int restarting) {
   SyncWait(SYNC_WAIT_NONE);
   if (SyncGet(SYNC_JACK_TRANSPORT) && !restarting) TbxTransportPlay(FALSE);
-  if (SyncGet(SYNC_FOLLOW_CLOCK)) PostMessageA(gHwnd, WM_COMMAND, IDM_SYNC_NOTICE + SYNC_NOTICE_LISTEN, 0);
+  if (SyncGet(SYNC_FOLLOW_CLOCK)) PostMessageA(ghRunWindow, WM_COMMAND, IDM_SYNC_NOTICE + SYNC_NOTICE_LISTEN, 0);
 }
 
 void SyncRunFailed(int wasGoing) { SyncRunEnded(!wasGoing); }
