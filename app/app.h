@@ -61,7 +61,8 @@ void ShowLoadedSettings(void);
 void ShowNoteOffset(void);
 /* Moves a settings check mark from item base+from to item base+to. */
 void MoveMenuCheck(UINT base, int from, int to);
-/* Sets the tempo bar and read-out to giTempo (after a load changed the tempo). */
+/* Sets the tempo bar and read-out to giTempo (after a load changed the tempo); the read-out
+** says "ext" instead while a run waits for the clock or transport it follows. */
 void ShowTempo(BOOL redraw);
 
 /* ---------------------------------------------------------------- project files */
@@ -159,7 +160,10 @@ LRESULT OnDropFiles(HWND hwnd, HDROP drop);   /* WM_DROPFILES */
 ** result); ErrorMessage formats a file error or refusal into the "Tamborix" box. */
 int ShowBox(HWND owner, const char* text, const char* caption, UINT flags);
 void ErrorMessage(HWND hwnd, const char* format, const char* name);
+/* "Tamborix - title", and what the run waits for while it waits (SyncWaiting). */
 void DoCaption(HWND hwnd, const char* title);
+/* A run began or ended waiting (SYNC_NOTICE_WAIT): the caption and the tempo read-out. */
+void ShowSyncWait(HWND hwnd);
 int AskAboutSave(const char* title);   /* IDYES, IDNO or IDCANCEL */
 int AskYesNoSave(const char* name);    /* IDYES, IDNO, or IDCANCEL when Yes did not save */
 BOOL PlayListOpenDlg(char* file, char* title);

@@ -97,7 +97,8 @@ void ShowTempo(BOOL redraw) {
   if (pos < 0) pos = 0;
   if (pos > BPM_RANGE) pos = BPM_RANGE;
   SetScrollPos(gHwndBPMScroll, SB_CTL, pos, redraw);
-  SetNumberText(gHwndTEMPO, giTempo);
+  if (SyncWaiting()) SetWindowTextA(gHwndTEMPO, "ext");
+  else SetNumberText(gHwndTEMPO, giTempo);
 }
 
 /* ---------------------------------------------------------------- creation */

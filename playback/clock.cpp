@@ -113,6 +113,9 @@ static int gAbandonedPercCh, gAbandonedVoiceCh;
 static int gAbandonedClock;                /* the run sent the clock: it ends with Stop */
 
 static thread_local int tInCallback = 0;      /* this thread is inside TambroTimerFunc */
+static thread_local LONG tSendOffsetUs = 0;   /* the event's notes are due this long after its
+                                              ** ideal time (a step that follows a clock or the
+                                              ** transport: that step's own time) */
 static thread_local DWORD_PTR tCallbackGen = 0; /* ... for this generation */
 static thread_local int tClaims = 0;          /* CallbackClaim nesting of this callback */
 
@@ -153,7 +156,7 @@ void MidiOutMessage(HMIDIOUT hMidi, int status, int channel, int data1, int data
   DWORD msg = (DWORD)((status & 0xF0) | (channel & 0x0F)) | ((DWORD)(data1 & 0x7F) << 8) |
               ((DWORD)(data2 & 0x7F) << 16);
   NoteTrack(msg);
-  midiOutShortMsg(hMidi, msg);
+  TbxMidiOutShortMsgAt(hMidi, msg, tSendOffsetUs);
 }
 
 /* A note on with velocity 0 is a note off. All Notes Off is not counted as ending anything:
@@ -183,6 +186,8 @@ static void ReleaseSounding(HMIDIOUT out, int percCh, int voiceCh) {
 
 /* A half or step delay, raised to the resolution. */
 static int Raised(int delay) { return delay < (int)guTimerRes ? (int)guTimerRes : delay; }
+
+int StepMs(void) { return Raised(gHalfBeat) + Raised(gAdjustedBeat - gHalfBeat); }
 
 /* Arms the next one-shot event of the run `gen`, due at chain time `due` (after the event
 ** running now). Returns 1 when armed, 0 when timeSetEvent failed, -1 when the run has been
@@ -260,7 +265,6 @@ int TambroFirstFile(int16_t outPort, int16_t inPort, int mode) {
       SeamBox(gszCannotOpenIn, gszAppName, MB_OK | MB_ICONEXCLAMATION);
     } else {
       ghMidiIn = hIn;
-      ClockInStarted();
       midiInStart(hIn);
       gbMidiInOpen = 1;
     }
@@ -314,7 +318,7 @@ int TambroFirstFile(int16_t outPort, int16_t inPort, int mode) {
     SyncRunFailed(wasGoing);
     return 0;
   }
-  SyncRunStarted();
+  SyncRunStarted(mode, TimingFollows() ? -1 : StepMs());
   if (!result) return 0;  /* no next entry: the run goes on with the pattern in memory */
   gbStopAtEnd = 0;
   return 1;
@@ -470,8 +474,8 @@ static bool StepEvent(DWORD_PTR gen) {
     const int lateMs = NextStepLate();
     gSwingLate = lateMs;
     if (lateMs > 0) {
-      ClockOutStep(gChainDue);
-      SyncStepTempo();
+      ClockOutStep(gChainDue, gChainDue * 1000 + tSendOffsetUs);
+      SyncStepBeat(tSendOffsetUs);
       gSwingWait = 1;
       return true;
     }
@@ -526,8 +530,9 @@ static bool StepEvent(DWORD_PTR gen) {
   v = Clamp127(v);
 
   if (!late) {
-    ClockOutStep(gChainDue);   /* the step's clock goes out before its notes */
-    SyncStepTempo();
+    /* The step's clock goes out before its notes, both at the step's own time. */
+    ClockOutStep(gChainDue, gChainDue * 1000 + tSendOffsetUs);
+    SyncStepBeat(tSendOffsetUs);
   }
   if (idx < STEP_COUNT) PlayStep(idx, p, v);
   gbHalfStep = 1;
@@ -548,21 +553,26 @@ static int64_t PendingDue(int* ready) {
   return gStepDue;
 }
 
-/* The end of the step now playing (or waiting, late) as its length makes it now (ms): on
-** the grid, whatever its swing. */
-static int64_t StepEnd(void) {
+/* The end of the step now playing (or waiting, late) as its length makes it now, on the
+** grid whatever its swing, or as the transport followed does (chain us). */
+static int64_t StepEndUs(void) {
+  const int64_t followed = FollowStepEndUs();
+  if (followed >= 0) return followed;
   const int rest = Raised(gAdjustedBeat - gHalfBeat);
-  if (gSwingWait) return gStepDue - gSwingLate + Raised(gHalfBeat) + rest;
-  return gbHalfStep ? gStepDue + rest - gSwingLate : gStepDue.load();
+  int64_t ms;
+  if (gSwingWait) ms = gStepDue - gSwingLate + Raised(gHalfBeat) + rest;
+  else ms = gbHalfStep ? gStepDue + rest - gSwingLate : gStepDue.load();
+  return ms * 1000;
 }
 
-/* When the event after the one that ran (a half event when `half`) is due, for a run that
-** keeps its own time: the step after the half event of a late step is back on the grid. */
-static int64_t NextDue(int half) {
-  if (gSwingWait) return gChainDue + gSwingLate;
-  if (!half) return gChainDue + Raised(gHalfBeat);
-  const int64_t due = gChainDue + Raised(gAdjustedBeat - gHalfBeat) - gSwingLate;
-  return due < gChainDue ? gChainDue.load() : due;
+/* When the event after the one that ran at `due` (a half event when `half`) is due, for a
+** run that keeps its own time: the step after the half event of a late step is back on the
+** grid. */
+static int64_t NextDue(int half, int64_t due) {
+  if (gSwingWait) return due + gSwingLate;
+  if (!half) return due + Raised(gHalfBeat);
+  const int64_t next = due + Raised(gAdjustedBeat - gHalfBeat) - gSwingLate;
+  return next < due ? due : next;
 }
 
 /* One event of the chain: the half or step events that are due (a run that follows a
@@ -570,19 +580,25 @@ static int64_t NextDue(int half) {
 ** next event armed at whichever comes first. */
 static void ChainEvent(DWORD_PTR gen) {
   gChainDue = gArmedDue.load();
+  TimingEvent(gChainDue);
   if (FollowLetGo()) gStepDue = gChainDue + Raised(gbHalfStep ? gHalfBeat.load() : gAdjustedBeat - gHalfBeat);
   int ready;
   int64_t next = PendingDue(&ready);
   for (int n = 0; ready && next <= gChainDue && n < MAX_EVENTS_AT_ONCE; n++) {
     const int half = gbHalfStep;
+    bool going = true;
+    tSendOffsetUs = FollowOffsetUs(gChainDue);
     if (half) HalfEvent();
-    else if (!StepEvent(gen)) return;
+    else going = StepEvent(gen);
+    tSendOffsetUs = 0;
+    if (!going) return;
     if (TimingFollows() && !gSwingWait) FollowScheduled(half);
-    else gStepDue = NextDue(half);
+    /* A run that has just let go of the transport goes on from its step's own time. */
+    if (!TimingFollows() || gSwingWait) gStepDue = NextDue(half, next);
     next = PendingDue(&ready);
   }
-  ClockOutDue(gChainDue, StepEnd());
-  next = std::min(next, ClockOutNext(gChainDue, StepEnd()));
+  ClockOutDue(gChainDue, StepEndUs());
+  next = std::min(next, ClockOutNext(gChainDue, StepEndUs()));
   if (next <= gChainDue) next = gChainDue + 1;
   if (ArmAt(next, gen) == 0) PostRunEnd(WM_TBX_TIMERFAIL, gen);
 }

@@ -117,6 +117,7 @@ std::mutex gInMu;                         /* guards gIns */
 std::vector<MidiInRecord*> gIns;          /* open inputs */
 
 thread_local MidiInRecord* tlsDelivering = nullptr;  /* input being delivered on this thread */
+thread_local int64_t tlsDeliveredNs = 0;             /* ... the steady ns its message came */
 
 std::atomic<SendObserver> gSendObserver{nullptr};  /* see MidiSetSendObserver; any thread */
 
@@ -248,9 +249,12 @@ void Deliver(MidiInRecord* r, DWORD message, int64_t steadyNs) {
   const int64_t age = (MidiSteadyNs() - steadyNs) / 1000000;
   if (age > 0) stamp -= static_cast<DWORD>(std::min<int64_t>(age, stamp));
   MidiInRecord* outer = tlsDelivering;
+  const int64_t outerNs = tlsDeliveredNs;
   tlsDelivering = r;
+  tlsDeliveredNs = steadyNs;
   r->proc(reinterpret_cast<HMIDIIN>(r), MIM_DATA, r->instance, message, stamp);
   tlsDelivering = outer;
+  tlsDeliveredNs = outerNs;
 }
 
 /* Closes every open device without telling the program. */
@@ -465,6 +469,10 @@ MMRESULT WINAPI midiOutMessage(HMIDIOUT hmo, UINT msg, DWORD_PTR dw1, DWORD_PTR 
 }
 
 /* ---------------------------------------------------------------- inputs */
+
+LONGLONG TbxMidiInTimeUs(void) {
+  return TimerClockUs(tlsDelivering ? tlsDeliveredNs : MidiSteadyNs());
+}
 
 UINT WINAPI midiInGetNumDevs(void) {
   std::lock_guard<std::mutex> lock(gTableMu);
