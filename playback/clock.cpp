@@ -534,6 +534,7 @@ static int64_t StepEnd(void) {
 static void ChainEvent(DWORD_PTR gen) {
   gChainDue = gArmedDue.load();
   if (FollowLetGo()) gStepDue = gChainDue + Raised(gbHalfStep ? gHalfBeat.load() : gAdjustedBeat - gHalfBeat);
+  else if (!gbHalfStep) FollowTakeUp();
   int ready;
   int64_t next = PendingDue(&ready);
   for (int n = 0; ready && next <= gChainDue && n < MAX_EVENTS_AT_ONCE; n++) {

@@ -32,7 +32,9 @@
 ** then the step clock looks again every millisecond (a master may speed up at any clock),
 ** and every CLOCKIN_HOLD_MS once the clock has paused. A run that follows and sends passes
 ** each clock on as it arrives, never before its step. A run whose item is unchecked while
-** it follows goes on by itself, at the tempo last measured.
+** it follows goes on by itself, at the tempo last measured; checked again (or checked
+** during a run that did not follow), the run's next step waits for the next clock, and it
+** follows from there.
 */
 #include <atomic>
 #include <climits>
@@ -181,11 +183,11 @@ void TimingStart(int mode) {
   gOutBegun = 0;
   gOutP = gOutS = gOutQ = gOutSent = 0;
   gFollowOn = SyncGet(SYNC_FOLLOW_CLOCK);
+  gFollowAnchor = timeGetTime();   /* also for a run that takes up following later */
   if (gFollowOn) {
     gFollowBase = SyncTakeFollowBase();
     gFollowStep = 0;
     gFollowTarget = -1;
-    gFollowAnchor = timeGetTime();
   }
 }
 
@@ -195,6 +197,16 @@ int FollowLetGo(void) {
   if (!gFollowOn || SyncGet(SYNC_FOLLOW_CLOCK)) return 0;
   gFollowOn = 0;
   gOutP = gOutS = gOutQ = 0;   /* the clock sent starts its own count at the next step */
+  return 1;
+}
+
+int FollowTakeUp(void) {
+  if (gFollowOn || !SyncGet(SYNC_FOLLOW_CLOCK)) return 0;
+  gFollowBase = ClockInCount();  /* the pending step is the next clock's */
+  gFollowStep = 0;
+  gFollowTarget = 0;
+  gOutSent = 0;                  /* clocks passed on are counted from there too */
+  gFollowOn = 1;
   return 1;
 }
 

@@ -153,6 +153,10 @@ void TimingStart(int mode);
 int TimingFollows(void);           /* the run follows the clock */
 /* 1 once when the run follows and its item has been unchecked: from now on it does not. */
 int FollowLetGo(void);
+/* 1 once when the run does not follow and its item has been checked: its pending step
+** event falls on the next clock, and the run follows from there. Call only while the
+** pending event is a step event. */
+int FollowTakeUp(void);
 int ClockOutOn(void);              /* the run sends the clock */
 int ClockOutBegun(void);           /* the run has sent Start or Continue: it ends with Stop */
 /* A following run's pending half or step event: due at the time returned (*ready = 1), or
