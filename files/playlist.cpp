@@ -22,6 +22,9 @@
 #include "pattern/pattern.h"
 #include "playback/playback.h"
 
+/* Bytes of the longest list read: some four thousand entries of the longest names. */
+#define PLAYLIST_MAX_BYTES (1024u * 1024u)
+
 char gszListName[TBX_PATH];
 char gszNextTambroFile[TBX_PATH];
 char* gpListBuffer;               /* list text + two zero bytes; NULL before any list */
@@ -60,10 +63,13 @@ static void InstallList(char* text) {
 const char* PlayListRead(const char* szListName) {
   HANDLE h = CreateFileA(szListName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   if (h == INVALID_HANDLE_VALUE) return gszErrorNotFound;
-  /* A size or read that fails, or a read that stops short, is reported as unreadable and
-  ** keeps the list in use as it was: a list is only ever taken whole. */
-  DWORD size = GetFileSize(h, NULL);
-  char* text = size == INVALID_FILE_SIZE ? NULL : new (std::nothrow) char[size_t(size) + 2];
+  /* A size or read that fails, a read that stops short, or a file larger than any list
+  ** (it is not read at all) is reported as unreadable and keeps the list in use as it was:
+  ** a list is only ever taken whole. */
+  DWORD high = 0;
+  DWORD size = GetFileSize(h, &high);
+  const bool fits = size != INVALID_FILE_SIZE && high == 0 && size <= PLAYLIST_MAX_BYTES;
+  char* text = fits ? new (std::nothrow) char[size_t(size) + 2] : NULL;
   DWORD nRead = 0;
   BOOL ok = text != NULL && ReadFile(h, text, size, &nRead, NULL) && nRead == size;
   CloseHandle(h);

@@ -53,6 +53,11 @@ const char gszCannotOpenIn[] = "cannot open MIDI IN";
 UINT guTimerRes = 5;                 /* ms; chosen by TambroFirstFile before the clock runs */
 static Shared<UINT> uTimerID(0);            /* pending one-shot event, 0 = none; timer thread arms */
 static Shared<int> gbHalfStep(0);           /* 1 = the next event is a half event; timer thread */
+/* A step of the entry in memory has sounded since it started (a run from its start, or a
+** new playlist entry): its next wrap ends it, also while gbFirstBeat is still set, which a
+** play range of one step never clears (every step of it is a wrap). Timer thread during a
+** run, the start before it. */
+static Shared<int> gbEntrySounded(0);
 
 /* The run's chain of events, in chain ms: since its first event was armed. Each event is
 ** due a whole number of ms after the one that armed it, which the timer keeps to. */
@@ -117,8 +122,8 @@ void PlaybackReset(void) {
   guTimerRes = 5;
   uTimerID = 0;
   gIndex = 0;
-  for (Shared<int>* flag : {&gbHalfStep, &gbSequenceGoing, &gbLooping, &gbStopAtEnd, &gbFirstBeat,
-                            &gbMidiUndo, &gbSequenceOpened, &gbNeedReload})
+  for (Shared<int>* flag : {&gbHalfStep, &gbEntrySounded, &gbSequenceGoing, &gbLooping, &gbStopAtEnd,
+                            &gbFirstBeat, &gbMidiUndo, &gbSequenceOpened, &gbNeedReload})
     *flag = 0;
   ghMidiOut = nullptr;
   ghMidiIn = nullptr;
@@ -293,6 +298,7 @@ int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode) {
     for (int r = 0; r < 48; ++r) gNotePending[r] = 0;
     gIndex = start - 1;
     gbFirstBeat = 1;
+    gbEntrySounded = 0;
   } else if (mode == 1 && gbStopAtEnd) {
     gIndex = start - 1;
   }
@@ -301,7 +307,7 @@ int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode) {
   ** way never has steps of the old entry playing behind it. */
   int result = 1;
   gbSequenceGoing = 1;
-  if (mode == 2) result = StartNextEntry(hwnd);
+  if (mode == 2 && (result = StartNextEntry(hwnd)) != 0) gbEntrySounded = 0;
 
   const DWORD_PTR gen = ++gRunGen;
   gbHalfStep = 1;
@@ -479,7 +485,7 @@ static bool StepEvent(DWORD_PTR gen) {
   gIndex = idx;
   PostMessageA(gHwnd, WM_TBX_PLAYPOS, (WPARAM)idx, 0);
 
-  if (wrap && !gbFirstBeat && !gbLooping) {
+  if (wrap && (!gbFirstBeat || gbEntrySounded) && !gbLooping) {
     if (!TambroNextFile()) {
       PostRunEnd(WM_TBX_SEQEND, gen);
       return false;
@@ -506,6 +512,7 @@ static bool StepEvent(DWORD_PTR gen) {
   ClockOutStep(gChainDue);   /* the step's clock goes out before its notes */
   SyncStepTempo();
   if (idx < STEP_COUNT) PlayStep(idx, p, v);
+  gbEntrySounded = 1;
   gbHalfStep = 1;
   return true;
 }
