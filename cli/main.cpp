@@ -7,14 +7,16 @@
 #include "cli/cli.h"
 
 int main(int argc, char** argv) {
+  CliGuardStandardFiles();
   CliArgs args;
   int status = CliParseArgs(argc, argv, &args);
-  if (status >= 0) return status;
+  if (status >= 0) return CliEndOutput(args.command, status);
   auto steps = args.options.find("steps");
   if (steps != args.options.end() && steps->second != std::to_string(STEP_COUNT))
     return CliUsageError(args.command, "--steps " + steps->second + " is not the step count of tamborix-cli-" +
                                            std::to_string(STEP_COUNT));
-  if (args.command == "events") return CliEvents(args);
-  if (args.command == "render") return CliRender(args);
-  return CliExport(args);
+  if (args.command == "events") status = CliEvents(args);
+  else if (args.command == "render") status = CliRender(args);
+  else status = CliExport(args);
+  return CliEndOutput(args.command, status);
 }

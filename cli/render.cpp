@@ -128,7 +128,6 @@ int CliRender(const CliArgs& args) {
   else o.onePass = !CliIsPlaylist(o.file);
 
   for (int sig : kInterrupts) signal(sig, OnInterrupt);
-  signal(SIGXFSZ, SIG_IGN); /* a file size limit is a failed write, not the end */
 
   std::vector<CliMidiEvent> played;
   uint32_t endMs = 0;

@@ -32,9 +32,10 @@ static std::string OwnFolder(void) {
 }
 
 int main(int argc, char** argv) {
+  CliGuardStandardFiles();
   CliArgs args;
   int status = CliParseArgs(argc, argv, &args);
-  if (status >= 0) return status;
+  if (status >= 0) return CliEndOutput(args.command, status);
   auto steps = args.options.find("steps");
   const std::string helper = "tamborix-cli-" + (steps == args.options.end() ? std::string("144") : steps->second);
 

@@ -133,6 +133,46 @@ TEST_F(CliConventions, HelpVersionAndExitStatuses) {
   }
 }
 
+// `events` to /dev/full, or cut short by a full disk, exited 0 and said nothing; so did
+// --help and --version. Every output that is not written whole is now a failure with one
+// line, whatever took it: a full device, a file size limit, a closed descriptor.
+TEST_F(CliConventions, OutputThatIsNotWrittenIsAFailure) {
+  const struct {
+    std::string args;
+    int full, limited, closed;   // exit status to /dev/full, to a file of at most 1 KiB, closed
+  } cases[] = {
+      {"--help", 1, 1, 1},
+      {"--version", 1, 0, 1},
+      {"events --count 1000 a.tbx", 1, 1, 1},
+      {"export a.tbx x.mid", 1, 0, 1},
+      {"events missing.tbx", 1, 1, 1},   // failed anyway: still its own one line
+  };
+  for (const std::string& prog : {front, helper})
+    for (const auto& c : cases) {
+      SCOPED_TRACE(prog + " " + c.args);
+      const std::string run = Q(prog) + " " + c.args;
+      const struct {
+        std::string line;
+        int status;
+      } sinks[] = {{run + " >/dev/full", c.full},
+                   {"ulimit -f 1 && " + run + " >limited.out", c.limited},
+                   {run + " >&-", c.closed}};
+      for (const auto& sink : sinks) {
+        SCOPED_TRACE(sink.line);
+        std::string err;
+        const int status = std::system(("cd " + Q(dir) + " && (" + sink.line + ") 2>err.log").c_str());
+        err = Text(P("err.log"));
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, sink.status) << err;
+        EXPECT_EQ(Lines(err), sink.status ? 1 : 0) << err;
+        if (sink.status && c.args != "events missing.tbx") {
+          EXPECT_NE(err.find(": cannot write the output"), std::string::npos) << err;
+        }
+      }
+      fs::remove(P("limited.out"));
+    }
+  EXPECT_EQ(Run(Q(front) + " events --count 1000 a.tbx"), 0) << "the same output to a file that takes it";
+}
+
 // A load error was printed twice, once more in the harness's words.
 TEST_F(CliConventions, EveryFailureIsOneClearLine) {
   std::string err;
