@@ -83,9 +83,9 @@ static std::string RenderInto(const std::string& out, const std::vector<SynthEve
   return "";
 }
 
-/* Applies --gain and --soundfont; -1 when they are fine, else the exit status after its
-** one line. */
-static int SetUpSynth(const CliArgs& args) {
+/* Applies --gain and --soundfont (with `check`, the soundfont is loaded once to see that
+** it is one); -1 when they are fine, else the exit status after its one line. */
+static int SetUpSynth(const CliArgs& args, bool check) {
   auto opt = args.options.find("gain");
   if (opt != args.options.end()) {
     const char* text = opt->second.c_str();
@@ -98,6 +98,10 @@ static int SetUpSynth(const CliArgs& args) {
   opt = args.options.find("soundfont");
   if (opt != args.options.end() && (opt->second.empty() || !SynthSetSoundfont(opt->second))) {
     std::fprintf(stderr, "tamborix-cli render: no soundfont file %s\n", opt->second.c_str());
+    return CLI_FAILED;
+  }
+  if (opt != args.options.end() && check && !SynthSoundfontLoads(opt->second)) {
+    std::fprintf(stderr, "tamborix-cli render: %s is no soundfont FluidSynth can load\n", opt->second.c_str());
     return CLI_FAILED;
   }
   return -1;
@@ -118,7 +122,7 @@ int CliRender(const CliArgs& args) {
   if (opt != args.options.end() && !CliNumber(opt->second.c_str(), 0, 127, &velocity))
     return CliUsageError(args.command, "--velocity " + opt->second + " is not 0..127");
   o.velocity = (int)velocity;
-  if ((status = SetUpSynth(args)) >= 0) return status;
+  if ((status = SetUpSynth(args, true)) >= 0) return status;
   /* The run may change the current folder (a playlist's entries are relative to it). */
   std::error_code ec;
   std::filesystem::path outPath = std::filesystem::absolute(out, ec);
@@ -133,7 +137,7 @@ int CliRender(const CliArgs& args) {
   uint32_t endMs = 0;
   std::string error = CliPlay(o, &played, &endMs);
   /* The run ends with the platform's reset, which takes back the synthesizer's set-up. */
-  SetUpSynth(args);
+  SetUpSynth(args, false);
   if (error.empty()) {
     std::vector<SynthEvent> events;
     events.reserve(played.size());

@@ -21,6 +21,10 @@
 ** ERROR_INVALID_FUNCTION, so the caller reports the file as unreadable. A folder is
 ** refused either way (ERROR_ACCESS_DENIED).
 **
+** Attributes. GetFileAttributesA describes what a name leads to (a folder, a device, a
+** read-only file) and adds FILE_ATTRIBUTE_REPARSE_POINT when the name itself is a symbolic
+** link (a dangling one has that bit alone), as Windows marks links.
+**
 ** Replacing. ReplaceFileA follows symbolic links at the replaced name, so the link stays
 ** and its target file receives the new bytes (as editors do); the new file takes the
 ** replaced file's permission bits and, where the process may set them, its owner and
@@ -619,13 +623,15 @@ DWORD WINAPI GetFileAttributesA(LPCSTR name) {
   bool folderMissing;
   std::string path = ExactPath(name, &folderMissing);
   struct stat st;
+  const DWORD link = lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) ? FILE_ATTRIBUTE_REPARSE_POINT : 0;
   if (stat(path.c_str(), &st) != 0) {
+    if (link) return link;   /* a dangling link */
     SetLastError(ErrorFromErrno(errno, folderMissing));
     return INVALID_FILE_ATTRIBUTES;
   }
-  if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
-  if (!S_ISREG(st.st_mode)) return FILE_ATTRIBUTE_DEVICE;
-  return (st.st_mode & 0222) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
+  if (S_ISDIR(st.st_mode)) return link | FILE_ATTRIBUTE_DIRECTORY;
+  if (!S_ISREG(st.st_mode)) return link | FILE_ATTRIBUTE_DEVICE;
+  return link | ((st.st_mode & 0222) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY);
 }
 
 /* A new folder, named exactly as given, with the permissions the process's umask leaves

@@ -375,6 +375,12 @@ TEST_F(CliSynthSetUp, DensePatternPeaksNearMinusOneDbfsAndTheGainScalesIt) {
   std::string err;
   EXPECT_EQ(Run(Q(front) + " render --soundfont none.sf2 dense.tbx x.wav", nullptr, &err), 1);
   EXPECT_EQ(err, "tamborix-cli render: no soundfont file none.sf2\n");
+  // A file that is no soundfont (a truncated one) wrote three lines, two of them GLib's.
+  Bytes cut = ReadAll(SynthSoundfontPath());
+  cut.resize(cut.size() / 8);
+  std::ofstream(P("cut.sf2"), std::ios::binary).write(reinterpret_cast<const char*>(cut.data()), cut.size());
+  EXPECT_EQ(Run(Q(front) + " render --soundfont cut.sf2 dense.tbx x.wav", nullptr, &err), 1);
+  EXPECT_EQ(err, "tamborix-cli render: cut.sf2 is no soundfont FluidSynth can load\n");
   EXPECT_EQ(Run(Q(front) + " render --gain 11 dense.tbx x.wav", nullptr, &err), 2);
   EXPECT_EQ(Lines(err), 1) << err;
   EXPECT_FALSE(fs::exists(P("x.wav")));
