@@ -11,10 +11,14 @@
 ** going). Without it a project plays one pass of its play range and a playlist plays to its
 ** end; the file then runs on for RENDER_TAIL_MS so that the last notes can ring out.
 **
-** The file is written as the program replaces every file (FileReplace): into a temporary
-** file beside OUT, which takes OUT's place only once it is complete, so a full disk, a
-** failure or an interrupt (SIGINT, SIGTERM, SIGHUP) leaves an existing OUT as it was and no
-** partial file. The WAV header, written first, states the length the rendering then fills.
+** The file is written as the program replaces every file (FileReplace): into a file
+** without a name on OUT's volume, which takes OUT's place only once it is complete, so a
+** full disk, a failure or any signal leaves an existing OUT as it was and no partial file.
+** Where the file system has no unnamed files, a named temporary file beside OUT takes its
+** place; the signals that end a program (SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGUSR1,
+** SIGUSR2, SIGALRM) then delete it first (SIGKILL cannot be caught; a file size limit is
+** a failed write, SIGXFSZ being ignored). The WAV header, written first, states the length
+** the rendering then fills.
 */
 #include <signal.h>
 
@@ -35,7 +39,7 @@
 ** temporary file must go first. Before and after that the signal acts as usual. */
 static volatile sig_atomic_t gWriting = 0;     /* a temporary file exists */
 static volatile sig_atomic_t gInterrupted = 0; /* the signal that came meanwhile; 0 none */
-static const int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+static const int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM};
 
 static void OnInterrupt(int sig) {
   if (gWriting) {

@@ -85,12 +85,17 @@ static int16_t ImageWord(const unsigned char* image, size_t offset) {
 
 /* ---------------------------------------------------------------- replacing a file safely */
 
-/* The bytes go to a temporary file beside the target (same folder, so the final step stays
-** on one volume) under a name no other writer uses: it is created exclusively (a name that
-** exists, a planted link included, is skipped, never opened), so two writers never share
-** one and nothing else is written through it. ReplaceFileA puts it over an existing target
-** (following a link at the target, keeping the target's permissions); a new name is taken
-** with a move that refuses to overwrite, and a target that appeared meanwhile is replaced. */
+/* The bytes go to a file without a name on the target's volume where the system has them
+** (TbxCreateUnnamedFile), which nothing can leave behind, not even a process killed while
+** writing, and which takes its name in one step at the end. Elsewhere they go to a
+** temporary file beside the target (same folder, so the final step stays on one volume)
+** under a name no other writer uses: it is created exclusively (a name that exists, a
+** planted link included, is skipped, never opened), so two writers never share one and
+** nothing else is written through it; ReplaceFileA puts it over an existing target
+** (following a link at the target, keeping the target's permissions), a new name is taken
+** with a move that refuses to overwrite, and a target that appeared meanwhile is replaced.
+** A program that writes large files handles its signals so that such a file goes too
+** (the command line's render). */
 
 /* True when path names nothing a file can be written to: empty, or ending in a separator
 ** (a folder, or a name too long for its buffer, see StorePath). */
@@ -110,6 +115,12 @@ int FileReplaceBegin(FileReplace* fr, const char* path) {
     SetLastError(ERROR_ACCESS_DENIED);
     return WRITE_CREATE_FAILED;
   }
+  fr->h = TbxCreateUnnamedFile(path);
+  if (fr->h != INVALID_HANDLE_VALUE) {
+    fr->ok = TRUE;
+    return WRITE_OK;
+  }
+  if (GetLastError() != ERROR_NOT_SUPPORTED) return WRITE_CREATE_FAILED;
   std::string folder(path);
   size_t slash = folder.find_last_of("/\\");
   folder.resize(slash == std::string::npos ? 0 : slash + 1);
@@ -138,6 +149,13 @@ BOOL FileReplaceWrite(FileReplace* fr, const void* data, DWORD size) {
 
 int FileReplaceEnd(FileReplace* fr, const char* path, BOOL commit) {
   BOOL ok = commit && fr->ok && FlushFileBuffers(fr->h);
+  if (fr->temp.empty()) {
+    /* Unnamed: named once flushed, while still open; closed, it is gone unless named. */
+    ok = ok && TbxLinkUnnamedFile(fr->h, path);
+    CloseHandle(fr->h);
+    fr->h = INVALID_HANDLE_VALUE;
+    return ok ? WRITE_OK : WRITE_FAILED;
+  }
   ok = CloseHandle(fr->h) && ok; /* a delayed write error surfaces at the close */
   fr->h = INVALID_HANDLE_VALUE;
   const char* temp = fr->temp.c_str();

@@ -43,9 +43,10 @@ int parseNextFileName(void);
 void FreePlayList(void);                      /* releases the list text (window close) */
 
 /* Replaces the file at path with size bytes only once they are completely written: they
-** go to a new temporary file of a unique name in the same folder (created exclusively,
-** never through a link), are flushed, and then take the target's place in one step. On
-** failure the temporary file is deleted and the old file is left as it was. The name is
+** go to a new file without a name on the target's volume (where the system has them; else
+** a temporary file of a unique name in the same folder, created exclusively, never through
+** a link), are flushed, and then take the target's place in one step. On failure the new
+** file is gone and the old file is left as it was. The name is
 ** used exactly as given (no other letter case is ever overwritten). A path that is a
 ** symbolic link replaces the file it points to and keeps the link; a replaced file keeps
 ** its permission bits. A folder, FIFO, device or read-only file at path is refused before
@@ -62,9 +63,10 @@ int WriteWholeFile(const char* path, const void* data, DWORD size);
 ** (a failed or short write is remembered), End puts the file in place when `commit` is
 ** TRUE and every write was complete (WRITE_OK), else deletes it (WRITE_FAILED). */
 struct FileReplace {
-  HANDLE h;                /* the temporary file, open for writing */
+  HANDLE h;                /* the new file, open for writing */
   BOOL ok;                 /* every write so far was complete */
-  std::string temp;        /* its name: the target's folder + a unique name */
+  std::string temp;        /* its temporary name (the target's folder + a unique name); ""
+                           ** while it has none */
 };
 int FileReplaceBegin(FileReplace* fr, const char* path);
 BOOL FileReplaceWrite(FileReplace* fr, const void* data, DWORD size);

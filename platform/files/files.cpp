@@ -705,6 +705,110 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR name) {
 
 DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
 
+/* ---------------------------------------------------------------- unnamed files */
+
+/* The descriptor's name under /proc, which linkat takes to give the file a name. */
+static std::string ProcName(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+HANDLE TbxCreateUnnamedFile(LPCSTR name) {
+  if (!name || !*name) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (FaultStrikes(tbxtest::Fault::FileCreate)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  bool folderMissing;
+  std::string dst;
+  if (!FollowLinks(ExactPath(name, &folderMissing), &dst)) {
+    SetLastError(ErrorFromErrno(errno, false));
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!IsFolder(FolderOf(dst))) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  /* The mode is taken through the umask, as a created file's is. */
+  int fd = FaultStrikes(tbxtest::Fault::UnnamedFile) ? (errno = EOPNOTSUPP, -1)
+                                                      : open(FolderOf(dst).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd >= 0 && access(ProcName(fd).c_str(), F_OK) != 0) {   /* no /proc: it could never be named */
+    close(fd);
+    fd = -1;
+    errno = EOPNOTSUPP;
+  }
+  if (fd < 0) {
+    /* EISDIR: a kernel that knows no O_TMPFILE took it for O_DIRECTORY. */
+    const bool none = errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL;
+    SetLastError(none ? ERROR_NOT_SUPPORTED : ErrorFromErrno(errno, false));
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE h = reinterpret_cast<HANDLE>(NextHandle(kFileBase));
+  std::lock_guard<std::mutex> lock(gFilesMu);
+  gFiles[h] = OpenFile{fd, false, true, false};
+  return h;
+}
+
+BOOL TbxLinkUnnamedFile(HANDLE h, LPCSTR name) {
+  const int fd = DescriptorFor(h, FD_WRITE);
+  if (fd < 0) return FALSE;
+  if (!name || !*name) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (FaultStrikes(tbxtest::Fault::FileRename)) {
+    SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
+    return FALSE;
+  }
+  bool folderMissing;
+  std::string dst;
+  if (!FollowLinks(ExactPath(name, &folderMissing), &dst)) {
+    SetLastError(ErrorFromErrno(errno, false));
+    return FALSE;
+  }
+  struct stat st;
+  const bool exists = stat(dst.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  /* As ReplaceFileA: owner first (it may clear set-id bits the mode then restores), an
+  ** owner or group the process may not give stays its own. */
+  if (exists && fchown(fd, st.st_uid, st.st_gid) != 0 && fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0) {
+    /* not permitted: the file keeps the process's owner */
+  }
+  if (exists && fchmod(fd, st.st_mode & 07777) != 0) {
+    SetLastError(ErrorFromErrno(errno, false));
+    return FALSE;
+  }
+  const std::string proc = ProcName(fd);
+  /* A new name is taken directly (linkat never replaces); a file there is replaced by a
+  ** rename from a unique name beside it, which exists for that moment only. */
+  int r = exists ? -1 : linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, dst.c_str(), AT_SYMLINK_FOLLOW);
+  if (r != 0 && (exists || errno == EEXIST)) {
+    std::string temp;
+    for (unsigned attempt = 0; attempt < 100; attempt++) {
+      char suffix[40];
+      snprintf(suffix, sizeof suffix, "/.~tbx%08x%02x.lnk", static_cast<unsigned>(getpid()), attempt);
+      temp = FolderOf(dst) + suffix;
+      r = linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW);
+      if (r == 0 || errno != EEXIST) break;
+    }
+    if (r == 0 && rename(temp.c_str(), dst.c_str()) != 0) {
+      const int saved = errno;
+      unlink(temp.c_str());
+      errno = saved;
+      r = -1;
+    }
+  }
+  if (r != 0) {
+    SetLastError(ErrorFromErrno(errno, false));
+    return FALSE;
+  }
+  SyncFolderOf(dst);
+  return TRUE;
+}
+
 namespace tbxtest {
 
 void ReleaseFileStall() {
