@@ -87,6 +87,12 @@ void CliGuardStandardFiles(void) {
   signal(SIGXFSZ, SIG_IGN);  /* a file size limit makes a write fail, not the program end */
 }
 
+int CliBegin(int argc, char** argv, CliArgs* args) {
+  CliGuardStandardFiles();
+  const int status = CliParseArgs(argc, argv, args);
+  return status >= 0 ? CliEndOutput(args->command, status) : status;
+}
+
 int CliEndOutput(const std::string& command, int status) {
   errno = 0;
   bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;

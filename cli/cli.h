@@ -45,6 +45,9 @@ int CliEndOutput(const std::string& command, int status);
 /* At the start of every program: standard descriptors that are closed are held by
 ** /dev/null (standard output one that fails every write), and SIGXFSZ is ignored. */
 void CliGuardStandardFiles(void);
+/* The start of every program: CliGuardStandardFiles, then CliParseArgs; its result, the
+** output ended (CliEndOutput) when the program ends there. */
+int CliBegin(int argc, char** argv, CliArgs* args);
 
 /* The commands, on arguments CliParseArgs accepted; each returns the exit status and prints
 ** one line on stderr for a failure. */

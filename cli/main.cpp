@@ -7,10 +7,9 @@
 #include "cli/cli.h"
 
 int main(int argc, char** argv) {
-  CliGuardStandardFiles();
   CliArgs args;
-  int status = CliParseArgs(argc, argv, &args);
-  if (status >= 0) return CliEndOutput(args.command, status);
+  int status = CliBegin(argc, argv, &args);
+  if (status >= 0) return status;
   auto steps = args.options.find("steps");
   if (steps != args.options.end() && steps->second != std::to_string(STEP_COUNT))
     return CliUsageError(args.command, "--steps " + steps->second + " is not the step count of tamborix-cli-" +

@@ -32,10 +32,9 @@ static std::string OwnFolder(void) {
 }
 
 int main(int argc, char** argv) {
-  CliGuardStandardFiles();
   CliArgs args;
-  int status = CliParseArgs(argc, argv, &args);
-  if (status >= 0) return CliEndOutput(args.command, status);
+  int status = CliBegin(argc, argv, &args);
+  if (status >= 0) return status;
   auto steps = args.options.find("steps");
   const std::string helper = "tamborix-cli-" + (steps == args.options.end() ? std::string("144") : steps->second);
 

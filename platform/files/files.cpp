@@ -710,19 +710,26 @@ DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
 /* The descriptor's name under /proc, which linkat takes to give the file a name. */
 static std::string ProcName(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
-HANDLE TbxCreateUnnamedFile(LPCSTR name) {
+/* The name an unnamed file for `name` ends up with: `name` exactly, its links followed;
+** false with the error set when there is none. */
+static bool LinkDestination(LPCSTR name, std::string* dst) {
   if (!name || !*name) {
     SetLastError(ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (FaultStrikes(tbxtest::Fault::FileCreate)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return INVALID_HANDLE_VALUE;
+    return false;
   }
   bool folderMissing;
-  std::string dst;
-  if (!FollowLinks(ExactPath(name, &folderMissing), &dst)) {
+  if (!FollowLinks(ExactPath(name, &folderMissing), dst)) {
     SetLastError(ErrorFromErrno(errno, false));
+    return false;
+  }
+  return true;
+}
+
+HANDLE TbxCreateUnnamedFile(LPCSTR name) {
+  std::string dst;
+  if (!LinkDestination(name, &dst)) return INVALID_HANDLE_VALUE;
+  if (FaultStrikes(tbxtest::Fault::FileCreate)) {
+    SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
   if (!IsFolder(FolderOf(dst))) {
@@ -751,19 +758,10 @@ HANDLE TbxCreateUnnamedFile(LPCSTR name) {
 
 BOOL TbxLinkUnnamedFile(HANDLE h, LPCSTR name) {
   const int fd = DescriptorFor(h, FD_WRITE);
-  if (fd < 0) return FALSE;
-  if (!name || !*name) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
+  std::string dst;
+  if (fd < 0 || !LinkDestination(name, &dst)) return FALSE;
   if (FaultStrikes(tbxtest::Fault::FileRename)) {
     SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
-    return FALSE;
-  }
-  bool folderMissing;
-  std::string dst;
-  if (!FollowLinks(ExactPath(name, &folderMissing), &dst)) {
-    SetLastError(ErrorFromErrno(errno, false));
     return FALSE;
   }
   struct stat st;
