@@ -1,9 +1,9 @@
 /*
 ** The application shell: program entry, the main window and its message dispatch, the
 ** child controls, the menu bar and its commands, and the shared dialogs, captions and
-** prompts. Everything here runs on the window thread, except ErrorMessage, DoCaption and
-** AskYesNoSave, which the step clock also calls while it advances a playlist (the platform
-** layer shows their boxes on the window thread and the caller waits).
+** prompts. Everything here runs on the window thread, except ErrorMessage and AskYesNoSave,
+** which the step clock also calls while it advances a playlist (the platform layer shows
+** their boxes on the window thread and the caller waits).
 */
 #ifndef TBX_APP_H
 #define TBX_APP_H
@@ -20,7 +20,8 @@
 #define WM_TBX_PLAYPOS (WM_USER + 1)    /* 1025: wParam = step now playing */
 #define WM_TBX_SEQEND (WM_USER + 3)     /* 1027: the playlist ran out */
 #define WM_TBX_TIMERFAIL (WM_USER + 4)  /* 1028: re-arming the step timer failed */
-#define WM_TBX_LOADED (WM_USER + 5)    /* a playlist entry was loaded: ShowLoadedSettings */
+#define WM_TBX_LOADED (WM_USER + 5)    /* a playlist entry was loaded: EntryTake, caption,
+                                        ** ShowLoadedSettings */
 #define WM_TBX_SAVEAS (WM_USER + 10)    /* sent by AskYesNoSave from the timer thread: run
                                         ** Save As on the window thread; returns 1 if saved */
 

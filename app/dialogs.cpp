@@ -4,8 +4,8 @@
 ** the About box and of the instrument-number dialog ("Others"). Every box is modal, owned
 ** by the main window and captioned "Tamborix".
 **
-** ErrorMessage, DoCaption and AskYesNoSave are also called from the step clock's thread
-** while a playlist advances; the platform shows their boxes on the window thread. The Save
+** ErrorMessage and AskYesNoSave are also called from the step clock's thread while a
+** playlist advances; the platform shows their boxes on the window thread. The Save
 ** As that a Yes runs is sent to the window (WM_TBX_SAVEAS), so it always runs on the window
 ** thread, with the caller waiting for its result.
 */

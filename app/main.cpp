@@ -283,6 +283,14 @@ static LRESULT OnDestroy(void) {
   return 0;
 }
 
+/* A playlist entry was loaded (the step clock's advance, or Continue's next-entry start):
+** its names are taken and shown with what its file changed. */
+static LRESULT OnEntryLoaded(HWND hwnd) {
+  if (EntryTake()) DoCaption(hwnd, gszTitleName);
+  ShowLoadedSettings();
+  return 0;
+}
+
 static LRESULT OnKeyDown(HWND hwnd, WPARAM key) {
   if (key >= VK_LEFT && key <= VK_DOWN) handleKeydown(hwnd, key);
   return 0;
@@ -308,7 +316,7 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_TBX_PLAYPOS: return OnPlayPosition(hwnd, wParam);
     case WM_TBX_SEQEND: return OnSequenceEnded(hwnd);
     case WM_TBX_TIMERFAIL: return OnTimerFailed(hwnd);
-    case WM_TBX_LOADED: ShowLoadedSettings(); return 0;
+    case WM_TBX_LOADED: return OnEntryLoaded(hwnd);
     case WM_TBX_SAVEAS: return FileSaveAs(hwnd) ? 1 : 0;
     case WM_DROPFILES: return OnDropFiles(hwnd, (HDROP)wParam);
   }

@@ -5,14 +5,17 @@
 ** replaces any file on disk (project, backup, MIDI file) only once its new bytes are
 ** completely written.
 **
-** The reader runs on the window thread for the menu commands and on the timer thread when
-** a playlist moves on; it writes the record's step words with StepSet and its header words
-** with HeaderSet because the step clock reads them while it plays. Writers run only on the
-** window thread.
+** The reader runs on the window thread for the menu commands, and its twin EntryRead on
+** the timer thread when a playlist moves on; they write the record's step words with
+** StepSet and its header words with HeaderSet because the step clock reads them while it
+** plays. What the advance read besides (the entry's names, its image) is handed over to the
+** window thread, which owns them (EntryRead, EntryTake). Writers run only on the window
+** thread.
 */
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "app/app.h"
@@ -33,8 +36,20 @@ char gszFileName[TBX_PATH];
 char gszTitleName[TBX_PATH];
 
 /* 1 when the last image read into gTbroTemp was 3536 bytes long (older layout), so the
-** backup converts it before writing. Written by TambroFileRead (window or timer thread). */
+** backup converts it before writing. Window thread. */
 static Shared<int> bTempIsOldLayout;
+
+/* What the playlist advance loaded, waiting for the window thread (files.h: EntryRead puts,
+** EntryTake takes). The lock also keeps a save's copy of the record and the names it takes
+** together, and a window-thread read or New from mixing with an advance. */
+static struct EntryHandOver {
+  std::mutex mu;
+  bool waiting;            /* an entry was loaded and not taken yet */
+  char name[TBX_PATH];     /* its name as the list writes it: file name and title */
+  TbroRecord image;        /* its image as read: the backup's source */
+  int oldLayout;           /* ... in the older 3536-byte layout */
+} gEntry;
+static int gSaveDialogs;   /* save dialogs open (window thread): names are not taken then */
 
 /* Offsets of the older 3536-byte layout: PercCh and VoiceCh two bytes earlier than now,
 ** the six arrays four bytes earlier; no MidiInPort and no Reserved. */
@@ -58,6 +73,11 @@ void FilesReset(void) {
   gszListName[0] = '\0';
   gszNextTambroFile[0] = '\0';
   bTempIsOldLayout = 0;
+  {
+    std::lock_guard<std::mutex> lock(gEntry.mu);
+    gEntry.waiting = false;
+  }
+  gSaveDialogs = 0;
   FreePlayList();
 }
 
@@ -195,20 +215,33 @@ BOOL StorePath(char* buffer, const char* path) {
 
 /* ---------------------------------------------------------------- write and backup */
 
-const char* TambroFileWrite(const char* szFileName) {
+/* The record as a save writes it: its header filled from the settings, copied through the
+** atomic helpers (the step clock may be reading it, and an advance replacing it, which the
+** callers keep out with the hand-over's lock). */
+static void RecordImage(TbroRecord* image) {
   std::memcpy(gTbro.Id, "TBRX", 4);
   HeaderSet(gTbro.Size, TBRO_SIZE);
   FillHeaderFromSettings();
   HeaderSet(gTbro.Reserved, 0);
-  /* A snapshot through the atomic helpers: the step clock may be reading the record. */
-  TbroRecord image;
-  std::memcpy(image.Id, gTbro.Id, 4);
-  for (int f = 0; f < TBRO_HEADER_WORDS; ++f) image.*kHeaderFields[f] = HeaderGet(gTbro.*kHeaderFields[f]);
-  uint32_t* dst[6] = {image.PercL, image.PercH, image.VoiceL, image.VoiceH, image.VoiceXL, image.VoiceXH};
+  std::memcpy(image->Id, gTbro.Id, 4);
+  for (int f = 0; f < TBRO_HEADER_WORDS; ++f) image->*kHeaderFields[f] = HeaderGet(gTbro.*kHeaderFields[f]);
+  uint32_t* dst[6] = {image->PercL, image->PercH, image->VoiceL, image->VoiceH, image->VoiceXL, image->VoiceXH};
   uint32_t* src[6] = {gTbro.PercL, gTbro.PercH, gTbro.VoiceL, gTbro.VoiceH, gTbro.VoiceXL, gTbro.VoiceXH};
   for (int a = 0; a < 6; ++a)
     for (int i = 0; i < STEP_SLOTS; ++i) dst[a][i] = StepGet(src[a], i);
+}
+
+static const char* WriteRecord(const char* szFileName, const TbroRecord& image) {
   return WriteWholeFile(szFileName, &image, TBRO_SIZE) == WRITE_OK ? NULL : gszErrorCannotWrite;
+}
+
+const char* TambroFileWrite(const char* szFileName) {
+  TbroRecord image;
+  {
+    std::lock_guard<std::mutex> lock(gEntry.mu);
+    RecordImage(&image);
+  }
+  return WriteRecord(szFileName, image);
 }
 
 /* The backup's name: the path up to the first '.' of its file name part, then ".BAK"; a
@@ -260,11 +293,11 @@ static void RepairHeader(int16_t* words) {
   if (words[HW_RELBEAT] < 0 || words[HW_RELBEAT] > 9) words[HW_RELBEAT] = gSettings[SET_RELBEAT].start;
 }
 
-/* Copies the accepted image in gTbroTemp (nRead bytes: current or older layout) into gTbro,
-** leaving Id and Size of gTbro as they were. The header is repaired before it is stored, so
-** the step clock never sees an unrepaired value. */
-static void TakeImage(DWORD nRead) {
-  const unsigned char* raw = reinterpret_cast<const unsigned char*>(&gTbroTemp);
+/* Copies an accepted image (nRead bytes: current or older layout) into gTbro, leaving Id
+** and Size of gTbro as they were. The header is repaired before it is stored, so the step
+** clock never sees an unrepaired value. */
+static void TakeImage(const TbroRecord& image, DWORD nRead) {
+  const unsigned char* raw = reinterpret_cast<const unsigned char*>(&image);
   bool current = nRead == TBRO_SIZE;
   int16_t words[TBRO_HEADER_WORDS]; /* Size .. Reserved, current layout */
   for (int f = 0; f < TBRO_HEADER_WORDS; ++f) words[f] = ImageWord(raw, 4 + 2 * f);
@@ -285,27 +318,30 @@ static void TakeImage(DWORD nRead) {
     }
 }
 
-/* Takes a read image (nRead bytes, ok as ReadFile said) in: into gTbroTemp, and when it is
-** a project file into gTbro and the settings. */
-static const char* TakeRead(const TbroRecord& image, BOOL ok, DWORD nRead) {
-  std::memcpy(&gTbroTemp, &image, nRead);
+/* NULL when a read image (nRead bytes, ok as ReadFile said) is a project file, else why not. */
+static const char* JudgeImage(const TbroRecord& image, BOOL ok, DWORD nRead) {
   if (!ok || (nRead != TBRO_SIZE && nRead != TBRO_OLD_SIZE)) return gszErrorCannotRead;
-  bTempIsOldLayout = nRead == TBRO_OLD_SIZE;
-  if (std::memcmp(gTbroTemp.Id, "TBRX", 4) != 0 || (nRead == TBRO_SIZE && gTbroTemp.Size != TBRO_SIZE))
+  if (std::memcmp(image.Id, "TBRX", 4) != 0 || (nRead == TBRO_SIZE && image.Size != TBRO_SIZE))
     return gszErrorNotTambro;
-  TakeImage(nRead);
+  return NULL;
+}
+
+/* An accepted image into the record and the settings. Under the hand-over's lock. */
+static void TakeIn(const TbroRecord& image, DWORD nRead) {
+  TakeImage(image, nRead);
   DropClickBackup(); /* a pending click backup belongs to the pattern just replaced */
   TakeRecordSettings();
-  return NULL;
+  gbNewFile = 0;
+  gbFileChanged = 0;
 }
 
 /* The file is read into a record of its own and taken in afterwards: on the timer thread
 ** the open or the read may hang (a dead network mount), the stop may then give the run up,
-** and the late result must change nothing (CallbackClaim). */
-const char* TambroFileRead(const char* szFileName) {
-  gbNewFile = 0;
-  gbFileChanged = 0;
+** and the late result must change nothing (CallbackClaim; on the window thread it always
+** holds). NULL, or gszErrorNotFound after the "CreateFile Error" box. */
+static const char* ReadImage(const char* szFileName, TbroRecord* image, DWORD* nRead, BOOL* ok) {
   HANDLE h = CreateFileA(szFileName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  *nRead = 0;
   if (h == INVALID_HANDLE_VALUE) {
     DWORD code = GetLastError();
     if (!CallbackClaim()) return gszErrorNotFound;
@@ -315,14 +351,63 @@ const char* TambroFileRead(const char* szFileName) {
     CallbackRelease();
     return gszErrorNotFound;
   }
-  TbroRecord image;
-  DWORD nRead = 0;
-  BOOL ok = ReadFile(h, &image, TBRO_SIZE, &nRead, NULL);
+  *ok = ReadFile(h, image, TBRO_SIZE, nRead, NULL);
   CloseHandle(h);
+  return NULL;
+}
+
+const char* TambroFileRead(const char* szFileName) {
+  gbNewFile = 0;
+  gbFileChanged = 0;
+  TbroRecord image;
+  DWORD nRead;
+  BOOL ok;
+  if (const char* error = ReadImage(szFileName, &image, &nRead, &ok)) return error;
+  std::lock_guard<std::mutex> lock(gEntry.mu);
+  std::memcpy(&gTbroTemp, &image, nRead);
+  const char* error = JudgeImage(image, ok, nRead);
+  if (error != gszErrorCannotRead) bTempIsOldLayout = nRead == TBRO_OLD_SIZE;
+  if (error) return error;
+  TakeIn(image, nRead);
+  gEntry.waiting = false; /* an entry handed over before no longer fits the record */
+  return NULL;
+}
+
+/* ---------------------------------------------------------------- the playlist advance's hand-over */
+
+const char* EntryRead(const char* name) {
+  TbroRecord image;
+  DWORD nRead;
+  BOOL ok;
+  if (const char* error = ReadImage(name, &image, &nRead, &ok)) return error;
   if (!CallbackClaim()) return gszErrorCannotRead;
-  const char* result = TakeRead(image, ok, nRead);
+  const char* error = JudgeImage(image, ok, nRead);
+  if (!error) {
+    std::lock_guard<std::mutex> lock(gEntry.mu);
+    TakeIn(image, nRead);
+    StorePath(gEntry.name, name);
+    std::memcpy(&gEntry.image, &image, nRead);
+    gEntry.oldLayout = nRead == TBRO_OLD_SIZE;
+    gEntry.waiting = true;
+  }
   CallbackRelease();
-  return result;
+  return error;
+}
+
+bool EntryTake(TbroRecord* record, int* changed) {
+  std::lock_guard<std::mutex> lock(gEntry.mu);
+  const bool take = gEntry.waiting && gSaveDialogs == 0;
+  if (take) {
+    /* The title of an entry is the entry as the list writes it. */
+    std::memcpy(gszFileName, gEntry.name, sizeof gszFileName);
+    std::memcpy(gszTitleName, gEntry.name, sizeof gszTitleName);
+    std::memcpy(&gTbroTemp, &gEntry.image, sizeof gTbroTemp);
+    bTempIsOldLayout = gEntry.oldLayout;
+    gEntry.waiting = false;
+  }
+  if (record) RecordImage(record);
+  if (changed) *changed = gbFileChanged;
+  return take;
 }
 
 /* ---------------------------------------------------------------- File-menu commands */
@@ -334,7 +419,11 @@ void FileNew(HWND hwnd) {
   gbFileChanged = 0;
   gszTitleName[0] = '\0';
   DoCaption(hwnd, gszTitleName);
-  PatternClear();
+  {
+    std::lock_guard<std::mutex> lock(gEntry.mu);
+    PatternClear();
+    gEntry.waiting = false; /* the names of an entry loaded before would not fit */
+  }
   InvalidateRect(hwnd, NULL, FALSE);
   gbNeedSave = 0;
   EnableEditMenu();
@@ -378,14 +467,36 @@ void FileLoad(HWND hwnd, BOOL withMidi, const char* path) {
   }
 }
 
+/* The save dialog, during which an entry the playlist advance loads is not taken (its names
+** would be overwritten by the name chosen); the save takes it when it is done. */
+static BOOL SaveDialog(void) {
+  gSaveDialogs++;
+  const BOOL chosen = TambroFileSaveDlg(gszFileName, gszTitleName);
+  gSaveDialogs--;
+  return chosen;
+}
+
+/* Takes an entry the playlist advance loaded and shows its name. */
+static void TakeEntry(HWND hwnd) {
+  if (EntryTake()) DoCaption(hwnd, gszTitleName);
+}
+
+/* A save writes the record as it was when the command came, with the names that fit it: a
+** playlist entry loaded by then is taken first, together with that copy. */
 void FileSave(HWND hwnd) {
+  TbroRecord record;
+  int changed;
+  if (EntryTake(&record, &changed)) DoCaption(hwnd, gszTitleName);
   gbNewFile = 0;
   if (gszTitleName[0] == '\0') {
-    if (!TambroFileSaveDlg(gszFileName, gszTitleName)) return;
+    if (!SaveDialog()) {
+      TakeEntry(hwnd);
+      return;
+    }
     gbNewFile = 1;
   }
-  if (gszFileName[0] != '\0' && gbFileChanged) SaveBackup(gszFileName);
-  const char* error = TambroFileWrite(gszFileName);
+  if (gszFileName[0] != '\0' && changed) SaveBackup(gszFileName);
+  const char* error = WriteRecord(gszFileName, record);
   if (error == NULL) {
     gbNeedSave = 0;
     DoCaption(hwnd, gszTitleName);
@@ -394,19 +505,26 @@ void FileSave(HWND hwnd) {
     ErrorMessage(hwnd, error, gszTitleName);
     gszTitleName[0] = '\0';
   }
+  TakeEntry(hwnd);
 }
 
 BOOL FileSaveAs(HWND hwnd) {
-  if (!TambroFileSaveDlg(gszFileName, gszTitleName)) return FALSE;
-  if (gszFileName[0] != '\0' && !gbNewFile) SaveBackup(gszFileName);
-  const char* error = TambroFileWrite(gszFileName);
-  if (error == NULL) {
-    gbNeedSave = 0;
-    DoCaption(hwnd, gszTitleName);
-    RememberFile(gszFileName);
-    return TRUE;
+  TbroRecord record;
+  if (EntryTake(&record)) DoCaption(hwnd, gszTitleName);
+  BOOL saved = FALSE;
+  if (SaveDialog()) {
+    if (gszFileName[0] != '\0' && !gbNewFile) SaveBackup(gszFileName);
+    const char* error = WriteRecord(gszFileName, record);
+    if (error == NULL) {
+      gbNeedSave = 0;
+      DoCaption(hwnd, gszTitleName);
+      RememberFile(gszFileName);
+      saved = TRUE;
+    } else {
+      ErrorMessage(hwnd, error, gszTitleName);
+      gszTitleName[0] = '\0';
+    }
   }
-  ErrorMessage(hwnd, error, gszTitleName);
-  gszTitleName[0] = '\0';
-  return FALSE;
+  TakeEntry(hwnd);
+  return saved;
 }

@@ -1,8 +1,8 @@
 /*
 ** Project files (load, save, backup) and playlist text files. The routines return NULL on
 ** success or a message format with one "%s" that the caller shows through ErrorMessage.
-** TambroFileRead runs on the window thread for the menu commands and on the timer thread
-** when a playlist moves on; writes run only on the window thread.
+** Everything here runs on the window thread, but for the playlist advance's side of the
+** hand-over (EntryRead, NextListEntry), which runs on the timer thread.
 */
 #ifndef TBX_FILES_H
 #define TBX_FILES_H
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/config.h"
+#include "pattern/pattern.h"
 #include "platform/win32.h"
 
 extern const char gszErrorCannotWrite[]; /* "Cannot write file %s ." */
@@ -17,10 +18,12 @@ extern const char gszErrorNotFound[];    /* "File %s is missing or cannot be ope
 extern const char gszErrorNotTambro[];   /* "File %s is not a valid project file." */
 extern const char gszErrorCannotRead[];  /* "File %s is unreadable." */
 
-/* Window thread, and the playlist advance on the step clock's thread. */
+/* Window thread: the project the window shows. A playlist entry loaded on the timer
+** thread reaches them through EntryTake. */
 extern char gszFileName[TBX_PATH];       /* full path of the project file */
 extern char gszTitleName[TBX_PATH];      /* its title (name without folders); "" = untitled */
 extern char gszListName[TBX_PATH];       /* full path of the open playlist */
+/* The list's read position: the timer thread's while a run plays, the window's otherwise. */
 extern char gszNextTambroFile[TBX_PATH]; /* the playlist entry to load next */
 extern char* gpListBuffer;               /* list text + two zero bytes; NULL before any list */
 extern char* gpReadPointer;              /* read position in gpListBuffer */
@@ -31,6 +34,23 @@ const char* TambroFileRead(const char* szFileName);
 const char* TambroFileWrite(const char* szFileName);
 const char* SaveBackup(const char* szFileName);
 
+/* The playlist advance's hand-over. The advance (timer thread) loads the next entry into
+** gTbro and the settings at once, since the step clock plays it in the same event; the
+** names of the project (gszFileName, gszTitleName, so the caption) and the image read
+** (gTbroTemp, a backup's source) belong to the window thread, which takes them when it
+** handles WM_TBX_LOADED. A put and a take each hold one lock, and a save takes its copy of
+** the record in the same hold as a waiting entry's names, so a save always writes the
+** record into the file its names give, whatever the advance does meanwhile. */
+/* Timer side: reads the entry `name` as TambroFileRead reads a file, takes the record and
+** its settings in, and puts its names and image for the window; a read that fails changes
+** nothing. NULL or the read's message format. */
+const char* EntryRead(const char* name);
+/* Window side: takes what EntryRead put, if anything waits (true: the caption is to show
+** the new name); while a save dialog is open nothing is taken (the save takes it after).
+** In the same hold, a copy of gTbro as a save writes it (`record`) and whether it changed
+** since it was read (`changed`). */
+bool EntryTake(TbroRecord* record = nullptr, int* changed = nullptr);
+
 void FileNew(HWND hwnd);                      /* command 40001 */
 /* Commands 40002 (FALSE) and 40003 (TRUE); with a path the file is loaded without the open
 ** dialog, as from the command line (the save question still comes first). */
@@ -40,6 +60,9 @@ BOOL FileSaveAs(HWND hwnd);                   /* command 40005; TRUE when it sav
 
 const char* PlayListRead(const char* szListName);
 int parseNextFileName(void);
+/* parseNextFileName for the playlist advance: the entry goes to gszNextTambroFile only
+** (its names reach the window with the entry, EntryRead); 1, or 0 when there is none. */
+int NextListEntry(void);
 void FreePlayList(void);                      /* releases the list text (window close) */
 
 /* Replaces the file at path with size bytes only once they are completely written: they

@@ -6,10 +6,10 @@
 ** an entry's separator is consumed; an empty entry (a ',' before any name character) ends
 ** the list; a name without any '.' gets ".TBX".
 **
-** parseNextFileName runs on the window thread and, while a playlist plays, on the timer
-** thread. A list read again while a run is active must not free the text that run may
-** still be parsing: replaced texts are kept until a read or the window's close finds no
-** run active.
+** parseNextFileName runs on the window thread, NextListEntry also on the timer thread
+** while a playlist plays. A list read again while a run is active must not free the text
+** that run may still be parsing: replaced texts are kept until a read or the window's close
+** finds no run active.
 */
 #include <cstring>
 #include <new>
@@ -113,7 +113,7 @@ static const char* ParseEntry(const char* p, std::string* entry) {
 /* An entry longer than the 259 characters of the name buffers is not cut (the cut name
 ** may be another file): the buffers get its beginning and ".../" (StorePath), which the
 ** load then reports as missing. */
-int parseNextFileName(void) {
+int NextListEntry(void) {
   if (gbNeedSave) AskYesNoSave(gszNextTambroFile);
   const char* p = gpReadPointer;
   if (p == NULL || *p == '\0') return 0;
@@ -126,6 +126,11 @@ int parseNextFileName(void) {
   }
   gpReadPointer += next - p;
   StorePath(gszNextTambroFile, entry.c_str());
+  return 1;
+}
+
+int parseNextFileName(void) {
+  if (!NextListEntry()) return 0;
   std::memcpy(gszFileName, gszNextTambroFile, sizeof gszNextTambroFile);
   std::memcpy(gszTitleName, gszNextTambroFile, sizeof gszNextTambroFile);
   if (!gbSavingMidiFile) DoCaption(gHwnd, gszTitleName);

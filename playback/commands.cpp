@@ -91,8 +91,8 @@ void MuteBarStart(void) {
 ** step event of a run is still to come. */
 static int LoadNextEntry(HWND owner, int before) {
   gbFirstFile = 0;
-  if (!parseNextFileName()) return 0;
-  const char* err = TambroFileRead(gszNextTambroFile);
+  if (!NextListEntry()) return 0;
+  const char* err = EntryRead(gszNextTambroFile);
   /* The read may have hung long enough for a stop to give this run up: then nothing of it
   ** may start again, nor show a box, nor play. */
   if (!CallbackClaim()) return 0;
@@ -107,7 +107,7 @@ static int LoadNextEntry(HWND owner, int before) {
   gIndex = start + before;
   gbSequenceGoing = 1;
   gbFirstBeat = 1;
-  PostMessageA(gHwnd, WM_TBX_LOADED, 0, 0);  /* also from the step clock's thread */
+  PostMessageA(gHwnd, WM_TBX_LOADED, 0, 0);  /* the window takes the names (EntryTake) */
   InvalidateRect(gHwnd, nullptr, FALSE);
   CallbackRelease();
   return 1;

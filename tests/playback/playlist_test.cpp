@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "files/files.h"
 #include "midifile/midifile.h"
@@ -43,6 +46,18 @@ class PlaylistPlay : public PlayTest {
     ASSERT_TRUE(gbSequenceOpened);
   }
   std::string Entry(const char* name) { return scratch(name); }
+  // The note-ons on `channel` of the list's GM export, in order.
+  std::vector<int> ExportedNotes(int channel) {
+    tbxtest::QueueFileDialog(scratch("list.mid"));
+    tbxtest::QueueMessageBoxAnswer(IDOK);
+    OnExportCommand(hwnd, IDM_SAVELIST_GM);
+    Smf smf = ParseSmf(ReadAll(scratch("list.mid")));
+    EXPECT_TRUE(smf.ok) << smf.error;
+    std::vector<int> notes;
+    for (const SmfEvent& e : smf.ok ? smf.track[0] : std::vector<SmfEvent>())
+      if (e.NoteOn() && (e.status & 0x0F) == channel) notes.push_back(e.data[0]);
+    return notes;
+  }
   // Drum notes played, in order.
   std::vector<int> Drums() {
     std::vector<int> out;
@@ -99,15 +114,7 @@ TEST_F(PlaylistCases, OneStepEntriesMoveOn) {
     EXPECT_FALSE(gbSequenceGoing) << "the list has ended";
     EXPECT_EQ(Drums(), c.drums);
 
-    tbxtest::QueueFileDialog(scratch("list.mid"));
-    tbxtest::QueueMessageBoxAnswer(IDOK);
-    OnExportCommand(hwnd, IDM_SAVELIST_GM);
-    Smf smf = ParseSmf(ReadAll(scratch("list.mid")));
-    ASSERT_TRUE(smf.ok) << smf.error;
-    std::vector<int> exported;
-    for (const SmfEvent& e : smf.track[0])
-      if (e.NoteOn() && (e.status & 0x0F) == 9) exported.push_back(e.data[0]);
-    EXPECT_EQ(exported, c.drums) << "the export";
+    EXPECT_EQ(ExportedNotes(9), c.drums) << "the export";
 
     std::string out;
     const int events = Cli("events --count 1000 list.txt", &out);
@@ -278,13 +285,77 @@ TEST_F(PlaylistPlay, FirstStepOfAnEntryTakesItsOwnOctaveBase) {
     if ((m & 0x0F) == 0) played.push_back(int(m >> 8 & 0x7F));
   EXPECT_EQ(played, (std::vector<int>{36, 46, 36, 46}));
 
-  tbxtest::QueueFileDialog(scratch("list.mid"));
-  tbxtest::QueueMessageBoxAnswer(IDOK);
-  OnExportCommand(hwnd, IDM_SAVELIST_GM);
-  Smf smf = ParseSmf(ReadAll(scratch("list.mid")));
-  ASSERT_TRUE(smf.ok) << smf.error;
-  std::vector<int> exported;
-  for (const SmfEvent& e : smf.track[0])
-    if (e.NoteOn() && (e.status & 0x0F) == 0) exported.push_back(e.data[0]);
-  EXPECT_EQ(exported, played);
+  EXPECT_EQ(ExportedNotes(0), played);
+}
+
+// Ctrl+S pressed while "Play All" moved on through two-step entries at 506 BPM "*12" wrote
+// one entry's pattern into another entry's file: the save read the file and title names and
+// the backup's image while the timer thread's advance rewrote them. Saves and captions on
+// the window thread while such a list plays on the real timer for some seconds: every entry
+// file and every backup is a whole record of its own entry.
+class PlaylistPlaySaves : public PlayTest {};
+
+TEST_F(PlaylistPlaySaves, EverySaveWritesTheEntryItsNamesGive) {
+  ScratchDir scratch;
+  const int kEntries = 8;
+  std::vector<Bytes> written;
+  for (int i = 0; i < kEntries; ++i) {
+    PatternClear();
+    gMsecPerBeat = 118;  // 10 ms steps
+    gRelBeat = 9;
+    HeaderSet(gTbro.LoopStart, int16_t(2 * i));
+    HeaderSet(gTbro.LoopEnd, int16_t(2 * i + 2));
+    CellTogglePerc(2 * i, 3 + i);
+    CellToggleVoice(2 * i + 1, 10 + i);
+    StepSet(gTbro.VoiceXH, i, 0x01010101u * uint32_t(i + 1));
+    const std::string name = scratch("e" + std::to_string(i) + ".tbx");
+    ASSERT_EQ(TambroFileWrite(name.c_str()), nullptr);
+    written.push_back(ReadAll(name));
+  }
+  std::string list;
+  for (int round = 0; round < 40; ++round)
+    for (int i = 0; i < kEntries; ++i) list += scratch("e" + std::to_string(i) + ".tbx") + "\r\n";
+  std::ofstream(scratch("list.txt"), std::ios::binary) << list;
+  tbxtest::QueueFileDialog(scratch("list.txt"));
+  Command(IDM_OPENLIST);
+  ASSERT_TRUE(gbSequenceOpened);
+
+  tbxtest::UseManualClock(false);
+  Command(IDM_PLAYALL);
+  ASSERT_TRUE(gbSequenceGoing);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  int saves = 0;
+  while (gbSequenceGoing && std::chrono::steady_clock::now() < end) {
+    // A few of the clock's messages (and the paints), then the key, as a message loop
+    // takes them when the window is slower than the clock.
+    MSG m;
+    for (int n = 0; n < 4 && PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE); n++) DispatchMessageA(&m);
+    gbFileChanged = 1;  // as after an edit: the save writes the backup too
+    Command(IDM_SAVE);
+    ++saves;
+    DoCaption(hwnd, gszTitleName);
+    char caption[300];
+    GetWindowTextA(hwnd, caption, sizeof caption);
+    EXPECT_EQ(std::string(caption), "Tamborix - " + std::string(gszTitleName));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  tbxtest::PumpMessages();
+  EXPECT_FALSE(gbSequenceGoing) << "the list has ended";
+  EXPECT_GT(saves, 100);
+  EXPECT_TRUE(tbxtest::MessageBoxes().empty());
+
+  // A save may have written its entry's header with the settings in force; the play range
+  // and every step word are the entry's own.
+  auto same = [](const Bytes& a, const Bytes& b) {
+    return a.size() == size_t(TBRO_SIZE) && b.size() == size_t(TBRO_SIZE) &&
+           std::equal(a.begin() + 10, a.begin() + 14, b.begin() + 10) && std::equal(a.begin() + 36, a.end(), b.begin() + 36);
+  };
+  for (int i = 0; i < kEntries; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_TRUE(same(ReadAll(scratch("e" + std::to_string(i) + ".tbx")), written[i]));
+    const std::string backup = scratch("e" + std::to_string(i) + ".BAK");
+    if (Exists(backup)) {
+      EXPECT_TRUE(same(ReadAll(backup), written[i])) << "backup";
+    }
+  }
 }
