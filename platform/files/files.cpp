@@ -2,7 +2,8 @@
 ** This file contains the file calls of the Win32 subset on POSIX: CreateFileA, ReadFile,
 ** WriteFile, GetFileSize, FlushFileBuffers, CloseHandle, DeleteFileA, MoveFileExA,
 ** ReplaceFileA, GetFileAttributesA, CreateDirectoryA, GetFullPathNameA,
-** SetCurrentDirectoryA, GetCurrentProcessId and the thread's last error.
+** SetCurrentDirectoryA, GetCurrentProcessId and the thread's last error; and beyond the
+** subset the files without a name of win32.h (O_TMPFILE, named by linkat through /proc).
 **
 ** Names. Both '/' and '\' separate folders. Finding and creating differ:
 ** - Finding: a read of an existing file (CreateFileA with OPEN_EXISTING and no write
@@ -38,7 +39,7 @@
 ** ERROR_ACCESS_DENIED, FileWrite and FileRead transfer half of what is asked and report
 ** success, FileRename fails the move or the replacement, FileSize makes GetFileSize fail,
 ** FileReadStall holds ReadFile until tbxtest::ReleaseFileStall (a read hung on a dead
-** network mount).
+** network mount), UnnamedFile makes TbxCreateUnnamedFile find no unnamed files.
 **
 ** Threads: the handle table is guarded by gFilesMu (playlist files are read on the timer
 ** thread); the last error is per thread.
