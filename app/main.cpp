@@ -22,12 +22,10 @@
 
 /* ---------------------------------------------------------------- variables */
 
-const char gszAppName[] = "Tamborix";
 HINSTANCE ghInst;
 HWND gHwnd;
 char gszCmdLine[TBX_CMDLINE];
 int gbCmdLine;
-int gcxChar, gcyChar;
 static MIDIOUTCAPSA gMoc;      /* capabilities of the output device being examined */
 HMENU ghMenu;
 HWND gHwndBPMScroll;
@@ -195,6 +193,7 @@ static LRESULT OnCreate(HWND hwnd) {
     gOldMidiInPort = gMidiInPort.load();
   }
 
+  RestoreBeatTime();
   ghMenu = CreateTheMenu();
   SetMenu(hwnd, ghMenu);
   DragAcceptFiles(hwnd, TRUE);
@@ -283,14 +282,6 @@ static LRESULT OnDestroy(void) {
   return 0;
 }
 
-/* A playlist entry was loaded (the step clock's advance, or Continue's next-entry start):
-** its names are taken and shown with what its file changed. */
-static LRESULT OnEntryLoaded(HWND hwnd) {
-  if (EntryTake()) DoCaption(hwnd, gszTitleName);
-  ShowLoadedSettings();
-  return 0;
-}
-
 static LRESULT OnKeyDown(HWND hwnd, WPARAM key) {
   if (key >= VK_LEFT && key <= VK_DOWN) handleKeydown(hwnd, key);
   return 0;
@@ -316,7 +307,11 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_TBX_PLAYPOS: return OnPlayPosition(hwnd, wParam);
     case WM_TBX_SEQEND: return OnSequenceEnded(hwnd);
     case WM_TBX_TIMERFAIL: return OnTimerFailed(hwnd);
-    case WM_TBX_LOADED: return OnEntryLoaded(hwnd);
+    case WM_TBX_LOADED:
+      OnEntryLoaded(hwnd);
+      ShowUndoState();
+      return 0;
+    case WM_TBX_RECORDED: ShowUndoState(); return 0;
     case WM_TBX_SAVEAS: return FileSaveAs(hwnd) ? 1 : 0;
     case WM_DROPFILES: return OnDropFiles(hwnd, (HDROP)wParam);
   }
@@ -366,6 +361,7 @@ HWND CreateMainWindow(HINSTANCE hInst, LPCSTR szCmdLine, int iCmdShow, const cha
   ShowWindow(hwnd, iCmdShow);
   UpdateWindow(hwnd);
   gHwnd = hwnd;
+  ghRunWindow = hwnd;
   RestoreSyncFlags();
   return hwnd;
 }

@@ -317,11 +317,11 @@ int LiveStepMs() {
 }
 
 /* Plays `steps` steps to output `device` and stops; false when it did not start. */
-bool PlayRun(HWND hwnd, int device, int steps) {
+bool PlayRun(int device, int steps) {
   gLateness.assign(steps + 16, 0.0);
   gSent = 0;
   MidiSetSendObserver(OnSend);
-  if (!TambroFirstFile(hwnd, static_cast<int16_t>(device), 0, 0)) {
+  if (!TambroFirstFile(static_cast<int16_t>(device), 0, 0)) {
     MidiSetSendObserver(nullptr);
     return false;
   }
@@ -445,7 +445,7 @@ bool MeasureTempo(HWND hwnd, const BenchTempo& st, int period, int steps, const 
 
   uint32_t missed = SynthMissedFrames();
   Arm();
-  bool ok = PlayRun(hwnd, 0, steps);
+  bool ok = PlayRun(0, steps);
   Disarm();
   std::vector<double> late(gLateness.begin(), gLateness.begin() + std::min(gSent.load(), gLateness.size()));
   Print("Tamborix synth, audio onsets", FitSpread(FindOnsets(R.synth, R.length, liveStep, steps, hit), kRate),
@@ -454,7 +454,7 @@ bool MeasureTempo(HWND hwnd, const BenchTempo& st, int period, int steps, const 
 
   missed = JackMissedFrames();
   Arm();
-  ok = ok && PlayRun(hwnd, 1, steps);
+  ok = ok && PlayRun(1, steps);
   Disarm();
   std::vector<double> midi;
   for (size_t i = 0; i < R.midiCount.load(); i++) midi.push_back(static_cast<double>(R.midi[i]));

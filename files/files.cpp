@@ -1,16 +1,15 @@
 /*
 ** Project files: reading a pattern record from disk (the current 3540-byte layout and the
 ** older 3536-byte one) and taking the program's settings from it, writing the record and
-** its backup, the File-menu commands New, Load, Save and Save As, and the one routine that
-** replaces any file on disk (project, backup, MIDI file) only once its new bytes are
-** completely written.
+** its backup, and the one routine that replaces any file on disk (project, backup, MIDI
+** file) only once its new bytes are completely written.
 **
-** The reader runs on the window thread for the menu commands, and its twin EntryRead on
-** the timer thread when a playlist moves on; they write the record's step words with
-** StepSet and its header words with HeaderSet because the step clock reads them while it
-** plays. What the advance read besides (the entry's names, its image) is handed over to the
-** window thread, which owns them (EntryRead, EntryTake). Writers run only on the window
-** thread.
+** The reader runs on the window thread for the menu commands and on the timer thread when
+** a playlist moves on (which fetches and takes in two steps, see files.h); it writes the
+** record's step words with StepSet and its header words with HeaderSet because the step
+** clock reads them while it plays. What the advance read besides (the entry's names, its
+** image) is handed over to the window thread, which owns them (EntryPut, EntryTake).
+** Writers run only on the window thread.
 */
 #include <atomic>
 #include <cstdio>
@@ -18,12 +17,10 @@
 #include <mutex>
 #include <string>
 
-#include "app/app.h"
+#include "base/seam.h"
 #include "files/files.h"
 #include "files/prefs.h"
-#include "midifile/midifile.h"
 #include "pattern/pattern.h"
-#include "playback/playback.h"
 
 /* ---------------------------------------------------------------- messages and names */
 
@@ -39,9 +36,9 @@ char gszTitleName[TBX_PATH];
 ** backup converts it before writing. Window thread. */
 static Shared<int> bTempIsOldLayout;
 
-/* What the playlist advance loaded, waiting for the window thread (files.h: EntryRead puts,
+/* What the playlist advance loaded, waiting for the window thread (files.h: EntryPut puts,
 ** EntryTake takes). The lock also keeps a save's copy of the record and the names it takes
-** together, and a window-thread read or New from mixing with an advance. */
+** together, and the window's own takes of a record from mixing with an advance. */
 static struct EntryHandOver {
   std::mutex mu;
   bool waiting;            /* an entry was loaded and not taken yet */
@@ -49,7 +46,6 @@ static struct EntryHandOver {
   TbroRecord image;        /* its image as read: the backup's source */
   int oldLayout;           /* ... in the older 3536-byte layout */
 } gEntry;
-static int gSaveDialogs;   /* save dialogs open (window thread): names are not taken then */
 
 /* Offsets of the older 3536-byte layout: PercCh and VoiceCh two bytes earlier than now,
 ** the six arrays four bytes earlier; no MidiInPort and no Reserved. */
@@ -77,7 +73,8 @@ void FilesReset(void) {
     std::lock_guard<std::mutex> lock(gEntry.mu);
     gEntry.waiting = false;
   }
-  gSaveDialogs = 0;
+  gbSavingMidiFile = 0;
+  gbListInUse = 0;
   FreePlayList();
 }
 
@@ -231,17 +228,17 @@ static void RecordImage(TbroRecord* image) {
     for (int i = 0; i < STEP_SLOTS; ++i) dst[a][i] = StepGet(src[a], i);
 }
 
-static const char* WriteRecord(const char* szFileName, const TbroRecord& image) {
-  return WriteWholeFile(szFileName, &image, TBRO_SIZE) == WRITE_OK ? NULL : gszErrorCannotWrite;
+const char* TambroFileWrite(const char* szFileName, const TbroRecord& record) {
+  return WriteWholeFile(szFileName, &record, TBRO_SIZE) == WRITE_OK ? NULL : gszErrorCannotWrite;
 }
 
 const char* TambroFileWrite(const char* szFileName) {
-  TbroRecord image;
+  TbroRecord record;
   {
     std::lock_guard<std::mutex> lock(gEntry.mu);
-    RecordImage(&image);
+    RecordImage(&record);
   }
-  return WriteRecord(szFileName, image);
+  return TambroFileWrite(szFileName, record);
 }
 
 /* The backup's name: the path up to the first '.' of its file name part, then ".BAK"; a
@@ -284,10 +281,10 @@ const char* SaveBackup(const char* szFileName) {
 ** STEP_COUNT is lowered to it, as for files made by a program with more steps). A repaired
 ** setting takes its start value. */
 static void RepairHeader(int16_t* words) {
-  int16_t& loopEnd = words[HW_LOOPEND];
-  int16_t& loopStart = words[HW_LOOPSTART];
-  if (loopEnd > STEP_COUNT || loopEnd <= 0) loopEnd = STEP_COUNT;
-  if (loopStart < 0 || loopStart >= loopEnd) loopStart = 0;
+  int start = words[HW_LOOPSTART], end = words[HW_LOOPEND];
+  ClampPlayRange(&start, &end);
+  words[HW_LOOPSTART] = static_cast<int16_t>(start);
+  words[HW_LOOPEND] = static_cast<int16_t>(end);
   if (words[HW_MSECPERBEAT] <= 0) words[HW_MSECPERBEAT] = gSettings[SET_MSECPERBEAT].start;
   if (words[HW_BEATSPBAR] <= 0) words[HW_BEATSPBAR] = gSettings[SET_BEATSPBAR].start;
   if (words[HW_RELBEAT] < 0 || words[HW_RELBEAT] > 9) words[HW_RELBEAT] = gSettings[SET_RELBEAT].start;
@@ -318,85 +315,85 @@ static void TakeImage(const TbroRecord& image, DWORD nRead) {
     }
 }
 
-/* NULL when a read image (nRead bytes, ok as ReadFile said) is a project file, else why not. */
-static const char* JudgeImage(const TbroRecord& image, BOOL ok, DWORD nRead) {
-  if (!ok || (nRead != TBRO_SIZE && nRead != TBRO_OLD_SIZE)) return gszErrorCannotRead;
-  if (std::memcmp(image.Id, "TBRX", 4) != 0 || (nRead == TBRO_SIZE && image.Size != TBRO_SIZE))
+/* NULL when a read image is a project file, else why not. */
+static const char* JudgeImage(const TbroFileImage& image) {
+  if (!image.ok || (image.size != TBRO_SIZE && image.size != TBRO_OLD_SIZE)) return gszErrorCannotRead;
+  if (std::memcmp(image.record.Id, "TBRX", 4) != 0 || (image.size == TBRO_SIZE && image.record.Size != TBRO_SIZE))
     return gszErrorNotTambro;
   return NULL;
 }
 
 /* An accepted image into the record and the settings. Under the hand-over's lock. */
-static void TakeIn(const TbroRecord& image, DWORD nRead) {
-  TakeImage(image, nRead);
+static void TakeIn(const TbroFileImage& image) {
+  PatternWriteBegin();
+  TakeImage(image.record, image.size);
+  PatternLoaded();
+  PatternWriteEnd(nullptr);
   DropClickBackup(); /* a pending click backup belongs to the pattern just replaced */
   TakeRecordSettings();
   gbNewFile = 0;
   gbFileChanged = 0;
 }
 
-/* The file is read into a record of its own and taken in afterwards: on the timer thread
-** the open or the read may hang (a dead network mount), the stop may then give the run up,
-** and the late result must change nothing (CallbackClaim; on the window thread it always
-** holds). NULL, or gszErrorNotFound after the "CreateFile Error" box. */
-static const char* ReadImage(const char* szFileName, TbroRecord* image, DWORD* nRead, BOOL* ok) {
+const char* TambroFileFetch(const char* szFileName, TbroFileImage* image) {
+  image->size = 0;
+  image->ok = FALSE;
+  image->opened = FALSE;
+  image->createError = 0;
   HANDLE h = CreateFileA(szFileName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-  *nRead = 0;
   if (h == INVALID_HANDLE_VALUE) {
-    DWORD code = GetLastError();
-    if (!CallbackClaim()) return gszErrorNotFound;
-    char text[64];
-    std::snprintf(text, sizeof text, "CreateFile Error:%d ", static_cast<int>(code));
-    ShowBox(gHwnd, text, gszCmdLine, MB_ICONEXCLAMATION);
-    CallbackRelease();
+    image->createError = GetLastError();
     return gszErrorNotFound;
   }
-  *ok = ReadFile(h, image, TBRO_SIZE, nRead, NULL);
+  image->opened = TRUE;
+  image->ok = ReadFile(h, &image->record, TBRO_SIZE, &image->size, NULL);
   CloseHandle(h);
   return NULL;
 }
 
-const char* TambroFileRead(const char* szFileName) {
-  gbNewFile = 0;
-  gbFileChanged = 0;
-  TbroRecord image;
-  DWORD nRead;
-  BOOL ok;
-  if (const char* error = ReadImage(szFileName, &image, &nRead, &ok)) return error;
+void ReportCreateError(const TbroFileImage& image) {
+  if (image.opened) return;
+  char text[64];
+  std::snprintf(text, sizeof text, "CreateFile Error:%d ", static_cast<int>(image.createError));
+  SeamSystemError(text);
+}
+
+/* The image goes into gTbroTemp, accepted or not; an entry waiting no longer fits the
+** record then. */
+const char* TambroFileTake(const TbroFileImage& image) {
   std::lock_guard<std::mutex> lock(gEntry.mu);
-  std::memcpy(&gTbroTemp, &image, nRead);
-  const char* error = JudgeImage(image, ok, nRead);
-  if (error != gszErrorCannotRead) bTempIsOldLayout = nRead == TBRO_OLD_SIZE;
+  std::memcpy(&gTbroTemp, &image.record, image.size);
+  const char* error = JudgeImage(image);
+  if (error != gszErrorCannotRead) bTempIsOldLayout = image.size == TBRO_OLD_SIZE;
   if (error) return error;
-  TakeIn(image, nRead);
-  gEntry.waiting = false; /* an entry handed over before no longer fits the record */
+  TakeIn(image);
+  gEntry.waiting = false;
   return NULL;
+}
+
+void TambroFileClear(void) {
+  std::lock_guard<std::mutex> lock(gEntry.mu);
+  PatternClear();
+  gEntry.waiting = false;
 }
 
 /* ---------------------------------------------------------------- the playlist advance's hand-over */
 
-const char* EntryRead(const char* name) {
-  TbroRecord image;
-  DWORD nRead;
-  BOOL ok;
-  if (const char* error = ReadImage(name, &image, &nRead, &ok)) return error;
-  if (!CallbackClaim()) return gszErrorCannotRead;
-  const char* error = JudgeImage(image, ok, nRead);
-  if (!error) {
-    std::lock_guard<std::mutex> lock(gEntry.mu);
-    TakeIn(image, nRead);
-    StorePath(gEntry.name, name);
-    std::memcpy(&gEntry.image, &image, nRead);
-    gEntry.oldLayout = nRead == TBRO_OLD_SIZE;
-    gEntry.waiting = true;
-  }
-  CallbackRelease();
-  return error;
+const char* EntryPut(const TbroFileImage& image, const char* name) {
+  const char* error = JudgeImage(image);
+  if (error) return error;
+  std::lock_guard<std::mutex> lock(gEntry.mu);
+  TakeIn(image);
+  StorePath(gEntry.name, name);
+  std::memcpy(&gEntry.image, &image.record, image.size);
+  gEntry.oldLayout = image.size == TBRO_OLD_SIZE;
+  gEntry.waiting = true;
+  return NULL;
 }
 
-bool EntryTake(TbroRecord* record, int* changed) {
+bool EntryTake(bool take, TbroRecord* record, int* changed) {
   std::lock_guard<std::mutex> lock(gEntry.mu);
-  const bool take = gEntry.waiting && gSaveDialogs == 0;
+  take = take && gEntry.waiting;
   if (take) {
     /* The title of an entry is the entry as the list writes it. */
     std::memcpy(gszFileName, gEntry.name, sizeof gszFileName);
@@ -410,121 +407,11 @@ bool EntryTake(TbroRecord* record, int* changed) {
   return take;
 }
 
-/* ---------------------------------------------------------------- File-menu commands */
-
-void FileNew(HWND hwnd) {
-  gbSavingMidiFile = 0;
-  if (gbNeedSave && AskAboutSave(gszTitleName) == IDCANCEL) return;
-  gbNewFile = 1;
-  gbFileChanged = 0;
-  gszTitleName[0] = '\0';
-  DoCaption(hwnd, gszTitleName);
-  {
-    std::lock_guard<std::mutex> lock(gEntry.mu);
-    PatternClear();
-    gEntry.waiting = false; /* the names of an entry loaded before would not fit */
-  }
-  InvalidateRect(hwnd, NULL, FALSE);
-  gbNeedSave = 0;
-  EnableEditMenu();
-}
-
-void FileLoad(HWND hwnd, BOOL withMidi, const char* path) {
-  gbSavingMidiFile = 0;
-  if (gbNeedSave && AskAboutSave(gszTitleName) == IDCANCEL) return;
-  if (gbCmdLine) {
-    path = gszCmdLine;
-    gbCmdLine = 0;
-  }
-  if (path) {
-    /* A name too long for gszFileName is not cut: the read below refuses it. */
-    StorePath(gszFileName, path);
-    TitleOfPath(path, gszTitleName, sizeof gszTitleName);
-  } else if (!TambroFileOpenDlg(gszFileName, gszTitleName)) {
-    return;
-  }
-  int wasEdit = gbEdit;
-  gbLoadMidi = withMidi ? 1 : 0;
-  gbFirstFile = 1;
-  gbEdit = 1;
-  const char* error = TambroFileRead(gszFileName);
-  gbFirstFile = 0;
-  gbEdit = 0;
-  gbLoadMidi = 0;
-  if (error == NULL) {
-    ShowLoadedSettings();
-    InvalidateRect(hwnd, NULL, FALSE);
-    gbNeedSave = 0;
-    EnableEditMenu();
-    DoCaption(hwnd, gszTitleName);
-    RememberFile(gszFileName);
-  } else {
-    /* Nothing was loaded, so the mode stays what the Play menu still shows. */
-    gbEdit = wasEdit;
-    ErrorMessage(hwnd, error, gszTitleName);
-    gszTitleName[0] = '\0';
-    gszFileName[0] = '\0';
-  }
-}
-
-/* The save dialog, during which an entry the playlist advance loads is not taken (its names
-** would be overwritten by the name chosen); the save takes it when it is done. */
-static BOOL SaveDialog(void) {
-  gSaveDialogs++;
-  const BOOL chosen = TambroFileSaveDlg(gszFileName, gszTitleName);
-  gSaveDialogs--;
-  return chosen;
-}
-
-/* Takes an entry the playlist advance loaded and shows its name. */
-static void TakeEntry(HWND hwnd) {
-  if (EntryTake()) DoCaption(hwnd, gszTitleName);
-}
-
-/* A save writes the record as it was when the command came, with the names that fit it: a
-** playlist entry loaded by then is taken first, together with that copy. */
-void FileSave(HWND hwnd) {
-  TbroRecord record;
-  int changed;
-  if (EntryTake(&record, &changed)) DoCaption(hwnd, gszTitleName);
+const char* TambroFileRead(const char* szFileName) {
   gbNewFile = 0;
-  if (gszTitleName[0] == '\0') {
-    if (!SaveDialog()) {
-      TakeEntry(hwnd);
-      return;
-    }
-    gbNewFile = 1;
-  }
-  if (gszFileName[0] != '\0' && changed) SaveBackup(gszFileName);
-  const char* error = WriteRecord(gszFileName, record);
-  if (error == NULL) {
-    gbNeedSave = 0;
-    DoCaption(hwnd, gszTitleName);
-    RememberFile(gszFileName);
-  } else {
-    ErrorMessage(hwnd, error, gszTitleName);
-    gszTitleName[0] = '\0';
-  }
-  TakeEntry(hwnd);
-}
-
-BOOL FileSaveAs(HWND hwnd) {
-  TbroRecord record;
-  if (EntryTake(&record)) DoCaption(hwnd, gszTitleName);
-  BOOL saved = FALSE;
-  if (SaveDialog()) {
-    if (gszFileName[0] != '\0' && !gbNewFile) SaveBackup(gszFileName);
-    const char* error = WriteRecord(gszFileName, record);
-    if (error == NULL) {
-      gbNeedSave = 0;
-      DoCaption(hwnd, gszTitleName);
-      RememberFile(gszFileName);
-      saved = TRUE;
-    } else {
-      ErrorMessage(hwnd, error, gszTitleName);
-      gszTitleName[0] = '\0';
-    }
-  }
-  TakeEntry(hwnd);
-  return saved;
+  gbFileChanged = 0;
+  TbroFileImage image;
+  const char* error = TambroFileFetch(szFileName, &image);
+  ReportCreateError(image);
+  return error ? error : TambroFileTake(image);
 }

@@ -1,15 +1,15 @@
 /*
 ** Project files (load, save, backup) and playlist text files. The routines return NULL on
-** success or a message format with one "%s" that the caller shows through ErrorMessage.
-** Everything here runs on the window thread, but for the playlist advance's side of the
-** hand-over (EntryRead, NextListEntry), which runs on the timer thread.
+** success or a message format with one "%s" that the caller shows (app/: ErrorMessage).
+** Everything here runs on the window thread, but for the playlist advance's side
+** (TambroFileFetch, EntryPut, NextListEntry), which runs on the timer thread.
 */
 #ifndef TBX_FILES_H
 #define TBX_FILES_H
 
 #include <string>
 
-#include "app/config.h"
+#include "base/config.h"
 #include "pattern/pattern.h"
 #include "platform/win32.h"
 
@@ -27,41 +27,59 @@ extern char gszListName[TBX_PATH];       /* full path of the open playlist */
 extern char gszNextTambroFile[TBX_PATH]; /* the playlist entry to load next */
 extern char* gpListBuffer;               /* list text + two zero bytes; NULL before any list */
 extern char* gpReadPointer;              /* read position in gpListBuffer */
+extern Shared<int> gbSavingMidiFile;     /* a playlist export reads entries: caption untouched */
+/* A run may be reading the list text (set while one is active, by the step clock's start
+** and stop): a list read meanwhile keeps the text it replaces until no run is. */
+extern Shared<int> gbListInUse;
 
 void FilesReset(void);                   /* names, list text and flags back to start */
 
+/* Reads a project file into the pattern: the image into gTbroTemp and, when it is one, into
+** gTbro with the settings its load rules take. A file that cannot be opened shows the
+** system's error first (through the window seam). */
 const char* TambroFileRead(const char* szFileName);
+/* The same in two steps, for the step clock's thread, where the read may hang (a dead
+** network mount) long enough for a stop to give the run up, and a late result must change
+** nothing: Fetch reads into an image of its own and touches no shared state; the caller
+** then claims the run, shows ReportCreateError and Takes the image in. */
+struct TbroFileImage {
+  TbroRecord record;
+  DWORD size;          /* bytes read */
+  BOOL ok;             /* ReadFile succeeded */
+  BOOL opened;         /* the file could be opened; else createError is the system's error */
+  DWORD createError;
+};
+const char* TambroFileFetch(const char* szFileName, TbroFileImage* image);
+void ReportCreateError(const TbroFileImage& image);
+const char* TambroFileTake(const TbroFileImage& image);
 const char* TambroFileWrite(const char* szFileName);
+/* Writes a copy of the record taken before (EntryTake) as TambroFileWrite writes gTbro. */
+const char* TambroFileWrite(const char* szFileName, const TbroRecord& record);
 const char* SaveBackup(const char* szFileName);
+/* New: the pattern cleared (PatternClear) where no advance can mix into it; an entry the
+** advance handed over before is dropped, its names no longer fit. */
+void TambroFileClear(void);
 
-/* The playlist advance's hand-over. The advance (timer thread) loads the next entry into
+/* The playlist advance's hand-over. The advance (timer thread) takes the next entry into
 ** gTbro and the settings at once, since the step clock plays it in the same event; the
 ** names of the project (gszFileName, gszTitleName, so the caption) and the image read
 ** (gTbroTemp, a backup's source) belong to the window thread, which takes them when it
-** handles WM_TBX_LOADED. A put and a take each hold one lock, and a save takes its copy of
-** the record in the same hold as a waiting entry's names, so a save always writes the
-** record into the file its names give, whatever the advance does meanwhile. */
-/* Timer side: reads the entry `name` as TambroFileRead reads a file, takes the record and
-** its settings in, and puts its names and image for the window; a read that fails changes
-** nothing. NULL or the read's message format. */
-const char* EntryRead(const char* name);
-/* Window side: takes what EntryRead put, if anything waits (true: the caption is to show
-** the new name); while a save dialog is open nothing is taken (the save takes it after).
-** In the same hold, a copy of gTbro as a save writes it (`record`) and whether it changed
-** since it was read (`changed`). */
-bool EntryTake(TbroRecord* record = nullptr, int* changed = nullptr);
-
-void FileNew(HWND hwnd);                      /* command 40001 */
-/* Commands 40002 (FALSE) and 40003 (TRUE); with a path the file is loaded without the open
-** dialog, as from the command line (the save question still comes first). */
-void FileLoad(HWND hwnd, BOOL withMidi, const char* path = NULL);
-void FileSave(HWND hwnd);                     /* command 40004 */
-BOOL FileSaveAs(HWND hwnd);                   /* command 40005; TRUE when it saved */
+** handles WM_TBX_LOADED. A put and a take each hold one lock, and so do the window's own
+** takes of a record (TambroFileTake, TambroFileClear), which drop a waiting entry; a save
+** takes its copy of the record in the same hold as a waiting entry's names, so it always
+** writes the record into the file its names give, whatever the advance does meanwhile.
+** Timer side: TambroFileTake for the entry `name` (an image TambroFileFetch read), which
+** then waits for the window with its names and image; a refused image changes nothing. */
+const char* EntryPut(const TbroFileImage& image, const char* name);
+/* Window side: takes what EntryPut put, if anything waits and `take` allows (the caption is
+** then to show the new name: true). In the same hold, a copy of gTbro as a save writes it
+** (`record`) and whether it changed since it was read (`changed`). */
+bool EntryTake(bool take = true, TbroRecord* record = nullptr, int* changed = nullptr);
 
 const char* PlayListRead(const char* szListName);
 int parseNextFileName(void);
 /* parseNextFileName for the playlist advance: the entry goes to gszNextTambroFile only
-** (its names reach the window with the entry, EntryRead); 1, or 0 when there is none. */
+** (its names reach the window with the entry, EntryPut); 1, or 0 when there is none. */
 int NextListEntry(void);
 void FreePlayList(void);                      /* releases the list text (window close) */
 

@@ -16,11 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
+#include "base/seam.h"
 #include "files/files.h"
-#include "midifile/midifile.h"
 #include "pattern/pattern.h"
-#include "playback/playback.h"
 
 /* Bytes of the longest list read: some four thousand entries of the longest names. */
 #define PLAYLIST_MAX_BYTES (1024u * 1024u)
@@ -29,6 +27,8 @@ char gszListName[TBX_PATH];
 char gszNextTambroFile[TBX_PATH];
 char* gpListBuffer;               /* list text + two zero bytes; NULL before any list */
 char* gpReadPointer;              /* read position in gpListBuffer; NULL before any list */
+Shared<int> gbSavingMidiFile;
+Shared<int> gbListInUse;
 
 /* Texts replaced while a run was active, freed once no run can be reading them. Window
 ** thread only. */
@@ -49,7 +49,7 @@ void FreePlayList(void) {
 /* Makes text the list in use, keeping the one it replaces alive while a run is active. */
 static void InstallList(char* text) {
   if (gpListBuffer) {
-    if (gbSequenceGoing) {
+    if (gbListInUse) {
       retiredLists.push_back(gpListBuffer);
     } else {
       delete[] gpListBuffer;
@@ -114,7 +114,7 @@ static const char* ParseEntry(const char* p, std::string* entry) {
 ** may be another file): the buffers get its beginning and ".../" (StorePath), which the
 ** load then reports as missing. */
 int NextListEntry(void) {
-  if (gbNeedSave) AskYesNoSave(gszNextTambroFile);
+  if (gbNeedSave) SeamAskYesNoSave(gszNextTambroFile);
   const char* p = gpReadPointer;
   if (p == NULL || *p == '\0') return 0;
   std::string entry;
@@ -133,6 +133,6 @@ int parseNextFileName(void) {
   if (!NextListEntry()) return 0;
   std::memcpy(gszFileName, gszNextTambroFile, sizeof gszNextTambroFile);
   std::memcpy(gszTitleName, gszNextTambroFile, sizeof gszNextTambroFile);
-  if (!gbSavingMidiFile) DoCaption(gHwnd, gszTitleName);
+  if (!gbSavingMidiFile) SeamCaption(gszTitleName);
   return 1;
 }

@@ -82,11 +82,11 @@ jack_init() {
     fi
   done
   tests=""
-  for t in "$build/tests/tbx_tests_144" "$build/tbx_tests_144"; do
+  for t in "$build/tests/tbx_tests" "$build/tbx_tests"; do
     [ -x "$t" ] && tests=$t && break
   done
   if [ -z "$tests" ]; then
-    echo "FAILED: tbx_tests_144 is not built in $build"
+    echo "FAILED: tbx_tests is not built in $build"
     exit 1
   fi
   work=$(mktemp -d)

@@ -70,12 +70,14 @@ class PlaylistPlay : public PlayTest {
 
 class PlaylistCases : public PlaylistPlay {
  protected:
-  // Runs a command of the command line (this program's helper) in the scratch folder; its
-  // exit status, standard output in *out. -2 when the helper is not built.
+  // Runs a command of the command line, as the program with this step count, in the
+  // scratch folder; its exit status, standard output in *out. -2 when it is not built.
   int Cli(const std::string& args, std::string* out) {
-    const std::string exe = std::string(TBX_BINARY_DIR) + "/tamborix-cli-" + std::to_string(STEP_COUNT);
+    const std::string exe = std::string(TBX_BINARY_DIR) + "/tamborix-cli";
     if (!std::filesystem::exists(exe)) return -2;
-    FILE* p = popen(("cd '" + scratch.dir().string() + "' && '" + exe + "' " + args + " 2>/dev/null").c_str(), "r");
+    FILE* p = popen(("cd '" + scratch.dir().string() + "' && '" + exe + "' --steps " + std::to_string(STEP_COUNT) +
+                     " " + args + " 2>/dev/null").c_str(),
+                    "r");
     char buf[256];
     while (p && fgets(buf, sizeof buf, p)) *out += buf;
     const int status = p ? pclose(p) : -1;
@@ -185,6 +187,23 @@ TEST_F(PlaylistPlay, TwoEntriesEndToEnd) {
   Command(IDM_PLAYALL);
   Advance(500);
   EXPECT_EQ(Drums(), std::vector<int>{36});
+}
+
+// Each entry loaded starts the undo history again: an edit of entry a cannot be undone into b.
+TEST_F(PlaylistPlay, AnEntryLoadedStartsTheUndoHistoryAgain) {
+  OpenList(Entry("a.tbx") + "\r\n" + Entry("b.tbx") + "\r\n");
+  EXPECT_TRUE(MenuGrayed(IDM_UNDO));
+  Command(IDM_PLAYALL);
+  Advance(600);
+  SendMessageA(hwnd, WM_LBUTTONDOWN, 0, MAKELPARAM((2 + GRID_LEFT) * gcxChar + 1, ((50 - 20) * gcyChar) / 2 + 1));
+  EXPECT_FALSE(MenuGrayed(IDM_UNDO));
+  tbxtest::QueueMessageBoxAnswer(IDNO);  // the save question at the switch
+  Advance(2000);  // a's wrap at 2500 loads b
+  EXPECT_EQ(HeaderGet(gTbro.LoopEnd), 2);
+  EXPECT_TRUE(MenuGrayed(IDM_UNDO));
+  const PatternState b = PatternNow();
+  Command(IDM_UNDO);
+  EXPECT_TRUE(SameState(PatternNow(), b));
 }
 
 TEST_F(PlaylistPlay, MissingEntryEndsTheRunWithItsError) {

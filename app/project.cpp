@@ -1,0 +1,134 @@
+/*
+** This file contains the File menu's project commands: New, Load (with or without the MIDI
+** ports and channels, also for the file named on the command line or dropped on the
+** window), Save and Save As, with their save question, dialogs, caption and boxes around
+** the reads and writes of files/; and taking the names of a playlist entry that the
+** advance hands over (files.h: EntryTake), which a save does together with its copy of the
+** record.
+*/
+#include <cstring>
+
+#include "app/app.h"
+#include "files/files.h"
+#include "midifile/midifile.h"
+#include "pattern/pattern.h"
+
+void FileNew(HWND hwnd) {
+  gbSavingMidiFile = 0;
+  if (gbNeedSave && AskAboutSave(gszTitleName) == IDCANCEL) return;
+  gbNewFile = 1;
+  gbFileChanged = 0;
+  gszTitleName[0] = '\0';
+  DoCaption(hwnd, gszTitleName);
+  TambroFileClear();
+  InvalidateRect(hwnd, NULL, FALSE);
+  gbNeedSave = 0;
+  EnableEditMenu();
+}
+
+void FileLoad(HWND hwnd, BOOL withMidi, const char* path) {
+  gbSavingMidiFile = 0;
+  if (gbNeedSave && AskAboutSave(gszTitleName) == IDCANCEL) return;
+  if (gbCmdLine) {
+    path = gszCmdLine;
+    gbCmdLine = 0;
+  }
+  if (path) {
+    /* A name too long for gszFileName is not cut: the read below refuses it. */
+    StorePath(gszFileName, path);
+    TitleOfPath(path, gszTitleName, sizeof gszTitleName);
+  } else if (!TambroFileOpenDlg(gszFileName, gszTitleName)) {
+    return;
+  }
+  int wasEdit = gbEdit;
+  gbLoadMidi = withMidi ? 1 : 0;
+  gbFirstFile = 1;
+  gbEdit = 1;
+  const char* error = TambroFileRead(gszFileName);
+  gbFirstFile = 0;
+  gbEdit = 0;
+  gbLoadMidi = 0;
+  if (error == NULL) {
+    ShowLoadedSettings();
+    InvalidateRect(hwnd, NULL, FALSE);
+    gbNeedSave = 0;
+    EnableEditMenu();
+    DoCaption(hwnd, gszTitleName);
+    RememberFile(gszFileName);
+  } else {
+    /* Nothing was loaded, so the mode stays what the Play menu still shows. */
+    gbEdit = wasEdit;
+    ErrorMessage(hwnd, error, gszTitleName);
+    gszTitleName[0] = '\0';
+    gszFileName[0] = '\0';
+  }
+}
+
+/* Save dialogs open (window thread): a playlist entry loaded meanwhile is not taken, the
+** name chosen would overwrite its names; the save takes it when it is done. */
+static int saveDialogs;
+
+static BOOL SaveDialog(void) {
+  saveDialogs++;
+  const BOOL chosen = TambroFileSaveDlg(gszFileName, gszTitleName);
+  saveDialogs--;
+  return chosen;
+}
+
+/* Takes the names of a playlist entry the advance loaded, unless a save dialog is open. */
+static void TakeEntryNames(HWND hwnd) {
+  if (EntryTake(saveDialogs == 0)) DoCaption(hwnd, gszTitleName);
+}
+
+void OnEntryLoaded(HWND hwnd) {
+  TakeEntryNames(hwnd);
+  ShowLoadedSettings();
+}
+
+/* A save writes the record as it was when the command came, with the names that fit it: a
+** playlist entry loaded by then is taken first, together with that copy. */
+void FileSave(HWND hwnd) {
+  TbroRecord record;
+  int changed;
+  if (EntryTake(true, &record, &changed)) DoCaption(hwnd, gszTitleName);
+  gbNewFile = 0;
+  if (gszTitleName[0] == '\0') {
+    if (!SaveDialog()) {
+      TakeEntryNames(hwnd);
+      return;
+    }
+    gbNewFile = 1;
+  }
+  if (gszFileName[0] != '\0' && changed) SaveBackup(gszFileName);
+  const char* error = TambroFileWrite(gszFileName, record);
+  if (error == NULL) {
+    gbNeedSave = 0;
+    DoCaption(hwnd, gszTitleName);
+    RememberFile(gszFileName);
+  } else {
+    ErrorMessage(hwnd, error, gszTitleName);
+    gszTitleName[0] = '\0';
+  }
+  TakeEntryNames(hwnd);
+}
+
+BOOL FileSaveAs(HWND hwnd) {
+  TbroRecord record;
+  if (EntryTake(true, &record)) DoCaption(hwnd, gszTitleName);
+  BOOL saved = FALSE;
+  if (SaveDialog()) {
+    if (gszFileName[0] != '\0' && !gbNewFile) SaveBackup(gszFileName);
+    const char* error = TambroFileWrite(gszFileName, record);
+    if (error == NULL) {
+      gbNeedSave = 0;
+      DoCaption(hwnd, gszTitleName);
+      RememberFile(gszFileName);
+      saved = TRUE;
+    } else {
+      ErrorMessage(hwnd, error, gszTitleName);
+      gszTitleName[0] = '\0';
+    }
+  }
+  TakeEntryNames(hwnd);
+  return saved;
+}
