@@ -1,9 +1,9 @@
 /*
 ** The application shell: program entry, the main window and its message dispatch, the
 ** child controls, the menu bar and its commands, and the shared dialogs, captions and
-** prompts. Everything here runs on the window thread, except ErrorMessage, DoCaption and
-** AskYesNoSave, which the step clock also calls while it advances a playlist (the platform
-** layer shows their boxes on the window thread and the caller waits).
+** prompts. Everything here runs on the window thread, except ErrorMessage and AskYesNoSave,
+** which the step clock also calls while it advances a playlist (the platform layer shows
+** their boxes on the window thread and the caller waits).
 */
 #ifndef TBX_APP_H
 #define TBX_APP_H
@@ -73,6 +73,9 @@ void FileNew(HWND hwnd);                      /* command 40001 */
 void FileLoad(HWND hwnd, BOOL withMidi, const char* path = NULL);
 void FileSave(HWND hwnd);                     /* command 40004 */
 BOOL FileSaveAs(HWND hwnd);                   /* command 40005; TRUE when it saved */
+/* WM_TBX_LOADED: takes the names of the playlist entry loaded (EntryTake) into the caption
+** and shows what its file changed (ShowLoadedSettings). */
+void OnEntryLoaded(HWND hwnd);
 
 LRESULT OnExportCommand(HWND hwnd, UINT id);  /* 40006, 40007, 40010, 40011 */
 

@@ -5,8 +5,8 @@
 ** by the main window and captioned "Tamborix".
 **
 ** They are also what the window seam (base/seam.h) gives the code below app/: the step
-** clock's thread reaches the error box, the caption and the save question through it while
-** a playlist advances; the platform shows their boxes on the window thread. The Save As
+** clock's thread reaches the error box and the save question through it while a playlist
+** advances; the platform shows their boxes on the window thread. The Save As
 ** that a Yes runs is sent to the window (WM_TBX_SAVEAS), so it always runs on the window
 ** thread, with the caller waiting for its result.
 */

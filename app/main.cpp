@@ -309,7 +309,7 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_TBX_SEQEND: return OnSequenceEnded(hwnd);
     case WM_TBX_TIMERFAIL: return OnTimerFailed(hwnd);
     case WM_TBX_LOADED:
-      ShowLoadedSettings();
+      OnEntryLoaded(hwnd);
       ShowUndoState();
       return 0;
     case WM_TBX_RECORDED: ShowUndoState(); return 0;

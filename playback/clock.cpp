@@ -58,6 +58,11 @@ Shared<HWND> ghRunWindow;
 UINT guTimerRes = 5;                 /* ms; chosen by TambroFirstFile before the clock runs */
 static Shared<UINT> uTimerID(0);            /* pending one-shot event, 0 = none; timer thread arms */
 static Shared<int> gbHalfStep(0);           /* 1 = the next event is a half event; timer thread */
+/* A step of the entry in memory has sounded since it started (a run from its start, or a
+** new playlist entry): its next wrap ends it, also while gbFirstBeat is still set, which a
+** play range of one step never clears (every step of it is a wrap). Timer thread during a
+** run, the start before it. */
+static Shared<int> gbEntrySounded(0);
 
 /* The run's chain of events, in chain ms: since its first event was armed. Each event is
 ** due a whole number of ms after the one that armed it, which the timer keeps to. */
@@ -129,8 +134,9 @@ void PlaybackReset(void) {
   guTimerRes = 5;
   uTimerID = 0;
   gIndex = 0;
-  for (Shared<int>* flag : {&gbHalfStep, &gbSequenceGoing, &gbLooping, &gbStopAtEnd, &gbFirstBeat,
-                            &gbMidiUndo, &gbSequenceOpened, &gbNeedReload, &gSwingLate, &gSwingWait})
+  for (Shared<int>* flag : {&gbHalfStep, &gbEntrySounded, &gbSequenceGoing, &gbLooping, &gbStopAtEnd,
+                            &gbFirstBeat, &gbMidiUndo, &gbSequenceOpened, &gbNeedReload, &gSwingLate,
+                            &gSwingWait})
     *flag = 0;
   ghMidiOut = nullptr;
   ghMidiIn = nullptr;
@@ -286,6 +292,7 @@ int TambroFirstFile(int16_t outPort, int16_t inPort, int mode) {
     for (int r = 0; r < 48; ++r) gNotePending[r] = 0;
     gIndex = start - 1;
     gbFirstBeat = 1;
+    gbEntrySounded = 0;
   } else if (mode == 1 && gbStopAtEnd) {
     gIndex = start - 1;
   }
@@ -295,7 +302,7 @@ int TambroFirstFile(int16_t outPort, int16_t inPort, int mode) {
   int result = 1;
   gbSequenceGoing = 1;
   gbListInUse = 1;
-  if (mode == 2) result = StartNextEntry();
+  if (mode == 2 && (result = StartNextEntry()) != 0) gbEntrySounded = 0;
 
   const DWORD_PTR gen = ++gRunGen;
   gbHalfStep = 1;
@@ -505,7 +512,7 @@ static bool StepEvent(DWORD_PTR gen) {
   gIndex = idx;
   PostMessageA(ghRunWindow, WM_TBX_PLAYPOS, (WPARAM)idx, 0);
 
-  if (wrap && !gbFirstBeat && !gbLooping) {
+  if (wrap && (!gbFirstBeat || gbEntrySounded) && !gbLooping) {
     if (!TambroNextFile()) {
       PostRunEnd(WM_TBX_SEQEND, gen);
       return false;
@@ -535,6 +542,7 @@ static bool StepEvent(DWORD_PTR gen) {
     SyncStepBeat(tSendOffsetUs);
   }
   if (idx < STEP_COUNT) PlayStep(idx, p, v);
+  gbEntrySounded = 1;
   gbHalfStep = 1;
   return true;
 }
@@ -582,6 +590,7 @@ static void ChainEvent(DWORD_PTR gen) {
   gChainDue = gArmedDue.load();
   TimingEvent(gChainDue);
   if (FollowLetGo()) gStepDue = gChainDue + Raised(gbHalfStep ? gHalfBeat.load() : gAdjustedBeat - gHalfBeat);
+  else if (!gbHalfStep) FollowTakeUp();
   int ready;
   int64_t next = PendingDue(&ready);
   for (int n = 0; ready && next <= gChainDue && n < MAX_EVENTS_AT_ONCE; n++) {

@@ -35,7 +35,9 @@
 ** the clock comes the step clock looks again every millisecond (a master may speed up at
 ** any clock), and every CLOCKIN_HOLD_MS once the clock has paused. A run that follows and
 ** sends passes each clock on, stamped with its arrival, never before its step. A run whose
-** item is unchecked while it follows goes on by itself, at the tempo last measured.
+** item is unchecked while it follows goes on by itself, at the tempo last measured; checked
+** again (or checked during a run that did not follow), the run's next step waits for the
+** next clock, and it follows from there.
 **
 ** Following the JACK transport (another program its timebase master, or none): the run
 ** waits until the transport rolls and puts its first step on the transport's start (one
@@ -224,6 +226,16 @@ int FollowLetGo(void) {
   const int on = gFollowOn;
   if (on == FOLLOW_NONE || SyncGet(on == FOLLOW_CLOCK ? SYNC_FOLLOW_CLOCK : SYNC_JACK_TRANSPORT)) return 0;
   FollowStop();
+  return 1;
+}
+
+int FollowTakeUp(void) {
+  if (gFollowOn != FOLLOW_NONE || !SyncGet(SYNC_FOLLOW_CLOCK)) return 0;
+  gFollowBase = ClockInCount();  /* the pending step is the next clock's */
+  gFollowStep = 0;
+  gFollowTarget = 0;
+  gOutSent = 0;                  /* clocks passed on are counted from there too */
+  gFollowOn = FOLLOW_CLOCK;
   return 1;
 }
 

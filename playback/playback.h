@@ -24,7 +24,8 @@
 #define WM_TBX_PLAYPOS (WM_USER + 1)    /* 1025: wParam = step now playing */
 #define WM_TBX_SEQEND (WM_USER + 3)     /* 1027: the playlist ran out */
 #define WM_TBX_TIMERFAIL (WM_USER + 4)  /* 1028: re-arming the step timer failed */
-#define WM_TBX_LOADED (WM_USER + 5)     /* a playlist entry was loaded: show its settings */
+#define WM_TBX_LOADED (WM_USER + 5)     /* a playlist entry was loaded: take its names
+                                        ** (EntryTake), show them and its settings */
 #define WM_TBX_RECORDED (WM_USER + 6)   /* a half event recorded notes: a step of the undo history */
 
 /* The window a run reports to: its posted messages, the notices of the clock input and the
@@ -182,6 +183,10 @@ void TimingEvent(int64_t now);     /* an event of the chain runs, due at chain m
 int TimingFollows(void);           /* the run follows the clock or the transport */
 /* 1 once when the run follows and its item has been unchecked: from now on it does not. */
 int FollowLetGo(void);
+/* 1 once when the run does not follow and its item has been checked: its pending step
+** event falls on the next clock, and the run follows from there. Call only while the
+** pending event is a step event. */
+int FollowTakeUp(void);
 int ClockOutOn(void);              /* the run sends the clock */
 int ClockOutBegun(void);           /* the run has sent Start or Continue: it ends with Stop */
 /* A following run's pending half or step event: due at the time returned (*ready = 1), or

@@ -45,8 +45,17 @@ int64_t TimerClockUs(int64_t steadyNs);
 /* Starts the synthesizer once and keeps it: the soundfont on the first audio backend that
 ** opens, JACK when the own JACK client is up (never a server of our own), else PulseAudio,
 ** else ALSA; TAMBORIX_AUDIO (jack, pulseaudio, alsa) names the only one to try. True when
-** it plays (also when it already did); otherwise `why` (if given) says what failed. */
-bool SynthStart(std::string* why);
+** it plays (also when it already did); otherwise `why` (if given) says what failed. A
+** soundfont chosen with SynthSetSoundfont that FluidSynth cannot load is given up for the
+** distribution's; `dropped` (if given) then names it. */
+bool SynthStart(std::string* why, std::string* dropped = nullptr);
+/* Chooses the soundfont of the live synthesizer and of every one made from now on (""
+** the distribution's): true when it is loaded (the live synthesizer plays with it, or with
+** no live one, it loads); otherwise the choice and the live synthesizer stay as they were.
+** Only while no run holds the synthesizer open. */
+bool SynthUseSoundfont(const std::string& path);
+/* Forgets the choice of SynthSetSoundfont when it is `path`; true when it was. */
+bool SynthForgetSoundfont(const std::string& path);
 /* Queues one message (packed bytes, schedule.h) for the synth's audio callback; false when
 ** it is not running or its queue is full. Callers serialise it (devices.cpp's output lock). */
 bool SynthQueue(int64_t dueNs, uint32_t bytes);

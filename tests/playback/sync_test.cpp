@@ -324,4 +324,24 @@ TEST_F(PlaybackClockIn, ContinueAndForwardingToTheOutput) {
   EXPECT_TRUE(gbSequenceGoing);
   EXPECT_NEAR(double(steps.size()), 1000.0 / 41, 1.0) << "a step every 41 ms (120 BPM, \"*12\")";
   EXPECT_NEAR(double(Times(Captured(), 0xF8).size()), 48.0, 2.0);
+
+  // Checked again during the run (it played on by itself afterwards): the next step waits
+  // for the next clock, the run follows from there and holds when the clock stops.
+  Command(IDM_SYNC + SYNC_FOLLOW_CLOCK);
+  Run(200);
+  steps.clear();
+  tbxtest::ClearCapturedMidi();
+  Run(300);
+  EXPECT_TRUE(steps.empty()) << "no clock, no step";
+  const std::vector<uint32_t> back = Clocks(150, 6);
+  Run(3);
+  ASSERT_EQ(steps.size(), 3u);
+  for (size_t j = 0; j < steps.size(); ++j) EXPECT_LE(steps[j].ms - back[2 * j], 1u) << "step " << j;
+  const std::vector<uint32_t> passed = Times(Captured(), 0xF8);
+  ASSERT_EQ(passed.size(), back.size()) << "each clock followed is passed on";
+  for (size_t i = 0; i < back.size(); ++i) EXPECT_LE(passed[i] - back[i], 1u) << i;
+  steps.clear();
+  Run(1000);
+  EXPECT_TRUE(steps.empty()) << "the clock stopped: the run waits";
+  EXPECT_TRUE(gbSequenceGoing);
 }
