@@ -1,9 +1,9 @@
 /*
 ** The application shell: program entry, the main window and its message dispatch, the
 ** child controls, the menu bar and its commands, and the shared dialogs, captions and
-** prompts. Everything here runs on the window thread, except ErrorMessage, DoCaption and
-** AskYesNoSave, which the step clock also calls while it advances a playlist (the platform
-** layer shows their boxes on the window thread and the caller waits).
+** prompts. Everything here runs on the window thread, except ErrorMessage and AskYesNoSave,
+** which the step clock also calls while it advances a playlist (the platform layer shows
+** their boxes on the window thread and the caller waits).
 */
 #ifndef TBX_APP_H
 #define TBX_APP_H
@@ -63,7 +63,8 @@ void ShowLoadedSettings(void);
 void ShowNoteOffset(void);
 /* Moves a settings check mark from item base+from to item base+to. */
 void MoveMenuCheck(UINT base, int from, int to);
-/* Sets the tempo bar and read-out to giTempo (after a load changed the tempo). */
+/* Sets the tempo bar and read-out to giTempo (after a load changed the tempo); the read-out
+** says "ext" instead while a run waits for the clock or transport it follows. */
 void ShowTempo(BOOL redraw);
 
 /* ---------------------------------------------------------------- project files */
@@ -77,6 +78,9 @@ const char* ReadProjectFile(const char* path, BOOL withMidi, const char** warnin
 void FileLoad(HWND hwnd, BOOL withMidi, const char* path = NULL);
 void FileSave(HWND hwnd);                     /* command 40004 */
 BOOL FileSaveAs(HWND hwnd);                   /* command 40005; TRUE when it saved */
+/* WM_TBX_LOADED: takes the names of the playlist entry loaded (EntryTake) into the caption
+** and shows what its file changed (ShowLoadedSettings). */
+void OnEntryLoaded(HWND hwnd);
 
 LRESULT OnExportCommand(HWND hwnd, UINT id);  /* 40006, 40007, 40010, 40011 */
 
@@ -195,7 +199,10 @@ BOOL SessionRefuses(UINT id);
 ** result); ErrorMessage formats a file error or refusal into the "Tamborix" box. */
 int ShowBox(HWND owner, const char* text, const char* caption, UINT flags);
 void ErrorMessage(HWND hwnd, const char* format, const char* name);
+/* "Tamborix - title", and what the run waits for while it waits (SyncWaiting). */
 void DoCaption(HWND hwnd, const char* title);
+/* A run began or ended waiting (SYNC_NOTICE_WAIT): the caption and the tempo read-out. */
+void ShowSyncWait(HWND hwnd);
 int AskAboutSave(const char* title);   /* IDYES, IDNO or IDCANCEL */
 int AskYesNoSave(const char* name);    /* IDYES, IDNO, or IDCANCEL when Yes did not save */
 BOOL PlayListOpenDlg(char* file, char* title);

@@ -6,12 +6,15 @@
 ** Remembered, with their keys:
 **   folder.project, folder.playlist, folder.midi   the folder each file dialog last chose
 **   recent.1 .. recent.8      the project files and playlists last opened or saved, the
-**                             newest first, as full paths ("Recent Files" in the File menu)
+**                             newest first, as full paths ("Recent Files" in the File menu;
+**                             read again before each change, so that programs running side
+**                             by side keep each other's)
 **   midi.out, midi.in         the MIDI ports chosen in the menus, by product name: a port
 **                             of that name is chosen again at start, wherever the system
 **                             lists it now (devices come and go)
 **   synth.soundfont, synth.gain   the built-in synthesizer's soundfont and master gain,
-**                             handed to it at start (the gain as a decimal number)
+**                             handed to it at start (the gain as a decimal number); a
+**                             soundfont that cannot be loaded is replaced by the one in use
 **   midi.beat-time            1 while "MIDI Export in Beat Time" is checked
 ** A file opened from the list or dropped on the window is loaded as the File menu loads
 ** it: a name ending in ".txt" as "Open PlayList", a MIDI file as "Import MIDI File...", any
@@ -19,6 +22,7 @@
 **
 ** Window thread only.
 */
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -96,19 +100,23 @@ void RememberDialogFolder(const char* key, const char* path) {
 
 static std::string RecentKey(int i) { return "recent." + std::to_string(i + 1); }
 
+/* The list as remembered, each path once (a file edited by hand may name one twice). */
 static std::vector<std::string> RecentFiles(void) {
   std::vector<std::string> list;
-  for (int i = 0; i < RECENT_FILES; i++)
-    if (const char* path = PrefGet(RecentKey(i).c_str())) list.push_back(path);
+  for (int i = 0; i < RECENT_FILES; i++) {
+    const char* path = PrefGet(RecentKey(i).c_str());
+    if (path && std::find(list.begin(), list.end(), path) == list.end()) list.push_back(path);
+  }
   return list;
 }
 
-/* A menu label shows '&' as an underline; "&&" is one '&'. */
+/* A menu label shows '&' as an underline ("&&" is one '&'); a control character of a file
+** name (a line end) shows as '?', so that every entry is one line. */
 static std::string MenuLabel(int i, const std::string& path) {
   std::string label = "&" + std::to_string(i + 1) + " ";
   for (char c : path) {
     if (c == '&') label += '&';
-    label += c;
+    label += (unsigned char)c < 0x20 || c == 0x7F ? '?' : c;
   }
   return label;
 }
@@ -137,6 +145,7 @@ void RememberFile(const char* path) {
   char full[TBX_PATH];
   DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
   if (n == 0 || n >= sizeof full) return;
+  PrefsRefresh();
   std::vector<std::string> list{full};
   for (const std::string& p : RecentFiles())
     if (p != full && list.size() < RECENT_FILES) list.push_back(p);
@@ -172,7 +181,9 @@ void OnRecentCommand(HWND hwnd, UINT id) {
   if (i >= list.size()) return;
   const std::string path = list[i];
   if (!FileIsThere(path.c_str())) {
-    list.erase(list.begin() + (long)i);
+    PrefsRefresh();
+    list = RecentFiles();
+    list.erase(std::remove(list.begin(), list.end(), path), list.end());
     StoreRecentFiles(list);
     ErrorMessage(hwnd, gszErrorNotFound, path.c_str());
     return;
@@ -268,9 +279,15 @@ void ApplySynthSettings(void) {
   HMIDIOUT synth = (HMIDIOUT)(UINT_PTR)0;   /* driver messages go to the device id */
   PrefsHold(true);
   const char* soundfont = PrefGet("synth.soundfont");
-  if (soundfont && midiOutMessage(synth, TBXM_SETSOUNDFONT, (DWORD_PTR)soundfont, 0) != MMSYSERR_NOERROR)
-    fprintf(stderr, "tamborix: the soundfont %s of the settings file cannot be used; playing with the "
-                    "distribution's\n", soundfont);
+  if (soundfont && midiOutMessage(synth, TBXM_SETSOUNDFONT, (DWORD_PTR)soundfont, 0) != MMSYSERR_NOERROR) {
+    /* One that is there but no soundfont FluidSynth can load is not kept: the one in use
+    ** takes its place below. One that is missing stays for when it is back (a drive that
+    ** is not mounted). */
+    const bool there = GetFileAttributesA(soundfont) != INVALID_FILE_ATTRIBUTES;
+    fprintf(stderr, "tamborix: the soundfont %s of the settings file cannot be used (%s); playing with the "
+                    "distribution's\n", soundfont, there ? "it cannot be loaded" : "it is missing");
+    if (there) soundfont = nullptr;
+  }
   char inUse[TBX_PATH] = "";
   if (!soundfont && midiOutMessage(synth, TBXM_GETSOUNDFONT, (DWORD_PTR)inUse, sizeof inUse) == MMSYSERR_NOERROR &&
       inUse[0])

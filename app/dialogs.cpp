@@ -5,8 +5,8 @@
 ** by the main window and captioned "Tamborix".
 **
 ** They are also what the window seam (base/seam.h) gives the code below app/: the step
-** clock's thread reaches the error box, the caption and the save question through it while
-** a playlist advances; the platform shows their boxes on the window thread. The Save As
+** clock's thread reaches the error box and the save question through it while a playlist
+** advances; the platform shows their boxes on the window thread. The Save As
 ** that a Yes runs is sent to the window (WM_TBX_SAVEAS), so it always runs on the window
 ** thread, with the caller waiting for its result.
 */
@@ -18,6 +18,7 @@
 #include "base/seam.h"
 #include "files/files.h"
 #include "pattern/pattern.h"
+#include "playback/playback.h"
 
 /* ---------------------------------------------------------------- variables */
 
@@ -93,10 +94,31 @@ void ErrorMessage(HWND hwnd, const char* format, const char* name) {
   ShowBox(hwnd, gszBuffer, gszAppName, MB_ICONEXCLAMATION | MB_OK);
 }
 
+/* What the caption adds while a run waits for the gear it follows (SYNC_WAIT_*). */
+static const char* const kWaitCaption[] = {"", " - waiting for MIDI clock", " - waiting for JACK transport"};
+
+static const char* WaitCaption(void) {
+  const int wait = SyncWaiting();
+  return wait > 0 && wait < (int)(sizeof kWaitCaption / sizeof kWaitCaption[0]) ? kWaitCaption[wait] : "";
+}
+
 void DoCaption(HWND hwnd, const char* title) {
   FormatName(gszBuffer, sizeof gszBuffer, "Tamborix - %s", TitleOrUntitled(title));
   strncat(gszBuffer, SessionCaptionMark(), sizeof gszBuffer - strlen(gszBuffer) - 1);
+  strncat(gszBuffer, WaitCaption(), sizeof gszBuffer - strlen(gszBuffer) - 1);
   SetWindowTextA(hwnd, gszBuffer);
+}
+
+void ShowSyncWait(HWND hwnd) {
+  char caption[sizeof gszBuffer];
+  GetWindowTextA(hwnd, caption, sizeof caption);
+  for (const char* wait : kWaitCaption) {
+    const size_t n = strlen(caption), w = strlen(wait);
+    if (w > 0 && n >= w && strcmp(caption + n - w, wait) == 0) caption[n - w] = '\0';
+  }
+  strncat(caption, WaitCaption(), sizeof caption - strlen(caption) - 1);
+  SetWindowTextA(hwnd, caption);
+  ShowTempo(TRUE);
 }
 
 /* Runs Save As on the window thread (directly when called there); true when it saved. */

@@ -97,7 +97,8 @@ void ShowTempo(BOOL redraw) {
   if (pos < 0) pos = 0;
   if (pos > BPM_RANGE) pos = BPM_RANGE;
   SetScrollPos(gHwndBPMScroll, SB_CTL, pos, redraw);
-  SetNumberText(gHwndTEMPO, giTempo);
+  if (SyncWaiting()) SetWindowTextA(gHwndTEMPO, "ext");
+  else SetNumberText(gHwndTEMPO, giTempo);
 }
 
 /* ---------------------------------------------------------------- creation */
@@ -313,7 +314,7 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_TBX_SEQEND: return OnSequenceEnded(hwnd);
     case WM_TBX_TIMERFAIL: return OnTimerFailed(hwnd);
     case WM_TBX_LOADED:
-      ShowLoadedSettings();
+      OnEntryLoaded(hwnd);
       ShowUndoState();
       return 0;
     case WM_TBX_RECORDED: ShowUndoState(); return 0;

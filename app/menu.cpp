@@ -356,6 +356,10 @@ static LRESULT DispatchCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
     RememberSyncFlags();
     return 0;
   }
+  if (id == IDM_SYNC_NOTICE + SYNC_NOTICE_WAIT) {
+    ShowSyncWait(hwnd);
+    return 0;
+  }
   if (id >= IDM_SYNC && id < IDM_SYNC + 100) return OnSyncCommand(hwnd, id, lParam);
   const Setting* s = SettingOfCommand((int)id);
   if (s && SettingHasValue(*s, (int)(id - s->base))) OnSettingsCommand(hwnd, *s, id);

@@ -2,9 +2,12 @@
 ** This file contains the File menu's project commands: New, Load (with or without the MIDI
 ** ports and channels, also for the file named on the command line or dropped on the
 ** window), Save and Save As, with their save question, dialogs, caption and boxes around
-** the reads and writes of files/. Under a session both saves write the session's project.
+** the reads and writes of files/; and taking the names of a playlist entry that the
+** advance hands over (files.h: EntryTake), which a save does together with its copy of the
+** file (the record and its chunks). Under a session both saves write the session's project.
 */
 #include <cstring>
+#include <vector>
 
 #include "app/app.h"
 #include "files/files.h"
@@ -29,7 +32,7 @@ void FileNew(HWND hwnd) {
   gbFileChanged = 0;
   gszTitleName[0] = '\0';
   DoCaption(hwnd, gszTitleName);
-  PatternClear();
+  TambroFileClear();
   InvalidateRect(hwnd, NULL, FALSE);
   gbNeedSave = 0;
   /* A session's project file still holds the pattern that was there. */
@@ -71,18 +74,47 @@ void FileLoad(HWND hwnd, BOOL withMidi, const char* path) {
   }
 }
 
+/* Save dialogs open (window thread): a playlist entry loaded meanwhile is not taken, the
+** name chosen would overwrite its names; the save takes it when it is done. */
+static int saveDialogs;
+
+static BOOL SaveDialog(void) {
+  saveDialogs++;
+  const BOOL chosen = TambroFileSaveDlg(gszFileName, gszTitleName);
+  saveDialogs--;
+  return chosen;
+}
+
+/* Takes the names of a playlist entry the advance loaded, unless a save dialog is open. */
+static void TakeEntryNames(HWND hwnd) {
+  if (EntryTake(saveDialogs == 0)) DoCaption(hwnd, gszTitleName);
+}
+
+void OnEntryLoaded(HWND hwnd) {
+  TakeEntryNames(hwnd);
+  ShowLoadedSettings();
+}
+
+/* A save writes the record as it was when the command came, with the names that fit it: a
+** playlist entry loaded by then is taken first, together with that copy. */
 void FileSave(HWND hwnd) {
   if (SessionActive()) {
     SessionSave(hwnd, FALSE);
     return;
   }
+  std::vector<unsigned char> file;
+  int changed;
+  if (EntryTake(true, &file, &changed)) DoCaption(hwnd, gszTitleName);
   gbNewFile = 0;
   if (gszTitleName[0] == '\0') {
-    if (!TambroFileSaveDlg(gszFileName, gszTitleName)) return;
+    if (!SaveDialog()) {
+      TakeEntryNames(hwnd);
+      return;
+    }
     gbNewFile = 1;
   }
-  if (gszFileName[0] != '\0' && gbFileChanged) SaveBackup(gszFileName);
-  const char* error = TambroFileWrite(gszFileName);
+  if (gszFileName[0] != '\0' && changed) SaveBackup(gszFileName);
+  const char* error = TambroFileWrite(gszFileName, file);
   if (error == NULL) {
     gbNeedSave = 0;
     DoCaption(hwnd, gszTitleName);
@@ -91,20 +123,27 @@ void FileSave(HWND hwnd) {
     ErrorMessage(hwnd, error, gszTitleName);
     gszTitleName[0] = '\0';
   }
+  TakeEntryNames(hwnd);
 }
 
 BOOL FileSaveAs(HWND hwnd) {
   if (SessionActive()) return SessionSave(hwnd, FALSE);   /* the save question's Yes */
-  if (!TambroFileSaveDlg(gszFileName, gszTitleName)) return FALSE;
-  if (gszFileName[0] != '\0' && !gbNewFile) SaveBackup(gszFileName);
-  const char* error = TambroFileWrite(gszFileName);
-  if (error == NULL) {
-    gbNeedSave = 0;
-    DoCaption(hwnd, gszTitleName);
-    RememberFile(gszFileName);
-    return TRUE;
+  std::vector<unsigned char> file;
+  if (EntryTake(true, &file)) DoCaption(hwnd, gszTitleName);
+  BOOL saved = FALSE;
+  if (SaveDialog()) {
+    if (gszFileName[0] != '\0' && !gbNewFile) SaveBackup(gszFileName);
+    const char* error = TambroFileWrite(gszFileName, file);
+    if (error == NULL) {
+      gbNeedSave = 0;
+      DoCaption(hwnd, gszTitleName);
+      RememberFile(gszFileName);
+      saved = TRUE;
+    } else {
+      ErrorMessage(hwnd, error, gszTitleName);
+      gszTitleName[0] = '\0';
+    }
   }
-  ErrorMessage(hwnd, error, gszTitleName);
-  gszTitleName[0] = '\0';
-  return FALSE;
+  TakeEntryNames(hwnd);
+  return saved;
 }

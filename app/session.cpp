@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/app.h"
 #include "files/files.h"
@@ -143,12 +144,12 @@ static bool FileExists(const std::string& path) {
 static std::string LoadSessionPattern(void) {
   const std::string path = PatternPath();
   if (!FileExists(path)) {
-    PatternClear();
+    TambroFileClear();
     return "";
   }
   const char* error = ReadProjectFile(path.c_str(), TRUE);
   if (error == nullptr) return "";
-  PatternClear();
+  TambroFileClear();
   char text[TBX_PATH + 128];
   snprintf(text, sizeof text, error, path.c_str());
   return text;
@@ -200,9 +201,12 @@ BOOL SessionSave(HWND hwnd, BOOL requested) {
     if (requested) TbxSessionError(kSavePath, TBX_SESSION_ERR_SAVE_FAILED, "no project is open");
     return FALSE;
   }
+  std::vector<unsigned char> file;
+  int changed;
+  EntryTake(true, &file, &changed);
   TakeSessionNames();
-  if (gbFileChanged) SaveBackup(gszFileName);
-  const char* error = TambroFileWrite(gszFileName);
+  if (changed) SaveBackup(gszFileName);
+  const char* error = TambroFileWrite(gszFileName, file);
   PrefsHold(true);
   RememberPorts();
   RememberSyncFlags();

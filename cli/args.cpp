@@ -3,9 +3,13 @@
 ** "--name=value") and its operands. Options may stand anywhere among the operands; "--"
 ** ends them. Every usage error is one line on stderr and exit status 2.
 */
+#include <fcntl.h>
 #include <getopt.h>
+#include <signal.h>
 #include <strings.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -99,6 +103,39 @@ int CliSwingOption(const CliArgs& args, int* swing) {
     return CliUsageError(args.command, "--swing " + opt->second + " is not 50..75 or off");
   *swing = (int)v;
   return -1;
+}
+
+void CliGuardStandardFiles(void) {
+  /* A descriptor 0..2 that the caller closed is taken by /dev/null, never by a file this
+  ** program opens, so nothing meant for the terminal lands in one; stdout's is read-only,
+  ** so that what is printed fails and is reported. */
+  for (int fd = 0; fd <= 2; fd++)
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      open("/dev/null", fd == 2 ? O_WRONLY : O_RDONLY);   /* the lowest free: fd itself */
+    }
+  signal(SIGXFSZ, SIG_IGN);  /* a file size limit makes a write fail, not the program end */
+}
+
+int CliBegin(int argc, char** argv, CliArgs* args) {
+  CliGuardStandardFiles();
+  const int status = CliParseArgs(argc, argv, args);
+  return status >= 0 ? CliEndOutput(args->command, status) : status;
+}
+
+int CliEndOutput(const std::string& command, int status) {
+  errno = 0;
+  bool failed = std::fflush(stdout) != 0 || std::ferror(stdout) != 0;
+  int error = errno;
+  if (std::fclose(stdout) != 0 && !failed) {
+    failed = true;
+    error = errno;
+  }
+  if (!failed || status != CLI_OK) return status;
+  /* The reason is known when the last flush or the close failed; an error met by an
+  ** earlier write (the stream remembers only that there was one) goes without it. */
+  std::fprintf(stderr, "tamborix-cli%s%s: cannot write the output%s%s\n", command.empty() ? "" : " ",
+               command.c_str(), error ? ": " : "", error ? std::strerror(error) : "");
+  return CLI_FAILED;
 }
 
 int CliUsageError(const std::string& command, const std::string& what) {

@@ -34,6 +34,17 @@ int CliParseArgs(int argc, char** argv, CliArgs* args);
 int CliUsageError(const std::string& command, const std::string& what);
 void CliPrintHelp(void);
 void CliPrintVersion(void);
+/* Ends the standard output of a command that exits with `status`: flushes and closes it,
+** and when any of it was not written (a write error, a full disk, a closed descriptor)
+** turns a success into CLI_FAILED with one line on stderr. Every program's exit goes
+** through it. */
+int CliEndOutput(const std::string& command, int status);
+/* At the start of every program: standard descriptors that are closed are held by
+** /dev/null (standard output one that fails every write), and SIGXFSZ is ignored. */
+void CliGuardStandardFiles(void);
+/* The start of every program: CliGuardStandardFiles, then CliParseArgs; its result, the
+** output ended (CliEndOutput) when the program ends there. */
+int CliBegin(int argc, char** argv, CliArgs* args);
 
 /* The commands, on arguments CliParseArgs accepted; each returns the exit status and prints
 ** one line on stderr for a failure. */

@@ -141,9 +141,9 @@ int CliEvents(const CliArgs& args) {
   std::string warning;
   std::string error = CliPlay(o, &events, &endMs, &warning);
   if (!warning.empty()) std::fprintf(stderr, "tamborix-cli events: warning: %s\n", warning.c_str());
-  for (const CliMidiEvent& e : events)
-    std::printf("%u %02X %02X %02X\n", e.timeMs, e.message & 0xFF, (e.message >> 8) & 0xFF,
-                (e.message >> 16) & 0xFF);
+  for (size_t i = 0; i < events.size() && !std::ferror(stdout); i++)
+    std::printf("%u %02X %02X %02X\n", events[i].timeMs, events[i].message & 0xFF, (events[i].message >> 8) & 0xFF,
+                (events[i].message >> 16) & 0xFF);
   std::fflush(stdout);
   if (!error.empty()) {
     std::fprintf(stderr, "tamborix-cli events: %s\n", error.c_str());

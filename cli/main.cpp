@@ -8,12 +8,13 @@
 
 int main(int argc, char** argv) {
   CliArgs args;
-  int status = CliParseArgs(argc, argv, &args);
+  int status = CliBegin(argc, argv, &args);
   if (status >= 0) return status;
   auto steps = args.options.find("steps");
   if (steps != args.options.end()) SetStepCount(std::atoi(steps->second.c_str()));  /* checked by the parser */
-  if (args.command == "events") return CliEvents(args);
-  if (args.command == "render") return CliRender(args);
-  if (args.command == "import") return CliImport(args);
-  return CliExport(args);
+  if (args.command == "events") status = CliEvents(args);
+  else if (args.command == "render") status = CliRender(args);
+  else if (args.command == "import") status = CliImport(args);
+  else status = CliExport(args);
+  return CliEndOutput(args.command, status);
 }

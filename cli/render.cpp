@@ -11,10 +11,14 @@
 ** going). Without it a project plays one pass of its play range and a playlist plays to its
 ** end; the file then runs on for RENDER_TAIL_MS so that the last notes can ring out.
 **
-** The file is written as the program replaces every file (FileReplace): into a temporary
-** file beside OUT, which takes OUT's place only once it is complete, so a full disk, a
-** failure or an interrupt (SIGINT, SIGTERM, SIGHUP) leaves an existing OUT as it was and no
-** partial file. The WAV header, written first, states the length the rendering then fills.
+** The file is written as the program replaces every file (FileReplace): into a file
+** without a name on OUT's volume, which takes OUT's place only once it is complete, so a
+** full disk, a failure or any signal leaves an existing OUT as it was and no partial file.
+** Where the file system has no unnamed files, a named temporary file beside OUT takes its
+** place; the signals that end a program (SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGUSR1,
+** SIGUSR2, SIGALRM) then delete it first (SIGKILL cannot be caught; a file size limit is
+** a failed write, SIGXFSZ being ignored). The WAV header, written first, states the length
+** the rendering then fills.
 */
 #include <signal.h>
 
@@ -35,7 +39,7 @@
 ** temporary file must go first. Before and after that the signal acts as usual. */
 static volatile sig_atomic_t gWriting = 0;     /* a temporary file exists */
 static volatile sig_atomic_t gInterrupted = 0; /* the signal that came meanwhile; 0 none */
-static const int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+static const int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGUSR1, SIGUSR2, SIGALRM};
 
 static void OnInterrupt(int sig) {
   if (gWriting) {
@@ -83,9 +87,9 @@ static std::string RenderInto(const std::string& out, const std::vector<SynthEve
   return "";
 }
 
-/* Applies --gain and --soundfont; -1 when they are fine, else the exit status after its
-** one line. */
-static int SetUpSynth(const CliArgs& args) {
+/* Applies --gain and --soundfont (with `check`, the soundfont is loaded once to see that
+** it is one); -1 when they are fine, else the exit status after its one line. */
+static int SetUpSynth(const CliArgs& args, bool check) {
   auto opt = args.options.find("gain");
   if (opt != args.options.end()) {
     const char* text = opt->second.c_str();
@@ -98,6 +102,10 @@ static int SetUpSynth(const CliArgs& args) {
   opt = args.options.find("soundfont");
   if (opt != args.options.end() && (opt->second.empty() || !SynthSetSoundfont(opt->second))) {
     std::fprintf(stderr, "tamborix-cli render: no soundfont file %s\n", opt->second.c_str());
+    return CLI_FAILED;
+  }
+  if (opt != args.options.end() && check && !SynthSoundfontLoads(opt->second)) {
+    std::fprintf(stderr, "tamborix-cli render: %s is no soundfont FluidSynth can load\n", opt->second.c_str());
     return CLI_FAILED;
   }
   return -1;
@@ -119,7 +127,7 @@ int CliRender(const CliArgs& args) {
     return CliUsageError(args.command, "--velocity " + opt->second + " is not 0..127");
   o.velocity = (int)velocity;
   if ((status = CliSwingOption(args, &o.swing)) >= 0) return status;
-  if ((status = SetUpSynth(args)) >= 0) return status;
+  if ((status = SetUpSynth(args, true)) >= 0) return status;
   /* The run may change the current folder (a playlist's entries are relative to it). */
   std::error_code ec;
   std::filesystem::path outPath = std::filesystem::absolute(out, ec);
@@ -129,7 +137,6 @@ int CliRender(const CliArgs& args) {
   else o.onePass = !CliIsPlaylist(o.file);
 
   for (int sig : kInterrupts) signal(sig, OnInterrupt);
-  signal(SIGXFSZ, SIG_IGN); /* a file size limit is a failed write, not the end */
 
   std::vector<CliMidiEvent> played;
   uint32_t endMs = 0;
@@ -137,7 +144,7 @@ int CliRender(const CliArgs& args) {
   std::string error = CliPlay(o, &played, &endMs, &warning);
   if (!warning.empty()) std::fprintf(stderr, "tamborix-cli render: warning: %s\n", warning.c_str());
   /* The run ends with the platform's reset, which takes back the synthesizer's set-up. */
-  SetUpSynth(args);
+  SetUpSynth(args, false);
   if (error.empty()) {
     std::vector<SynthEvent> events;
     events.reserve(played.size());

@@ -8,11 +8,14 @@
 ** The reader runs on the window thread for the menu commands and on the timer thread when
 ** a playlist moves on (which fetches and takes in two steps, see files.h); it writes the
 ** record's step words with StepSet and its header words with HeaderSet because the step
-** clock reads them while it plays. Writers run only on the window thread.
+** clock reads them while it plays. What the advance read besides (the entry's names, its
+** image) is handed over to the window thread, which owns them (EntryPut, EntryTake).
+** Writers run only on the window thread.
 */
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -32,21 +35,25 @@ char gszFileName[TBX_PATH];
 char gszTitleName[TBX_PATH];
 
 /* 1 when the last image read into gTbroTemp was 3536 bytes long (older layout), so the
-** backup converts it before writing. Written by TambroFileRead (window or timer thread). */
+** backup converts it before writing. Window thread. */
 static Shared<int> bTempIsOldLayout;
 
 /* The bytes of the last file read after its 3540-byte record (its chunks, as read), kept for
-** the backup; empty after a shorter file. Written by TambroFileRead (window or timer
-** thread), read by SaveBackup (window thread), each under gTempTailBusy. */
+** the backup beside gTbroTemp; empty after a shorter file. Window thread, under the
+** hand-over's lock. */
 static std::vector<unsigned char> gTempTail;
-static std::atomic_flag gTempTailBusy = ATOMIC_FLAG_INIT;
 
-static void LockTail(void) {
-  while (gTempTailBusy.test_and_set(std::memory_order_acquire)) {
-  }
-}
-
-static void UnlockTail(void) { gTempTailBusy.clear(std::memory_order_release); }
+/* What the playlist advance loaded, waiting for the window thread (files.h: EntryPut puts,
+** EntryTake takes). The lock also keeps a save's copy of the record and the names it takes
+** together, and the window's own takes of a record from mixing with an advance. */
+static struct EntryHandOver {
+  std::mutex mu;
+  bool waiting;            /* an entry was loaded and not taken yet */
+  char name[TBX_PATH];     /* its name as the list writes it: file name and title */
+  TbroRecord image;        /* its image as read: the backup's source */
+  std::vector<unsigned char> tail;  /* ... and the chunks after it */
+  int oldLayout;           /* ... in the older 3536-byte layout */
+} gEntry;
 
 /* Offsets of the older 3536-byte layout: PercCh and VoiceCh two bytes earlier than now,
 ** the six arrays four bytes earlier; no MidiInPort and no Reserved. */
@@ -70,9 +77,11 @@ void FilesReset(void) {
   gszListName[0] = '\0';
   gszNextTambroFile[0] = '\0';
   bTempIsOldLayout = 0;
-  LockTail();
-  gTempTail.clear();
-  UnlockTail();
+  {
+    std::lock_guard<std::mutex> lock(gEntry.mu);
+    gEntry.waiting = false;
+    gTempTail.clear();
+  }
   gbSavingMidiFile = 0;
   gbListInUse = 0;
   FreePlayList();
@@ -102,12 +111,17 @@ static int16_t ImageWord(const unsigned char* image, size_t offset) {
 
 /* ---------------------------------------------------------------- replacing a file safely */
 
-/* The bytes go to a temporary file beside the target (same folder, so the final step stays
-** on one volume) under a name no other writer uses: it is created exclusively (a name that
-** exists, a planted link included, is skipped, never opened), so two writers never share
-** one and nothing else is written through it. ReplaceFileA puts it over an existing target
-** (following a link at the target, keeping the target's permissions); a new name is taken
-** with a move that refuses to overwrite, and a target that appeared meanwhile is replaced. */
+/* The bytes go to a file without a name on the target's volume where the system has them
+** (TbxCreateUnnamedFile), which nothing can leave behind, not even a process killed while
+** writing, and which takes its name in one step at the end. Elsewhere they go to a
+** temporary file beside the target (same folder, so the final step stays on one volume)
+** under a name no other writer uses: it is created exclusively (a name that exists, a
+** planted link included, is skipped, never opened), so two writers never share one and
+** nothing else is written through it; ReplaceFileA puts it over an existing target
+** (following a link at the target, keeping the target's permissions), a new name is taken
+** with a move that refuses to overwrite, and a target that appeared meanwhile is replaced.
+** A program that writes large files handles its signals so that such a file goes too
+** (the command line's render). */
 
 /* True when path names nothing a file can be written to: empty, or ending in a separator
 ** (a folder, or a name too long for its buffer, see StorePath). */
@@ -127,6 +141,12 @@ int FileReplaceBegin(FileReplace* fr, const char* path) {
     SetLastError(ERROR_ACCESS_DENIED);
     return WRITE_CREATE_FAILED;
   }
+  fr->h = TbxCreateUnnamedFile(path);
+  if (fr->h != INVALID_HANDLE_VALUE) {
+    fr->ok = TRUE;
+    return WRITE_OK;
+  }
+  if (GetLastError() != ERROR_NOT_SUPPORTED) return WRITE_CREATE_FAILED;
   std::string folder(path);
   size_t slash = folder.find_last_of("/\\");
   folder.resize(slash == std::string::npos ? 0 : slash + 1);
@@ -155,6 +175,13 @@ BOOL FileReplaceWrite(FileReplace* fr, const void* data, DWORD size) {
 
 int FileReplaceEnd(FileReplace* fr, const char* path, BOOL commit) {
   BOOL ok = commit && fr->ok && FlushFileBuffers(fr->h);
+  if (fr->temp.empty()) {
+    /* Unnamed: named once flushed, while still open; closed, it is gone unless named. */
+    ok = ok && TbxLinkUnnamedFile(fr->h, path);
+    CloseHandle(fr->h);
+    fr->h = INVALID_HANDLE_VALUE;
+    return ok ? WRITE_OK : WRITE_FAILED;
+  }
   ok = CloseHandle(fr->h) && ok; /* a delayed write error surfaces at the close */
   fr->h = INVALID_HANDLE_VALUE;
   const char* temp = fr->temp.c_str();
@@ -310,25 +337,40 @@ static std::vector<unsigned char> GrooveChunks(void) {
 
 /* ---------------------------------------------------------------- write and backup */
 
-const char* TambroFileWrite(const char* szFileName) {
+/* The file as a save writes it: the record with its header filled from the settings, copied
+** through the atomic helpers (the step clock may be reading it, and an advance replacing it,
+** which the callers keep out with the hand-over's lock), and the chunks it needs. */
+static void SaveImage(std::vector<unsigned char>* file) {
+  TbroRecord record;
+  TbroRecord* image = &record;
   std::memcpy(gTbro.Id, "TBRX", 4);
   HeaderSet(gTbro.Size, TBRO_SIZE);
   FillHeaderFromSettings();
   HeaderSet(gTbro.Reserved, 0);
-  /* A snapshot through the atomic helpers: the step clock may be reading the record. */
-  TbroRecord image;
-  std::memcpy(image.Id, gTbro.Id, 4);
-  for (int f = 0; f < TBRO_HEADER_WORDS; ++f) image.*kHeaderFields[f] = HeaderGet(gTbro.*kHeaderFields[f]);
-  uint32_t* dst[6] = {image.PercL, image.PercH, image.VoiceL, image.VoiceH, image.VoiceXL, image.VoiceXH};
+  std::memcpy(image->Id, gTbro.Id, 4);
+  for (int f = 0; f < TBRO_HEADER_WORDS; ++f) image->*kHeaderFields[f] = HeaderGet(gTbro.*kHeaderFields[f]);
+  uint32_t* dst[6] = {image->PercL, image->PercH, image->VoiceL, image->VoiceH, image->VoiceXL, image->VoiceXH};
   uint32_t* src[6] = {gTbro.PercL, gTbro.PercH, gTbro.VoiceL, gTbro.VoiceH, gTbro.VoiceXL, gTbro.VoiceXH};
   for (int a = 0; a < 6; ++a)
     for (int i = 0; i < STEP_SLOTS; ++i) dst[a][i] = StepGet(src[a], i);
-  const unsigned char* raw = reinterpret_cast<const unsigned char*>(&image);
-  std::vector<unsigned char> bytes(raw, raw + TBRO_SIZE);
+  const unsigned char* raw = reinterpret_cast<const unsigned char*>(&record);
+  file->assign(raw, raw + TBRO_SIZE);
   const std::vector<unsigned char> chunks = GrooveChunks();
-  bytes.insert(bytes.end(), chunks.begin(), chunks.end());
-  return WriteWholeFile(szFileName, bytes.data(), static_cast<DWORD>(bytes.size())) == WRITE_OK ? NULL
-                                                                                                 : gszErrorCannotWrite;
+  file->insert(file->end(), chunks.begin(), chunks.end());
+}
+
+const char* TambroFileWrite(const char* szFileName, const std::vector<unsigned char>& file) {
+  return WriteWholeFile(szFileName, file.data(), static_cast<DWORD>(file.size())) == WRITE_OK ? NULL
+                                                                                               : gszErrorCannotWrite;
+}
+
+const char* TambroFileWrite(const char* szFileName) {
+  std::vector<unsigned char> file;
+  {
+    std::lock_guard<std::mutex> lock(gEntry.mu);
+    SaveImage(&file);
+  }
+  return TambroFileWrite(szFileName, file);
 }
 
 /* The backup's name: the path up to the first '.' of its file name part, then ".BAK"; a
@@ -361,9 +403,10 @@ const char* SaveBackup(const char* szFileName) {
   /* The whole file as it was read: the chunks after the record too, unknown ones included. */
   const unsigned char* head = reinterpret_cast<const unsigned char*>(&image);
   std::vector<unsigned char> bytes(head, head + TBRO_SIZE);
-  LockTail();
-  bytes.insert(bytes.end(), gTempTail.begin(), gTempTail.end());
-  UnlockTail();
+  {
+    std::lock_guard<std::mutex> lock(gEntry.mu);
+    bytes.insert(bytes.end(), gTempTail.begin(), gTempTail.end());
+  }
   return WriteWholeFile(BackupName(szFileName).c_str(), bytes.data(), static_cast<DWORD>(bytes.size())) == WRITE_OK
              ? NULL
              : gszErrorCannotWrite;
@@ -387,11 +430,11 @@ static void RepairHeader(int16_t* words) {
   if (words[HW_RELBEAT] < 0 || words[HW_RELBEAT] > 9) words[HW_RELBEAT] = gSettings[SET_RELBEAT].start;
 }
 
-/* Copies the accepted image in gTbroTemp (nRead bytes: current or older layout) into gTbro,
-** leaving Id and Size of gTbro as they were. The header is repaired before it is stored, so
-** the step clock never sees an unrepaired value. */
-static void TakeImage(DWORD nRead) {
-  const unsigned char* raw = reinterpret_cast<const unsigned char*>(&gTbroTemp);
+/* Copies an accepted image (nRead bytes: current or older layout) into gTbro, leaving Id
+** and Size of gTbro as they were. The header is repaired before it is stored, so the step
+** clock never sees an unrepaired value. */
+static void TakeImage(const TbroRecord& image, DWORD nRead) {
+  const unsigned char* raw = reinterpret_cast<const unsigned char*>(&image);
   bool current = nRead == TBRO_SIZE;
   int16_t words[TBRO_HEADER_WORDS]; /* Size .. Reserved, current layout */
   for (int f = 0; f < TBRO_HEADER_WORDS; ++f) words[f] = ImageWord(raw, 4 + 2 * f);
@@ -412,30 +455,30 @@ static void TakeImage(DWORD nRead) {
     }
 }
 
-/* Takes a read image in: into gTbroTemp and gTempTail, and when it is a project file into
-** gTbro, its dynamics and the settings. *damaged: its chunks were refused (the record alone
-** was taken). */
-static const char* TakeRead(const TbroFileImage& image, bool* damaged) {
-  const DWORD nRead = image.size;
+/* NULL when a read image is a project file, else why not. */
+static const char* JudgeImage(const TbroFileImage& image) {
+  if (!image.ok || (image.size != TBRO_SIZE && image.size != TBRO_OLD_SIZE)) return gszErrorCannotRead;
+  if (std::memcmp(image.record.Id, "TBRX", 4) != 0 || (image.size == TBRO_SIZE && image.record.Size != TBRO_SIZE))
+    return gszErrorNotTambro;
+  return NULL;
+}
+
+/* An accepted image into the record, its dynamics and the settings; false when its chunks
+** were refused (the record alone was taken). Under the hand-over's lock. */
+static bool TakeIn(const TbroFileImage& image) {
   int16_t swing;
   CellDynamics dynamics;
-  *damaged = !ReadChunks(image.tail, &swing, &dynamics);
-  std::memcpy(&gTbroTemp, &image.record, nRead);
-  LockTail();
-  gTempTail = image.tail;
-  UnlockTail();
-  if (!image.ok || (nRead != TBRO_SIZE && nRead != TBRO_OLD_SIZE)) return gszErrorCannotRead;
-  bTempIsOldLayout = nRead == TBRO_OLD_SIZE;
-  if (std::memcmp(gTbroTemp.Id, "TBRX", 4) != 0 || (nRead == TBRO_SIZE && gTbroTemp.Size != TBRO_SIZE))
-    return gszErrorNotTambro;
+  const bool chunksRead = ReadChunks(image.tail, &swing, &dynamics);
   PatternWriteBegin();
-  TakeImage(nRead);
+  TakeImage(image.record, image.size);
   TakeDynamics(dynamics);
   PatternLoaded();
   PatternWriteEnd(nullptr);
   DropClickBackup(); /* a pending click backup belongs to the pattern just replaced */
   TakeRecordSettings(swing);
-  return NULL;
+  gbNewFile = 0;
+  gbFileChanged = 0;
+  return chunksRead;
 }
 
 /* Reads what follows the record up to the end of the file; FALSE when a read fails or the
@@ -476,11 +519,57 @@ void ReportCreateError(const TbroFileImage& image) {
   SeamSystemError(text);
 }
 
+/* The image goes into gTbroTemp with its chunks, accepted or not; an entry waiting no longer
+** fits the record then. */
 const char* TambroFileTake(const TbroFileImage& image, const char** warning) {
-  bool damaged = false;
-  const char* result = TakeRead(image, &damaged);
-  if (warning) *warning = result == NULL && damaged ? gszErrorCannotRead : NULL;
-  return result;
+  if (warning) *warning = NULL;
+  std::lock_guard<std::mutex> lock(gEntry.mu);
+  std::memcpy(&gTbroTemp, &image.record, image.size);
+  gTempTail = image.tail;
+  const char* error = JudgeImage(image);
+  if (error != gszErrorCannotRead) bTempIsOldLayout = image.size == TBRO_OLD_SIZE;
+  if (error) return error;
+  if (!TakeIn(image) && warning) *warning = gszErrorCannotRead;
+  gEntry.waiting = false;
+  return NULL;
+}
+
+void TambroFileClear(void) {
+  std::lock_guard<std::mutex> lock(gEntry.mu);
+  PatternClear();
+  gEntry.waiting = false;
+}
+
+/* ---------------------------------------------------------------- the playlist advance's hand-over */
+
+const char* EntryPut(const TbroFileImage& image, const char* name) {
+  const char* error = JudgeImage(image);
+  if (error) return error;
+  std::lock_guard<std::mutex> lock(gEntry.mu);
+  TakeIn(image);
+  StorePath(gEntry.name, name);
+  std::memcpy(&gEntry.image, &image.record, image.size);
+  gEntry.tail = image.tail;
+  gEntry.oldLayout = image.size == TBRO_OLD_SIZE;
+  gEntry.waiting = true;
+  return NULL;
+}
+
+bool EntryTake(bool take, std::vector<unsigned char>* file, int* changed) {
+  std::lock_guard<std::mutex> lock(gEntry.mu);
+  take = take && gEntry.waiting;
+  if (take) {
+    /* The title of an entry is the entry as the list writes it. */
+    std::memcpy(gszFileName, gEntry.name, sizeof gszFileName);
+    std::memcpy(gszTitleName, gEntry.name, sizeof gszTitleName);
+    std::memcpy(&gTbroTemp, &gEntry.image, sizeof gTbroTemp);
+    gTempTail = gEntry.tail;
+    bTempIsOldLayout = gEntry.oldLayout;
+    gEntry.waiting = false;
+  }
+  if (file) SaveImage(file);
+  if (changed) *changed = gbFileChanged;
+  return take;
 }
 
 const char* TambroFileRead(const char* szFileName, const char** warning) {

@@ -1,8 +1,8 @@
 /*
 ** Project files (load, save, backup) and playlist text files. The routines return NULL on
 ** success or a message format with one "%s" that the caller shows (app/: ErrorMessage).
-** TambroFileRead runs on the window thread for the menu commands and on the timer thread
-** when a playlist moves on; writes run only on the window thread.
+** Everything here runs on the window thread, but for the playlist advance's side
+** (TambroFileFetch, EntryPut, NextListEntry), which runs on the timer thread.
 */
 #ifndef TBX_FILES_H
 #define TBX_FILES_H
@@ -19,10 +19,12 @@ extern const char gszErrorNotFound[];    /* "File %s is missing or cannot be ope
 extern const char gszErrorNotTambro[];   /* "File %s is not a valid project file." */
 extern const char gszErrorCannotRead[];  /* "File %s is unreadable." */
 
-/* Window thread, and the playlist advance on the step clock's thread. */
+/* Window thread: the project the window shows. A playlist entry loaded on the timer
+** thread reaches them through EntryTake. */
 extern char gszFileName[TBX_PATH];       /* full path of the project file */
 extern char gszTitleName[TBX_PATH];      /* its title (name without folders); "" = untitled */
 extern char gszListName[TBX_PATH];       /* full path of the open playlist */
+/* The list's read position: the timer thread's while a run plays, the window's otherwise. */
 extern char gszNextTambroFile[TBX_PATH]; /* the playlist entry to load next */
 extern char* gpListBuffer;               /* list text + two zero bytes; NULL before any list */
 extern char* gpReadPointer;              /* read position in gpListBuffer */
@@ -57,16 +59,42 @@ void ReportCreateError(const TbroFileImage& image);
 const char* TambroFileTake(const TbroFileImage& image, const char** warning = NULL);
 #define TBRO_MAX_FILE (64u << 20) /* bytes of the longest project file read; a longer one is unreadable */
 const char* TambroFileWrite(const char* szFileName);
+/* Writes a copy of the file taken before (EntryTake: the record and its chunks) as
+** TambroFileWrite writes gTbro. */
+const char* TambroFileWrite(const char* szFileName, const std::vector<unsigned char>& file);
 const char* SaveBackup(const char* szFileName);
+/* New: the pattern cleared (PatternClear) where no advance can mix into it; an entry the
+** advance handed over before is dropped, its names no longer fit. */
+void TambroFileClear(void);
+
+/* The playlist advance's hand-over. The advance (timer thread) takes the next entry into
+** gTbro and the settings at once, since the step clock plays it in the same event; the
+** names of the project (gszFileName, gszTitleName, so the caption) and the image read
+** (gTbroTemp and its chunks, a backup's source) belong to the window thread, which takes
+** them when it handles WM_TBX_LOADED. A put and a take each hold one lock, and so do the window's own
+** takes of a record (TambroFileTake, TambroFileClear), which drop a waiting entry; a save
+** takes its copy of the record in the same hold as a waiting entry's names, so it always
+** writes the record into the file its names give, whatever the advance does meanwhile.
+** Timer side: TambroFileTake for the entry `name` (an image TambroFileFetch read), which
+** then waits for the window with its names and image; a refused image changes nothing. */
+const char* EntryPut(const TbroFileImage& image, const char* name);
+/* Window side: takes what EntryPut put, if anything waits and `take` allows (the caption is
+** then to show the new name: true). In the same hold, the file a save writes of gTbro (the
+** record and its chunks: `file`) and whether it changed since it was read (`changed`). */
+bool EntryTake(bool take = true, std::vector<unsigned char>* file = nullptr, int* changed = nullptr);
 
 const char* PlayListRead(const char* szListName);
 int parseNextFileName(void);
+/* parseNextFileName for the playlist advance: the entry goes to gszNextTambroFile only
+** (its names reach the window with the entry, EntryPut); 1, or 0 when there is none. */
+int NextListEntry(void);
 void FreePlayList(void);                      /* releases the list text (window close) */
 
 /* Replaces the file at path with size bytes only once they are completely written: they
-** go to a new temporary file of a unique name in the same folder (created exclusively,
-** never through a link), are flushed, and then take the target's place in one step. On
-** failure the temporary file is deleted and the old file is left as it was. The name is
+** go to a new file without a name on the target's volume (where the system has them; else
+** a temporary file of a unique name in the same folder, created exclusively, never through
+** a link), are flushed, and then take the target's place in one step. On failure the new
+** file is gone and the old file is left as it was. The name is
 ** used exactly as given (no other letter case is ever overwritten). A path that is a
 ** symbolic link replaces the file it points to and keeps the link; a replaced file keeps
 ** its permission bits. A folder, FIFO, device or read-only file at path is refused before
@@ -83,9 +111,10 @@ int WriteWholeFile(const char* path, const void* data, DWORD size);
 ** (a failed or short write is remembered), End puts the file in place when `commit` is
 ** TRUE and every write was complete (WRITE_OK), else deletes it (WRITE_FAILED). */
 struct FileReplace {
-  HANDLE h;                /* the temporary file, open for writing */
+  HANDLE h;                /* the new file, open for writing */
   BOOL ok;                 /* every write so far was complete */
-  std::string temp;        /* its name: the target's folder + a unique name */
+  std::string temp;        /* its temporary name (the target's folder + a unique name); ""
+                           ** while it has none */
 };
 int FileReplaceBegin(FileReplace* fr, const char* path);
 BOOL FileReplaceWrite(FileReplace* fr, const void* data, DWORD size);

@@ -6,10 +6,10 @@
 ** an entry's separator is consumed; an empty entry (a ',' before any name character) ends
 ** the list; a name without any '.' gets ".TBX".
 **
-** parseNextFileName runs on the window thread and, while a playlist plays, on the timer
-** thread. A list read again while a run is active must not free the text that run may
-** still be parsing: replaced texts are kept until a read or the window's close finds no
-** run active.
+** parseNextFileName runs on the window thread, NextListEntry also on the timer thread
+** while a playlist plays. A list read again while a run is active must not free the text
+** that run may still be parsing: replaced texts are kept until a read or the window's close
+** finds no run active.
 */
 #include <cstring>
 #include <new>
@@ -19,6 +19,9 @@
 #include "base/seam.h"
 #include "files/files.h"
 #include "pattern/pattern.h"
+
+/* Bytes of the longest list read: some four thousand entries of the longest names. */
+#define PLAYLIST_MAX_BYTES (1024u * 1024u)
 
 char gszListName[TBX_PATH];
 char gszNextTambroFile[TBX_PATH];
@@ -60,10 +63,13 @@ static void InstallList(char* text) {
 const char* PlayListRead(const char* szListName) {
   HANDLE h = CreateFileA(szListName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   if (h == INVALID_HANDLE_VALUE) return gszErrorNotFound;
-  /* A size or read that fails, or a read that stops short, is reported as unreadable and
-  ** keeps the list in use as it was: a list is only ever taken whole. */
-  DWORD size = GetFileSize(h, NULL);
-  char* text = size == INVALID_FILE_SIZE ? NULL : new (std::nothrow) char[size_t(size) + 2];
+  /* A size or read that fails, a read that stops short, or a file larger than any list
+  ** (it is not read at all) is reported as unreadable and keeps the list in use as it was:
+  ** a list is only ever taken whole. */
+  DWORD high = 0;
+  DWORD size = GetFileSize(h, &high);
+  const bool fits = size != INVALID_FILE_SIZE && high == 0 && size <= PLAYLIST_MAX_BYTES;
+  char* text = fits ? new (std::nothrow) char[size_t(size) + 2] : NULL;
   DWORD nRead = 0;
   BOOL ok = text != NULL && ReadFile(h, text, size, &nRead, NULL) && nRead == size;
   CloseHandle(h);
@@ -107,7 +113,7 @@ static const char* ParseEntry(const char* p, std::string* entry) {
 /* An entry longer than the 259 characters of the name buffers is not cut (the cut name
 ** may be another file): the buffers get its beginning and ".../" (StorePath), which the
 ** load then reports as missing. */
-int parseNextFileName(void) {
+int NextListEntry(void) {
   if (gbNeedSave) SeamAskYesNoSave(gszNextTambroFile);
   const char* p = gpReadPointer;
   if (p == NULL || *p == '\0') return 0;
@@ -120,6 +126,11 @@ int parseNextFileName(void) {
   }
   gpReadPointer += next - p;
   StorePath(gszNextTambroFile, entry.c_str());
+  return 1;
+}
+
+int parseNextFileName(void) {
+  if (!NextListEntry()) return 0;
   std::memcpy(gszFileName, gszNextTambroFile, sizeof gszNextTambroFile);
   std::memcpy(gszTitleName, gszNextTambroFile, sizeof gszNextTambroFile);
   if (!gbSavingMidiFile) SeamCaption(gszTitleName);

@@ -5,11 +5,15 @@
 ** kept here: they live in project files.
 **
 ** The file is text, one "key=value" a line (a key is letters, digits, '.', '_' and '-'; a
-** value is any text without a line end), lines starting with '#' are comments; it is
-** rewritten whole through WriteWholeFile at each change, so it is never seen half written.
-** A file that is not of that form (or over 64 KiB) is damaged: the program then starts with
-** nothing remembered and says so with one line on stderr, and so it does once when the
-** file cannot be written; neither ever stops the program.
+** value is any text, escaped in double quotes when it holds a control character), lines
+** starting with '#' are comments. At each change the file is read again and only the lines
+** of the keys this run changed are rewritten, so a second program using the same file keeps
+** its own changes; the new text replaces the file through WriteWholeFile, so it is never
+** seen half written. Lines that are not of that form are left out of what is read and kept
+** in the file, with one line on stderr. A file that is no settings file at all (binary, or
+** over 64 KiB) gives the defaults and is left as it is, as is a symbolic link to a file the
+** program did not write; a file that cannot be written is said so once on stderr. None of
+** it ever stops the program.
 **
 ** Window thread only.
 */
@@ -28,14 +32,17 @@ std::string PrefsDefaultPath(void);
 void PrefsOpen(const char* path);
 /* Forgets every value and the file (ResetAllState). */
 void PrefsReset(void);
+/* Reads the file again, so that what another program wrote meanwhile is seen, with this
+** run's changes that are not written yet kept over it. Before a value that both may change
+** is computed from what it is now (the recent files). */
+void PrefsRefresh(void);
 
 /* The value of a key, or nullptr when it has none. */
 const char* PrefGet(const char* key);
 /* The value as a decimal number, or `fallback` when it has none or is not a number. */
 int PrefGetInt(const char* key, int fallback);
 /* Gives a key a value (nullptr or "" removes the key) and writes the file when that
-** changed anything. A value with a line end is refused (false), as is a key that is not of
-** the form above. */
+** changed anything. A key that is not of the form above is refused (false). */
 bool PrefSet(const char* key, const char* value);
 bool PrefSetInt(const char* key, int value);
 /* Holds the writes back while several values change together (nests): the file is written

@@ -175,6 +175,7 @@ enum class Fault {
   FileRename,               /* MoveFileExA fails */
   FileSize,                 /* GetFileSize fails */
   FileReadStall,            /* ReadFile waits until ReleaseFileStall (a hung network mount) */
+  UnnamedFile,              /* TbxCreateUnnamedFile: the file system has no unnamed files */
   MidiOutOpen,              /* midiOutOpen fails */
   MidiInOpen,               /* midiInOpen fails */
   TimerArm,                 /* timeSetEvent returns 0 */

@@ -777,6 +777,7 @@ typedef MIDICALLBACK* LPMIDICALLBACK;
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_DEVICE 0x00000040
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define FILE_FLAG_WRITE_THROUGH 0x80000000
 #define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000
@@ -1135,6 +1136,34 @@ typedef LPMIDIINCAPSA LPMIDIINCAPS;
 #define midiInGetDevCaps midiInGetDevCapsA
 
 #endif /* _WIN32 */
+
+/* ================================================================ files without a name */
+
+/* Beyond the subset, on both systems: a file that has no name until it is complete, so
+** that nothing of it is left when the program dies while writing it (Linux: O_TMPFILE).
+**   TbxCreateUnnamedFile  a new empty file open for writing, on the volume of `path` (of
+**                         its target when `path` is a symbolic link), with the permissions
+**                         a file CreateFileA makes gets. INVALID_HANDLE_VALUE with
+**                         ERROR_NOT_SUPPORTED where the system or that file system has no
+**                         unnamed files (Windows, vfat, NFS), another error when the folder
+**                         takes no file at all.
+**   TbxLinkUnnamedFile    gives the file the name `path` in one step, the handle staying
+**                         open (CloseHandle follows): a file there (the target of a link at
+**                         `path`) is replaced, its permission bits and owner taken; a folder,
+**                         FIFO or device there is refused (FALSE, ERROR_ACCESS_DENIED). */
+#ifdef _WIN32
+inline HANDLE TbxCreateUnnamedFile(LPCSTR) {
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return INVALID_HANDLE_VALUE;
+}
+inline BOOL TbxLinkUnnamedFile(HANDLE, LPCSTR) {
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return FALSE;
+}
+#else
+HANDLE TbxCreateUnnamedFile(LPCSTR path);
+BOOL TbxLinkUnnamedFile(HANDLE h, LPCSTR path);
+#endif
 
 /* ================================================================ the built-in synthesizer */
 

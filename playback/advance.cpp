@@ -15,24 +15,23 @@
 ** step event of a run is still to come. */
 /* The entry is read into an image of its own and taken in only while the run is claimed:
 ** the read may hang on the step clock's thread (a dead network mount), the stop may then give
-** the run up, and the late result must change nothing. */
+** the run up, and the late result must change nothing. Its names and image are the window's:
+** they wait for it in the hand-over (EntryPut) until it handles WM_TBX_LOADED. */
 static const char* ReadEntry(const char* name) {
-  gbNewFile = 0;
-  gbFileChanged = 0;
   TbroFileImage image;
   const char* err = TambroFileFetch(name, &image);
   if (!CallbackClaim()) return err ? err : gszErrorCannotRead;
   ReportCreateError(image);
   /* An entry whose chunks are refused plays its record without a word: a box would hold
   ** the clock up in the middle of a performance. */
-  if (!err) err = TambroFileTake(image);
+  if (!err) err = EntryPut(image, name);
   CallbackRelease();
   return err;
 }
 
 static int LoadNextEntry(int before) {
   gbFirstFile = 0;
-  if (!parseNextFileName()) return 0;
+  if (!NextListEntry()) return 0;
   const char* err = ReadEntry(gszNextTambroFile);
   /* The read may have hung long enough for a stop to give this run up: then nothing of it
   ** may start again, nor show a box, nor play. */
@@ -48,7 +47,7 @@ static int LoadNextEntry(int before) {
   gIndex = start + before;
   gbSequenceGoing = 1;
   gbFirstBeat = 1;
-  PostMessageA(ghRunWindow, WM_TBX_LOADED, 0, 0);  /* also from the step clock's thread */
+  PostMessageA(ghRunWindow, WM_TBX_LOADED, 0, 0);  /* the window takes the names (EntryTake) */
   InvalidateRect(ghRunWindow, nullptr, FALSE);
   CallbackRelease();
   return 1;

@@ -58,6 +58,11 @@ Shared<HWND> ghRunWindow;
 UINT guTimerRes = 5;                 /* ms; chosen by TambroFirstFile before the clock runs */
 static Shared<UINT> uTimerID(0);            /* pending one-shot event, 0 = none; timer thread arms */
 static Shared<int> gbHalfStep(0);           /* 1 = the next event is a half event; timer thread */
+/* A step of the entry in memory has sounded since it started (a run from its start, or a
+** new playlist entry): its next wrap ends it, also while gbFirstBeat is still set, which a
+** play range of one step never clears (every step of it is a wrap). Timer thread during a
+** run, the start before it. */
+static Shared<int> gbEntrySounded(0);
 
 /* The run's chain of events, in chain ms: since its first event was armed. Each event is
 ** due a whole number of ms after the one that armed it, which the timer keeps to. */
@@ -113,6 +118,9 @@ static int gAbandonedPercCh, gAbandonedVoiceCh;
 static int gAbandonedClock;                /* the run sent the clock: it ends with Stop */
 
 static thread_local int tInCallback = 0;      /* this thread is inside TambroTimerFunc */
+static thread_local LONG tSendOffsetUs = 0;   /* the event's notes are due this long after its
+                                              ** ideal time (a step that follows a clock or the
+                                              ** transport: that step's own time) */
 static thread_local DWORD_PTR tCallbackGen = 0; /* ... for this generation */
 static thread_local int tClaims = 0;          /* CallbackClaim nesting of this callback */
 
@@ -126,8 +134,9 @@ void PlaybackReset(void) {
   guTimerRes = 5;
   uTimerID = 0;
   gIndex = 0;
-  for (Shared<int>* flag : {&gbHalfStep, &gbSequenceGoing, &gbLooping, &gbStopAtEnd, &gbFirstBeat,
-                            &gbMidiUndo, &gbSequenceOpened, &gbNeedReload, &gSwingLate, &gSwingWait})
+  for (Shared<int>* flag : {&gbHalfStep, &gbEntrySounded, &gbSequenceGoing, &gbLooping, &gbStopAtEnd,
+                            &gbFirstBeat, &gbMidiUndo, &gbSequenceOpened, &gbNeedReload, &gSwingLate,
+                            &gSwingWait})
     *flag = 0;
   ghMidiOut = nullptr;
   ghMidiIn = nullptr;
@@ -153,7 +162,7 @@ void MidiOutMessage(HMIDIOUT hMidi, int status, int channel, int data1, int data
   DWORD msg = (DWORD)((status & 0xF0) | (channel & 0x0F)) | ((DWORD)(data1 & 0x7F) << 8) |
               ((DWORD)(data2 & 0x7F) << 16);
   NoteTrack(msg);
-  midiOutShortMsg(hMidi, msg);
+  TbxMidiOutShortMsgAt(hMidi, msg, tSendOffsetUs);
 }
 
 /* A note on with velocity 0 is a note off. All Notes Off is not counted as ending anything:
@@ -183,6 +192,8 @@ static void ReleaseSounding(HMIDIOUT out, int percCh, int voiceCh) {
 
 /* A half or step delay, raised to the resolution. */
 static int Raised(int delay) { return delay < (int)guTimerRes ? (int)guTimerRes : delay; }
+
+int StepMs(void) { return Raised(gHalfBeat) + Raised(gAdjustedBeat - gHalfBeat); }
 
 /* Arms the next one-shot event of the run `gen`, due at chain time `due` (after the event
 ** running now). Returns 1 when armed, 0 when timeSetEvent failed, -1 when the run has been
@@ -260,7 +271,6 @@ int TambroFirstFile(int16_t outPort, int16_t inPort, int mode) {
       SeamBox(gszCannotOpenIn, gszAppName, MB_OK | MB_ICONEXCLAMATION);
     } else {
       ghMidiIn = hIn;
-      ClockInStarted();
       midiInStart(hIn);
       gbMidiInOpen = 1;
     }
@@ -282,6 +292,7 @@ int TambroFirstFile(int16_t outPort, int16_t inPort, int mode) {
     for (int r = 0; r < 48; ++r) gNotePending[r] = 0;
     gIndex = start - 1;
     gbFirstBeat = 1;
+    gbEntrySounded = 0;
   } else if (mode == 1 && gbStopAtEnd) {
     gIndex = start - 1;
   }
@@ -291,7 +302,7 @@ int TambroFirstFile(int16_t outPort, int16_t inPort, int mode) {
   int result = 1;
   gbSequenceGoing = 1;
   gbListInUse = 1;
-  if (mode == 2) result = StartNextEntry();
+  if (mode == 2 && (result = StartNextEntry()) != 0) gbEntrySounded = 0;
 
   const DWORD_PTR gen = ++gRunGen;
   gbHalfStep = 1;
@@ -314,7 +325,7 @@ int TambroFirstFile(int16_t outPort, int16_t inPort, int mode) {
     SyncRunFailed(wasGoing);
     return 0;
   }
-  SyncRunStarted();
+  SyncRunStarted(mode, TimingFollows() ? -1 : StepMs());
   if (!result) return 0;  /* no next entry: the run goes on with the pattern in memory */
   gbStopAtEnd = 0;
   return 1;
@@ -470,8 +481,8 @@ static bool StepEvent(DWORD_PTR gen) {
     const int lateMs = NextStepLate();
     gSwingLate = lateMs;
     if (lateMs > 0) {
-      ClockOutStep(gChainDue);
-      SyncStepTempo();
+      ClockOutStep(gChainDue, gChainDue * 1000 + tSendOffsetUs);
+      SyncStepBeat(tSendOffsetUs);
       gSwingWait = 1;
       return true;
     }
@@ -501,7 +512,7 @@ static bool StepEvent(DWORD_PTR gen) {
   gIndex = idx;
   PostMessageA(ghRunWindow, WM_TBX_PLAYPOS, (WPARAM)idx, 0);
 
-  if (wrap && !gbFirstBeat && !gbLooping) {
+  if (wrap && (!gbFirstBeat || gbEntrySounded) && !gbLooping) {
     if (!TambroNextFile()) {
       PostRunEnd(WM_TBX_SEQEND, gen);
       return false;
@@ -526,10 +537,12 @@ static bool StepEvent(DWORD_PTR gen) {
   v = Clamp127(v);
 
   if (!late) {
-    ClockOutStep(gChainDue);   /* the step's clock goes out before its notes */
-    SyncStepTempo();
+    /* The step's clock goes out before its notes, both at the step's own time. */
+    ClockOutStep(gChainDue, gChainDue * 1000 + tSendOffsetUs);
+    SyncStepBeat(tSendOffsetUs);
   }
   if (idx < STEP_COUNT) PlayStep(idx, p, v);
+  gbEntrySounded = 1;
   gbHalfStep = 1;
   return true;
 }
@@ -548,21 +561,26 @@ static int64_t PendingDue(int* ready) {
   return gStepDue;
 }
 
-/* The end of the step now playing (or waiting, late) as its length makes it now (ms): on
-** the grid, whatever its swing. */
-static int64_t StepEnd(void) {
+/* The end of the step now playing (or waiting, late) as its length makes it now, on the
+** grid whatever its swing, or as the transport followed does (chain us). */
+static int64_t StepEndUs(void) {
+  const int64_t followed = FollowStepEndUs();
+  if (followed >= 0) return followed;
   const int rest = Raised(gAdjustedBeat - gHalfBeat);
-  if (gSwingWait) return gStepDue - gSwingLate + Raised(gHalfBeat) + rest;
-  return gbHalfStep ? gStepDue + rest - gSwingLate : gStepDue.load();
+  int64_t ms;
+  if (gSwingWait) ms = gStepDue - gSwingLate + Raised(gHalfBeat) + rest;
+  else ms = gbHalfStep ? gStepDue + rest - gSwingLate : gStepDue.load();
+  return ms * 1000;
 }
 
-/* When the event after the one that ran (a half event when `half`) is due, for a run that
-** keeps its own time: the step after the half event of a late step is back on the grid. */
-static int64_t NextDue(int half) {
-  if (gSwingWait) return gChainDue + gSwingLate;
-  if (!half) return gChainDue + Raised(gHalfBeat);
-  const int64_t due = gChainDue + Raised(gAdjustedBeat - gHalfBeat) - gSwingLate;
-  return due < gChainDue ? gChainDue.load() : due;
+/* When the event after the one that ran at `due` (a half event when `half`) is due, for a
+** run that keeps its own time: the step after the half event of a late step is back on the
+** grid. */
+static int64_t NextDue(int half, int64_t due) {
+  if (gSwingWait) return due + gSwingLate;
+  if (!half) return due + Raised(gHalfBeat);
+  const int64_t next = due + Raised(gAdjustedBeat - gHalfBeat) - gSwingLate;
+  return next < due ? due : next;
 }
 
 /* One event of the chain: the half or step events that are due (a run that follows a
@@ -570,19 +588,26 @@ static int64_t NextDue(int half) {
 ** next event armed at whichever comes first. */
 static void ChainEvent(DWORD_PTR gen) {
   gChainDue = gArmedDue.load();
+  TimingEvent(gChainDue);
   if (FollowLetGo()) gStepDue = gChainDue + Raised(gbHalfStep ? gHalfBeat.load() : gAdjustedBeat - gHalfBeat);
+  else if (!gbHalfStep) FollowTakeUp();
   int ready;
   int64_t next = PendingDue(&ready);
   for (int n = 0; ready && next <= gChainDue && n < MAX_EVENTS_AT_ONCE; n++) {
     const int half = gbHalfStep;
+    bool going = true;
+    tSendOffsetUs = FollowOffsetUs(gChainDue);
     if (half) HalfEvent();
-    else if (!StepEvent(gen)) return;
+    else going = StepEvent(gen);
+    tSendOffsetUs = 0;
+    if (!going) return;
     if (TimingFollows() && !gSwingWait) FollowScheduled(half);
-    else gStepDue = NextDue(half);
+    /* A run that has just let go of the transport goes on from its step's own time. */
+    if (!TimingFollows() || gSwingWait) gStepDue = NextDue(half, next);
     next = PendingDue(&ready);
   }
-  ClockOutDue(gChainDue, StepEnd());
-  next = std::min(next, ClockOutNext(gChainDue, StepEnd()));
+  ClockOutDue(gChainDue, StepEndUs());
+  next = std::min(next, ClockOutNext(gChainDue, StepEndUs()));
   if (next <= gChainDue) next = gChainDue + 1;
   if (ArmAt(next, gen) == 0) PostRunEnd(WM_TBX_TIMERFAIL, gen);
 }

@@ -43,12 +43,12 @@ static void MidiInAppend(uint8_t entry) {
   ++gMidiInFill;  /* publishes the entry */
 }
 
-void CALLBACK midiCallback(HMIDIIN, UINT wMsg, DWORD_PTR, DWORD_PTR dwParam1, DWORD_PTR dwParam2) {
+void CALLBACK midiCallback(HMIDIIN, UINT wMsg, DWORD_PTR, DWORD_PTR dwParam1, DWORD_PTR) {
   if (wMsg != MIM_DATA) return;
   DWORD msg = (DWORD)dwParam1;
   const int status = msg & 0xFF;
   if (status >= MIDI_CLOCK) {   /* system real-time: the clock of the gear followed */
-    ClockInMessage(status, (DWORD)dwParam2);
+    ClockInMessage(status, TbxMidiInTimeUs());
     return;
   }
   const int note = (msg >> 8) & 0x7F;

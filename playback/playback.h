@@ -24,7 +24,8 @@
 #define WM_TBX_PLAYPOS (WM_USER + 1)    /* 1025: wParam = step now playing */
 #define WM_TBX_SEQEND (WM_USER + 3)     /* 1027: the playlist ran out */
 #define WM_TBX_TIMERFAIL (WM_USER + 4)  /* 1028: re-arming the step timer failed */
-#define WM_TBX_LOADED (WM_USER + 5)     /* a playlist entry was loaded: show its settings */
+#define WM_TBX_LOADED (WM_USER + 5)     /* a playlist entry was loaded: take its names
+                                        ** (EntryTake), show them and its settings */
 #define WM_TBX_RECORDED (WM_USER + 6)   /* a half event recorded notes: a step of the undo history */
 
 /* The window a run reports to: its posted messages, the notices of the clock input and the
@@ -82,6 +83,8 @@ void MidiOutMessage(HMIDIOUT hMidi, int status, int channel, int data1, int data
 /* Notes that a message sent to the output (any thread) starts or ends a note: the stop of
 ** the run sends a note off for every note still sounding. MidiOutMessage does it. */
 void NoteTrack(DWORD msg);
+/* ms a step of the run's own clock lasts: its two halves, each raised to the resolution. */
+int StepMs(void);
 /* Starts a run on the output and input ports in `mode`: 0 from LoopStart, 1 after the step
 ** played last, 2 with the next playlist entry. 1 when it was started. Its box (the input
 ** failed) and its caption go through the window seam. Window thread. */
@@ -103,9 +106,10 @@ void CALLBACK midiCallback(HMIDIIN hMidiIn, UINT wMsg, DWORD_PTR dwInstance, DWO
 
 /* ---------------------------------------------------------------- synchronisation */
 
-/* The items of the sync menus (command IDM_SYNC + flag), each off at program start and kept
-** in memory: send the MIDI clock, follow the MIDI clock, start and stop with the JACK
-** transport, be the JACK timebase master (with the transport item). */
+/* The items of the sync menus (command IDM_SYNC + flag), each off at reset and kept in the
+** settings file by the window (app/desktop.cpp): send the MIDI clock, follow the MIDI clock,
+** start and stop with the JACK transport (and follow it), be the JACK timebase master (with
+** the transport item). */
 enum { SYNC_SEND_CLOCK, SYNC_FOLLOW_CLOCK, SYNC_JACK_TRANSPORT, SYNC_JACK_MASTER, SYNC_FLAGS };
 /* What the clock input and the transport watch post to the window: WM_COMMAND with
 ** IDM_SYNC_NOTICE + the notice (lParam: the tempo in BPM for SYNC_NOTICE_TEMPO, else 0). */
@@ -116,8 +120,11 @@ enum {
   SYNC_NOTICE_TEMPO,       /* the clock's tempo moved: show it */
   SYNC_NOTICE_TRANSPORT,   /* the JACK transport started or stopped rolling */
   SYNC_NOTICE_LISTEN,      /* a run closed the input: open it again to hear a Start */
+  SYNC_NOTICE_WAIT,        /* a run began or ended waiting for its clock or transport */
   SYNC_NOTICES
 };
+/* What a run waits for (SyncWaiting). */
+enum { SYNC_WAIT_NONE, SYNC_WAIT_CLOCK, SYNC_WAIT_TRANSPORT };
 
 /* The state of a sync item (0 or 1); any thread. Runs take the clock items at their start. */
 int SyncGet(int flag);
@@ -128,6 +135,9 @@ void SyncSet(int flag, int on);
 /* Shows the sync state on a window whose menu was just built (CreateTheMenu): the tempo
 ** bar, the transport watch and master, the input opened when following. Window thread. */
 void SyncShow(void);
+/* SYNC_WAIT_*: the run's clock or transport has stayed away for a while (not yet come, or
+** paused), so the run waits. Any thread. */
+int SyncWaiting(void);
 LRESULT OnSyncCommand(HWND hwnd, UINT id, LPARAM lParam);  /* IDM_SYNC.., IDM_SYNC_NOTICE.. */
 
 /* ---------------------------------------------------------------- within playback (and its tests) */
@@ -138,22 +148,30 @@ void SyncReset(void);
 ** (before the run opens its input); it has started (the transport rolls); it failed after
 ** stopping the run before (`wasGoing`) or not. Window thread. */
 void SyncInputTaken(int16_t inPort);
-void SyncRunStarted(void);
+/* A run of `mode` (TambroFirstFile) has started; its first step sounds `firstStepMs` from now
+** (-1: when its clock or transport says). */
+void SyncRunStarted(int mode, int firstStepMs);
 void SyncRunFailed(int wasGoing);
 /* A run has ended (any thread): the transport stops unless a start is `restarting` it, and
 ** an input to hear a Start is asked for again when following. */
 void SyncRunEnded(int restarting);
 /* 1 while the open input only waits for a clock's Start (no run): notes are not taken. */
 int SyncListening(void);
-/* The step event publishes the tempo to the JACK transport when it is the master. */
-void SyncStepTempo(void);
+/* The step event, as master of the JACK transport, publishes its tempo and that the step
+** (sounding `offsetUs` after the event's ideal time) is the next beat of the grid. */
+void SyncStepBeat(LONG offsetUs);
+/* A run that starts now follows the JACK transport (its item checked, a server there, and
+** the program not its master). */
+int SyncFollowsTransport(void);
+/* The run waits (SYNC_WAIT_*) or no longer (0); the window is told of a change. Any thread. */
+void SyncWait(int what);
 /* The clock a run that follows starts at: the one a Start or Continue named, or the next. */
 uint32_t SyncTakeFollowBase(void);
 
 /* The MIDI clock (midiclock.cpp). Clock input, MIDI input thread: */
-/* A system real-time byte from the input (midiCallback), `sinceStart` ms after midiInStart. */
-void ClockInMessage(int status, DWORD sinceStart);
-void ClockInStarted(void);         /* the input is started now (window thread, before midiInStart) */
+/* A system real-time byte from the input (midiCallback) that reached it at `atUs` (timer us,
+** TbxMidiInTimeUs). */
+void ClockInMessage(int status, int64_t atUs);
 void ClockInReset(void);           /* nothing counted (reset) */
 void ClockInShowAgain(void);       /* the next tempo reading is posted (following starts) */
 uint32_t ClockInCount(void);       /* clocks counted: the index of the next */
@@ -161,18 +179,30 @@ uint32_t ClockInStartAt(void);     /* ... at the last Start or Continue */
 /* The run's timing, on chain ms (see clock.cpp). TimingStart: window thread, before the
 ** first event of a run of `mode`; the rest: timer thread, from the run's events. */
 void TimingStart(int mode);
-int TimingFollows(void);           /* the run follows the clock */
+void TimingEvent(int64_t now);     /* an event of the chain runs, due at chain ms `now` */
+int TimingFollows(void);           /* the run follows the clock or the transport */
 /* 1 once when the run follows and its item has been unchecked: from now on it does not. */
 int FollowLetGo(void);
+/* 1 once when the run does not follow and its item has been checked: its pending step
+** event falls on the next clock, and the run follows from there. Call only while the
+** pending event is a step event. */
+int FollowTakeUp(void);
 int ClockOutOn(void);              /* the run sends the clock */
 int ClockOutBegun(void);           /* the run has sent Start or Continue: it ends with Stop */
 /* A following run's pending half or step event: due at the time returned (*ready = 1), or
 ** its clock has not come: look again then (*ready = 0). */
 int64_t FollowPendingDue(int64_t now, int* ready);
+/* us from the ideal time of the event running at `now` to the pending event's own time (a
+** following run's: its clock's arrival, its beat of the transport); 0 otherwise. */
+LONG FollowOffsetUs(int64_t now);
 void FollowScheduled(int wasHalf);               /* after a half (1) or step (0) event */
-void ClockOutStep(int64_t now);                  /* the step event, before its notes */
-void ClockOutDue(int64_t now, int64_t stepEndMs);/* every event: the clocks due by now */
-int64_t ClockOutNext(int64_t now, int64_t stepEndMs); /* the next clock's event; INT64_MAX none */
+/* Chain us of the end of the step now playing as the transport followed gives it; -1 when
+** the run does not follow the transport. */
+int64_t FollowStepEndUs(void);
+/* The step event at `now`, its step at chain us `stepUs`, before its notes. */
+void ClockOutStep(int64_t now, int64_t stepUs);
+void ClockOutDue(int64_t now, int64_t stepEndUs);/* every event: the clocks due by now */
+int64_t ClockOutNext(int64_t now, int64_t stepEndUs); /* the next clock's event; INT64_MAX none */
 
 /* Loads the next playlist entry for the start of a run (mode 2, stopped clock) and returns
 ** 1, or 0 when the list has none or it cannot be read. */

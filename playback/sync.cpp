@@ -13,7 +13,11 @@
 ** The transport: starting a run rolls it and ending a run stops it; its rolling started
 ** elsewhere starts a run and its stopping stops one. The platform reports a start or stop
 ** asked for here as done until the server has taken it, so a run never reacts to its own
-** request.
+** request. As timebase master the program publishes its own grid: a run from the beginning
+** moves the transport to frame 0 and its first step is 1|1|0, every step after it the next
+** step's worth of beats (counted on across Stop and Continue), at the tempo the steps
+** really keep. Another program's tempo as master is the program's while the item is
+** checked: the read-out shows it and the tempo bar is disabled, as when following a clock.
 */
 #include "app/app.h"
 #include "pattern/pattern.h"
@@ -25,12 +29,17 @@ static int16_t gListenPort;                  /* the device it listens on; window
 static int64_t gFollowBase = -1;             /* the clock the next following run starts at
                                              ** (a Start's or Continue's); -1 the next;
                                              ** window thread */
+static Shared<int> gWaiting(0);              /* SYNC_WAIT_*: what the run waits for */
+static Shared<int64_t> gMasterTenths(0);     /* as master: the grid position of the next step,
+                                             ** tenths of a clock from 1|1|0 (240 a beat) */
 
 void SyncReset(void) {
   for (Shared<int>& flag : gSyncFlags) flag = 0;
   gbListening = 0;
   gListenPort = 0;
   gFollowBase = -1;
+  gWaiting = 0;
+  gMasterTenths = 0;
   TbxTransportWatch(nullptr);
   TbxTransportMaster(FALSE);
   ClockInReset();
@@ -39,6 +48,12 @@ void SyncReset(void) {
 int SyncGet(int flag) { return flag >= 0 && flag < SYNC_FLAGS ? gSyncFlags[flag].load() : 0; }
 
 int SyncListening(void) { return gbListening; }
+
+int SyncWaiting(void) { return gWaiting; }
+
+void SyncWait(int what) {
+  if (gWaiting.exchange(what) != what) PostMessageA(ghRunWindow, WM_COMMAND, IDM_SYNC_NOTICE + SYNC_NOTICE_WAIT, 0);
+}
 
 uint32_t SyncTakeFollowBase(void) {
   const int64_t base = gFollowBase;
@@ -71,7 +86,6 @@ static int Listen(void) {
   gListenPort = gMidiInPort;
   gbListening = 1;
   gbMidiInOpen = 1;
-  ClockInStarted();
   midiInStart(hIn);
   return 1;
 }
@@ -87,29 +101,59 @@ static void CALLBACK TransportChanged(int) {
   PostMessageA(ghRunWindow, WM_COMMAND, IDM_SYNC_NOTICE + SYNC_NOTICE_TRANSPORT, 0);
 }
 
-void SyncStepTempo(void) {
-  if (!SyncGet(SYNC_JACK_TRANSPORT) || !SyncGet(SYNC_JACK_MASTER)) return;
+static int Master(void) { return SyncGet(SYNC_JACK_TRANSPORT) && SyncGet(SYNC_JACK_MASTER); }
+
+/* Beats a step spans, in tenths of a clock. */
+static int64_t StepTenths(void) {
   int num, den;
   RelBeatRatio(&num, &den);
-  /* Steps per bar over steps per beat. */
-  TbxTransportTempo((double)giTempo, (double)gBeatsPBar * num / den);
+  return 240 * num / den;
+}
+
+/* The tempo and bar length the master publishes: the tempo the steps really keep (a step
+** lasts whole ms), or the one followed; steps per bar over steps per beat. */
+static void PublishTempo(void) {
+  int num, den;
+  RelBeatRatio(&num, &den);
+  const double bpm = TimingFollows() ? (double)giTempo : 60000.0 * num / den / StepMs();
+  TbxTransportTempo(bpm, (double)gBeatsPBar * num / den);
+}
+
+void SyncStepBeat(LONG offsetUs) {
+  if (!Master()) return;
+  PublishTempo();
+  TbxTransportBeat((double)gMasterTenths / 240, offsetUs);
+  gMasterTenths += StepTenths();
+}
+
+int SyncFollowsTransport(void) {
+  return SyncGet(SYNC_JACK_TRANSPORT) && !SyncGet(SYNC_JACK_MASTER) && TbxTransportState() != TBX_TRANSPORT_NONE;
 }
 
 /* The watch and the master as the items say. */
 static void ApplyTransport(void) {
   const int on = SyncGet(SYNC_JACK_TRANSPORT);
   TbxTransportWatch(on ? TransportChanged : nullptr);
-  SyncStepTempo();
+  if (Master()) PublishTempo();
   TbxTransportMaster(on && SyncGet(SYNC_JACK_MASTER));
 }
 
-void SyncRunStarted(void) {
+void SyncRunStarted(int mode, int firstStepMs) {
   if (!SyncGet(SYNC_JACK_TRANSPORT)) return;
-  SyncStepTempo();
+  if (Master()) {
+    if (mode == 0) {
+      TbxTransportRewind();
+      gMasterTenths = 0;
+    }
+    PublishTempo();
+    /* Where the first step will sound, until it says so itself. */
+    if (firstStepMs >= 0) TbxTransportBeat((double)gMasterTenths / 240, (LONG)firstStepMs * 1000);
+  }
   TbxTransportPlay(TRUE);
 }
 
 void SyncRunEnded(int restarting) {
+  SyncWait(SYNC_WAIT_NONE);
   if (SyncGet(SYNC_JACK_TRANSPORT) && !restarting) TbxTransportPlay(FALSE);
   if (SyncGet(SYNC_FOLLOW_CLOCK)) PostMessageA(ghRunWindow, WM_COMMAND, IDM_SYNC_NOTICE + SYNC_NOTICE_LISTEN, 0);
 }
@@ -132,9 +176,20 @@ static void ShowFollowedTempo(int bpm) {
   ShowTempo(TRUE);
 }
 
-/* The transport started or stopped rolling, here or elsewhere: the run follows it. */
+/* The tempo bar is disabled while the tempo comes from outside: a clock followed, or the
+** tempo of another program as the transport's master. */
+static void EnableTempoBar(void) {
+  const int outside = SyncGet(SYNC_FOLLOW_CLOCK) || (SyncGet(SYNC_JACK_TRANSPORT) && TbxTransportBpm() > 0);
+  EnableWindow(gHwndBPMScroll, !outside);
+}
+
+/* The transport started or stopped rolling, here or elsewhere, or its master's tempo moved:
+** the run follows it, and the read-out shows that tempo. */
 static void OnTransport(HWND hwnd) {
   if (!SyncGet(SYNC_JACK_TRANSPORT)) return;
+  EnableTempoBar();
+  const double bpm = TbxTransportBpm();
+  if (bpm > 0 && !SyncGet(SYNC_FOLLOW_CLOCK) && (int)(bpm + 0.5) != giTempo) ShowFollowedTempo((int)(bpm + 0.5));
   const int state = TbxTransportState();
   if (state == TBX_TRANSPORT_ROLLING && !gbSequenceGoing) StartFromOutside(hwnd);
   else if (state == TBX_TRANSPORT_STOPPED && gbSequenceGoing) OnPlayCommand(hwnd, IDM_STOP);
@@ -174,12 +229,13 @@ void SyncSet(int flag, int on) {
   switch (flag) {
     case SYNC_FOLLOW_CLOCK:
       if (on) ClockInShowAgain();
-      EnableWindow(gHwndBPMScroll, !on);
+      EnableTempoBar();
       Listen();
       break;
     case SYNC_JACK_TRANSPORT:
     case SYNC_JACK_MASTER:
       ApplyTransport();
+      EnableTempoBar();
       /* Checked while a run plays, the transport joins it; while stopped, a transport
       ** rolling already starts one. */
       if (flag == SYNC_JACK_TRANSPORT && on) {
@@ -192,7 +248,7 @@ void SyncSet(int flag, int on) {
 }
 
 void SyncShow(void) {
-  EnableWindow(gHwndBPMScroll, !SyncGet(SYNC_FOLLOW_CLOCK));
+  EnableTempoBar();
   ApplyTransport();
   Listen();
 }

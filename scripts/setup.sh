@@ -14,7 +14,7 @@ set -euo pipefail
 RUN_PKGS=(
   build-essential cmake ninja-build pkg-config python3
   libfltk1.3-dev libx11-dev libfontconfig-dev libjack-jackd2-dev libasound2-dev
-  libfluidsynth-dev liblo-dev
+  libfluidsynth-dev libglib2.0-dev liblo-dev
   timgm6mb-soundfont
 )
 TEST_PKGS=(

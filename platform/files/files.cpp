@@ -2,7 +2,8 @@
 ** This file contains the file calls of the Win32 subset on POSIX: CreateFileA, ReadFile,
 ** WriteFile, GetFileSize, FlushFileBuffers, CloseHandle, DeleteFileA, MoveFileExA,
 ** ReplaceFileA, GetFileAttributesA, CreateDirectoryA, GetFullPathNameA,
-** SetCurrentDirectoryA, GetCurrentProcessId and the thread's last error.
+** SetCurrentDirectoryA, GetCurrentProcessId and the thread's last error; and beyond the
+** subset the files without a name of win32.h (O_TMPFILE, named by linkat through /proc).
 **
 ** Names. Both '/' and '\' separate folders. Finding and creating differ:
 ** - Finding: a read of an existing file (CreateFileA with OPEN_EXISTING and no write
@@ -21,6 +22,10 @@
 ** ERROR_INVALID_FUNCTION, so the caller reports the file as unreadable. A folder is
 ** refused either way (ERROR_ACCESS_DENIED).
 **
+** Attributes. GetFileAttributesA describes what a name leads to (a folder, a device, a
+** read-only file) and adds FILE_ATTRIBUTE_REPARSE_POINT when the name itself is a symbolic
+** link (a dangling one has that bit alone), as Windows marks links.
+**
 ** Replacing. ReplaceFileA follows symbolic links at the replaced name, so the link stays
 ** and its target file receives the new bytes (as editors do); the new file takes the
 ** replaced file's permission bits and, where the process may set them, its owner and
@@ -34,7 +39,7 @@
 ** ERROR_ACCESS_DENIED, FileWrite and FileRead transfer half of what is asked and report
 ** success, FileRename fails the move or the replacement, FileSize makes GetFileSize fail,
 ** FileReadStall holds ReadFile until tbxtest::ReleaseFileStall (a read hung on a dead
-** network mount).
+** network mount), UnnamedFile makes TbxCreateUnnamedFile find no unnamed files.
 **
 ** Threads: the handle table is guarded by gFilesMu (playlist files are read on the timer
 ** thread); the last error is per thread.
@@ -619,13 +624,15 @@ DWORD WINAPI GetFileAttributesA(LPCSTR name) {
   bool folderMissing;
   std::string path = ExactPath(name, &folderMissing);
   struct stat st;
+  const DWORD link = lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode) ? FILE_ATTRIBUTE_REPARSE_POINT : 0;
   if (stat(path.c_str(), &st) != 0) {
+    if (link) return link;   /* a dangling link */
     SetLastError(ErrorFromErrno(errno, folderMissing));
     return INVALID_FILE_ATTRIBUTES;
   }
-  if (S_ISDIR(st.st_mode)) return FILE_ATTRIBUTE_DIRECTORY;
-  if (!S_ISREG(st.st_mode)) return FILE_ATTRIBUTE_DEVICE;
-  return (st.st_mode & 0222) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
+  if (S_ISDIR(st.st_mode)) return link | FILE_ATTRIBUTE_DIRECTORY;
+  if (!S_ISREG(st.st_mode)) return link | FILE_ATTRIBUTE_DEVICE;
+  return link | ((st.st_mode & 0222) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY);
 }
 
 /* A new folder, named exactly as given, with the permissions the process's umask leaves
@@ -698,6 +705,108 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR name) {
 }
 
 DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
+
+/* ---------------------------------------------------------------- unnamed files */
+
+/* The descriptor's name under /proc, which linkat takes to give the file a name. */
+static std::string ProcName(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+/* The name an unnamed file for `name` ends up with: `name` exactly, its links followed;
+** false with the error set when there is none. */
+static bool LinkDestination(LPCSTR name, std::string* dst) {
+  if (!name || !*name) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return false;
+  }
+  bool folderMissing;
+  if (!FollowLinks(ExactPath(name, &folderMissing), dst)) {
+    SetLastError(ErrorFromErrno(errno, false));
+    return false;
+  }
+  return true;
+}
+
+HANDLE TbxCreateUnnamedFile(LPCSTR name) {
+  std::string dst;
+  if (!LinkDestination(name, &dst)) return INVALID_HANDLE_VALUE;
+  if (FaultStrikes(tbxtest::Fault::FileCreate)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!IsFolder(FolderOf(dst))) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  /* The mode is taken through the umask, as a created file's is. */
+  int fd = FaultStrikes(tbxtest::Fault::UnnamedFile) ? (errno = EOPNOTSUPP, -1)
+                                                      : open(FolderOf(dst).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd >= 0 && access(ProcName(fd).c_str(), F_OK) != 0) {   /* no /proc: it could never be named */
+    close(fd);
+    fd = -1;
+    errno = EOPNOTSUPP;
+  }
+  if (fd < 0) {
+    /* EISDIR: a kernel that knows no O_TMPFILE took it for O_DIRECTORY. */
+    const bool none = errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL;
+    SetLastError(none ? ERROR_NOT_SUPPORTED : ErrorFromErrno(errno, false));
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE h = reinterpret_cast<HANDLE>(NextHandle(kFileBase));
+  std::lock_guard<std::mutex> lock(gFilesMu);
+  gFiles[h] = OpenFile{fd, false, true, false};
+  return h;
+}
+
+BOOL TbxLinkUnnamedFile(HANDLE h, LPCSTR name) {
+  const int fd = DescriptorFor(h, FD_WRITE);
+  std::string dst;
+  if (fd < 0 || !LinkDestination(name, &dst)) return FALSE;
+  if (FaultStrikes(tbxtest::Fault::FileRename)) {
+    SetLastError(ERROR_UNABLE_TO_MOVE_REPLACEMENT);
+    return FALSE;
+  }
+  struct stat st;
+  const bool exists = stat(dst.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  /* As ReplaceFileA: owner first (it may clear set-id bits the mode then restores), an
+  ** owner or group the process may not give stays its own. */
+  if (exists && fchown(fd, st.st_uid, st.st_gid) != 0 && fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0) {
+    /* not permitted: the file keeps the process's owner */
+  }
+  if (exists && fchmod(fd, st.st_mode & 07777) != 0) {
+    SetLastError(ErrorFromErrno(errno, false));
+    return FALSE;
+  }
+  const std::string proc = ProcName(fd);
+  /* A new name is taken directly (linkat never replaces); a file there is replaced by a
+  ** rename from a unique name beside it, which exists for that moment only. */
+  int r = exists ? -1 : linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, dst.c_str(), AT_SYMLINK_FOLLOW);
+  if (r != 0 && (exists || errno == EEXIST)) {
+    std::string temp;
+    for (unsigned attempt = 0; attempt < 100; attempt++) {
+      char suffix[40];
+      snprintf(suffix, sizeof suffix, "/.~tbx%08x%02x.lnk", static_cast<unsigned>(getpid()), attempt);
+      temp = FolderOf(dst) + suffix;
+      r = linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW);
+      if (r == 0 || errno != EEXIST) break;
+    }
+    if (r == 0 && rename(temp.c_str(), dst.c_str()) != 0) {
+      const int saved = errno;
+      unlink(temp.c_str());
+      errno = saved;
+      r = -1;
+    }
+  }
+  if (r != 0) {
+    SetLastError(ErrorFromErrno(errno, false));
+    return FALSE;
+  }
+  SyncFolderOf(dst);
+  return TRUE;
+}
 
 namespace tbxtest {
 

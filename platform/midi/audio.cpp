@@ -102,18 +102,30 @@ std::string OpenBackend(LiveSynth* s, const std::string& backend) {
   return backend == "alsa" ? "ALSA: no sound device could be opened" : "PulseAudio: no sound server answered";
 }
 
-}  // namespace
-
 /* ---------------------------------------------------------------- the synthesizer */
 
-bool SynthStart(std::string* why) {
+/* Makes the synthesizer of `s` with `*soundfont`; one chosen that cannot be loaded is given
+** up for the distribution's (*dropped names it, *soundfont becomes the one loaded). */
+bool LoadSoundfont(LiveSynth* s, std::string* soundfont, std::string* dropped) {
+  if (MakeSynth(s->made, *soundfont)) return true;
+  if (!SynthForgetSoundfont(*soundfont)) return false;
+  if (dropped) *dropped = *soundfont;
+  *soundfont = SynthSoundfontPath();
+  if (s->made.synth) delete_fluid_synth(s->made.synth);
+  s->made.synth = nullptr;
+  return !soundfont->empty() && MakeSynth(s->made, *soundfont);
+}
+
+}  // namespace
+
+bool SynthStart(std::string* why, std::string* dropped) {
   std::lock_guard<std::mutex> lock(gLiveMu);
   if (LiveSynth* s = gLive.load()) {
     if (s->backend != "jack" || JackAlive()) return true;
     if (why) *why = "the JACK server the synth played to has stopped";
     return false;
   }
-  const std::string soundfont = SynthSoundfontPath();
+  std::string soundfont = SynthSoundfontPath();
   if (soundfont.empty()) {
     if (why) *why = "no General MIDI soundfont is installed";
     return false;
@@ -131,7 +143,7 @@ bool SynthStart(std::string* why) {
     LiveSynth* s = new LiveSynth;
     s->backend = backend;
     std::string failed = OpenBackend(s, backend);
-    if (failed.empty() && !MakeSynth(s->made, soundfont)) {
+    if (failed.empty() && !LoadSoundfont(s, &soundfont, dropped)) {
       FreeLive(s);
       if (why) *why = "cannot load the soundfont " + soundfont;
       return false;

@@ -117,6 +117,7 @@ std::mutex gInMu;                         /* guards gIns */
 std::vector<MidiInRecord*> gIns;          /* open inputs */
 
 thread_local MidiInRecord* tlsDelivering = nullptr;  /* input being delivered on this thread */
+thread_local int64_t tlsDeliveredNs = 0;             /* ... the steady ns its message came */
 
 std::atomic<SendObserver> gSendObserver{nullptr};  /* see MidiSetSendObserver; any thread */
 
@@ -248,9 +249,12 @@ void Deliver(MidiInRecord* r, DWORD message, int64_t steadyNs) {
   const int64_t age = (MidiSteadyNs() - steadyNs) / 1000000;
   if (age > 0) stamp -= static_cast<DWORD>(std::min<int64_t>(age, stamp));
   MidiInRecord* outer = tlsDelivering;
+  const int64_t outerNs = tlsDeliveredNs;
   tlsDelivering = r;
+  tlsDeliveredNs = steadyNs;
   r->proc(reinterpret_cast<HMIDIIN>(r), MIM_DATA, r->instance, message, stamp);
   tlsDelivering = outer;
+  tlsDeliveredNs = outerNs;
 }
 
 /* Closes every open device without telling the program. */
@@ -381,10 +385,14 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallbac
 
   int connected = 0;
   std::string why;
-  if (dev.kind == OutKind::Synth && !SynthStart(&why)) {
+  std::string dropped;
+  if (dev.kind == OutKind::Synth && !SynthStart(&why, &dropped)) {
     std::fprintf(stderr, "tamborix: %s cannot play: %s\n", SYNTH_PRODUCT_NAME, why.c_str());
     return MMSYSERR_ERROR;
   }
+  if (!dropped.empty())
+    std::fprintf(stderr, "tamborix: the soundfont %s cannot be loaded; playing with the distribution's\n",
+                 dropped.c_str());
   if (dev.kind == OutKind::Own && !PortsOwn(PortApi::None)) return MMSYSERR_ERROR;
   if (dev.kind == OutKind::System && (connected = PortsConnect(dev.port, false)) < 0) return MMSYSERR_ERROR;
   MidiOutRecord* r =
@@ -436,13 +444,8 @@ MMRESULT WINAPI midiOutMessage(HMIDIOUT hmo, UINT msg, DWORD_PTR dw1, DWORD_PTR 
       std::lock_guard<std::mutex> lock(gOutMu);
       for (const MidiOutRecord* r : gOuts)
         if (r->kind == OutKind::Synth) return MMSYSERR_ALLOCATED;
-      const std::string before = SynthSoundfontPath();
-      if (!SynthSetSoundfont(dw1 ? reinterpret_cast<const char*>(dw1) : "")) return MMSYSERR_INVALPARAM;
-      if (SynthSoundfontPath() != before && !SynthBackend().empty()) {
-        SynthStop();
-        SynthStart(nullptr);
-      }
-      return MMSYSERR_NOERROR;
+      return SynthUseSoundfont(dw1 ? reinterpret_cast<const char*>(dw1) : "") ? MMSYSERR_NOERROR
+                                                                              : MMSYSERR_INVALPARAM;
     }
     case TBXM_GETSOUNDFONT: {
       char* buffer = reinterpret_cast<char*>(dw1);
@@ -465,6 +468,10 @@ MMRESULT WINAPI midiOutMessage(HMIDIOUT hmo, UINT msg, DWORD_PTR dw1, DWORD_PTR 
 }
 
 /* ---------------------------------------------------------------- inputs */
+
+LONGLONG TbxMidiInTimeUs(void) {
+  return TimerClockUs(tlsDelivering ? tlsDeliveredNs : MidiSteadyNs());
+}
 
 UINT WINAPI midiInGetNumDevs(void) {
   std::lock_guard<std::mutex> lock(gTableMu);

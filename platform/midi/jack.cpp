@@ -9,9 +9,16 @@
 ** constant latency of one period + 2 ms), renders the synth into its ports, copies the
 ** messages that arrived at midi_in into a ring that the input thread hands to the program
 ** (its callback must never run on the process thread: it sends, and a send may wait), and
-** notes when the transport starts or stops rolling, which the input thread tells the
-** transport's watch. As timebase master the client fills in bar, beat and tick from the
-** transport's frame at the tempo and bar length the program publishes.
+** notes when the transport starts or stops rolling (or another master's tempo moves), which
+** the input thread tells the transport's watch. It also keeps, for a run that follows the
+** transport, when the transport started rolling and how many beats it has rolled since at
+** the tempo another master publishes (TransportView).
+**
+** As timebase master the client fills in bar, beat and tick on the program's own grid: the
+** program says which beat a time is (MasterGrid), and the frame that time's messages are
+** written on, one constant latency later, carries that beat; from there the count runs at
+** the tempo published. Before a run has said so, and while the transport stands, the count
+** runs by frames (from frame 0 at first).
 **
 ** A server that goes away (on_info_shutdown) leaves a dead client: every call then fails
 ** at once, nothing waits for a cycle that will not come, and the client is closed at reset
@@ -24,6 +31,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -40,12 +48,53 @@
 namespace {
 
 constexpr uint32_t kInRing = 1024;   /* messages from midi_in not yet handed over; a power of two */
+constexpr int64_t kTightNs = 20000;  /* steady readings this close hold a reading of JACK's clock */
+constexpr double kJumpNs = 1000000;  /* the server's times off the frame clock's line by more: a jump */
+constexpr int kJumpCycles = 4;       /* ... that many cycles in a row: a new line */
 
 /* The synth's ports and who fills them; replaced whole, read by the process thread. */
 struct AudioHook {
   JackAudioRender render;
   void* user;
   jack_port_t* ports[2];
+};
+
+/* A record that one thread at a time writes and others read without a lock: `seq` is odd
+** while it changes, and a read that saw it move reads again. Every field is an atomic and
+** every access sequentially consistent (no fences, which ThreadSanitizer cannot follow), so
+** an overlapping read is only ever retried, never torn. */
+struct SeqCount {
+  std::atomic<uint32_t> seq{0};
+  void BeginWrite() { seq.fetch_add(1); }
+  void EndWrite() { seq.fetch_add(1); }
+  uint32_t BeginRead() const {
+    uint32_t s;
+    while ((s = seq.load()) & 1u) {
+    }
+    return s;
+  }
+  bool Retry(uint32_t s) const { return seq.load() != s; }
+};
+
+/* The rolling transport as a run that follows it sees it; the process thread writes it
+** every cycle. */
+struct TransportView {
+  SeqCount count;
+  std::atomic<bool> moving{false};        /* rolling (not waiting to start) */
+  std::atomic<int64_t> startNs{0};        /* steady ns of the frame it started rolling at */
+  std::atomic<int64_t> cycleNs{0};        /* steady ns of this cycle's first frame */
+  std::atomic<double> rolled{0};          /* beats rolled from the start to that frame */
+  std::atomic<double> bpm{0};             /* another master's tempo; 0 none */
+  std::atomic<double> framesPerNs{0};     /* the cycle's frame clock */
+};
+
+/* Where the program's grid is, as the master publishes it: `dueNs` sounds as `beat`. */
+struct MasterGrid {
+  SeqCount count;
+  std::mutex writer;                      /* one writer at a time (window, timer thread) */
+  std::atomic<bool> set{false};           /* a run has said where its beats are */
+  std::atomic<int64_t> dueNs{0};          /* steady ns */
+  std::atomic<double> beat{0};            /* beats after 1|1|0 */
 };
 
 struct JackState {
@@ -72,9 +121,31 @@ struct JackState {
                                           ** starting), 0 stopped, -1 no cycle yet (process) */
   std::atomic<bool> moved{false};         /* it started or stopped: the input thread tells */
   std::atomic<JackTransportProc> watch{nullptr};
-  bool master = false;                    /* the timebase callback is set (under mu) */
+  std::atomic<bool> master{false};        /* the timebase callback is set (changed under mu) */
   std::atomic<double> bpm{120};           /* what the master publishes (any thread) */
   std::atomic<double> beatsPerBar{4};
+  MasterGrid grid;                        /* ... and where its beats are */
+  std::atomic<bool> recount{false};       /* count bar and beat from frame 0 again */
+  TransportView view;                     /* the transport for a run that follows it */
+
+  /* Process thread only (the timebase callback runs there too). */
+  bool offsetKnown = false;               /* JACK's clock minus the steady clock, ns */
+  int64_t offsetNs = 0;
+  bool mapKnown = false;                  /* the frame clock's line: a cycle's first frame, */
+  jack_nframes_t mapFrame = 0;            /* its steady ns and frames a ns */
+  double mapStartNs = 0, mapFramesPerNs = 0;
+  int mapJumps = 0;                       /* cycles in a row whose times jumped off the line */
+  uint64_t cycles = 0;                    /* cycles run */
+  uint64_t timebaseAt = 0;                /* the cycle the timebase callback last ran in */
+  bool cycleKnown = false;                /* cycleFrame and cycleMap hold a cycle */
+  jack_nframes_t cycleFrame = 0;          /* the transport's frame at the cycle's start */
+  CycleMap cycleMap{};                    /* ... and the cycle's frame clock */
+  bool wasMoving = false;                 /* the transport rolled in the cycle before */
+  double rolled = 0;                      /* beats rolled since its start, at this cycle */
+  jack_nframes_t lastFrames = 0;          /* the cycle before: its frames and the tempo */
+  double lastBpm = 0;
+  int shownBpm = 0;                       /* another master's tempo, rounded, last told */
+  double countFrame = 0, countBeats = 0;  /* the master's count by frames: beats at a frame */
 };
 
 JackState J;
@@ -82,19 +153,45 @@ JackState J;
 void Quiet(const char*) {}
 
 /* The cycle's frame clock: JACK's filtered times of this cycle and the next, moved from
-** JACK's microsecond clock to the steady clock. */
+** JACK's microsecond clock to the steady clock, and kept on one line from cycle to cycle, so
+** that a message stamped by one cycle's clock (a clock that came in) and placed by another's
+** keeps to its frame. The offset between the two clocks is taken from a reading of JACK's
+** between two steady ones that lie close together (a preemption between them is no offset).
+** The line follows the server's times by an eighth of their distance a cycle, and ignores a
+** cycle whose times lie off it by more than kJumpNs (a busy server anchors its own clock
+** anew after a cycle that came very late, for a cycle or two) unless they stay off for
+** kJumpCycles: then it is a new line, taken at once. */
 CycleMap MapCycle(jack_nframes_t frames) {
-  const int64_t steady = MidiSteadyNs();
+  const int64_t before = MidiSteadyNs();
   const int64_t jackNs = static_cast<int64_t>(jack_get_time()) * 1000;
-  jack_nframes_t currentFrames;
-  jack_time_t currentUs, nextUs;
-  float periodUs;
-  CycleMap map{steady, J.rate / 1e9, CycleLatency(frames, J.rate)};
-  if (jack_get_cycle_times(J.client, &currentFrames, &currentUs, &nextUs, &periodUs) == 0 && nextUs > currentUs) {
-    map.startNs = static_cast<int64_t>(currentUs) * 1000 - (jackNs - steady);
-    map.framesPerNs = static_cast<double>(frames) / (static_cast<double>(nextUs - currentUs) * 1000.0);
+  const int64_t after = MidiSteadyNs();
+  if (!J.offsetKnown || after - before < kTightNs) {
+    J.offsetNs = jackNs - (before + after) / 2;
+    J.offsetKnown = true;
   }
-  return map;
+  jack_nframes_t frame = jack_last_frame_time(J.client);
+  jack_time_t currentUs = 0, nextUs = 0;
+  float periodUs;
+  const bool server = jack_get_cycle_times(J.client, &frame, &currentUs, &nextUs, &periodUs) == 0 && nextUs > currentUs;
+  double startNs = static_cast<double>(currentUs) * 1000.0 - static_cast<double>(J.offsetNs);
+  double framesPerNs = server ? static_cast<double>(frames) / (static_cast<double>(nextUs - currentUs) * 1000.0) : 0;
+  if (J.mapKnown) {
+    const double line = J.mapStartNs + static_cast<double>(frame - J.mapFrame) / J.mapFramesPerNs;
+    if (server && std::fabs(startNs - line) <= kJumpNs) {
+      J.mapJumps = 0;
+      startNs = line + (startNs - line) / 8;
+    } else if (!server || ++J.mapJumps < kJumpCycles) {
+      startNs = line;
+      framesPerNs = J.mapFramesPerNs;
+    }
+  } else if (!server) {
+    return CycleMap{before, J.rate / 1e9, CycleLatency(frames, J.rate)};
+  }
+  J.mapKnown = true;
+  J.mapFrame = frame;
+  J.mapStartNs = startNs;
+  J.mapFramesPerNs = framesPerNs;
+  return CycleMap{static_cast<int64_t>(std::llround(startNs)), framesPerNs, CycleLatency(frames, J.rate)};
 }
 
 /* Keeps what a musician plays and the clock of the gear the program may follow: no system
@@ -110,24 +207,86 @@ bool Rolls(jack_transport_state_t state) {
   return state == JackTransportRolling || state == JackTransportStarting;
 }
 
-/* The timebase master's callback (process thread): bar, beat and tick of the frame, counted
-** from frame 0 at the tempo published. */
-void Timebase(jack_transport_state_t, jack_nframes_t, jack_position_t* pos, int, void*) {
+/* Beats after 1|1|0 at transport frame `frame` as the master counts them (process thread):
+** while rolling, from the grid the program published, through this cycle's frame clock;
+** otherwise by frames from the last count. */
+double MasterBeats(jack_transport_state_t state, jack_nframes_t frame, double perFrame) {
+  if (J.recount.exchange(false)) J.countFrame = J.countBeats = 0;
+  if (state == JackTransportRolling && J.cycleKnown && J.grid.set.load()) {
+    int64_t dueNs;
+    double beat;
+    uint32_t seq;
+    do {
+      seq = J.grid.count.BeginRead();
+      dueNs = J.grid.dueNs.load();
+      beat = J.grid.beat.load();
+    } while (J.grid.count.Retry(seq));
+    /* The frame the grid's messages are written on: their due time plus the latency. */
+    const double at = J.cycleFrame + static_cast<double>(dueNs - J.cycleMap.startNs) * J.cycleMap.framesPerNs +
+                      static_cast<double>(J.cycleMap.latencyFrames);
+    J.countFrame = frame;
+    J.countBeats = beat + (frame - at) * perFrame;
+  } else {
+    J.countBeats += (static_cast<double>(frame) - J.countFrame) * perFrame;
+    J.countFrame = frame;
+  }
+  return J.countBeats;
+}
+
+/* The timebase master's callback (process thread, after the cycle's process callback; `pos`
+** is the next cycle's): bar, beat and tick of its frame. Bars before the grid's 1|1|0 (the
+** lead-in before a run's first step) count 0, -1, ... */
+void Timebase(jack_transport_state_t state, jack_nframes_t, jack_position_t* pos, int, void*) {
+  J.timebaseAt = J.cycles;
   double bpm = J.bpm.load(), perBar = J.beatsPerBar.load();
   if (bpm <= 0) bpm = 120;
   if (perBar <= 0) perBar = 4;
-  const double beats = pos->frame_rate ? pos->frame * bpm / (60.0 * pos->frame_rate) : 0;
+  const double rate = pos->frame_rate ? pos->frame_rate : J.rate;
+  const double beats = rate > 0 ? MasterBeats(state, pos->frame, bpm / (60.0 * rate)) : 0;
   const double bars = std::floor(beats / perBar);
-  const double inBar = beats - bars * perBar;
-  pos->valid = JackPositionBBT;
+  const double inBar = std::max(0.0, beats - bars * perBar);
+  const double tick = (inBar - std::floor(inBar)) * kTicksPerBeat;
+  pos->valid = static_cast<jack_position_bits_t>(JackPositionBBT | JackTickDouble);
   pos->bar = static_cast<int32_t>(bars) + 1;
   pos->beat = static_cast<int32_t>(inBar) + 1;
-  pos->tick = static_cast<int32_t>((inBar - std::floor(inBar)) * kTicksPerBeat);
+  pos->tick = static_cast<int32_t>(tick);
+  pos->tick_double = tick;   /* a whole tick is 12 frames at 120 BPM and 48 kHz: the beat exactly */
   pos->bar_start_tick = bars * perBar * kTicksPerBeat;
   pos->beats_per_bar = static_cast<float>(perBar);
   pos->beat_type = 4;
   pos->ticks_per_beat = kTicksPerBeat;
   pos->beats_per_minute = bpm;
+}
+
+/* This cycle's transport for the timebase callback and for a run that follows it; true when
+** another master's tempo, as the read-out shows it, has moved. */
+bool TrackTransport(jack_transport_state_t state, const jack_position_t& pos, jack_nframes_t frames,
+                    const CycleMap& map) {
+  J.cycles++;
+  J.cycleKnown = true;
+  J.cycleFrame = pos.frame;
+  J.cycleMap = map;
+  const bool moving = state == JackTransportRolling;
+  /* The program itself is master while its callback runs (every rolling cycle). */
+  const bool own = J.master.load() && (!moving || J.cycles - J.timebaseAt <= 2);
+  const double bpm = !own && (pos.valid & JackPositionBBT) && pos.beats_per_minute > 0 ? pos.beats_per_minute : 0;
+  if (moving && J.wasMoving) J.rolled += J.lastFrames * J.lastBpm / (60.0 * J.rate);
+  else if (moving) J.rolled = 0;
+  J.view.count.BeginWrite();
+  if (moving && !J.wasMoving) J.view.startNs.store(map.startNs);
+  J.view.moving.store(moving);
+  J.view.cycleNs.store(map.startNs);
+  J.view.rolled.store(J.rolled);
+  J.view.bpm.store(bpm);
+  J.view.framesPerNs.store(map.framesPerNs);
+  J.view.count.EndWrite();
+  J.wasMoving = moving;
+  J.lastFrames = frames;
+  J.lastBpm = bpm;
+  const int shown = static_cast<int>(std::lround(bpm));
+  if (shown == J.shownBpm) return false;
+  J.shownBpm = shown;
+  return true;
 }
 
 void Wake() {
@@ -140,9 +299,12 @@ void Wake() {
 int Process(jack_nframes_t frames, void*) {
   const CycleMap map = MapCycle(frames);
 
-  const int rolling = Rolls(jack_transport_query(J.client, nullptr)) ? 1 : 0;
+  jack_position_t pos;
+  const jack_transport_state_t state = jack_transport_query(J.client, &pos);
+  const int rolling = Rolls(state) ? 1 : 0;
   const int before = J.rolling.exchange(rolling);
-  bool wake = before >= 0 && before != rolling;   /* the first cycle only learns the state */
+  const bool tempoMoved = TrackTransport(state, pos, frames, map);
+  bool wake = (before >= 0 && before != rolling) || tempoMoved;   /* the first cycle only learns the state */
   if (wake) J.moved = true;
 
   void* in = jack_port_get_buffer(J.midiIn, frames);
@@ -153,8 +315,8 @@ int Process(jack_nframes_t frames, void*) {
     const uint32_t h = J.inHead.load(std::memory_order_relaxed);
     if (h - J.inTail.load(std::memory_order_acquire) >= kInRing) break;   /* full: dropped */
     J.inRing[h & (kInRing - 1)] = StampPack(ev.buffer, ev.size);
-    /* What a cycle reads came in during the period before it. */
-    J.inTime[h & (kInRing - 1)] = map.startNs + static_cast<int64_t>((double(ev.time) - frames) / map.framesPerNs);
+    /* The time of its frame, on the frame clock the output places messages by. */
+    J.inTime[h & (kInRing - 1)] = map.startNs + static_cast<int64_t>(double(ev.time) / map.framesPerNs);
     J.inHead.store(h + 1, std::memory_order_release);
     wake = true;
   }
@@ -239,6 +401,11 @@ bool JackOpen() {
   J.rolling = -1;
   J.moved = false;
   J.master = false;
+  J.cycleKnown = J.wasMoving = J.offsetKnown = J.mapKnown = false;
+  J.shownBpm = 0;
+  J.recount = true;
+  J.view.moving = false;
+  J.view.bpm = 0;
   J.wakeFd = eventfd(0, EFD_CLOEXEC);
   if (!J.midiOut || !J.midiIn || J.wakeFd < 0 || jack_set_process_callback(J.client, Process, nullptr) != 0) {
     Abandon();
@@ -370,15 +537,66 @@ void JackTransportWatch(JackTransportProc proc) {
 bool JackTimebase(bool on) {
   std::lock_guard<std::mutex> lock(J.mu);
   if (!J.alive.load()) return !on;
-  if (on == J.master) return true;
-  if (on) J.master = jack_set_timebase_callback(J.client, 0, Timebase, nullptr) == 0;
-  else if (jack_release_timebase(J.client) == 0) J.master = false;
-  return J.master == on;
+  if (on == J.master.load()) return true;
+  if (on) {
+    J.grid.set = false;   /* counted by frames until a run says where its beats are */
+    J.recount = true;
+    J.master = jack_set_timebase_callback(J.client, 0, Timebase, nullptr) == 0;
+  } else if (jack_release_timebase(J.client) == 0) {
+    J.master = false;
+  }
+  return J.master.load() == on;
 }
 
 void JackTimebaseTempo(double bpm, double beatsPerBar) {
   J.bpm = bpm;
   J.beatsPerBar = beatsPerBar;
+}
+
+void JackTimebaseBeat(double beat, int64_t dueNs) {
+  std::lock_guard<std::mutex> lock(J.grid.writer);
+  J.grid.count.BeginWrite();
+  J.grid.dueNs.store(dueNs);
+  J.grid.beat.store(beat);
+  J.grid.count.EndWrite();
+  J.grid.set = true;
+}
+
+void JackTransportRewind() {
+  std::lock_guard<std::mutex> lock(J.mu);
+  if (!J.alive.load()) return;
+  J.recount = true;
+  jack_transport_locate(J.client, 0);
+}
+
+double JackTransportBpm() {
+  return J.alive.load() ? J.view.bpm.load() : 0;
+}
+
+bool JackTransportAt(double beats, int64_t* steadyNs) {
+  if (!J.alive.load()) return false;
+  bool moving;
+  int64_t startNs, cycleNs;
+  double rolled, bpm, framesPerNs;
+  uint32_t seq;
+  do {
+    seq = J.view.count.BeginRead();
+    moving = J.view.moving.load();
+    startNs = J.view.startNs.load();
+    cycleNs = J.view.cycleNs.load();
+    rolled = J.view.rolled.load();
+    bpm = J.view.bpm.load();
+    framesPerNs = J.view.framesPerNs.load();
+  } while (J.view.count.Retry(seq));
+  if (!moving) return false;
+  if (beats == 0) {
+    *steadyNs = startNs;
+    return true;
+  }
+  if (bpm <= 0 || framesPerNs <= 0) return false;
+  const double frames = (beats - rolled) * 60.0 * J.rate / bpm;
+  *steadyNs = cycleNs + static_cast<int64_t>(std::llround(frames / framesPerNs));
+  return true;
 }
 
 /* ---------------------------------------------------------------- the synth's audio */
@@ -453,6 +671,10 @@ void JackTransportRoll(bool) {}
 void JackTransportWatch(JackTransportProc) {}
 bool JackTimebase(bool on) { return !on; }
 void JackTimebaseTempo(double, double) {}
+void JackTimebaseBeat(double, int64_t) {}
+void JackTransportRewind() {}
+double JackTransportBpm() { return 0; }
+bool JackTransportAt(double, int64_t*) { return false; }
 bool JackAudioAttach(JackAudioRender, void*, std::string* why) {
   *why = "built without JACK";
   return false;

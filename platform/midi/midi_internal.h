@@ -34,6 +34,9 @@ inline int64_t MidiSteadyNs() {
 /* Defined by the timer: true when the calling thread is running a timer callback on the
 ** real clock, with that callback's ideal due time in steady-clock ns. */
 bool TimerCallbackDue(int64_t* steadyNs);
+/* Defined by the timer: a steady-clock time on the timer's clock, in microseconds
+** (platform/sync.h); on the manual clock, which steady time does not move, its now. */
+int64_t TimerClockUs(int64_t steadyNs);
 
 /* ---------------------------------------------------------------- built-in synthesizer */
 
@@ -42,8 +45,17 @@ bool TimerCallbackDue(int64_t* steadyNs);
 /* Starts the synthesizer once and keeps it: the soundfont on the first audio backend that
 ** opens, JACK when the own JACK client is up (never a server of our own), else PulseAudio,
 ** else ALSA; TAMBORIX_AUDIO (jack, pulseaudio, alsa) names the only one to try. True when
-** it plays (also when it already did); otherwise `why` (if given) says what failed. */
-bool SynthStart(std::string* why);
+** it plays (also when it already did); otherwise `why` (if given) says what failed. A
+** soundfont chosen with SynthSetSoundfont that FluidSynth cannot load is given up for the
+** distribution's; `dropped` (if given) then names it. */
+bool SynthStart(std::string* why, std::string* dropped = nullptr);
+/* Chooses the soundfont of the live synthesizer and of every one made from now on (""
+** the distribution's): true when it is loaded (the live synthesizer plays with it, or with
+** no live one, it loads); otherwise the choice and the live synthesizer stay as they were.
+** Only while no run holds the synthesizer open. */
+bool SynthUseSoundfont(const std::string& path);
+/* Forgets the choice of SynthSetSoundfont when it is `path`; true when it was. */
+bool SynthForgetSoundfont(const std::string& path);
 /* Queues one message (packed bytes, schedule.h) for the synth's audio callback; false when
 ** it is not running or its queue is full. Callers serialise it (devices.cpp's output lock). */
 bool SynthQueue(int64_t dueNs, uint32_t bytes);
@@ -101,7 +113,8 @@ void PortsDrain(PortApi api, int ms);
 /* Called by the systems' input threads with each complete message that reaches an own
 ** input port (1..3 bytes, status first; system exclusive and active sensing are filtered
 ** out, the timing clock is not) and the steady-clock ns it reached the port, which MIM_DATA
-** passes on (a JACK cycle hands over its messages together, a period after they came).
+** and TbxMidiInTimeUs pass on (on JACK the time of its frame, as the output's frame clock
+** has it, though the cycle hands its messages over together, after it).
 ** Defined in devices.cpp. */
 void MidiPortInput(const unsigned char* bytes, size_t size, int64_t steadyNs);
 
@@ -132,11 +145,16 @@ bool JackBuilt();                        /* this build has libjack */
 int JackTransportNow();                  /* the server's transport: 1 rolling or starting, 0
                                          ** stopped, -1 no client */
 void JackTransportRoll(bool roll);       /* starts or stops it */
-/* Called on the client's input thread whenever the transport starts (true) or stops. */
+/* Called on the client's input thread whenever the transport starts (true) or stops, and
+** when another master's tempo, rounded to a whole BPM, moves. */
 typedef void (*JackTransportProc)(bool rolling);
 void JackTransportWatch(JackTransportProc proc);
 bool JackTimebase(bool on);              /* be the timebase master or not; false: not as asked */
 void JackTimebaseTempo(double bpm, double beatsPerBar);   /* what the master publishes */
+void JackTimebaseBeat(double beat, int64_t dueNs);        /* ... and where its beats are */
+void JackTransportRewind();              /* moves the transport to frame 0 */
+double JackTransportBpm();               /* another master's tempo; 0 none (TbxTransportBpm) */
+bool JackTransportAt(double beats, int64_t* steadyNs);    /* as TbxTransportAt, steady ns */
 /* transport.cpp: no watch, no request pending (MidiReset). */
 void TransportReset();
 /* The synth's audio on the own JACK client: ports synth_L and synth_R, connected to the

@@ -19,6 +19,8 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include <glib.h>
+
 #include "platform/midi/fluid.h"
 #include "platform/midi/midi_internal.h"
 #include "platform/midi/synth_render.h"
@@ -50,10 +52,15 @@ std::atomic<double> gGain{kSynthDefaultGain};  /* SynthSetGain; any thread */
 
 void Quiet(int, const char*, void*) {}
 
+void QuietGLib(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+
+/* FluidSynth's own log, and GLib's (the soundfont loaders of libinstpatch report a broken
+** file with GLib "CRITICAL" lines): what failed is said once, by the caller, in its words. */
 void SilenceFluid() {
   static std::once_flag once;
   std::call_once(once, [] {
     for (int level = 0; level < LAST_LOG_LEVEL; level++) fluid_set_log_function(level, Quiet, nullptr);
+    g_log_set_default_handler(QuietGLib, nullptr);
   });
 }
 
@@ -207,6 +214,50 @@ bool SynthSetSoundfont(const std::string& path) {
   std::lock_guard<std::mutex> lock(gSynthMu);
   gSoundfontChosen = path;
   return true;
+}
+
+bool SynthForgetSoundfont(const std::string& path) {
+  std::lock_guard<std::mutex> lock(gSynthMu);
+  if (path.empty() || gSoundfontChosen != path) return false;
+  gSoundfontChosen.clear();
+  return true;
+}
+
+bool SynthSoundfontLoads(const std::string& path) {
+  Made m;
+  const bool loads = MakeSettings(m, kWavRate) && MakeSynth(m, path);
+  Unmake(m);
+  return loads;
+}
+
+bool SynthUseSoundfont(const std::string& path) {
+  std::string previous;
+  {
+    std::lock_guard<std::mutex> lock(gSynthMu);
+    previous = gSoundfontChosen;
+  }
+  const std::string playing = SynthSoundfontPath();
+  if (!SynthSetSoundfont(path)) return false;
+  const std::string wanted = SynthSoundfontPath();
+  if (wanted == playing) return true;
+  const bool live = !SynthBackend().empty();
+  if (!live && SynthSoundfontLoads(wanted)) return true;
+  if (live) {
+    SynthStop();
+    std::string dropped;
+    /* A start that fails for want of audio (a JACK server gone) says nothing against it. */
+    SynthStart(nullptr, &dropped);
+    if (dropped.empty()) return true;
+  }
+  {
+    std::lock_guard<std::mutex> lock(gSynthMu);
+    gSoundfontChosen = previous;
+  }
+  if (live && !previous.empty()) {   /* it plays the distribution's now, not the one before */
+    SynthStop();
+    SynthStart(nullptr);
+  }
+  return false;
 }
 
 std::string SynthSoundfontPath() {

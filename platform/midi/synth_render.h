@@ -28,8 +28,10 @@ struct SynthEvent {
 std::string SynthSoundfontPath();
 /* Chooses the soundfont of every synthesizer made from now on: `path` when it names an
 ** existing file (true); otherwise the choice stays as it was (false). "" goes back to the
-** distribution's. Whether FluidSynth can load it shows when a synthesizer is made. */
+** distribution's. Whether FluidSynth can load it shows when a synthesizer is made, or ask: */
 bool SynthSetSoundfont(const std::string& path);
+/* True when FluidSynth loads the soundfont at `path` (it is loaded once, offline, to see). */
+bool SynthSoundfontLoads(const std::string& path);
 
 /* FluidSynth's master gain: every sample is multiplied by it. The default lets a dense
 ** pattern at velocity 127 with every channel at volume 127 peak near -1 dBFS without

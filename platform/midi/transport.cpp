@@ -3,9 +3,10 @@
 ** stop asked for here counted as done until the server has taken it (a cycle saw it, or
 ** half a second passed), so that a request is never mistaken for its opposite coming from
 ** elsewhere, nor one from elsewhere hidden for long behind it; starting and stopping
-** it; the watch, told on the JACK client's input thread whenever it starts or stops; and
-** the timebase master. The client is the program's own (jack.cpp), opened here when a call
-** needs it and a server runs.
+** it; the watch, told on the JACK client's input thread whenever it starts or stops; the
+** timebase master and its grid; and the transport as a run that follows it sees it. The
+** client is the program's own (jack.cpp), opened here when a call needs it and a server
+** runs. Times cross to the program on the timer's clock (TimerClockUs).
 */
 #include <atomic>
 
@@ -76,4 +77,25 @@ BOOL TbxTransportMaster(BOOL on) {
 
 void TbxTransportTempo(double bpm, double beatsPerBar) {
   JackTimebaseTempo(bpm, beatsPerBar);
+}
+
+void TbxTransportBeat(double beat, LONG offsetUs) {
+  int64_t due;
+  if (!TimerCallbackDue(&due)) due = MidiSteadyNs();
+  JackTimebaseBeat(beat, due + static_cast<int64_t>(offsetUs) * 1000);
+}
+
+void TbxTransportRewind(void) {
+  if (ClientUp()) JackTransportRewind();
+}
+
+double TbxTransportBpm(void) {
+  return JackTransportBpm();
+}
+
+BOOL TbxTransportAt(double beats, LONGLONG* atUs) {
+  int64_t steadyNs;
+  if (!JackTransportAt(beats, &steadyNs)) return FALSE;
+  *atUs = TimerClockUs(steadyNs);
+  return TRUE;
 }

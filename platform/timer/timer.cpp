@@ -360,12 +360,21 @@ BOOL TbxTimerAnchored(void) {
   return TRUE;
 }
 
+LONGLONG TbxTimerDueUs(void) {
+  return (tlsRun != 0 ? tlsDue : NowNs()) / 1000;
+}
+
 /* ---------------------------------------------------------------- layer internals */
 
 bool TimerCallbackDue(int64_t* steadyNs) {
   if (tlsRun == 0 || T.manual.load()) return false;
   *steadyNs = tlsDue + T.realEpoch.load();
   return true;
+}
+
+int64_t TimerClockUs(int64_t steadyNs) {
+  if (T.manual.load()) return NowNs() / 1000;
+  return (steadyNs - T.realEpoch.load()) / 1000;
 }
 
 namespace {

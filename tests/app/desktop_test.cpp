@@ -122,6 +122,32 @@ TEST_F(Remembered, RecentFilesNewestFirstAcrossRuns) {
   EXPECT_EQ(RecentLabels()[7], "&8 " + dir("n4.tbx"));
 }
 
+// Two programs sharing the settings file lost each other's recent files (each wrote its own
+// list over the other's), and a file name with a line end in it was not taken while the
+// first entry was listed twice. Each change now starts from the list as the file has it,
+// and a name of any characters is kept exactly.
+TEST_F(Remembered, RecentFilesOfTwoProgramsAndOfAnyNameAreAllKept) {
+  Start();
+  Load(dir("a.tbx"));
+  // Meanwhile another program opened list.txt.
+  WriteText(settings(), "# Tamborix settings: one key=value a line\nrecent.1=" + dir("list.txt") + "\nrecent.2=" +
+                            dir("a.tbx") + "\n");
+  Load(dir("b.tbx"));
+  EXPECT_EQ(RecentLabels(), (std::vector<std::string>{"&1 " + dir("b.tbx"), "&2 " + dir("list.txt"),
+                                                      "&3 " + dir("a.tbx")}));
+  const std::string odd = dir("two\nlines\t\"q\".tbx");
+  WriteAll(odd, RecordBytes(SampleRecord()));
+  Load(odd);
+  const std::vector<std::string> expect = {"&1 " + dir("two?lines?\"q\".tbx"), "&2 " + dir("b.tbx"),
+                                           "&3 " + dir("list.txt"), "&4 " + dir("a.tbx")};
+  EXPECT_EQ(RecentLabels(), expect);
+  Restart();
+  EXPECT_EQ(RecentLabels(), expect);
+  EXPECT_EQ(Setting("recent.1"), odd);
+  SendMessageA(hwnd, WM_COMMAND, IDM_RECENT, 0);
+  EXPECT_EQ(std::string(gszFileName), odd) << "opened from the list by its exact name";
+}
+
 // A recent file that is gone is taken off the list with the message of a missing file;
 // nothing else changes, and the save question is not asked for it.
 TEST_F(Remembered, ARecentFileThatDisappearedIsRemovedWithAMessage) {
@@ -283,6 +309,19 @@ TEST_F(RememberedSynth, SoundfontAndGainComeFromTheSettingsFile) {
       << err;
   EXPECT_EQ(SynthSoundfontPath(), installed);
   EXPECT_EQ(Setting("synth.soundfont"), dir("gone.sf2")) << "kept for when it is back";
+
+  // A file that is there but no soundfont (a truncated one) left the synth without any and
+  // stayed remembered; GLib's own lines about it reached the terminal.
+  Bytes cut = ReadAll(installed);
+  cut.resize(cut.size() / 8);
+  WriteAll(dir("cut.sf2"), cut);
+  testing::internal::CaptureStderr();
+  StartWith("synth.soundfont", dir("cut.sf2").c_str());
+  err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err, "tamborix: the soundfont " + dir("cut.sf2") + " of the settings file cannot be used (it cannot be "
+                 "loaded); playing with the distribution's\n");
+  EXPECT_EQ(SynthSoundfontPath(), installed);
+  EXPECT_EQ(Setting("synth.soundfont"), installed) << "the one in use takes its place";
 
   testing::internal::CaptureStderr();
   StartWith("synth.gain", "loud");

@@ -9,7 +9,8 @@
 #   the save question, a dropped .txt opens as a playlist, and both are remembered in the
 #   settings file under $XDG_CONFIG_HOME; a dropped .mid is imported, with its report box,
 #   as an untitled pattern;
-# - a damaged settings file does not stop the program: it says so in one line on stderr.
+# - a damaged settings file does not stop the program: it says so in one line on stderr and
+#   loses nothing of it.
 # Geometry at scale 2: character cell 16 x 32 pixels; cell (s, r) spans x (s + 26) * 16 ..
 # + 18 and y ((48 - r) * 2 + 4) * 8 .. + 18.
 . "$(dirname "$0")/lib.sh"
@@ -72,7 +73,7 @@ mapfile -t runs < <(title_runs)
 read -r about_start about_end <<<"${runs[-1]}"
 xdotool mousemove --sync $((WIN_X + (about_start + about_end) / 2)) $((WIN_Y + 20)) click 1   # "About"
 wait_window '^About$' 5
-[ "$WIN_W" -eq 812 ] && [ "$WIN_H" -eq 1116 ]; check $? "the About box is 812 x 1116 pixels ($WIN_W x $WIN_H)"
+[ "$WIN_W" -eq 812 ] && [ "$WIN_H" -eq 1196 ]; check $? "the About box is 812 x 1196 pixels ($WIN_W x $WIN_H)"
 answer_box "$WID" Return
 wait_window '^Tamborix - ' 5
 
@@ -116,8 +117,10 @@ wait_exit "$PID" 10
 # ---------------------------------------------------------------- a damaged settings file
 printf 'recent.1=/a.tbx\nthis is not a setting\n' >"$settings"
 start_tamborix "$PROG"
-grep -q "settings file $settings is damaged (line 2); starting with the defaults" "$TMPD/err.$((${#E2E_PIDS[@]} - 1))"
+grep -q "settings file $settings is damaged (line 2); what cannot be read is left out" "$TMPD/err.$((${#E2E_PIDS[@]} - 1))"
 check $? "a damaged settings file is named on stderr and the program starts"
+grep -qx "recent.1=/a.tbx" "$settings" && grep -qx "this is not a setting" "$settings"
+check $? "what it holds stays in it: $(tr '\n' ' ' <"$settings")"
 kill "$PID" 2>/dev/null
 
 e2e_pass

@@ -229,6 +229,88 @@ TEST_F(FileSafety, TwoWritersOfOneFileEachReportTruthfully) {
   EXPECT_EQ(dir.Names(), std::vector<std::string>{"shared.mid"});
 }
 
+// Every replacement keeps its guarantees whether the new file has no name until it is in
+// place (a file system with unnamed files) or a temporary one (without: vfat, NFS,
+// Windows): the exact name, a link's target replaced and the link kept, mode and owner
+// kept, special targets refused, a failure or an abandoned write leaving the old file and
+// nothing else, a link planted at a temporary name never written through.
+TEST_F(FileSafety, EveryReplacementGuaranteeHoldsWithAndWithoutUnnamedFiles) {
+  const Bytes data = Text("the new bytes"), old = Text("old");
+  const bool root = geteuid() == 0;
+  for (const bool unnamed : {true, false}) {
+    SCOPED_TRACE(unnamed ? "unnamed" : "named");
+    hardening::Scratch d;
+    tbxtest::ClearFaults();
+    if (!unnamed) tbxtest::InjectFault(tbxtest::Fault::UnnamedFile, 0, 1 << 30);
+    auto write = [&](const std::string& name) { return WriteWholeFile(d(name).c_str(), data.data(), DWORD(data.size())); };
+
+    WriteAll(d("Song.tbx"), old);
+    EXPECT_EQ(write("song.tbx"), WRITE_OK) << "a new name, exactly as given";
+    EXPECT_EQ(ReadAll(d("Song.tbx")), old);
+    struct stat st;
+    ASSERT_EQ(stat(d("song.tbx").c_str(), &st), 0);
+    const mode_t umask_ = umask(022);
+    umask(umask_);
+    EXPECT_EQ(st.st_mode & 0777, 0666u & ~umask_) << "a new file's permissions";
+
+    WriteAll(d("private.tbx"), old);
+    ASSERT_EQ(chmod(d("private.tbx").c_str(), 0640), 0);
+    if (root) {
+      ASSERT_EQ(chown(d("private.tbx").c_str(), 4321, 4322), 0);
+    }
+    EXPECT_EQ(write("private.tbx"), WRITE_OK);
+    ASSERT_EQ(stat(d("private.tbx").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_TRUE(!root || (st.st_uid == 4321u && st.st_gid == 4322u));
+
+    fs::create_directory(d("real"));
+    WriteAll(d("real/target.tbx"), old);
+    fs::create_symlink(d("real/target.tbx"), d("link.tbx"));
+    fs::create_symlink(d("real/new.tbx"), d("dangling.tbx"));
+    EXPECT_EQ(write("link.tbx"), WRITE_OK);
+    EXPECT_EQ(write("dangling.tbx"), WRITE_OK);
+    EXPECT_TRUE(fs::is_symlink(d("link.tbx")) && fs::is_symlink(d("dangling.tbx")));
+    EXPECT_EQ(ReadAll(d("real/target.tbx")), data);
+    EXPECT_EQ(ReadAll(d("real/new.tbx")), data);
+
+    ASSERT_EQ(mkfifo(d("fifo.tbx").c_str(), 0644), 0);
+    fs::create_directory(d("folder.tbx"));
+    fs::create_symlink("/dev/null", d("null.tbx"));
+    for (const char* name : {"fifo.tbx", "folder.tbx", "null.tbx"}) EXPECT_NE(write(name), WRITE_OK) << name;
+
+    for (tbxtest::Fault fault : {tbxtest::Fault::FileWrite, tbxtest::Fault::FileRename}) {
+      WriteAll(d("kept.tbx"), old);
+      tbxtest::InjectFault(fault);
+      EXPECT_EQ(write("kept.tbx"), WRITE_FAILED);
+      EXPECT_EQ(ReadAll(d("kept.tbx")), old);
+    }
+    FileReplace fr;
+    ASSERT_EQ(FileReplaceBegin(&fr, d("kept.tbx").c_str()), WRITE_OK);
+    EXPECT_EQ(fr.temp.empty(), unnamed);
+    FileReplaceWrite(&fr, data.data(), DWORD(data.size()));
+    EXPECT_EQ(FileReplaceEnd(&fr, d("kept.tbx").c_str(), FALSE), WRITE_FAILED) << "abandoned";
+    EXPECT_EQ(ReadAll(d("kept.tbx")), old);
+
+    // Links at every name a temporary file of this process could take.
+    WriteAll(d("victim"), old);
+    for (unsigned i = 0; i < 4; i++) {
+      char name[40];
+      std::snprintf(name, sizeof name, ".~tbx%08x%02x.lnk", unsigned(getpid()), i);
+      fs::create_symlink(d("victim"), d(name));
+    }
+    EXPECT_EQ(write("kept.tbx"), WRITE_OK);
+    EXPECT_EQ(ReadAll(d("victim")), old);
+    EXPECT_EQ(ReadAll(d("kept.tbx")), data);
+    std::vector<std::string> names = d.Names();
+    const auto planted = [](const std::string& n) { return n.rfind(".~tbx", 0) == 0 && n.find(".lnk") != n.npos; };
+    names.erase(std::remove_if(names.begin(), names.end(), planted), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Song.tbx", "dangling.tbx", "fifo.tbx", "folder.tbx", "kept.tbx",
+                                               "link.tbx", "null.tbx", "private.tbx", "real", "song.tbx", "victim"}))
+        << "nothing else is left";
+  }
+  tbxtest::ClearFaults();
+}
+
 // ---------------------------------------------------------------- what the target is
 
 // A link as the target replaces the file it names and stays a link; a FIFO, a device and

@@ -192,8 +192,14 @@ TEST_F(Files, SpecialFilesNeitherBlockNorGiveData) {
     EXPECT_TRUE(CloseHandle(h));
     EXPECT_EQ(Create(P(name)), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(GetFileAttributesA(P(name).c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DEVICE));
+    EXPECT_EQ(GetFileAttributesA(P(name).c_str()) & ~DWORD(FILE_ATTRIBUTE_REPARSE_POINT),
+              static_cast<DWORD>(FILE_ATTRIBUTE_DEVICE));
   }
+  // A symbolic link is marked as one, as Windows marks it, a dangling one too.
+  EXPECT_EQ(GetFileAttributesA(P("zero").c_str()), DWORD(FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT));
+  EXPECT_EQ(GetFileAttributesA(P("fifo").c_str()), DWORD(FILE_ATTRIBUTE_DEVICE));
+  fs::create_symlink(P("nowhere"), dir / "dangling");
+  EXPECT_EQ(GetFileAttributesA(P("dangling").c_str()), DWORD(FILE_ATTRIBUTE_REPARSE_POINT));
   EXPECT_EQ(GetFileAttributesA(P("Songs").c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
   EXPECT_EQ(GetFileAttributesA(P("none").c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));

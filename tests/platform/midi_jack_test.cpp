@@ -23,8 +23,10 @@
 #include "app/app.h"
 #include "pattern/pattern.h"
 #include "platform/midi/midi_internal.h"
+#include "platform/midi/synth_render.h"
 #include "platform/testing.h"
 #include "platform/win32.h"
+#include "tests/files/scratch.h"
 #include "tests/platform/jack_support.h"
 
 namespace {
@@ -145,6 +147,22 @@ TEST_F(MidiInJack, BuiltInSynthOpensWithJackAudioAndPrintsNothing) {
   }
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   EXPECT_EQ(opened, static_cast<MMRESULT>(MMSYSERR_NOERROR));
+
+  // A soundfont that is a file but cannot be loaded (a truncated one) left the live synth
+  // without any: it keeps the one it plays, and neither FluidSynth nor GLib say a word.
+  ScratchDir scratch;
+  const std::string installed = SynthSoundfontPath();
+  Bytes cut = ReadAll(installed);
+  cut.resize(cut.size() / 8);
+  WriteAll(scratch("cut.sf2"), cut);
+  testing::internal::CaptureStderr();
+  HMIDIOUT synth = reinterpret_cast<HMIDIOUT>(static_cast<UINT_PTR>(0));
+  EXPECT_EQ(midiOutMessage(synth, TBXM_SETSOUNDFONT, reinterpret_cast<DWORD_PTR>(scratch("cut.sf2").c_str()), 0),
+            static_cast<MMRESULT>(MMSYSERR_INVALPARAM));
+  EXPECT_EQ(SynthSoundfontPath(), installed);
+  EXPECT_EQ(midiOutOpen(&h, 0, 0, 0, CALLBACK_NULL), static_cast<MMRESULT>(MMSYSERR_NOERROR)) << "it still plays";
+  midiOutClose(h);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 TEST_F(MidiInJack, InputFromAJackPortReachesTheCallback) {

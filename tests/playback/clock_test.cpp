@@ -129,16 +129,6 @@ TEST_F(PlaybackSteps, LoopRangeAndStopAtEnd) {
   EXPECT_TRUE(Checked(IDM_STOPATEND));  // marks untouched by the stop at the end
 }
 
-TEST_F(PlaybackSteps, OneStepLoopNeverEndsAnEntry) {
-  HeaderSet(gTbro.LoopEnd, 1);
-  TambroFirstFile(gMidiOutPort, gMidiInPort, 0);
-  gbLooping = 0;  // playlist play: a wrap with the first-beat flag clear would advance
-  std::vector<int> steps = Advance(5 * 500);
-  EXPECT_EQ(steps, (std::vector<int>{0, 0, 0, 0, 0}));
-  EXPECT_TRUE(gbFirstBeat);
-  EXPECT_TRUE(gbSequenceGoing);
-}
-
 TEST_F(PlaybackNotes, BarAndFreeAccents) {
   HeaderSet(gTbro.LoopStart, 2);
   HeaderSet(gTbro.LoopEnd, 9);

@@ -53,6 +53,11 @@ class SyncTest : public PlayTest {
     GetWindowTextA(gHwndTEMPO, sz, sizeof sz);
     return sz;
   }
+  bool CaptionWaits() const {
+    char sz[400] = "";
+    GetWindowTextA(hwnd, sz, sizeof sz);
+    return std::string(sz) == "Tamborix - (Untitled) - waiting for MIDI clock";
+  }
   uint32_t t0 = 0;
   std::vector<Timed> steps;   // (time, step index)
 };
@@ -213,8 +218,14 @@ TEST_F(PlaybackClockIn, StartsFollowsHoldsAndStops) {
   Tick();
   ASSERT_TRUE(gbSequenceGoing) << "Start starts Loop File";
   EXPECT_TRUE(Checked(IDM_LOOP));
+  Run(100);
+  EXPECT_FALSE(CaptionWaits()) << "a clock a little late is no wait yet";
+  Run(100);
+  EXPECT_EQ(Tempo(), "ext") << "the run waits for its first clock";
+  EXPECT_TRUE(CaptionWaits());
   std::vector<uint32_t> at = Clocks(60, 48);   // two beats at 60 BPM
   Run(5);
+  EXPECT_FALSE(CaptionWaits());
   ASSERT_EQ(steps.size(), 8u);
   for (size_t j = 0; j < steps.size(); ++j) {
     EXPECT_EQ(steps[j].msg, j) << "step " << j;
@@ -239,8 +250,12 @@ TEST_F(PlaybackClockIn, StartsFollowsHoldsAndStops) {
   EXPECT_TRUE(steps.empty());
   EXPECT_TRUE(gbSequenceGoing);
   EXPECT_EQ(gIndex, held);
+  EXPECT_EQ(Tempo(), "ext") << "it waits for the clock again";
+  EXPECT_TRUE(CaptionWaits());
   at = Clocks(180, 12);
   Run(2);
+  EXPECT_EQ(Tempo(), "180");
+  EXPECT_FALSE(CaptionWaits());
   ASSERT_EQ(steps.size(), 2u);
   EXPECT_EQ(int(steps[0].msg), held + 1);
   EXPECT_LE(steps[0].ms - at[0], 5u) << "the first clock back is the next step's";
@@ -253,6 +268,15 @@ TEST_F(PlaybackClockIn, StartsFollowsHoldsAndStops) {
   EXPECT_TRUE(gbMidiInOpen) << "and the input listens for the next Start";
   for (const auto& r : tbxtest::CapturedMidi())
     EXPECT_NE(r.message, NoteOnMsg(9, 36, 100)) << "the note played while stopped was not echoed";
+
+  // Play waits for the next clock; stopped while it waits, nothing says it waits any more.
+  Command(IDM_LOOP);
+  Run(200);
+  EXPECT_TRUE(CaptionWaits());
+  Command(IDM_STOP);
+  Tick();
+  EXPECT_EQ(Tempo(), "180");
+  EXPECT_FALSE(CaptionWaits());
 
   Command(IDM_SYNC + SYNC_FOLLOW_CLOCK);
   EXPECT_TRUE(IsWindowEnabled(gHwndBPMScroll));
@@ -300,4 +324,24 @@ TEST_F(PlaybackClockIn, ContinueAndForwardingToTheOutput) {
   EXPECT_TRUE(gbSequenceGoing);
   EXPECT_NEAR(double(steps.size()), 1000.0 / 41, 1.0) << "a step every 41 ms (120 BPM, \"*12\")";
   EXPECT_NEAR(double(Times(Captured(), 0xF8).size()), 48.0, 2.0);
+
+  // Checked again during the run (it played on by itself afterwards): the next step waits
+  // for the next clock, the run follows from there and holds when the clock stops.
+  Command(IDM_SYNC + SYNC_FOLLOW_CLOCK);
+  Run(200);
+  steps.clear();
+  tbxtest::ClearCapturedMidi();
+  Run(300);
+  EXPECT_TRUE(steps.empty()) << "no clock, no step";
+  const std::vector<uint32_t> back = Clocks(150, 6);
+  Run(3);
+  ASSERT_EQ(steps.size(), 3u);
+  for (size_t j = 0; j < steps.size(); ++j) EXPECT_LE(steps[j].ms - back[2 * j], 1u) << "step " << j;
+  const std::vector<uint32_t> passed = Times(Captured(), 0xF8);
+  ASSERT_EQ(passed.size(), back.size()) << "each clock followed is passed on";
+  for (size_t i = 0; i < back.size(); ++i) EXPECT_LE(passed[i] - back[i], 1u) << i;
+  steps.clear();
+  Run(1000);
+  EXPECT_TRUE(steps.empty()) << "the clock stopped: the run waits";
+  EXPECT_TRUE(gbSequenceGoing);
 }
