@@ -227,6 +227,54 @@ void AlsaSeqDisconnect(const std::string& name, bool input) {
   snd_seq_unsubscribe_port(A.seq, sub);
 }
 
+/* ---------------------------------------------------------------- links kept across a rename */
+
+std::vector<OwnPortLinks> AlsaSeqLinks() {
+  std::lock_guard<std::mutex> lock(A.mu);
+  std::vector<OwnPortLinks> links;
+  if (!A.alive.load()) return links;
+  for (const bool input : {false, true}) {
+    const int port = input ? A.inPort : A.outPort;
+    OwnPortLinks l{PortApi::Alsa, input ? "in" : "out", {}};
+    snd_seq_query_subscribe_t* q;
+    snd_seq_query_subscribe_alloca(&q);
+    const snd_seq_addr_t own{static_cast<unsigned char>(A.client), static_cast<unsigned char>(port)};
+    snd_seq_query_subscribe_set_root(q, &own);
+    snd_seq_query_subscribe_set_type(q, input ? SND_SEQ_QUERY_SUBS_WRITE : SND_SEQ_QUERY_SUBS_READ);
+    for (int i = 0;; i++) {
+      snd_seq_query_subscribe_set_index(q, i);
+      if (snd_seq_query_port_subscribers(A.seq, q) < 0) break;
+      const snd_seq_addr_t* other = snd_seq_query_subscribe_get_addr(q);
+      if (other->client == A.client) l.others.push_back(other->port == A.inPort ? ":in" : ":out");
+      else l.others.push_back(std::to_string(other->client) + ":" + std::to_string(other->port));
+    }
+    links.push_back(std::move(l));
+  }
+  return links;
+}
+
+void AlsaSeqRelink(const std::vector<OwnPortLinks>& links) {
+  std::lock_guard<std::mutex> lock(A.mu);
+  if (!A.alive.load()) return;
+  for (const OwnPortLinks& l : links) {
+    if (l.api != PortApi::Alsa) continue;
+    const bool input = l.port == "in";
+    for (const std::string& o : l.others) {
+      snd_seq_addr_t other;
+      if (o == ":in" || o == ":out") {
+        other = snd_seq_addr_t{static_cast<unsigned char>(A.client),
+                               static_cast<unsigned char>(o == ":in" ? A.inPort : A.outPort)};
+      } else if (snd_seq_parse_address(A.seq, &other, o.c_str()) < 0) {
+        continue;
+      }
+      snd_seq_port_subscribe_t* sub;
+      snd_seq_port_subscribe_alloca(&sub);
+      Subscription(sub, other, input);
+      if (snd_seq_get_port_subscription(A.seq, sub) != 0) snd_seq_subscribe_port(A.seq, sub);
+    }
+  }
+}
+
 #else  /* no alsa-lib: there is no sequencer */
 
 #include "platform/midi/midi_internal.h"
@@ -238,5 +286,7 @@ std::vector<std::string> AlsaSeqPorts(bool) { return {}; }
 bool AlsaSeqSend(uint32_t) { return false; }
 int AlsaSeqConnect(const std::string&, bool) { return -1; }
 void AlsaSeqDisconnect(const std::string&, bool) {}
+std::vector<OwnPortLinks> AlsaSeqLinks() { return {}; }
+void AlsaSeqRelink(const std::vector<OwnPortLinks>&) {}
 
 #endif

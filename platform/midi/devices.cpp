@@ -616,7 +616,8 @@ bool SendMidiInput(int device, DWORD message) {
 /* ---------------------------------------------------------------- the own clients' name */
 
 /* The synth's audio lives on the own JACK client: it goes with the client and comes back on
-** the new one, where it is connected to the playback ports again. */
+** the new one. What was connected to the own ports (the synth's included) is connected again,
+** where the other end is still there. */
 void TbxMidiClientName(const char* name) {
   std::lock_guard<std::mutex> lock(gTableMu);
   if (!name || !*name || PortsName() == name) return;
@@ -625,11 +626,13 @@ void TbxMidiClientName(const char* name) {
   const bool open = std::any_of(gTable.outs.begin(), gTable.outs.end(),
                                 [](const OutDevice& d) { return d.kind == OutKind::Own || d.kind == OutKind::Synth; });
   if (!gTable.built || !open) return;
+  const std::vector<OwnPortLinks> links = PortsLinks();
   const bool synthOnJack = SynthBackend() == "jack";
   if (synthOnJack) SynthStop();
   PortsClose();
   PortsOpen();
   if (synthOnJack) SynthStart(nullptr);
+  PortsRelink(links);
 }
 
 /* ---------------------------------------------------------------- reset */

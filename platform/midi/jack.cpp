@@ -490,6 +490,62 @@ void JackDisconnect(const std::string& name, bool input) {
   else jack_disconnect(J.client, mine.c_str(), name.c_str());
 }
 
+/* ---------------------------------------------------------------- links kept across a rename */
+
+namespace {
+
+/* The own ports by their short names (lock held): the MIDI ports and the synth's. */
+std::vector<jack_port_t*> OwnPortsLocked() {
+  std::vector<jack_port_t*> ports{J.midiOut, J.midiIn};
+  if (AudioHook* hook = J.hook.load()) ports.insert(ports.end(), hook->ports, hook->ports + 2);
+  ports.erase(std::remove(ports.begin(), ports.end(), nullptr), ports.end());
+  return ports;
+}
+
+}  // namespace
+
+std::vector<OwnPortLinks> JackLinks() {
+  std::lock_guard<std::mutex> lock(J.mu);
+  std::vector<OwnPortLinks> links;
+  if (!J.alive.load()) return links;
+  const std::string own = std::string(jack_get_client_name(J.client)) + ":";
+  for (jack_port_t* port : OwnPortsLocked()) {
+    OwnPortLinks l{PortApi::Jack, jack_port_short_name(port), {}};
+    if (const char** others = jack_port_get_all_connections(J.client, port)) {
+      for (const char** o = others; *o; o++)
+        l.others.push_back(std::strncmp(*o, own.c_str(), own.size()) == 0 ? std::string(*o + own.size() - 1) : *o);
+      jack_free(others);
+    }
+    links.push_back(std::move(l));
+  }
+  return links;
+}
+
+void JackRelink(const std::vector<OwnPortLinks>& links) {
+  std::lock_guard<std::mutex> lock(J.mu);
+  if (!J.alive.load()) return;
+  const std::string own = jack_get_client_name(J.client);
+  for (jack_port_t* port : OwnPortsLocked()) {
+    const std::string name = jack_port_short_name(port);
+    auto l = std::find_if(links.begin(), links.end(),
+                          [&](const OwnPortLinks& k) { return k.api == PortApi::Jack && k.port == name; });
+    if (l == links.end()) continue;
+    std::vector<std::string> want;
+    for (const std::string& o : l->others) want.push_back(o[0] == ':' ? own + o : o);
+    const bool sends = (jack_port_flags(port) & JackPortIsOutput) != 0;
+    const std::string mine = jack_port_name(port);
+    if (const char** now = jack_port_get_all_connections(J.client, port)) {
+      for (const char** o = now; *o; o++)
+        if (std::find(want.begin(), want.end(), *o) == want.end())
+          sends ? jack_disconnect(J.client, mine.c_str(), *o) : jack_disconnect(J.client, *o, mine.c_str());
+      jack_free(now);
+    }
+    for (const std::string& o : want)
+      if (jack_port_by_name(J.client, o.c_str()))
+        sends ? jack_connect(J.client, mine.c_str(), o.c_str()) : jack_connect(J.client, o.c_str(), mine.c_str());
+  }
+}
+
 /* ---------------------------------------------------------------- output */
 
 bool JackQueue(int64_t dueNs, uint32_t bytes) {
@@ -664,6 +720,8 @@ uint32_t JackMissedFrames() { return 0; }
 void JackDrain(int) {}
 int JackConnect(const std::string&, bool) { return -1; }
 void JackDisconnect(const std::string&, bool) {}
+std::vector<OwnPortLinks> JackLinks() { return {}; }
+void JackRelink(const std::vector<OwnPortLinks>&) {}
 double JackRate() { return 0; }
 bool JackBuilt() { return false; }
 int JackTransportNow() { return -1; }

@@ -109,6 +109,22 @@ int PortsConnect(const SystemPort& port, bool input);
 void PortsDisconnect(const SystemPort& port, bool input);
 /* Waits (at most `ms`) until what was sent to `api`'s own output has left it. */
 void PortsDrain(PortApi api, int ms);
+/* What is connected to one own port, kept while the own clients are closed and opened
+** again under another name (PortsSetName): the port (JACK: its short name, "midi_out",
+** "synth_L"; ALSA: "out" or "in") and the other ends (JACK: full port names; ALSA: "c:p"
+** addresses). An other end that is an own port too is written ":" + the port as above, since
+** its client's name or number changes with ours. */
+struct OwnPortLinks {
+  PortApi api;
+  std::string port;
+  std::vector<std::string> others;
+};
+/* The connections of every own port that is open. */
+std::vector<OwnPortLinks> PortsLinks();
+/* Makes them again on the own ports open now, where the other end is still there; a port
+** named in `links` loses what it is connected to beyond them (the synth's ports connect
+** themselves to the sound card when they come). Silent; what cannot be made is left out. */
+void PortsRelink(const std::vector<OwnPortLinks>& links);
 
 /* Called by the systems' input threads with each complete message that reaches an own
 ** input port (1..3 bytes, status first; system exclusive and active sensing are filtered
@@ -127,6 +143,8 @@ std::vector<std::string> AlsaSeqPorts(bool inputs);
 bool AlsaSeqSend(uint32_t bytes);
 int AlsaSeqConnect(const std::string& name, bool input);
 void AlsaSeqDisconnect(const std::string& name, bool input);
+std::vector<OwnPortLinks> AlsaSeqLinks();
+void AlsaSeqRelink(const std::vector<OwnPortLinks>& links);
 
 /* ---------------------------------------------------------------- JACK (jack.cpp) */
 
@@ -139,6 +157,8 @@ uint32_t JackMissedFrames();             /* as SynthMissedFrames, for midi_out *
 void JackDrain(int ms);
 int JackConnect(const std::string& name, bool input);
 void JackDisconnect(const std::string& name, bool input);
+std::vector<OwnPortLinks> JackLinks();
+void JackRelink(const std::vector<OwnPortLinks>& links);
 double JackRate();                       /* frames per second of the server; 0 when none */
 /* The transport (platform/sync.h says what the program sees of it). */
 bool JackBuilt();                        /* this build has libjack */

@@ -115,6 +115,17 @@ void PortsDisconnect(const SystemPort& port, bool input) {
   if (port.api == PortApi::Jack) JackDisconnect(port.name, input);
 }
 
+std::vector<OwnPortLinks> PortsLinks() {
+  std::vector<OwnPortLinks> links = AlsaSeqLinks();
+  for (OwnPortLinks& l : JackLinks()) links.push_back(std::move(l));
+  return links;
+}
+
+void PortsRelink(const std::vector<OwnPortLinks>& links) {
+  AlsaSeqRelink(links);
+  JackRelink(links);
+}
+
 void PortsDrain(PortApi api, int ms) {
   /* Direct delivery on the sequencer: nothing of ours waits there. */
   if (api == PortApi::Jack) JackDrain(ms);

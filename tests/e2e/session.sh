@@ -3,7 +3,8 @@
 # small manager over liblo that announces, opens a new project and an existing one,
 # shows, hides, saves, switches to another project and back and ends the program with
 # SIGTERM, checking every answer and notice, the files in the project's folder, the window
-# under Xvfb and the name of the program's JACK client on a private JACK server.
+# under Xvfb, the name of the program's JACK client on a private JACK server and the
+# connections a user made to its ports, which a switch keeps.
 # Skipped (77) without python3's liblo, a program built without liblo, Xvfb or jackd.
 . "$(dirname "$0")/lib.sh"
 . "$(dirname "$0")/jack_lib.sh"

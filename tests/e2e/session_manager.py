@@ -105,6 +105,19 @@ def await_clients(want, gone, seconds=10):
     return False
 
 
+def connections():
+    """JACK's connections: port -> the ports connected to it."""
+    out = subprocess.run(["jack_lsp", "-c"], capture_output=True, text=True).stdout.splitlines()
+    links, port = {}, None
+    for line in out:
+        if line.startswith((" ", "\t")):
+            links.setdefault(port, set()).add(line.strip())
+        else:
+            port = line.strip()
+            links.setdefault(port, set())
+    return links
+
+
 def visible_window():
     out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Tamborix"],
                          capture_output=True, text=True).stdout.split()
@@ -202,10 +215,27 @@ request("/nsm/client/hide_optional_gui", answer=False)
 check(await_window(False), "hide_optional_gui unmaps the window")
 check(wait_for("/nsm/client/gui_is_hidden", since=since) is not None, "gui_is_hidden follows")
 
-# ---- switch to a new project and back
+# ---- switch to a new project and back; what the user patched to the own ports stays
+monitor = subprocess.Popen(["jack_midi_dump"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+end = time.time() + 5
+while "midi-monitor:input" not in connections() and time.time() < end:
+    pump(0.1)
+subprocess.run(["jack_connect", "nAAAA:midi_out", "midi-monitor:input"])
+subprocess.run(["jack_connect", "nAAAA:midi_out", "nAAAA:midi_in"])
+synth = "nAAAA:synth_R" in connections()
+if synth:
+    subprocess.run(["jack_disconnect", "nAAAA:synth_R", "system:playback_2"])
 answer = request("/nsm/client/open", project("nBBBB"), "Tamborix", "nBBBB")
 check(answer == ("/reply", ["/nsm/client/open", "Created"]), "a switch to a new folder is answered: %r" % (answer,))
 check(await_clients("nBBBB", "nAAAA"), "after a switch the JACK client is the new id only: %r" % jack_clients())
+links = connections()
+check(links.get("nBBBB:midi_out") == {"midi-monitor:input", "nBBBB:midi_in"},
+      "the own ports' connections come back on the new client: %r" % links.get("nBBBB:midi_out"))
+if synth:
+    check(links.get("nBBBB:synth_L") == {"system:playback_1"} and links.get("nBBBB:synth_R") == set(),
+          "the synth's ports are patched as they were: %r" % {p: links.get(p) for p in ("nBBBB:synth_L", "nBBBB:synth_R")})
+monitor.terminate()
+monitor.wait()
 since = len(inbox)
 answer = request("/nsm/client/open", project("nAAAA"), "Tamborix", "nAAAA")
 check(answer == ("/reply", ["/nsm/client/open", "Loaded"]), "the switch back loads the project: %r" % (answer,))
