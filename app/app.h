@@ -165,8 +165,8 @@ LRESULT OnDropFiles(HWND hwnd, HDROP drop);   /* WM_DROPFILES */
 
 /* ---------------------------------------------------------------- the session manager */
 
-/* Under a session manager (app/session.cpp). Window thread, but for SessionActive and
-** SessionCaptionMark, which any thread may ask. */
+/* Under a session manager (app/session.cpp). Window thread, but for SessionActive,
+** SessionQuiet and SessionCaptionMark, which any thread may ask. */
 /* WinMain's start, before the window: TRUE when NSM_URL names a manager that takes the
 ** program. A session outlives ResetAllState (the window is made under it). */
 BOOL SessionBegin(void);
@@ -178,7 +178,8 @@ void SessionWindowReady(HWND hwnd);
 /* The window could not be made (no MIDI output): the manager's open fails. */
 void SessionCreateFailed(void);
 int SessionActive(void);                   /* under a session manager */
-/* A box's text under a session while no box may be shown: written to stderr, and 1; else 0. */
+/* A box's text under a session while no box may be shown (the start, a request of the
+** manager, the window hidden): written to stderr, and 1; else 0. Any thread. */
 int SessionQuiet(const char* text);
 /* " *" after the caption's title while a session's project has unsaved changes, else "". */
 const char* SessionCaptionMark(void);

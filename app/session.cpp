@@ -15,11 +15,12 @@
 ** loads, Save As, Open PlayList and Recent Files are grayed (the project is the session's);
 ** Save writes into the folder; closing the window hides it; the caption marks unsaved
 ** changes with " *" and the manager is told when they appear and when they are saved; no
-** box is shown while the program starts or answers the manager. SIGTERM ends the program
+** box is shown while the program starts or answers the manager, nor while the window is
+** hidden (their texts go to stderr). SIGTERM ends the program
 ** at once, without a question and without saving. Without NSM_URL none of it happens.
 **
-** Window thread, except DoCaption's question SessionCaptionMark, which the step clock asks
-** too.
+** Window thread, except DoCaption's question SessionCaptionMark and ShowBox's SessionQuiet,
+** which the step clock asks too.
 */
 #include <atomic>
 #include <cstdio>
@@ -44,9 +45,12 @@ static const char kSavePath[] = "/nsm/client/save";
 
 static std::atomic<int> gbSession{0};   /* under a session manager; set once, before the window */
 static std::string gSessionDir;         /* the project's folder, "" before the first open */
-static int gbQuiet;                     /* boxes go to stderr instead (start, a request) */
+/* Boxes go to stderr instead while the program starts or answers a request, and while the
+** window is hidden: nothing is mapped then, and its user may not see the screen at all.
+** Window thread writes; a box from the step clock's thread reads them. */
+static std::atomic<int> gbQuiet{0};
+static std::atomic<int> gbShown{0};     /* the window is mapped */
 static int gbSentDirty;                 /* what the manager was last told: 1 dirty, 0 clean */
-static int gbShown;                     /* the window is mapped */
 static TBXSESSIONOPEN gFirstOpen;       /* the open that came with the announce's answer */
 static int gbFirstOpen;                 /* ... and is to be opened once the window stands */
 
@@ -63,7 +67,7 @@ void SessionEnd(void) {
 int SessionActive(void) { return gbSession.load(); }
 
 int SessionQuiet(const char* text) {
-  if (!gbQuiet) return 0;
+  if (!gbSession || (!gbQuiet && gbShown)) return 0;
   std::fprintf(stderr, "tamborix: %s\n", text);
   return 1;
 }
@@ -89,7 +93,7 @@ void SessionShowDirty(void) {
 static void ShowGui(HWND hwnd, bool show) {
   ShowWindow(hwnd, show ? SW_SHOW : SW_HIDE);
   if (show) UpdateWindow(hwnd);
-  gbShown = show;
+  gbShown = show ? 1 : 0;
   TbxSessionNotify(show ? "/nsm/client/gui_is_shown" : "/nsm/client/gui_is_hidden");
 }
 

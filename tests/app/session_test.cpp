@@ -203,9 +203,14 @@ TEST_F(SessionTest, OpensAnExistingProject) {
   EXPECT_NE(std::find(inbox.begin(), inbox.end(), "/nsm/client/is_clean"), inbox.end());
 }
 
-// A damaged project file: an error for the manager, no box, an empty pattern; a save then
-// writes the folder's file (the damaged one kept as the backup).
-TEST_F(SessionTest, DamagedProjectOpensEmpty) {
+// No MIDI input and a damaged project file: no box at the start, an error for the manager,
+// an empty pattern.
+class SessionNoMidiInTest : public SessionTest {
+ protected:
+  std::vector<std::string> inputs() const override { return {}; }
+};
+
+TEST_F(SessionNoMidiInTest, DamagedProjectOpensEmptyWithoutABox) {
   std::filesystem::create_directory(dir("Tamborix.nA"));
   WriteText(dir("Tamborix.nA/pattern.tbx"), "not a pattern");
   gTbro.PercL[3] = 7;
@@ -261,6 +266,8 @@ TEST_F(SessionTest, DirtyCleanSaveAndClose) {
   EXPECT_TRUE(manager.Await("/nsm/client/gui_is_hidden", since));
   SendMessageA(hwnd, WM_COMMAND, IDM_OPENLIST, 0);   // would show a dialog: none is scripted
   SendMessageA(hwnd, WM_COMMAND, IDM_LOAD, 0);
+  SendMessageA(hwnd, WM_COMMAND, IDM_PLAYALL, 0);    // "first load playlist !": hidden, no box
+  EXPECT_TRUE(tbxtest::MessageBoxes().empty());
 
   // New empties the pattern: the project's file still holds the old one.
   since = manager.Count();
