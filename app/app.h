@@ -186,6 +186,9 @@ const char* SessionCaptionMark(void);
 /* The manager is told (and the caption shows) whether there are unsaved changes, when that
 ** changed since it was last told. After every input, command and report of a change. */
 void SessionShowDirty(void);
+/* Gives the pattern the project's names again (pattern.tbx in the project's folder) once a
+** project is open; what New and the import clear. */
+void SessionKeepNames(void);
 /* Writes the project (pattern.tbx and settings.conf in the project's folder); `requested`:
 ** the manager asked, and is answered, with no box. TRUE when saved. */
 BOOL SessionSave(HWND hwnd, BOOL requested);

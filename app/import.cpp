@@ -46,6 +46,7 @@ static void TakeImportedPattern(HWND hwnd, const TbroRecord& record) {
   gszTitleName[0] = '\0';
   gbNewFile = 1;
   MarkChanged();
+  SessionKeepNames();
   EnableEditMenu();
   DoCaption(hwnd, gszTitleName);
   InvalidateRect(hwnd, nullptr, FALSE);

@@ -31,6 +31,7 @@ void FileNew(HWND hwnd) {
   gbNewFile = 1;
   gbFileChanged = 0;
   gszTitleName[0] = '\0';
+  SessionKeepNames();
   DoCaption(hwnd, gszTitleName);
   TambroFileClear();
   InvalidateRect(hwnd, NULL, FALSE);

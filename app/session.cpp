@@ -76,6 +76,8 @@ const char* SessionCaptionMark(void) { return gbSession && gbNeedSave ? " *" : "
 
 /* ---------------------------------------------------------------- notices */
 
+static void TakeSessionNames(void);
+
 /* Tells the manager, and shows in the caption, whether there are unsaved changes; only
 ** when that changed (`always`: in any case). */
 static void ShowDirty(bool always) {
@@ -83,6 +85,7 @@ static void ShowDirty(bool always) {
   if (!always && dirty == gbSentDirty) return;
   gbSentDirty = dirty;
   TbxSessionNotify(dirty ? "/nsm/client/is_dirty" : "/nsm/client/is_clean");
+  TakeSessionNames();
   DoCaption(gHwnd, gszTitleName);
 }
 
@@ -101,10 +104,14 @@ static void ShowGui(HWND hwnd, bool show) {
 
 static std::string PatternPath(void) { return gSessionDir + "/" SESSION_PATTERN; }
 
-/* The project's names, which a MIDI export or an import may have replaced in the title. */
+/* The project's names, which New, a MIDI export's dialog or an import may have replaced. */
 static void TakeSessionNames(void) {
   StorePath(gszFileName, PatternPath().c_str());
   StorePath(gszTitleName, SESSION_PATTERN);
+}
+
+void SessionKeepNames(void) {
+  if (gbSession && !gSessionDir.empty()) TakeSessionNames();
 }
 
 /* ---------------------------------------------------------------- settings */

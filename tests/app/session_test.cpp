@@ -273,6 +273,7 @@ TEST_F(SessionTest, DirtyCleanSaveAndClose) {
   since = manager.Count();
   SendMessageA(hwnd, WM_COMMAND, IDM_NEW, 0);
   EXPECT_TRUE(manager.Await("/nsm/client/is_dirty", since));
+  EXPECT_EQ(Caption(), "Tamborix - pattern.tbx *") << "the pattern is still the project's";
 }
 
 // A switch stops the run, drops the pattern without a question and names the clients anew;
