@@ -46,13 +46,19 @@ class Manager {
   }
   const std::string& url() const { return url_; }
   void OpenFirst(const std::string& path, const std::string& id) {
+    std::lock_guard<std::mutex> lock(mu_);
     openPath_ = path;
     openId_ = id;
   }
-  // Sends a request without arguments, or an open.
-  void Send(const char* path) { lo_send_from(client_, Server(), LO_TT_IMMEDIATE, path, ""); }
+  // Sends a request without arguments, or an open (from the test's thread and from the
+  // server's: one at a time).
+  void Send(const char* path) {
+    std::lock_guard<std::mutex> lock(mu_);
+    lo_send_from(client_, Server(), LO_TT_IMMEDIATE, path, "");
+  }
   void Open(const std::string& path, const std::string& id) {
-    lo_send_from(client_, Server(), LO_TT_IMMEDIATE, "/nsm/client/open", "sss", path.c_str(), "Tamborix", id.c_str());
+    std::lock_guard<std::mutex> lock(mu_);
+    OpenLocked(path, id);
   }
   // Pumps the window until a message starting with `text` came (after index `since`);
   // false after 5 s.
@@ -80,6 +86,9 @@ class Manager {
 
  private:
   lo_server Server() { return lo_server_thread_get_server(thread_); }
+  void OpenLocked(const std::string& path, const std::string& id) {
+    lo_send_from(client_, Server(), LO_TT_IMMEDIATE, "/nsm/client/open", "sss", path.c_str(), "Tamborix", id.c_str());
+  }
   static int Receive(const char* path, const char* types, lo_arg** argv, int argc, lo_message msg, void* self) {
     Manager* m = static_cast<Manager*>(self);
     std::string line = path;
@@ -91,10 +100,8 @@ class Manager {
       if (types[i] == LO_STRING) line += raw;
       else if (types[i] == LO_INT32) line += std::to_string((std::memcpy(&n, raw, 4), n));
     }
-    {
-      std::lock_guard<std::mutex> lock(m->mu_);
-      m->inbox_.push_back(line);
-    }
+    std::unique_lock<std::mutex> lock(m->mu_);
+    m->inbox_.push_back(line);
     m->cv_.notify_all();
     if (std::string(path) != "/nsm/server/announce") return 0;
     char* from = lo_address_get_url(lo_message_get_source(msg));
@@ -105,7 +112,7 @@ class Manager {
       lo_send_from(m->client_, s, LO_TT_IMMEDIATE, "/error", "sis", "/nsm/server/announce", -3, "blacklisted");
     if (m->answer_ != Answer::Take) return 0;
     lo_send_from(m->client_, s, LO_TT_IMMEDIATE, "/reply", "ssss", "/nsm/server/announce", "Welcome", "Test", "");
-    if (!m->openPath_.empty()) m->Open(m->openPath_, m->openId_);
+    if (!m->openPath_.empty()) m->OpenLocked(m->openPath_, m->openId_);
     return 0;
   }
 
