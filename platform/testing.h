@@ -51,9 +51,10 @@ const std::vector<DrawOp>& DrawLog();
 void ClearDrawLog();
 /* Width in pixels the headless display gives a text (fixed: 7 pixels a character). */
 int HeadlessTextWidth(const std::string& text);
-/* The headless display's DisplayScale, 1 or 2 (the larger scale of a high-dpi screen); set
-** it before the window is created. PlatformReset puts back 1. */
-void SetDisplayScale(int scale);
+/* The headless display's scale: 1, 1.25, 1.5, 1.75 or 2 (anything else is 1), as a screen
+** of a higher resolution gets; set it before the window is created. PlatformReset puts
+** back 1. */
+void SetDisplayScale(double scale);
 
 struct Invalidation {
   HWND hwnd;

@@ -1,7 +1,7 @@
 // The program as a desktop application: what it remembers from one run to the next through
 // the settings file (the file dialogs' folders, Recent Files, the MIDI ports by name, the
-// synth's soundfont and gain), files dropped on the window, and the window drawn at twice
-// the size on a high-dpi screen, where clicks and the pointer follow.
+// synth's soundfont and gain), files dropped on the window, and the window drawn larger
+// on a high-dpi screen (scales 1.25 to 2), where clicks and the pointer follow.
 #include <cstring>
 #include <string>
 
@@ -368,6 +368,43 @@ TEST_F(LargerScale, TheWindowDoublesAndInputFollows) {
   EXPECT_EQ(tbxtest::Pointer().y, origin.y + next.top + 8);
   EXPECT_EQ(gMouseX, 11);
   EXPECT_EQ(gMouseY, 20);
+}
+
+// The quarters between: whole-pixel character cells (10 x 20, 12 x 24, 14 x 28), one-pixel
+// outlines, clicks on a cell's far corner landing on it, dialogs as MapDialogRect rounds.
+TEST_F(LargerScale, QuarterScalesKeepWholeCells) {
+  const struct {
+    double scale;
+    int cx, cy, frame, pen, aboutW, aboutH;
+  } cases[] = {{1.25, 10, 20, 4, 1, 508, 698}, {1.5, 12, 24, 5, 1, 609, 837}, {1.75, 14, 28, 5, 1, 711, 977}};
+  for (const auto& c : cases) {
+    DestroyWindow(hwnd);
+    tbxtest::PumpMessages();
+    tbxtest::SetDisplayScale(c.scale);
+    ResetAllState();
+    hwnd = CreateMainWindow(nullptr, "", SW_SHOWNORMAL);
+    ASSERT_NE(hwnd, nullptr);
+    EXPECT_EQ(gcxChar, c.cx) << c.scale;
+    EXPECT_EQ(gcyChar, c.cy) << c.scale;
+    RECT client;
+    GetClientRect(hwnd, &client);
+    EXPECT_EQ(client.right, (PANEL_LEFT + 4) * c.cx - 2 * c.frame) << c.scale;
+    const RECT cell = CellRect(10, 20);
+    EXPECT_EQ(cell.right - cell.left, c.cx + 1) << c.scale;
+    tbxtest::ClearDrawLog();
+    OnButtonDown(hwnd, WM_LBUTTONDOWN, MAKELPARAM(cell.right - 2, cell.bottom - 2));
+    EXPECT_EQ(CellPerc(10, 20), 1) << c.scale << ": the far corner of the cell";
+    ASSERT_FALSE(tbxtest::DrawLog().empty());
+    EXPECT_EQ(tbxtest::DrawLog().back().penWidth, c.pen) << c.scale;
+    RECT about{};
+    tbxtest::QueueDialog([&](HWND dlg) {
+      GetClientRect(dlg, &about);
+      SendMessageA(dlg, WM_COMMAND, IDOK, 0);
+    });
+    SendMessageA(hwnd, WM_COMMAND, IDM_ABOUT, 0);
+    EXPECT_EQ(about.right, c.aboutW) << c.scale;
+    EXPECT_EQ(about.bottom, c.aboutH) << c.scale;
+  }
 }
 
 TEST_F(LargerScale, DialogsDoubleWithTheirUnits) {
