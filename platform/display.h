@@ -124,6 +124,12 @@ void CoreStoreScrollPos(HWND hwnd, int pos);
 ** that accepts files (DragAcceptFiles) and is enabled; false when it takes no drop. */
 bool CoreDropFiles(HWND hwnd, const std::vector<std::string>& paths);
 
+/* The user is about to pull down `hwnd`'s menu bar: sends WM_INITMENU and then
+** WM_INITMENUPOPUP for each popup of the bar (wParam the popup, lParam its position), as
+** Windows sends them when a menu opens, so that the program brings its items up to date
+** before they show. GUI thread; the display pulls down what the bar holds afterwards. */
+void CoreMenuOpening(HWND hwnd);
+
 /* Runs every request queued by other threads (sends, GUI calls, drawing). GUI thread. */
 void CoreRunPending();
 /* Delivers one queued message (posted, sent, WM_PAINT when the queue is empty) the way

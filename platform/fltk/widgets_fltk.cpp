@@ -640,6 +640,9 @@ class TbxMenuBar : public Fl_Menu_Bar {
     /* accelerators come from the program's table through the client area */
     if (event == FL_SHORTCUT) return 0;
     if (event != FL_PUSH) return Fl_Menu_Bar::handle(event);
+    /* The program brings its menus up to date first (the ports there are now); the
+    ** rebuilt items are what the pull-down shows. */
+    CoreMenuOpening(hwnd);
     pulledDown = true;
     int r = Fl_Menu_Bar::handle(event);
     pulledDown = false;

@@ -206,6 +206,76 @@ TEST_F(RememberedPorts, ChosenPortsAreFoundByNameAtTheNextStart) {
   EXPECT_EQ(Setting("midi.out"), "Port C") << "kept for when it comes back";
 }
 
+// The device menus list the ports there are when the menu bar opens; the chosen port is
+// followed by its name (an ALSA port's numbers may change when it comes back), shown
+// grayed and checked while it is absent, and opened where it is now when a run starts.
+TEST_F(RememberedPorts, PortsComeAndGoWhileTheProgramRuns) {
+  tbxtest::SetMidiDevices(outputs(), {"Keys X 20:0", "Keys Y 24:0"});
+  Start();
+  SendMessageA(hwnd, WM_COMMAND, IDM_MIDIOUT + 2, 0);   // Port C
+  SendMessageA(hwnd, WM_COMMAND, IDM_MIDIIN + 1, 0);    // Keys Y
+  // Items up to the first separator: "*" checked, "~" grayed.
+  auto items = [](int title) {
+    std::string list;
+    HMENU m = GetSubMenu(ghMenu, title);
+    for (int i = 0; i < GetMenuItemCount(m) && !(GetMenuState(m, i, MF_BYPOSITION) & MF_SEPARATOR); i++) {
+      char label[64] = "";
+      GetMenuStringA(m, i, label, sizeof label, MF_BYPOSITION);
+      const UINT state = GetMenuState(m, i, MF_BYPOSITION);
+      list += std::string(list.empty() ? "" : "|") + (state & MF_GRAYED ? "~" : "") + (state & MF_CHECKED ? "*" : "") + label;
+    }
+    return list;
+  };
+  const struct {
+    std::vector<std::string> outs, ins;
+    const char *outItems, *inItems;
+    int out, in;
+  } steps[] = {
+      {{"Capture Out", "New D", "Synth B", "Port C"}, {"Keys X 20:0", "Keys Y 24:0"},
+       "Capture Out|New D|Synth B|*Port C", "Keys X 20:0|*Keys Y 24:0", 3, 1},
+      {{"Capture Out", "New D"}, {"Keys X 20:0"}, "Capture Out|New D|~*Port C", "Keys X 20:0|~*Keys Y 24:0", 2, 1},
+      {{"Port C", "Capture Out"}, {"Keys Y 28:0"}, "*Port C|Capture Out", "*Keys Y 28:0", 0, 0},
+      {{"Port C"}, {}, "*Port C", "~*Keys Y 28:0", 0, 0},
+  };
+  for (const auto& step : steps) {
+    tbxtest::ChangeMidiDevices(step.outs, step.ins);
+    tbxtest::OpenMenu(hwnd);
+    EXPECT_EQ(items(10), step.outItems);
+    EXPECT_EQ(items(11), step.inItems);
+    EXPECT_EQ(gMidiOutPort, step.out) << step.outItems;
+    EXPECT_EQ(gMidiInPort, step.in) << step.inItems;
+    EXPECT_EQ(GetMenuState(ghMenu, 11, MF_BYPOSITION) & MF_GRAYED, 0u) << "an absent input is still chosen";
+  }
+  EXPECT_EQ(Setting("midi.out"), "Port C") << "nothing chosen anew";
+
+  // Play while the chosen output is absent says so; a run started after it came back
+  // elsewhere, with no menu opened since, opens it where it is now.
+  tbxtest::ChangeMidiDevices({"Capture Out"}, {"Keys X 20:0"});
+  tbxtest::QueueMessageBoxAnswer(IDOK);
+  SendMessageA(hwnd, WM_COMMAND, IDM_LOOP, 0);
+  ASSERT_EQ(tbxtest::MessageBoxes().size(), 1u);
+  EXPECT_EQ(tbxtest::MessageBoxes()[0].text, "Could not start MIDI Sequence\nMIDI OUT Port not available!");
+  tbxtest::ChangeMidiDevices({"Capture Out", "New D", "Port C"}, {"Keys Y 30:0"});
+  tbxtest::ClearCapturedMidi();
+  SendMessageA(hwnd, WM_COMMAND, IDM_LOOP, 0);
+  ASSERT_TRUE(gbSequenceGoing);
+  ASSERT_FALSE(tbxtest::CapturedMidi().empty());
+  EXPECT_EQ(tbxtest::CapturedMidi().front().device, 2) << "Port C";
+  EXPECT_EQ(tbxtest::OpenMidiInputs(), 1) << "Keys Y, back as 30:0";
+  SendMessageA(hwnd, WM_COMMAND, IDM_STOP, 0);
+
+  // Inputs that appear after a start without any: the MIDI-IN title is enabled.
+  End();
+  tbxtest::SetMidiDevices(outputs(), {});
+  tbxtest::QueueMessageBoxAnswer(IDOK);   // "no MIDI IN detected!"
+  Start();
+  EXPECT_NE(GetMenuState(ghMenu, 11, MF_BYPOSITION) & MF_GRAYED, 0u);
+  tbxtest::ChangeMidiDevices(outputs(), {"Keys Z"});
+  tbxtest::OpenMenu(hwnd);
+  EXPECT_EQ(GetMenuState(ghMenu, 11, MF_BYPOSITION) & MF_GRAYED, 0u);
+  EXPECT_EQ(items(11), "*Keys Z");
+}
+
 // The sync items keep their state across runs, as the ports do.
 TEST_F(RememberedPorts, SyncItemsAreCheckedAgainAtTheNextStart) {
   Start();
