@@ -10,17 +10,13 @@
 
 #include <cstdint>
 
-#include "app/config.h"
+#include "base/config.h"
 #include "platform/win32.h"
 #include "resources/ids.h"
 
 /* ---------------------------------------------------------------- messages */
 
-/* Messages the step clock posts to the main window (lParam 0). */
-#define WM_TBX_PLAYPOS (WM_USER + 1)    /* 1025: wParam = step now playing */
-#define WM_TBX_SEQEND (WM_USER + 3)     /* 1027: the playlist ran out */
-#define WM_TBX_TIMERFAIL (WM_USER + 4)  /* 1028: re-arming the step timer failed */
-#define WM_TBX_LOADED (WM_USER + 5)    /* a playlist entry was loaded: ShowLoadedSettings */
+/* The window's own message; the step clock's are in playback/playback.h. */
 #define WM_TBX_SAVEAS (WM_USER + 10)    /* sent by AskYesNoSave from the timer thread: run
                                         ** Save As on the window thread; returns 1 if saved */
 
@@ -31,7 +27,6 @@ extern HWND gHwnd;                  /* the main window; set after CreateWindowEx
 #define TBX_CMDLINE 32768          /* the longest command line Windows passes, + 1 */
 extern char gszCmdLine[TBX_CMDLINE]; /* command line without double quotes, kept whole */
 extern int gbCmdLine;               /* a command-line load is pending */
-extern int gcxChar, gcyChar;        /* dialog base units in pixels (8 x 16 at 96 dpi) */
 extern HMENU ghMenu;                /* the menu bar built by CreateTheMenu */
 extern HWND gHwndBPMScroll;         /* tempo scroll bar (control id 0) */
 extern HWND gHwndTEMPO;             /* tempo read-out (id 2) */
@@ -40,7 +35,6 @@ extern HWND gHwndNOTE;              /* base-note read-out (second id 4) */
 
 extern thread_local char gszBuffer[352]; /* text of the error box, caption and prompts; one per
                                          ** thread, as the step clock shows boxes too */
-extern const char gszAppName[];     /* "Tamborix": the window class and the boxes' caption */
 extern const char gszNoPlaylist[];  /* "first load playlist !": a list command without a list */
 
 /* ---------------------------------------------------------------- entry and window */
@@ -57,7 +51,8 @@ HWND CreateMainWindow(HINSTANCE hInst, LPCSTR szCmdLine, int iCmdShow, const cha
 /* Every subsystem's globals back to their program-start values (tests, window creation). */
 void ResetAllState(void);
 void AppReset(void);
-void PromptsReset(void);            /* the file-dialog records and prompt buffers (AppReset) */
+/* The file-dialog records and prompt buffers (AppReset); installs the window seam. */
+void PromptsReset(void);
 
 /* Shows on the window what file reads changed (gSettingsReport): check marks, the rel.Beat,
 ** base-note and tempo read-outs. Window thread; the step clock posts WM_TBX_LOADED. */
@@ -68,6 +63,26 @@ void ShowNoteOffset(void);
 void MoveMenuCheck(UINT base, int from, int to);
 /* Sets the tempo bar and read-out to giTempo (after a load changed the tempo). */
 void ShowTempo(BOOL redraw);
+
+/* ---------------------------------------------------------------- project files */
+
+void FileNew(HWND hwnd);                      /* command 40001 */
+/* Commands 40002 (FALSE) and 40003 (TRUE); with a path the file is loaded without the open
+** dialog, as from the command line (the save question still comes first). */
+void FileLoad(HWND hwnd, BOOL withMidi, const char* path = NULL);
+void FileSave(HWND hwnd);                     /* command 40004 */
+BOOL FileSaveAs(HWND hwnd);                   /* command 40005; TRUE when it saved */
+
+LRESULT OnExportCommand(HWND hwnd, UINT id);  /* 40006, 40007, 40010, 40011 */
+
+/* ---------------------------------------------------------------- playing */
+
+/* The step length for the tempo and rel.Beat now (RecomputeStepLength), and its factor in
+** the rel.Beat read-out. Window thread. */
+void AdjustBeat(void);
+LRESULT OnPlayCommand(HWND hwnd, UINT id);   /* 40101..40107 */
+LRESULT OnSequenceEnded(HWND hwnd);          /* message 1027 */
+LRESULT OnTimerFailed(HWND hwnd);            /* message 1028 */
 
 /* ---------------------------------------------------------------- grid input */
 
@@ -82,6 +97,9 @@ void handleKeydown(HWND hwnd, WPARAM key);                     /* VK_LEFT .. VK_
 HMENU CreateTheMenu(void);
 void EnableEditMenu(void);
 void EnablePlaylistMenu(void);
+/* Takes what changed into the undo history (HistorySync) and grays Undo and Redo when
+** there is nothing to undo or redo. After every input, command and report of a change. */
+void ShowUndoState(void);
 LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam);
 /* WM_INITMENU and WM_INITMENUPOPUP: the MIDI-OUT and MIDI-IN menus list the ports there are
 ** when they open (ListPorts), the MIDI-IN title grayed while there is none. */
@@ -91,6 +109,14 @@ LRESULT OnInitMenuPopup(HMENU popup);
 /* Opens the playlist at `path` as "Open PlayList" does after its dialog (NULL: asks with
 ** the dialog first); the save question comes first in both cases. */
 void OpenPlayList(HWND hwnd, const char* path);
+
+/* ---------------------------------------------------------------- MIDI file import */
+
+/* "Import MIDI File...": refused while a sequence plays; the save question, then the file
+** (`path`, or the open dialog's choice when NULL) is imported. One pattern comes in
+** untitled and changed; longer music is written as parts and a playlist, named in a save
+** dialog, and opened. Then the report box. A failure changes nothing. */
+void ImportMidi(HWND hwnd, const char* path);
 
 /* ---------------------------------------------------------------- remembered, dropped */
 
@@ -118,6 +144,10 @@ const char* PortAbsent(bool output);
 ** the settings file once the window stands; and back into it after a change. */
 void RestoreSyncFlags(void);
 void RememberSyncFlags(void);
+/* "MIDI Export in Beat Time" from the settings file (before the menu is built), and its
+** command: the check mark and the settings file follow. */
+void RestoreBeatTime(void);
+void OnBeatTimeCommand(void);
 /* A project file or playlist opened or saved: first in Recent Files (as a full path). */
 void RememberFile(const char* path);
 /* Appends a separator and the "Recent Files" popup (grayed while empty) to the File menu. */
@@ -129,7 +159,8 @@ const char* DialogFolder(const char* key);
 void RememberDialogFolder(const char* key, const char* path);
 /* Makes the folder of `path` the current one, as an open dialog does when it confirms. */
 void EnterFolderOf(const char* path);
-/* A ".txt" name opens as "Open PlayList", any other as "Load / Play / Edit File". */
+/* A ".txt" name opens as "Open PlayList", a MIDI file (".mid", ".midi", ".kar", ".rmi") is
+** imported as "Import MIDI File...", any other opens as "Load / Play / Edit File". */
 void OpenNamedFile(HWND hwnd, const char* path);
 LRESULT OnDropFiles(HWND hwnd, HDROP drop);   /* WM_DROPFILES */
 
@@ -146,6 +177,10 @@ BOOL PlayListOpenDlg(char* file, char* title);
 BOOL TambroFileOpenDlg(char* file, char* title);
 BOOL TambroFileSaveDlg(char* file, char* title);
 BOOL MidiFileSaveDlg(char* file, char* title);
+BOOL MidiFileOpenDlg(char* file, char* title);
+BOOL PlayListSaveDlg(char* file, char* title);
+/* The About box template of the running program (resources/tamborix_res.inc). */
+const char* AboutBoxName(void);
 INT_PTR CALLBACK AboutProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK OthersDlgProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam);
 

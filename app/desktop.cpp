@@ -15,8 +15,10 @@
 ** it is not listed it stays chosen, absent: its index is then the count of the devices.
 **   synth.soundfont, synth.gain   the built-in synthesizer's soundfont and master gain,
 **                             handed to it at start (the gain as a decimal number)
+**   midi.beat-time            1 while "MIDI Export in Beat Time" is checked
 ** A file opened from the list or dropped on the window is loaded as the File menu loads
-** it: a name ending in ".txt" as "Open PlayList", any other as "Load / Play / Edit File".
+** it: a name ending in ".txt" as "Open PlayList", a MIDI file as "Import MIDI File...", any
+** other as "Load / Play / Edit File".
 **
 ** Window thread only.
 */
@@ -30,6 +32,7 @@
 #include "app/app.h"
 #include "files/files.h"
 #include "files/prefs.h"
+#include "midifile/midifile.h"
 #include "pattern/pattern.h"
 #include "playback/playback.h"
 
@@ -68,8 +71,17 @@ void EnterFolderOf(const char* path) {
   SetCurrentDirectoryA(full);
 }
 
+static bool IsMidiName(const char* path) {
+  const char* dot = strrchr(path, '.');
+  if (!dot || strpbrk(dot, "/\\")) return false;
+  std::string ext(dot);
+  for (char& c : ext) c = (char)tolower((unsigned char)c);
+  return ext == ".mid" || ext == ".midi" || ext == ".kar" || ext == ".rmi";
+}
+
 void OpenNamedFile(HWND hwnd, const char* path) {
   if (IsPlaylistName(path)) OpenPlayList(hwnd, path);
+  else if (IsMidiName(path)) ImportMidi(hwnd, path);
   else FileLoad(hwnd, FALSE, path);
 }
 
@@ -294,6 +306,16 @@ void RememberSyncFlags(void) {
   PrefsHold(false);
 }
 
+/* ---------------------------------------------------------------- beat time */
+
+void RestoreBeatTime(void) { gbMidiBeatTime = PrefGetInt("midi.beat-time", 0) != 0; }
+
+void OnBeatTimeCommand(void) {
+  gbMidiBeatTime = !gbMidiBeatTime;
+  CheckMenuItem(ghMenu, IDM_BEATTIME, MF_BYCOMMAND | (gbMidiBeatTime ? MF_CHECKED : MF_UNCHECKED));
+  PrefSetInt("midi.beat-time", gbMidiBeatTime);
+}
+
 /* ---------------------------------------------------------------- the built-in synthesizer */
 
 /* "0.5", "1", ".75" in thousandths; -1 when the text is no such number up to the maximum. */
@@ -350,5 +372,6 @@ LRESULT OnDropFiles(HWND hwnd, HDROP drop) {
   if (length > 0) DragQueryFileA(drop, 0, path.data(), length + 1);
   DragFinish(drop);
   if (!path.empty() && path.find('\0') == std::string::npos) OpenNamedFile(hwnd, path.c_str());
+  ShowUndoState();  /* a file read starts the history again */
   return 0;
 }

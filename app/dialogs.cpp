@@ -1,12 +1,13 @@
 /*
 ** This file contains the small pieces of user interface the commands share: the error box,
-** the window caption, the two save prompts, the four file dialogs, and the procedures of
+** the window caption, the two save prompts, the six file dialogs, and the procedures of
 ** the About box and of the instrument-number dialog ("Others"). Every box is modal, owned
 ** by the main window and captioned "Tamborix".
 **
-** ErrorMessage, DoCaption and AskYesNoSave are also called from the step clock's thread
-** while a playlist advances; the platform shows their boxes on the window thread. The Save
-** As that a Yes runs is sent to the window (WM_TBX_SAVEAS), so it always runs on the window
+** They are also what the window seam (base/seam.h) gives the code below app/: the step
+** clock's thread reaches the error box, the caption and the save question through it while
+** a playlist advances; the platform shows their boxes on the window thread. The Save As
+** that a Yes runs is sent to the window (WM_TBX_SAVEAS), so it always runs on the window
 ** thread, with the caller waiting for its result.
 */
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "base/seam.h"
 #include "files/files.h"
 #include "pattern/pattern.h"
 
@@ -29,7 +31,20 @@ const char gszNoPlaylist[] = "first load playlist !";
 static OPENFILENAMEA ofnList;      /* record of the playlist open dialog */
 static OPENFILENAMEA ofnTambro;    /* record shared by the project and MIDI dialogs */
 
+/* ---------------------------------------------------------------- the window seam */
+
+static int SeamShowBox(const char* text, const char* caption, unsigned flags) {
+  return ShowBox(gHwnd, text, caption, flags);
+}
+static void SeamErrorBox(const char* format, const char* name) { ErrorMessage(gHwnd, format, name); }
+/* A system error's box is captioned with the command line. */
+static void SeamSystemBox(const char* text) { ShowBox(gHwnd, text, gszCmdLine, MB_ICONEXCLAMATION); }
+static void SeamSetCaption(const char* title) { DoCaption(gHwnd, title); }
+
+static const WindowSeam kWindowSeam = {SeamShowBox, SeamErrorBox, SeamSystemBox, AskYesNoSave, SeamSetCaption};
+
 void PromptsReset(void) {
+  SeamInstall(&kWindowSeam);
   gszBuffer[0] = '\0';
   gszInstrumentNum[0] = '\0';
   memset(&ofnList, 0, sizeof ofnList);
@@ -131,6 +146,7 @@ static void FillRecord(OPENFILENAMEA* ofn, const char* filter, char* file, char*
 static const char szListFilter[] = "Text Files (*.TXT)\0*.txt\0All Files (*.*)\0*.*\0";
 static const char szTambroFilter[] = "Tamborix Files (*.TBX)\0*.tbx\0All Files (*.*)\0*.*\0";
 static const char szMidiFilter[] = "MIDI Files (*.MID)\0*.mid\0";
+static const char szMidiOpenFilter[] = "MIDI Files (*.MID)\0*.mid;*.midi;*.kar;*.rmi\0All Files (*.*)\0*.*\0";
 
 /* Runs a file dialog on buffers of its own, far larger than the caller's, and takes the
 ** chosen name back only when it fits the caller's buffers: a longer name is never cut to
@@ -180,10 +196,25 @@ BOOL TambroFileSaveDlg(char* file, char* title) {
 BOOL MidiFileSaveDlg(char* file, char* title) {
   return FileDlg(&ofnTambro, true, szMidiFilter, "mid", file, title, "folder.midi");
 }
+BOOL MidiFileOpenDlg(char* file, char* title) {
+  return FileDlg(&ofnTambro, false, szMidiOpenFilter, "mid", file, title, "folder.midi");
+}
+BOOL PlayListSaveDlg(char* file, char* title) {
+  return FileDlg(&ofnList, true, szListFilter, "txt", file, title, "folder.playlist");
+}
 
 /* ---------------------------------------------------------------- dialog procedures */
 
 /* Only OK closes the About box; Escape (IDCANCEL) is left to the system, which ignores it. */
+const char* AboutBoxName(void) {
+  switch (STEP_COUNT) {
+    case 128: return "AboutBox128";
+    case 96: return "AboutBox96";
+    case 72: return "AboutBox72";
+    default: return "AboutBox";
+  }
+}
+
 INT_PTR CALLBACK AboutProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam) {
   (void)lParam;
   switch (message) {

@@ -74,6 +74,7 @@ LRESULT OnButtonDown(HWND hwnd, UINT message, LPARAM lParam) {
   gMouseX = static_cast<int16_t>(column);
   gMouseY = static_cast<int16_t>(row);
 
+  HistoryBegin();  /* a click (a cell, a marker) is one step */
   HDC hdc = GetDC(hwnd);
   if (row > 48) ClickMarkerStrip(hdc, message, column);
   TakeClickBackup();
@@ -89,6 +90,8 @@ LRESULT OnButtonDown(HWND hwnd, UINT message, LPARAM lParam) {
   }
   ReleaseDC(hwnd, hdc);
   gbFileChanged = 1;  /* every press counts as touching the pattern, even one that changed nothing */
+  HistoryCommit();
+  ShowUndoState();
   return 0;
 }
 
@@ -130,8 +133,13 @@ void handleKeydown(HWND hwnd, WPARAM key) {
 
 /* ---------------------------------------------------------------- character keys */
 
+/* A key is one step, also one that first takes a pending click back. */
 LRESULT OnChar(HWND hwnd, WPARAM wParam) {
-  switch (EditKey(static_cast<int>(wParam))) {
+  HistoryBegin();
+  const int redraw = EditKey(static_cast<int>(wParam));
+  HistoryCommit();
+  ShowUndoState();
+  switch (redraw) {
     case REDRAW_CURSOR: {
       HDC hdc = GetDC(hwnd);
       DrawCell(hdc, gMouseX, gMouseY, 1);

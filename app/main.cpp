@@ -22,12 +22,10 @@
 
 /* ---------------------------------------------------------------- variables */
 
-const char gszAppName[] = "Tamborix";
 HINSTANCE ghInst;
 HWND gHwnd;
 char gszCmdLine[TBX_CMDLINE];
 int gbCmdLine;
-int gcxChar, gcyChar;
 static MIDIOUTCAPSA gMoc;      /* capabilities of the output device being examined */
 HMENU ghMenu;
 HWND gHwndBPMScroll;
@@ -195,6 +193,7 @@ static LRESULT OnCreate(HWND hwnd) {
     gOldMidiInPort = gMidiInPort.load();
   }
 
+  RestoreBeatTime();
   ghMenu = CreateTheMenu();
   SetMenu(hwnd, ghMenu);
   DragAcceptFiles(hwnd, TRUE);
@@ -310,7 +309,11 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_TBX_PLAYPOS: return OnPlayPosition(hwnd, wParam);
     case WM_TBX_SEQEND: return OnSequenceEnded(hwnd);
     case WM_TBX_TIMERFAIL: return OnTimerFailed(hwnd);
-    case WM_TBX_LOADED: ShowLoadedSettings(); return 0;
+    case WM_TBX_LOADED:
+      ShowLoadedSettings();
+      ShowUndoState();
+      return 0;
+    case WM_TBX_RECORDED: ShowUndoState(); return 0;
     case WM_TBX_SAVEAS: return FileSaveAs(hwnd) ? 1 : 0;
     case WM_DROPFILES: return OnDropFiles(hwnd, (HDROP)wParam);
   }
@@ -360,6 +363,7 @@ HWND CreateMainWindow(HINSTANCE hInst, LPCSTR szCmdLine, int iCmdShow, const cha
   ShowWindow(hwnd, iCmdShow);
   UpdateWindow(hwnd);
   gHwnd = hwnd;
+  ghRunWindow = hwnd;
   RestoreSyncFlags();
   return hwnd;
 }

@@ -10,7 +10,8 @@
 ** before a run starts, with the ports there are then.
 **
 ** Play, Mute and export commands belong to the playback and MIDI-file subsystems and are
-** passed on to them; New/Load/Save/Save As to the files subsystem.
+** passed on to them; New/Load/Save/Save As to the files subsystem; a MIDI file import to
+** app/import.cpp.
 */
 #include <cstring>
 
@@ -54,13 +55,17 @@ static HMENU BuildFileMenu(void) {
   AppendMenuA(m, MF_STRING, IDM_OPENLIST, "Open PlayList");
   AppendMenuA(m, MF_STRING, IDM_SAVELIST_GM, "Save List as MIDI File(GM)");
   AppendMenuA(m, MF_STRING, IDM_SAVELIST_F1, "Save List as MIDI File(Format1)");
+  AppendMenuA(m, MF_STRING | (gbMidiBeatTime ? MF_CHECKED : MF_UNCHECKED), IDM_BEATTIME, "MIDI Export in Beat Time");
+  AppendMenuA(m, MF_SEPARATOR, 0, nullptr);
+  AppendMenuA(m, MF_STRING, IDM_IMPORTMIDI, "Import MIDI File...");
   AppendMenuA(m, MF_SEPARATOR, 0, nullptr);
   AppendMenuA(m, MF_STRING, IDM_QUIT, "Quit\tCtrl+Q");
   AppendRecentMenu(m);
   return m;
 }
 
-/* Starts in edit mode: Play All and Play from File grayed, Stop checked. */
+/* Starts in edit mode: Play All and Play from File grayed, Stop checked; then Undo and Redo,
+** grayed while the history is empty. */
 static HMENU BuildPlayMenu(void) {
   HMENU m = CreatePopupMenu();
   AppendMenuA(m, MF_STRING | MF_GRAYED, IDM_PLAYALL, "Play All\tCtrl+A");
@@ -70,6 +75,9 @@ static HMENU BuildPlayMenu(void) {
   AppendMenuA(m, MF_STRING | MF_CHECKED, IDM_STOP, "Stop\tCtrl+T");
   AppendMenuA(m, MF_STRING, IDM_STOPATEND, "Stop at Loop End\tCtrl+E");
   AppendMenuA(m, MF_STRING, IDM_CONTINUE, "Continue\tCtrl+K");
+  AppendMenuA(m, MF_SEPARATOR, 0, nullptr);
+  AppendMenuA(m, MF_STRING | MF_GRAYED, IDM_UNDO, "Undo\tCtrl+Z");
+  AppendMenuA(m, MF_STRING | MF_GRAYED, IDM_REDO, "Redo\tCtrl+Y");
   return m;
 }
 
@@ -132,10 +140,10 @@ HMENU CreateTheMenu(void) {
       HMENU m = CreatePopupMenu();
       FillDeviceMenu(m, output);
       if (!output) inTitle = (UINT)GetMenuItemCount(bar);
-      AppendPopup(bar, m, s.title, !output && giNumDevs == 0 && !PortAbsent(false) ? MF_GRAYED : 0);
+      AppendPopup(bar, m, SettingTitle(s), !output && giNumDevs == 0 && !PortAbsent(false) ? MF_GRAYED : 0);
       (output ? hOutMenu : hInMenu) = m;
     } else {
-      AppendPopup(bar, BuildPopup(s, row == SET_VOICE ? gVoiceChecked.load() : s.value.load()), s.title);
+      AppendPopup(bar, BuildPopup(s, row == SET_VOICE ? gVoiceChecked.load() : s.value.load()), SettingTitle(s));
     }
   }
   AppendMenuA(bar, MF_STRING, IDM_ABOUT, "About");
@@ -190,6 +198,23 @@ void EnablePlaylistMenu(void) {
   SetMenuItemsEnabled(gray, COUNT(gray), MF_GRAYED);
   SetMenuItemsEnabled(enable, COUNT(enable), MF_ENABLED);
   DrawMenuBar(gHwnd);
+}
+
+/* ---------------------------------------------------------------- undo history */
+
+void ShowUndoState(void) {
+  HistorySync();
+  EnableMenuItem(ghMenu, IDM_UNDO, MF_BYCOMMAND | (HistoryCanUndo() ? MF_ENABLED : MF_GRAYED));
+  EnableMenuItem(ghMenu, IDM_REDO, MF_BYCOMMAND | (HistoryCanRedo() ? MF_ENABLED : MF_GRAYED));
+}
+
+/* Undo and Redo: the pattern changes as after any edit, and the whole window is repainted. */
+static void OnUndoCommand(HWND hwnd, UINT id) {
+  if (id == IDM_UNDO ? HistoryUndo() : HistoryRedo()) {
+    InvalidateRect(hwnd, nullptr, FALSE);
+    UpdateWindow(hwnd);
+  }
+  ShowUndoState();
 }
 
 /* ---------------------------------------------------------------- settings commands */
@@ -318,7 +343,7 @@ void OpenPlayList(HWND hwnd, const char* path) {
 
 /* ---------------------------------------------------------------- dispatch */
 
-LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
+static LRESULT DispatchCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
   const UINT id = LOWORD(wParam);
 
   switch (id) {
@@ -332,8 +357,10 @@ LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
     case IDM_SAVELIST_GM:
     case IDM_SAVELIST_F1: return OnExportCommand(hwnd, id);
     case IDM_OPENLIST: OpenPlayList(hwnd, nullptr); return 0;
+    case IDM_IMPORTMIDI: ImportMidi(hwnd, nullptr); return 0;
+    case IDM_BEATTIME: OnBeatTimeCommand(); return 0;
     case IDM_QUIT: SendMessageA(hwnd, WM_SYSCOMMAND, SC_CLOSE, 0); return 0;
-    case IDM_ABOUT: DialogBoxParamA(ghInst, "AboutBox", hwnd, AboutProc, 0); return 0;
+    case IDM_ABOUT: DialogBoxParamA(ghInst, AboutBoxName(), hwnd, AboutProc, 0); return 0;
   }
   if (id >= IDM_RECENT && id < IDM_RECENT + RECENT_FILES) {
     OnRecentCommand(hwnd, id);
@@ -358,4 +385,19 @@ LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
   if (s == &gSettings[SET_MIDIIN] && SyncGet(SYNC_FOLLOW_CLOCK))
     PostMessageA(hwnd, WM_COMMAND, IDM_SYNC_NOTICE + SYNC_NOTICE_LISTEN, 0);
   return 0;
+}
+
+/* A command that changes the pattern (New) is one step of the undo history; one that loads a
+** file starts the history again. */
+LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
+  const UINT id = LOWORD(wParam);
+  if (id == IDM_UNDO || id == IDM_REDO) {
+    OnUndoCommand(hwnd, id);
+    return 0;
+  }
+  HistoryBegin();
+  const LRESULT result = DispatchCommand(hwnd, wParam, lParam);
+  HistoryCommit();
+  ShowUndoState();
+  return result;
 }

@@ -334,11 +334,11 @@ int LiveStepMs() {
 }
 
 /* Plays `steps` steps to output `device` and stops; false when it did not start. */
-bool PlayRun(HWND hwnd, int device, int steps) {
+bool PlayRun(int device, int steps) {
   gLateness.assign(steps + 16, 0.0);
   gSent = 0;
   MidiSetSendObserver(OnSend);
-  if (!TambroFirstFile(hwnd, static_cast<int16_t>(device), 0, 0)) {
+  if (!TambroFirstFile(static_cast<int16_t>(device), 0, 0)) {
     MidiSetSendObserver(nullptr);
     return false;
   }
@@ -513,7 +513,7 @@ bool MeasurePulse(HWND hwnd, const BenchTempo& st, int steps, const std::vector<
 
   const uint32_t missed = SynthMissedFrames();
   pid_t rec = StartRecording(dir + "/synth.raw", dir);
-  const bool ok = PlayRun(hwnd, 0, steps);
+  const bool ok = PlayRun(0, steps);
   std::vector<float> audio = StopRecording(rec, dir + "/synth.raw");
   Print("Tamborix synth, audio onsets", FitSpread(FindOnsets(audio, audio.size(), liveStep, steps, hit), kRate),
         ", " + std::to_string(SynthMissedFrames() - missed) + " late for their frame");
@@ -585,7 +585,7 @@ bool MeasureTempo(HWND hwnd, const BenchTempo& st, int period, int steps, const 
 
   uint32_t missed = SynthMissedFrames();
   Arm();
-  bool ok = PlayRun(hwnd, 0, steps);
+  bool ok = PlayRun(0, steps);
   Disarm();
   std::vector<double> late(gLateness.begin(), gLateness.begin() + std::min(gSent.load(), gLateness.size()));
   Print("Tamborix synth, audio onsets", FitSpread(FindOnsets(R.synth, R.length, liveStep, steps, hit), kRate),
@@ -594,7 +594,7 @@ bool MeasureTempo(HWND hwnd, const BenchTempo& st, int period, int steps, const 
 
   missed = JackMissedFrames();
   Arm();
-  ok = ok && PlayRun(hwnd, 1, steps);
+  ok = ok && PlayRun(1, steps);
   Disarm();
   std::vector<double> midi;
   for (size_t i = 0; i < R.midiCount.load(); i++) midi.push_back(static_cast<double>(R.midi[i]));

@@ -73,12 +73,12 @@ double Ms(Clock::duration d) {
 }
 
 /* The step clock: `steps` onsets of the program's own sequencer. */
-std::vector<double> RunStepClock(HWND hwnd, int steps, int stepMs) {
+std::vector<double> RunStepClock(int steps, int stepMs) {
   gOnsets.assign(steps, Clock::time_point());
   gOnsetCount = 0;
   MidiSetSendObserver(OnCapture);
   Clock::time_point start = Clock::now();
-  if (!TambroFirstFile(hwnd, 0, 0, 0)) {
+  if (!TambroFirstFile(0, 0, 0)) {
     std::fprintf(stderr, "tbx_timer_bench: the step clock did not start\n");
     std::exit(1);
   }
@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
                 st.label, static_cast<int>(gAdjustedBeat), static_cast<int>(gHalfBeat), half,
                 gAdjustedBeat - gHalfBeat, rest, steps);
     std::fflush(stdout);
-    Print("step clock", Summarise(RunStepClock(hwnd, steps, stepMs)));
+    Print("step clock", Summarise(RunStepClock(steps, stepMs)));
     Print("bare absolute sleep", Summarise(RunBareLoop(steps, stepMs)));
     std::fflush(stdout);
   }

@@ -1,6 +1,5 @@
 /*
-** The command line of tamborix-cli, parsed once by getopt_long for the front end and for
-** the helper it runs: the command word, its options (each given as "--name value" or
+** The command line of tamborix-cli, parsed by getopt_long: the command word, its options (each given as "--name value" or
 ** "--name=value") and its operands. Options may stand anywhere among the operands; "--"
 ** ends them. Every usage error is one line on stderr and exit status 2.
 */
@@ -23,7 +22,7 @@ static const struct {
   const char* commands;   /* command words, space-separated */
   bool flag;              /* takes no value (its value is "") */
 } kOptions[] = {
-    {"steps", "events render export", false},
+    {"steps", "events render export import", false},
     {"count", "events", false},
     {"velocity", "events render", false},
     {"mute", "events", false},
@@ -32,6 +31,9 @@ static const struct {
     {"gain", "render", false},
     {"soundfont", "render", false},
     {"format", "export", false},
+    {"beat-time", "export", true},
+    {"perc-channel", "import", false},
+    {"channel", "import", false},
 };
 enum { OPTION_COUNT = sizeof kOptions / sizeof kOptions[0], OPT_HELP = 'h', OPT_VERSION = 'V' };
 
@@ -39,7 +41,8 @@ static const char kUsage[] =
     "usage: tamborix-cli events [--steps N] [--count K] [--velocity V] [--mute M] [--clock] FILE\n"
     "       tamborix-cli render [--steps N] [--seconds S] [--velocity V] [--gain G] [--soundfont SF2]\n"
     "                           FILE OUT.wav\n"
-    "       tamborix-cli export [--steps N] [--format gm|1] FILE OUT.mid\n"
+    "       tamborix-cli export [--steps N] [--format gm|1] [--beat-time] FILE OUT.mid\n"
+    "       tamborix-cli import [--steps N] [--perc-channel C] [--channel C] IN.mid OUT.tbx\n"
     "       tamborix-cli --help | --version\n";
 
 static const char kHelp[] =
@@ -60,6 +63,14 @@ static const char kHelp[] =
     "           --soundfont SF2  the General MIDI soundfont (default: the distribution's)\n"
     "  export   writes a Standard MIDI File, format 0 with General MIDI or format 1\n"
     "           --format gm|1 (default gm)\n"
+    "           --beat-time   a quarter note per beat of the tempo (480 ticks), as DAWs\n"
+    "                         count, instead of a quarter note per step\n"
+    "  import   reads a Standard MIDI File (format 0 or 1) into OUT.tbx; music longer than\n"
+    "           a pattern into OUT-1.tbx, OUT-2.tbx, ... and the playlist OUT.txt. One line\n"
+    "           on stderr tells the notes placed, moved to the grid and dropped\n"
+    "           --perc-channel C  the drums' channel 1..16 (default 10)\n"
+    "           --channel C       the instrument's channel 1..16 (default: the one with the\n"
+    "                             most notes)\n"
     "Common options:\n"
     "  --steps N    the program's step count: 144 (default), 128, 96 or 72\n"
     "  --help       this text;  --version  the version\n"
@@ -79,7 +90,7 @@ int CliUsageError(const std::string& command, const std::string& what) {
 }
 
 static bool IsCommand(const std::string& word) {
-  return word == "events" || word == "render" || word == "export";
+  return word == "events" || word == "render" || word == "export" || word == "import";
 }
 
 static bool TakesOption(const std::string& command, const char* option) {

@@ -1,10 +1,7 @@
 /*
-** tamborix-cli: the command-line companion. Each step count has its own program
-** (tamborix-cli-144, -128, -96, -72, built from the same sources as the four windowed
-** programs); the front end tamborix-cli reads --steps and runs the matching one, found
-** beside itself (a build tree) or in ../libexec/tamborix from its own real path (an
-** installation). Every command loads its FILE as the windowed program does at start, on
-** the headless display. Exit status 0 on success, 1 when the operation failed, 2 on a
+** tamborix-cli: the command-line companion. It works as the windowed program whose step
+** count --steps names (144 by default): every command loads its FILE as that program does
+** at start, on the headless display (import reads a MIDI file and writes project files). Exit status 0 on success, 1 when the operation failed, 2 on a
 ** usage error; every failure prints one line on stderr.
 */
 #ifndef TBX_CLI_H
@@ -23,7 +20,7 @@
 enum { CLI_OK = 0, CLI_FAILED = 1, CLI_USAGE = 2 };
 
 struct CliArgs {
-  std::string command;                         /* "events", "render" or "export" */
+  std::string command;                         /* "events", "render", "export" or "import" */
   std::vector<std::string> operands;           /* FILE [OUT] */
   std::map<std::string, std::string> options;  /* long name (no dashes) -> value */
 };
@@ -42,7 +39,8 @@ void CliPrintVersion(void);
 ** one line on stderr for a failure. */
 int CliEvents(const CliArgs& args);  /* events [--count K] [--velocity V] [--mute M] [--clock] FILE */
 int CliRender(const CliArgs& args);  /* render [--seconds S] [--velocity V] [--gain G] [--soundfont SF2] FILE OUT.wav */
-int CliExport(const CliArgs& args);  /* export [--format gm|1] FILE OUT.mid */
+int CliExport(const CliArgs& args);  /* export [--format gm|1] [--beat-time] FILE OUT.mid */
+int CliImport(const CliArgs& args);  /* import [--perc-channel C] [--channel C] IN.mid OUT.tbx */
 
 /* Checks the FILE [OUT] operands shared by the commands (`outs` = 0 or 1): their number, a
 ** name that is empty, longer than the 259 characters a path may have, or an OUT that names

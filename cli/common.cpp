@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/config.h"
+#include "base/config.h"
 #include "cli/cli.h"
 #include "platform/testing.h"
 

@@ -15,6 +15,7 @@
 
 #include "app/app.h"
 #include "cli/cli.h"
+#include "midifile/midifile.h"
 #include "platform/testing.h"
 
 /* The size report that says the file was written (the other boxes are failures). */
@@ -22,7 +23,7 @@ static const char kReport[] = "MIDI file (";
 
 /* Runs the export, loading FILE as the program does and answering the save dialog with OUT;
 ** "" or one line saying what failed. The size report goes to standard output. */
-static std::string Export(std::string file, std::string out, bool format1) {
+static std::string Export(std::string file, std::string out, bool format1, bool beatTime) {
   bool list = CliIsPlaylist(file);
   if (list) {
     /* Entries are opened relative to the current folder, which the open dialog leaves at
@@ -42,6 +43,7 @@ static std::string Export(std::string file, std::string out, bool format1) {
   const std::string& unexpected = session.unexpected;
   HWND hwnd = session.hwnd;
   if (hwnd && error.empty() && unexpected.empty()) {
+    gbMidiBeatTime = beatTime ? 1 : 0;
     tbxtest::ClearMessageBoxes();
     tbxtest::QueueFileDialog(out);
     tbxtest::QueueMessageBoxAnswer(IDOK);
@@ -68,7 +70,8 @@ int CliExport(const CliArgs& args) {
     else if (strcasecmp(opt->second.c_str(), "gm") != 0)
       return CliUsageError(args.command, "--format must be gm or 1");
   }
-  std::string error = Export(args.operands[0], args.operands[1], format1);
+  const bool beatTime = args.options.count("beat-time") != 0;
+  std::string error = Export(args.operands[0], args.operands[1], format1, beatTime);
   if (error.empty()) return CLI_OK;
   std::fprintf(stderr, "tamborix-cli export: %s\n", error.c_str());
   return CLI_FAILED;

@@ -1,9 +1,9 @@
-// Entry of tamborix-cli-<N>: parses the command line (the front end has chosen this program
-// by --steps, which is accepted again here when it names this program's step count) and
-// runs the command.
+// Entry of tamborix-cli: parses the command line, makes --steps N (default 144) the step
+// count of the program it works as, and runs the command.
+#include <cstdlib>
 #include <string>
 
-#include "app/config.h"
+#include "base/config.h"
 #include "cli/cli.h"
 
 int main(int argc, char** argv) {
@@ -11,10 +11,9 @@ int main(int argc, char** argv) {
   int status = CliParseArgs(argc, argv, &args);
   if (status >= 0) return status;
   auto steps = args.options.find("steps");
-  if (steps != args.options.end() && steps->second != std::to_string(STEP_COUNT))
-    return CliUsageError(args.command, "--steps " + steps->second + " is not the step count of tamborix-cli-" +
-                                           std::to_string(STEP_COUNT));
+  if (steps != args.options.end()) SetStepCount(std::atoi(steps->second.c_str()));  /* checked by the parser */
   if (args.command == "events") return CliEvents(args);
   if (args.command == "render") return CliRender(args);
+  if (args.command == "import") return CliImport(args);
   return CliExport(args);
 }

@@ -1,26 +1,23 @@
 /*
 ** Project files: reading a pattern record from disk (the current 3540-byte layout and the
 ** older 3536-byte one) and taking the program's settings from it, writing the record and
-** its backup, the File-menu commands New, Load, Save and Save As, and the one routine that
-** replaces any file on disk (project, backup, MIDI file) only once its new bytes are
-** completely written.
+** its backup, and the one routine that replaces any file on disk (project, backup, MIDI
+** file) only once its new bytes are completely written.
 **
 ** The reader runs on the window thread for the menu commands and on the timer thread when
-** a playlist moves on; it writes the record's step words with StepSet and its header words
-** with HeaderSet because the step clock reads them while it plays. Writers run only on the
-** window thread.
+** a playlist moves on (which fetches and takes in two steps, see files.h); it writes the
+** record's step words with StepSet and its header words with HeaderSet because the step
+** clock reads them while it plays. Writers run only on the window thread.
 */
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "app/app.h"
+#include "base/seam.h"
 #include "files/files.h"
 #include "files/prefs.h"
-#include "midifile/midifile.h"
 #include "pattern/pattern.h"
-#include "playback/playback.h"
 
 /* ---------------------------------------------------------------- messages and names */
 
@@ -58,6 +55,8 @@ void FilesReset(void) {
   gszListName[0] = '\0';
   gszNextTambroFile[0] = '\0';
   bTempIsOldLayout = 0;
+  gbSavingMidiFile = 0;
+  gbListInUse = 0;
   FreePlayList();
 }
 
@@ -233,10 +232,10 @@ const char* SaveBackup(const char* szFileName) {
 ** STEP_COUNT is lowered to it, as for files made by a program with more steps). A repaired
 ** setting takes its start value. */
 static void RepairHeader(int16_t* words) {
-  int16_t& loopEnd = words[HW_LOOPEND];
-  int16_t& loopStart = words[HW_LOOPSTART];
-  if (loopEnd > STEP_COUNT || loopEnd <= 0) loopEnd = STEP_COUNT;
-  if (loopStart < 0 || loopStart >= loopEnd) loopStart = 0;
+  int start = words[HW_LOOPSTART], end = words[HW_LOOPEND];
+  ClampPlayRange(&start, &end);
+  words[HW_LOOPSTART] = static_cast<int16_t>(start);
+  words[HW_LOOPEND] = static_cast<int16_t>(end);
   if (words[HW_MSECPERBEAT] <= 0) words[HW_MSECPERBEAT] = gSettings[SET_MSECPERBEAT].start;
   if (words[HW_BEATSPBAR] <= 0) words[HW_BEATSPBAR] = gSettings[SET_BEATSPBAR].start;
   if (words[HW_RELBEAT] < 0 || words[HW_RELBEAT] > 9) words[HW_RELBEAT] = gSettings[SET_RELBEAT].start;
@@ -275,120 +274,45 @@ static const char* TakeRead(const TbroRecord& image, BOOL ok, DWORD nRead) {
   bTempIsOldLayout = nRead == TBRO_OLD_SIZE;
   if (std::memcmp(gTbroTemp.Id, "TBRX", 4) != 0 || (nRead == TBRO_SIZE && gTbroTemp.Size != TBRO_SIZE))
     return gszErrorNotTambro;
+  PatternWriteBegin();
   TakeImage(nRead);
+  PatternLoaded();
+  PatternWriteEnd(nullptr);
   DropClickBackup(); /* a pending click backup belongs to the pattern just replaced */
   TakeRecordSettings();
   return NULL;
 }
 
-/* The file is read into a record of its own and taken in afterwards: on the timer thread
-** the open or the read may hang (a dead network mount), the stop may then give the run up,
-** and the late result must change nothing (CallbackClaim). */
+const char* TambroFileFetch(const char* szFileName, TbroFileImage* image) {
+  image->size = 0;
+  image->ok = FALSE;
+  image->opened = FALSE;
+  image->createError = 0;
+  HANDLE h = CreateFileA(szFileName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (h == INVALID_HANDLE_VALUE) {
+    image->createError = GetLastError();
+    return gszErrorNotFound;
+  }
+  image->opened = TRUE;
+  image->ok = ReadFile(h, &image->record, TBRO_SIZE, &image->size, NULL);
+  CloseHandle(h);
+  return NULL;
+}
+
+void ReportCreateError(const TbroFileImage& image) {
+  if (image.opened) return;
+  char text[64];
+  std::snprintf(text, sizeof text, "CreateFile Error:%d ", static_cast<int>(image.createError));
+  SeamSystemError(text);
+}
+
+const char* TambroFileTake(const TbroFileImage& image) { return TakeRead(image.record, image.ok, image.size); }
+
 const char* TambroFileRead(const char* szFileName) {
   gbNewFile = 0;
   gbFileChanged = 0;
-  HANDLE h = CreateFileA(szFileName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-  if (h == INVALID_HANDLE_VALUE) {
-    DWORD code = GetLastError();
-    if (!CallbackClaim()) return gszErrorNotFound;
-    char text[64];
-    std::snprintf(text, sizeof text, "CreateFile Error:%d ", static_cast<int>(code));
-    ShowBox(gHwnd, text, gszCmdLine, MB_ICONEXCLAMATION);
-    CallbackRelease();
-    return gszErrorNotFound;
-  }
-  TbroRecord image;
-  DWORD nRead = 0;
-  BOOL ok = ReadFile(h, &image, TBRO_SIZE, &nRead, NULL);
-  CloseHandle(h);
-  if (!CallbackClaim()) return gszErrorCannotRead;
-  const char* result = TakeRead(image, ok, nRead);
-  CallbackRelease();
-  return result;
-}
-
-/* ---------------------------------------------------------------- File-menu commands */
-
-void FileNew(HWND hwnd) {
-  gbSavingMidiFile = 0;
-  if (gbNeedSave && AskAboutSave(gszTitleName) == IDCANCEL) return;
-  gbNewFile = 1;
-  gbFileChanged = 0;
-  gszTitleName[0] = '\0';
-  DoCaption(hwnd, gszTitleName);
-  PatternClear();
-  InvalidateRect(hwnd, NULL, FALSE);
-  gbNeedSave = 0;
-  EnableEditMenu();
-}
-
-void FileLoad(HWND hwnd, BOOL withMidi, const char* path) {
-  gbSavingMidiFile = 0;
-  if (gbNeedSave && AskAboutSave(gszTitleName) == IDCANCEL) return;
-  if (gbCmdLine) {
-    path = gszCmdLine;
-    gbCmdLine = 0;
-  }
-  if (path) {
-    /* A name too long for gszFileName is not cut: the read below refuses it. */
-    StorePath(gszFileName, path);
-    TitleOfPath(path, gszTitleName, sizeof gszTitleName);
-  } else if (!TambroFileOpenDlg(gszFileName, gszTitleName)) {
-    return;
-  }
-  int wasEdit = gbEdit;
-  gbLoadMidi = withMidi ? 1 : 0;
-  gbFirstFile = 1;
-  gbEdit = 1;
-  const char* error = TambroFileRead(gszFileName);
-  gbFirstFile = 0;
-  gbEdit = 0;
-  gbLoadMidi = 0;
-  if (error == NULL) {
-    ShowLoadedSettings();
-    InvalidateRect(hwnd, NULL, FALSE);
-    gbNeedSave = 0;
-    EnableEditMenu();
-    DoCaption(hwnd, gszTitleName);
-    RememberFile(gszFileName);
-  } else {
-    /* Nothing was loaded, so the mode stays what the Play menu still shows. */
-    gbEdit = wasEdit;
-    ErrorMessage(hwnd, error, gszTitleName);
-    gszTitleName[0] = '\0';
-    gszFileName[0] = '\0';
-  }
-}
-
-void FileSave(HWND hwnd) {
-  gbNewFile = 0;
-  if (gszTitleName[0] == '\0') {
-    if (!TambroFileSaveDlg(gszFileName, gszTitleName)) return;
-    gbNewFile = 1;
-  }
-  if (gszFileName[0] != '\0' && gbFileChanged) SaveBackup(gszFileName);
-  const char* error = TambroFileWrite(gszFileName);
-  if (error == NULL) {
-    gbNeedSave = 0;
-    DoCaption(hwnd, gszTitleName);
-    RememberFile(gszFileName);
-  } else {
-    ErrorMessage(hwnd, error, gszTitleName);
-    gszTitleName[0] = '\0';
-  }
-}
-
-BOOL FileSaveAs(HWND hwnd) {
-  if (!TambroFileSaveDlg(gszFileName, gszTitleName)) return FALSE;
-  if (gszFileName[0] != '\0' && !gbNewFile) SaveBackup(gszFileName);
-  const char* error = TambroFileWrite(gszFileName);
-  if (error == NULL) {
-    gbNeedSave = 0;
-    DoCaption(hwnd, gszTitleName);
-    RememberFile(gszFileName);
-    return TRUE;
-  }
-  ErrorMessage(hwnd, error, gszTitleName);
-  gszTitleName[0] = '\0';
-  return FALSE;
+  TbroFileImage image;
+  const char* error = TambroFileFetch(szFileName, &image);
+  ReportCreateError(image);
+  return error ? error : TambroFileTake(image);
 }

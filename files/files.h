@@ -1,6 +1,6 @@
 /*
 ** Project files (load, save, backup) and playlist text files. The routines return NULL on
-** success or a message format with one "%s" that the caller shows through ErrorMessage.
+** success or a message format with one "%s" that the caller shows (app/: ErrorMessage).
 ** TambroFileRead runs on the window thread for the menu commands and on the timer thread
 ** when a playlist moves on; writes run only on the window thread.
 */
@@ -9,7 +9,8 @@
 
 #include <string>
 
-#include "app/config.h"
+#include "base/config.h"
+#include "pattern/pattern.h"
 #include "platform/win32.h"
 
 extern const char gszErrorCannotWrite[]; /* "Cannot write file %s ." */
@@ -24,19 +25,33 @@ extern char gszListName[TBX_PATH];       /* full path of the open playlist */
 extern char gszNextTambroFile[TBX_PATH]; /* the playlist entry to load next */
 extern char* gpListBuffer;               /* list text + two zero bytes; NULL before any list */
 extern char* gpReadPointer;              /* read position in gpListBuffer */
+extern Shared<int> gbSavingMidiFile;     /* a playlist export reads entries: caption untouched */
+/* A run may be reading the list text (set while one is active, by the step clock's start
+** and stop): a list read meanwhile keeps the text it replaces until no run is. */
+extern Shared<int> gbListInUse;
 
 void FilesReset(void);                   /* names, list text and flags back to start */
 
+/* Reads a project file into the pattern: the image into gTbroTemp and, when it is one, into
+** gTbro with the settings its load rules take. A file that cannot be opened shows the
+** system's error first (through the window seam). */
 const char* TambroFileRead(const char* szFileName);
+/* The same in two steps, for the step clock's thread, where the read may hang (a dead
+** network mount) long enough for a stop to give the run up, and a late result must change
+** nothing: Fetch reads into an image of its own and touches no shared state; the caller
+** then claims the run, shows ReportCreateError and Takes the image in. */
+struct TbroFileImage {
+  TbroRecord record;
+  DWORD size;          /* bytes read */
+  BOOL ok;             /* ReadFile succeeded */
+  BOOL opened;         /* the file could be opened; else createError is the system's error */
+  DWORD createError;
+};
+const char* TambroFileFetch(const char* szFileName, TbroFileImage* image);
+void ReportCreateError(const TbroFileImage& image);
+const char* TambroFileTake(const TbroFileImage& image);
 const char* TambroFileWrite(const char* szFileName);
 const char* SaveBackup(const char* szFileName);
-
-void FileNew(HWND hwnd);                      /* command 40001 */
-/* Commands 40002 (FALSE) and 40003 (TRUE); with a path the file is loaded without the open
-** dialog, as from the command line (the save question still comes first). */
-void FileLoad(HWND hwnd, BOOL withMidi, const char* path = NULL);
-void FileSave(HWND hwnd);                     /* command 40004 */
-BOOL FileSaveAs(HWND hwnd);                   /* command 40005; TRUE when it saved */
 
 const char* PlayListRead(const char* szListName);
 int parseNextFileName(void);

@@ -16,16 +16,16 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
+#include "base/seam.h"
 #include "files/files.h"
-#include "midifile/midifile.h"
 #include "pattern/pattern.h"
-#include "playback/playback.h"
 
 char gszListName[TBX_PATH];
 char gszNextTambroFile[TBX_PATH];
 char* gpListBuffer;               /* list text + two zero bytes; NULL before any list */
 char* gpReadPointer;              /* read position in gpListBuffer; NULL before any list */
+Shared<int> gbSavingMidiFile;
+Shared<int> gbListInUse;
 
 /* Texts replaced while a run was active, freed once no run can be reading them. Window
 ** thread only. */
@@ -46,7 +46,7 @@ void FreePlayList(void) {
 /* Makes text the list in use, keeping the one it replaces alive while a run is active. */
 static void InstallList(char* text) {
   if (gpListBuffer) {
-    if (gbSequenceGoing) {
+    if (gbListInUse) {
       retiredLists.push_back(gpListBuffer);
     } else {
       delete[] gpListBuffer;
@@ -108,7 +108,7 @@ static const char* ParseEntry(const char* p, std::string* entry) {
 ** may be another file): the buffers get its beginning and ".../" (StorePath), which the
 ** load then reports as missing. */
 int parseNextFileName(void) {
-  if (gbNeedSave) AskYesNoSave(gszNextTambroFile);
+  if (gbNeedSave) SeamAskYesNoSave(gszNextTambroFile);
   const char* p = gpReadPointer;
   if (p == NULL || *p == '\0') return 0;
   std::string entry;
@@ -122,6 +122,6 @@ int parseNextFileName(void) {
   StorePath(gszNextTambroFile, entry.c_str());
   std::memcpy(gszFileName, gszNextTambroFile, sizeof gszNextTambroFile);
   std::memcpy(gszTitleName, gszNextTambroFile, sizeof gszNextTambroFile);
-  if (!gbSavingMidiFile) DoCaption(gHwnd, gszTitleName);
+  if (!gbSavingMidiFile) SeamCaption(gszTitleName);
   return 1;
 }

@@ -11,16 +11,57 @@
 ** next follows directly. Notes are ended by a note-on with velocity 0, and running status
 ** is used throughout.
 **
+** In beat time (gbMidiBeatTime) a quarter note is a beat of the tempo read-out, 480 ticks,
+** and a step lasts 480 / steps-per-beat ticks; every event of a step sits on the step's
+** own tick (delta 0 between them), the first step of the play range on tick 0 and the body
+** ends at the range's end, so the track lines up with a DAW's bars.
+**
 ** The conversion keeps its own note bookkeeping (percussion words of the last step with
 ** output, the note pending on each instrument row), so an export while a sequence plays
 ** leaves the sequencer's notes alone. Window thread.
 */
 
+#include <algorithm>
+
 #include "midifile/midifile.h"
 #include "pattern/pattern.h"
-#include "playback/playback.h"
 
-enum { TICKS_PER_STEP = 384 };
+enum { TICKS_PER_STEP = 384, BEAT_TICKS = 480 };
+
+/* Ticks of one step in beat time: 480 divides by every rel.Beat's steps per beat. */
+static uint32_t BeatTimeStepTicks(void) {
+  int num, den;
+  RelBeatRatio(&num, &den);
+  return static_cast<uint32_t>(BEAT_TICKS * num / den);
+}
+
+/* The time signature of a bar in beat time: whole quarter notes as n/4; steps of an eighth,
+** sixteenth or thirty-second note as steps/8, /16, /32; else the largest of those notes
+** that divides the bar. False when none does (no time signature is written). */
+static bool BeatTimeSignature(int beats, unsigned char* nn, unsigned char* dd) {
+  const uint32_t tps = BeatTimeStepTicks(), bar = static_cast<uint32_t>(beats) * tps;
+  if (bar % BEAT_TICKS == 0) {
+    *nn = static_cast<unsigned char>(bar / BEAT_TICKS);
+    *dd = 2;
+    return true;
+  }
+  for (unsigned char d = 3; d <= 5; ++d) { /* the step itself an eighth .. 32nd note */
+    if (tps == (BEAT_TICKS * 4u >> d)) {
+      *nn = static_cast<unsigned char>(beats);
+      *dd = d;
+      return true;
+    }
+  }
+  for (unsigned char d = 3; d <= 5; ++d) {
+    const uint32_t unit = BEAT_TICKS * 4u >> d;
+    if (bar % unit == 0 && bar / unit < 256) {
+      *nn = static_cast<unsigned char>(bar / unit);
+      *dd = d;
+      return true;
+    }
+  }
+  return false;
+}
 
 /* Which parts of the pattern a converter writes. */
 enum ConvertPart { PART_BOTH, PART_VOICE, PART_PERC };
@@ -55,7 +96,7 @@ static void PutNote(StepEvents& ev, unsigned char& running, unsigned char status
   }
   ev.bytes.push_back(static_cast<unsigned char>(note & 0x7F));
   ev.bytes.push_back(static_cast<unsigned char>(vel & 0x7F));
-  ev.bytes.push_back(0x01);
+  ev.bytes.push_back(gbMidiBeatTime ? 0x00 : 0x01);
   ++ev.count;
 }
 
@@ -64,12 +105,19 @@ static unsigned char Status(int base, int channel) { return static_cast<unsigned
 
 static void PutPreamble(std::vector<unsigned char>& buf, ConvertPart part, unsigned char& running) {
   int beats = gBeatsPBar;
-  unsigned char dd = beats <= 5 ? 2 : beats <= 12 ? 3 : 4; /* x/4, x/8, x/16 */
-  uint32_t usPerStep = static_cast<uint32_t>(gAdjustedBeat * 1000) & 0xFFFFFF;
-  const unsigned char head[] = {0x00, 0xFF, 0x58, 0x04, static_cast<unsigned char>(beats), dd, 0x18, 0x08,
-                                0x00, 0xFF, 0x51, 0x03, static_cast<unsigned char>(usPerStep >> 16),
-                                static_cast<unsigned char>(usPerStep >> 8), static_cast<unsigned char>(usPerStep)};
-  buf.insert(buf.end(), head, head + sizeof head);
+  unsigned char nn = static_cast<unsigned char>(beats), dd = beats <= 5 ? 2 : beats <= 12 ? 3 : 4; /* x/4, x/8, x/16 */
+  /* One step per quarter note, or in beat time a beat of the BPM read-out per quarter note. */
+  uint32_t usPerQuarter = static_cast<uint32_t>(gAdjustedBeat * 1000) & 0xFFFFFF;
+  bool signature = true;
+  if (gbMidiBeatTime) {
+    signature = BeatTimeSignature(beats, &nn, &dd);
+    usPerQuarter = static_cast<uint32_t>((60000000 + giTempo / 2) / std::max<int32_t>(giTempo, 1));
+  }
+  const unsigned char meter[] = {0x00, 0xFF, 0x58, 0x04, nn, dd, 0x18, 0x08};
+  if (signature) buf.insert(buf.end(), meter, meter + sizeof meter);
+  const unsigned char tempo[] = {0x00, 0xFF, 0x51, 0x03, static_cast<unsigned char>(usPerQuarter >> 16),
+                                 static_cast<unsigned char>(usPerQuarter >> 8), static_cast<unsigned char>(usPerQuarter)};
+  buf.insert(buf.end(), tempo, tempo + sizeof tempo);
   unsigned char v = Status(MIDI_CONTROL, gVoiceCh), p = Status(MIDI_CONTROL, gPercCh);
   if (part == PART_BOTH) {
     const unsigned char prog[] = {0x00, Status(MIDI_PROGRAM, gVoiceCh), static_cast<unsigned char>(gVoice & 0x7F)};
@@ -155,12 +203,14 @@ static uint32_t ConvertTrack(ConvertPart part) {
   cs.freeAccent = gFreeAccent;
   cs.deltaVoiceLevel = gDeltaVoiceLevel;
 
-  int start = HeaderGet(gTbro.LoopStart), end = HeaderGet(gTbro.LoopEnd);
-  if (start < 0) start = 0;
-  if (end > STEP_COUNT) end = STEP_COUNT;
+  int start, end;
+  PlayRange(&start, &end);
 
+  const bool beatTime = gbMidiBeatTime != 0;
+  const uint32_t beatStep = beatTime ? BeatTimeStepTicks() : 0;
   int n = 1; /* steps since the last step with output */
   int k = 0; /* events of the last step with output */
+  int lastOutput = start; /* beat time: the step the last events sit on (the range's start before any) */
   StepEvents ev;
   for (int i = start; i < end; ++i) {
     if (!StepHasWork(part, i)) {
@@ -176,7 +226,11 @@ static uint32_t ConvertTrack(ConvertPart part) {
       ++n;
       continue;
     }
-    if (i == 0) {
+    if (beatTime) {
+      if (k != 0) buf.pop_back(); /* the delta 0 after the previous step's last event */
+      PutVarLen(buf, static_cast<uint32_t>(i - lastOutput) * beatStep);
+      lastOutput = i;
+    } else if (i == 0) {
       buf.push_back(0x00);
     } else {
       if (k != 0) buf.pop_back(); /* the one-tick delta after the previous step's last event */
@@ -187,7 +241,10 @@ static uint32_t ConvertTrack(ConvertPart part) {
     n = 1;
   }
   if (k != 0) buf.pop_back();
-  PutVarLen(buf, static_cast<uint32_t>(n * TICKS_PER_STEP - k));
+  if (beatTime)
+    PutVarLen(buf, static_cast<uint32_t>(std::max(end - lastOutput, 0)) * beatStep);
+  else
+    PutVarLen(buf, static_cast<uint32_t>(n * TICKS_PER_STEP - k));
   return static_cast<uint32_t>(buf.size());
 }
 

@@ -1,23 +1,20 @@
 /*
-** The four export commands: the current pattern or the open playlist as a format 0 file
-** (one track that starts by switching the receiver to General MIDI) or a format 1 file
-** (track 1 the instrument, track 2 the percussion). Each command proposes a name, asks for
-** the file with the MIDI save dialog, assembles the whole file in gMidiFileBuf and hands it
-** to MidiFileWrite.
+** The files of the four exports: the current pattern or the open playlist as a format 0
+** file (one track that starts by switching the receiver to General MIDI) or a format 1 file
+** (track 1 the instrument, track 2 the percussion), assembled whole in gMidiFileBuf and
+** handed to MidiFileWrite. The commands around them are the window's (app/export.cpp).
 **
 ** File layout facts: header chunk "MThd", length 6, format, track count, division 0x0180
-** (384 ticks per quarter note); every track chunk "MTrk" with a 4-byte big-endian length
+** (384 ticks per quarter note; 0x01E0, 480, in beat time); every track chunk "MTrk" with a 4-byte big-endian length
 ** that counts the bytes after it up to and including the track's End of Track (FF 2F 00)
 ** and is patched in once the track is complete. Window thread.
 */
 #include <cstring>
 #include <string>
 
-#include "app/app.h"
 #include "files/files.h"
 #include "midifile/midifile.h"
 #include "pattern/pattern.h"
-#include "playback/playback.h"
 
 /* ---------------------------------------------------------------- assembly helpers */
 
@@ -51,10 +48,12 @@ static void EndTrack(size_t lengthAt, int channel) {
   for (int b = 0; b < 4; ++b) gMidiFileBuf[lengthAt + b] = static_cast<unsigned char>(length >> (24 - 8 * b));
 }
 
+/* Division: 384 ticks per quarter note (a step), or 480 (a beat) in beat time. */
 static void PutHeader(int format, int tracks) {
   gMidiFileBuf.clear();
+  const unsigned char division = gbMidiBeatTime ? 0xE0 : 0x80;
   Put({'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, static_cast<unsigned char>(format), 0,
-       static_cast<unsigned char>(tracks), 0x01, 0x80});
+       static_cast<unsigned char>(tracks), 0x01, division});
 }
 
 static void PutPortEvent(void) { Put({0x00, 0xFF, 0x21, 0x01, 0x00}); }
@@ -70,7 +69,7 @@ static void PutFollowingBody(void) {
   gMidiFileBuf.insert(gMidiFileBuf.end(), gTrackBuf.begin() + (gTrackBuf.empty() ? 0 : 1), gTrackBuf.end());
 }
 
-static int WriteAssembled(int kind) { return MidiFileWrite(static_cast<uint32_t>(gMidiFileBuf.size()), kind); }
+static ExportReport WriteAssembled(int kind) { return MidiFileWrite(static_cast<uint32_t>(gMidiFileBuf.size()), kind); }
 
 /* ---------------------------------------------------------------- single pattern */
 
@@ -86,16 +85,16 @@ static size_t BeginFormat0(const char* name) {
   return track;
 }
 
-void ConvertFile2Midi_GM(const char* name) {
+ExportReport ConvertFile2Midi_GM(const char* name) {
   size_t track = BeginFormat0(name);
   ClearConversionState();
   ConvertFile2MFTrack();
   PutBody();
   EndTrack(track, gVoiceCh);
-  WriteAssembled(0);
+  return WriteAssembled(0);
 }
 
-void ConvertFile2Midi_Format1(const char* name) {
+ExportReport ConvertFile2Midi_Format1(const char* name) {
   PutHeader(1, 2);
   size_t track = BeginTrack();
   gMidiFileBuf.push_back(0x00);
@@ -112,7 +111,7 @@ void ConvertFile2Midi_Format1(const char* name) {
   ConvertPerc2MFTrack();
   PutBody();
   EndTrack(track, gPercCh);
-  WriteAssembled(1);
+  return WriteAssembled(1);
 }
 
 /* ---------------------------------------------------------------- playlist */
@@ -121,7 +120,7 @@ void ConvertFile2Midi_Format1(const char* name) {
 ** list was opened from its folder, but the MIDI save dialog has just moved the current
 ** folder to where the MIDI file goes, so relative entries are taken from the list's
 ** folder here. Absolute entries are used as written. */
-static std::string EntryPath(const char* entry) {
+std::string ListEntryPath(const char* entry) {
   bool absolute = entry[0] == '/' || entry[0] == '\\' || (entry[0] != '\0' && entry[1] == ':');
   size_t folder = std::string(gszListName).find_last_of("/\\");
   if (absolute || folder == std::string::npos) return entry;
@@ -131,16 +130,13 @@ static std::string EntryPath(const char* entry) {
 /* Runs through the playlist from the entry in gszNextTambroFile, loading each into gTbro
 ** and appending the body of convert; with names, each body is preceded by a track-name
 ** event holding the entry's name (the previous body's closing delta is that event's
-** delta), without names the bodies follow each other directly. Returns false (after the
-** error box) when an entry cannot be loaded. */
-static bool ConvertListPass(uint32_t (*convert)(void), bool names) {
+** delta), without names the bodies follow each other directly. Returns NULL, or the error
+** of the entry that could not be loaded (gszNextTambroFile). */
+static const char* ConvertListPass(uint32_t (*convert)(void), bool names) {
   gbFirstFile = 1;
   for (bool first = true;; first = false) {
-    const char* error = TambroFileRead(EntryPath(gszNextTambroFile).c_str());
-    if (error) {
-      ErrorMessage(gHwnd, error, gszNextTambroFile);
-      return false;
-    }
+    const char* error = TambroFileRead(ListEntryPath(gszNextTambroFile).c_str());
+    if (error) return error;
     gbFirstFile = 0;
     if (names) PutTrackName(0, gszNextTambroFile);
     convert();
@@ -148,20 +144,24 @@ static bool ConvertListPass(uint32_t (*convert)(void), bool names) {
       PutBody();
     else
       PutFollowingBody();
-    if (!parseNextFileName()) return true;
+    if (!parseNextFileName()) return NULL;
   }
 }
 
-void ConvertList2Midi_GM(const char* name) {
+static ExportReport EntryFailed(const char* error) {
+  return ExportReport{EXPORT_ENTRY_FAILED, error, gszNextTambroFile};
+}
+
+ExportReport ConvertList2Midi_GM(const char* name) {
   size_t track = BeginFormat0(name);
   gMidiFileBuf.push_back(0x00); /* delta of the first entry's name event */
   ClearConversionState();
-  if (!ConvertListPass(ConvertFile2MFTrack, true)) return;
+  if (const char* error = ConvertListPass(ConvertFile2MFTrack, true)) return EntryFailed(error);
   EndTrack(track, gVoiceCh);
-  WriteAssembled(0);
+  return WriteAssembled(0);
 }
 
-void ConvertList2Midi_Format1(void) {
+ExportReport ConvertList2Midi_Format1(void) {
   char* readPointer = gpReadPointer;
   std::string firstEntry = gszNextTambroFile;
 
@@ -171,7 +171,7 @@ void ConvertList2Midi_Format1(void) {
   PutTrackName('V', gszMidiListName);
   ClearConversionState();
   PutPortEvent();
-  if (!ConvertListPass(ConvertVoice2MFTrack, false)) return;
+  if (const char* error = ConvertListPass(ConvertVoice2MFTrack, false)) return EntryFailed(error);
   EndTrack(track, gVoiceCh);
 
   track = BeginTrack();
@@ -181,73 +181,7 @@ void ConvertList2Midi_Format1(void) {
   PutPortEvent();
   gpReadPointer = readPointer;
   std::memcpy(gszNextTambroFile, firstEntry.c_str(), firstEntry.size() + 1);
-  if (!ConvertListPass(ConvertPerc2MFTrack, false)) return;
+  if (const char* error = ConvertListPass(ConvertPerc2MFTrack, false)) return EntryFailed(error);
   EndTrack(track, gPercCh);
-  WriteAssembled(1);
-}
-
-/* ---------------------------------------------------------------- the commands */
-
-/* The proposed MIDI file name: the source path up to its first dot, then the suffix. */
-static void ProposeName(const char* source, const char* suffix) {
-  size_t n = std::strcspn(source, ".");
-  size_t s = std::strlen(suffix);
-  if (n + s >= sizeof gszMidiFileName) n = sizeof gszMidiFileName - 1 - s;
-  std::memmove(gszMidiFileName, source, n);
-  std::memcpy(gszMidiFileName + n, suffix, s + 1);
-}
-
-/* A list export loads every entry into gTbro and re-reads the list, which would replace
-** the pattern and the list position of a running sequence: it waits until the run stopped. */
-static const char szStopBeforeListExport[] = "First stop sequence before change MIDI File of PlayList";
-
-static void ExportList(HWND hwnd, bool format1) {
-  if (!gbSequenceOpened) {
-    ShowBox(hwnd, gszNoPlaylist, gszAppName, MB_ICONSTOP);
-    return;
-  }
-  if (gbSequenceGoing) {
-    ErrorMessage(hwnd, szStopBeforeListExport, gszTitleName);
-    return;
-  }
-  gbSavingMidiFile = 1;
-  const char* error = PlayListRead(gszListName);
-  if (error) {
-    ErrorMessage(hwnd, error, gszTitleName);
-    gszTitleName[0] = '\0';
-    gbSavingMidiFile = 0;
-    return;
-  }
-  ProposeName(gszListName, format1 ? "_1" : "");
-  if (MidiFileSaveDlg(gszMidiFileName, gszTitleName)) {
-    if (format1) {
-      std::memcpy(gszMidiListName, gszTitleName, sizeof gszMidiListName);
-      ConvertList2Midi_Format1();
-    } else {
-      ConvertList2Midi_GM(gszTitleName);
-    }
-    ShowLoadedSettings();  /* the entries were loaded into the pattern */
-  }
-  gbSavingMidiFile = 0;
-}
-
-LRESULT OnExportCommand(HWND hwnd, UINT id) {
-  switch (id) {
-    case IDM_SAVEMIDI_GM:
-    case IDM_SAVEMIDI_F1: {
-      bool format1 = id == IDM_SAVEMIDI_F1;
-      ProposeName(gszFileName, format1 ? "_1" : "");
-      if (!MidiFileSaveDlg(gszMidiFileName, gszTitleName)) break;
-      if (format1)
-        ConvertFile2Midi_Format1(gszTitleName);
-      else
-        ConvertFile2Midi_GM(gszTitleName);
-      break;
-    }
-    case IDM_SAVELIST_GM:
-    case IDM_SAVELIST_F1:
-      ExportList(hwnd, id == IDM_SAVELIST_F1);
-      break;
-  }
-  return 0;
+  return WriteAssembled(1);
 }

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/app.h"
 #include "files/files.h"
 #include "midifile/midifile.h"
 
@@ -16,7 +15,7 @@ unsigned char gDeltaString[4];
 char gszMidiFileName[TBX_PATH];
 char gszMidiListName[TBX_PATH];
 static char gszMessage[128];                  /* the size report */
-Shared<int> gbSavingMidiFile;
+int gbMidiBeatTime;
 std::vector<unsigned char> gMidiFileBuf;
 std::vector<unsigned char> gTrackBuf;
 
@@ -25,7 +24,7 @@ void MidifileReset(void) {
   gszMidiFileName[0] = '\0';
   gszMidiListName[0] = '\0';
   gszMessage[0] = '\0';
-  gbSavingMidiFile = 0;
+  gbMidiBeatTime = 0;
   gMidiFileBuf.clear();
   gTrackBuf.clear();
   ClearConversionState();
@@ -48,23 +47,16 @@ void PutVarLen(std::vector<unsigned char>& buf, uint32_t value) {
   buf.push_back(gDeltaString[3]);
 }
 
-/* The file is replaced only once all its bytes are written; the report follows the write
-** and is shown only for a file that is really on disk. */
-int MidiFileWrite(uint32_t size, int kind) {
+/* The file is replaced only once all its bytes are written; the size report is given only
+** for a file that is really on disk. */
+ExportReport MidiFileWrite(uint32_t size, int kind) {
   if (size > gMidiFileBuf.size()) size = static_cast<uint32_t>(gMidiFileBuf.size());
   int result = WriteWholeFile(gszMidiFileName, gMidiFileBuf.data(), size);
-  if (result == WRITE_CREATE_FAILED) {
-    ShowBox(gHwnd, "MIDI File Open Error!", "", MB_ICONEXCLAMATION);
-    return 0;
-  }
-  if (result != WRITE_OK) {
-    ShowBox(gHwnd, "MIDI File Write Error!", "", MB_ICONEXCLAMATION);
-    return 0;
-  }
+  if (result == WRITE_CREATE_FAILED) return ExportReport{EXPORT_FILE_FAILED, "MIDI File Open Error!", nullptr};
+  if (result != WRITE_OK) return ExportReport{EXPORT_FILE_FAILED, "MIDI File Write Error!", nullptr};
   std::snprintf(gszMessage, sizeof gszMessage,
                 kind == 1 ? "MIDI file (Format1) generated. Size:%d bytes"
                           : "MIDI file (Format0,GM active) generated. Size:%d bytes",
                 static_cast<int>(size));
-  ShowBox(gHwnd, gszMessage, gszMidiFileName, MB_ICONEXCLAMATION);
-  return 1;
+  return ExportReport{EXPORT_WRITTEN, gszMessage, nullptr};
 }

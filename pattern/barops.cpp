@@ -184,17 +184,16 @@ static void WriteStep(int step, const StepWords& s) {
   for (int k = 0; k < 6; k++) StepSet(StepArrays()[k], step, s.w[k]);
 }
 
-/* The play range first..last, or false when it is empty, reversed or leaves the record
-** (a loaded file may carry such a range); rotation then does nothing. */
-static bool RotationRange(int* first, int* last) {
-  *first = HeaderGet(gTbro.LoopStart);
-  *last = HeaderGet(gTbro.LoopEnd) - 1;
-  return *first >= 0 && *last < STEP_SLOTS && *first <= *last;
+/* The play range's first and last step: rotation turns the steps that are played. */
+static void RotationRange(int* first, int* last) {
+  int end;
+  PlayRange(first, &end);
+  *last = end - 1;
 }
 
 bool RotateLeft(void) {
   int a, e;
-  if (!RotationRange(&a, &e)) return false;
+  RotationRange(&a, &e);
   if (e > a) DropClickBackupIn(a, e - a + 1);  /* one step rotates onto itself */
   StepWords first = ReadStep(a);
   for (int j = a; j < e; j++) WriteStep(j, ReadStep(j + 1));
@@ -206,7 +205,7 @@ bool RotateLeft(void) {
 
 bool RotateRight(void) {
   int a, e;
-  if (!RotationRange(&a, &e)) return false;
+  RotationRange(&a, &e);
   if (e > a) DropClickBackupIn(a, e - a + 1);  /* one step rotates onto itself */
   StepWords last = ReadStep(e);
   for (int j = e; j > a; j--) WriteStep(j, ReadStep(j - 1));

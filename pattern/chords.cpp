@@ -8,10 +8,7 @@
 */
 #include "pattern/pattern.h"
 
-/* The chord mask shifted to the root, rows 0..31 and 32..63 (window thread). */
-static uint32_t gPatternL, gPatternH;
-
-void ChordsReset(void) { gPatternL = gPatternH = 0; }
+void ChordsReset(void) {}
 
 /* Chord masks: semitones above the root. */
 #define CHORD_SUS2 0x085u        /* 0 2 7 */
@@ -43,8 +40,6 @@ bool InsertOctave(uint32_t mask) {
   /* Window: rows root..root+11 clear, every other row kept (root + 11 <= 59 < 64). */
   uint64_t window = ~(uint64_t(0xFFFu) << root);
   uint64_t chord = uint64_t(mask & 0xFFFu) << root;
-  gPatternL = static_cast<uint32_t>(chord);
-  gPatternH = static_cast<uint32_t>(chord >> 32);
 
   uint64_t word = (uint64_t(high) << 32 | low) & window;
   word |= chord;

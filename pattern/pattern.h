@@ -19,7 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/config.h"
+#include "base/config.h"
 
 /* ---------------------------------------------------------------- shared values */
 
@@ -105,12 +105,13 @@ extern TbroRecord gTbro;      /* the current pattern; step words via Step*, head
 extern TbroRecord gTbroTemp;  /* raw image of the last project file read, accepted or not */
 
 /* Step words: atomic access, index checked. An index outside 0..STEP_SLOTS-1 reads 0 and
-** writes nothing, so no caller can reach outside the record even by mistake. */
+** writes nothing, so no caller can reach outside the record even by mistake. The
+** read-modify-writes return the word as it was before (0 outside the record). */
 uint32_t StepGet(const uint32_t* words, int step);
 void StepSet(uint32_t* words, int step, uint32_t value);
-void StepOr(uint32_t* words, int step, uint32_t bits);
-void StepAnd(uint32_t* words, int step, uint32_t bits);
-void StepXor(uint32_t* words, int step, uint32_t bits);
+uint32_t StepOr(uint32_t* words, int step, uint32_t bits);
+uint32_t StepAnd(uint32_t* words, int step, uint32_t bits);
+uint32_t StepXor(uint32_t* words, int step, uint32_t bits);
 
 /* Header words of gTbro that both threads touch (LoopStart, LoopEnd, ...): atomic access. */
 int16_t HeaderGet(const int16_t& field);
@@ -170,6 +171,8 @@ enum SettingRow {
 };
 extern const Setting gSettings[SET_ROWS];
 
+/* The menu title of a row: the 72-step program's menu bar is narrower and shortens two. */
+const char* SettingTitle(const Setting& s);
 /* The row whose menu holds command `id` (base <= id < base + 100), or nullptr. */
 const Setting* SettingOfCommand(int id);
 /* Is `value` one that an item of the row selects (for ports: a device index)? Identifiers
@@ -255,6 +258,14 @@ unsigned TakeRecordSettings(void);
 /* What file reads changed since the window last showed it (TakeRecordSettings ORs its
 ** report in; the window takes it with exchange(0)). */
 extern Shared<unsigned> gSettingsReport;
+
+/* The play range: the steps start..end-1 that are played, exported and rotated. A well-formed
+** header (0 <= LoopStart < LoopEnd <= STEP_COUNT) is used as it is; a LoopEnd outside
+** 1..STEP_COUNT means STEP_COUNT and a LoopStart outside the range 0, so a damaged value can
+** neither divide by zero nor address a step outside the pattern. ClampPlayRange applies the
+** rule to a pair of values (a file's header is repaired by it); PlayRange to gTbro's. */
+void ClampPlayRange(int* start, int* end);
+void PlayRange(int* start, int* end);
 
 /* Cell bits of row r at step s (r 0..63; s checked by the Step* helpers). */
 int CellPerc(int step, int row);
@@ -342,6 +353,65 @@ bool CompleteMajSixth(void);
 bool CompleteDominant(void);
 bool CompleteMinorSept(void);
 bool CompleteMajorSept(void);
+
+/* ---------------------------------------------------------------- undo history */
+
+/* The pattern as the user sees it and the history keeps it: the six step arrays and the
+** play range. Settings chosen from the menus are not part of it. 3508 bytes. */
+struct PatternState {
+  uint32_t words[6][STEP_SLOTS];  /* PercL, PercH, VoiceL, VoiceH, VoiceXL, VoiceXH */
+  int16_t loopStart, loopEnd;
+};
+static_assert(sizeof(PatternState) <= TBRO_SIZE, "a step of history costs at most one record");
+
+/* Copies gTbro's arrays and play range, word by word. */
+void TakePatternState(PatternState* state);
+/* Brings gTbro from state `from` to state `to`: every word in which they differ gets exactly
+** the differing bits flipped by one atomic XOR, so the step clock never sees a word half
+** written, and a bit changed since `from` was taken (a note recorded meanwhile) is kept. The
+** play range never reads empty in between. */
+void RestorePatternState(const PatternState& from, const PatternState& to);
+
+/* Changes made on another thread than the window's (the step clock landing MIDI input or
+** loading a playlist entry; a file read on any thread) are write sections, so that the
+** history's copies of the pattern are never torn by one and know which ones they hold. A
+** section holds no lock and never waits; it must not paint (painting from the step clock
+** waits for the window thread, which may be waiting for the section to end). */
+/* What a half event changed. It should describe everything the half event writes: a change
+** it leaves out still reaches the history, but as a step of its own at the next sync. */
+struct StepFlips {
+  int16_t step;
+  uint32_t bits[4];  /* bits changed in PercL, PercH, VoiceL, VoiceH of the step */
+};
+void PatternWriteBegin(void);
+/* The section replaced the whole pattern (a file read): the history starts again from it. */
+void PatternLoaded(void);
+/* Ends a section. `recorded`: the notes a half event landed, one step of history (NULL for
+** none). A hand-over of 64 such steps waits for the window thread; beyond that they are
+** merged into the next step the window thread makes. */
+void PatternWriteEnd(const StepFlips* recorded);
+
+/* The undo history (window thread): up to HISTORY_LEVELS + 1 states of the pattern, the
+** one it is in among them. A user action between HistoryBegin and HistoryCommit is one
+** step when it changed the pattern; each half event that recorded notes is one step; a
+** change made outside both becomes a step of its own at the next sync. A file read starts
+** the history again, with the loaded pattern as its first state. Brackets nest (a command
+** may run a modal loop that dispatches other messages): only the outermost one counts, and
+** nothing is taken in while one is open. */
+enum { HISTORY_LEVELS = 100 };
+void HistoryReset(void);      /* empty: the first sync takes the pattern as its first state */
+void HistoryBegin(void);
+/* True when the action made a step. */
+bool HistoryCommit(void);
+/* Takes in what happened since the last sync: recorded half events, a change made outside
+** an action, a file read. True when the history changed. Does nothing inside a bracket. */
+bool HistorySync(void);
+/* Restore the state before (after) the current one; true when there was one. They drop a
+** pending click backup and mark the pattern changed; the window repaints. */
+bool HistoryUndo(void);
+bool HistoryRedo(void);
+bool HistoryCanUndo(void);    /* as of the last sync */
+bool HistoryCanRedo(void);
 
 /* ---------------------------------------------------------------- the notes of a step */
 

@@ -1,8 +1,9 @@
 /*
-** This file contains the pattern record, the project state flags, the clipboard, undo and
-** chord globals, the atomic accessors of the record's words, and the operations that
-** several subsystems perform on the record: reset, clear and the single-cell bit operations.
-** The settings are in settings.cpp, the cursor and click backup in edit.cpp.
+** This file contains the pattern record, the project state flags, the undo and chord
+** globals, the atomic accessors of the record's words, and the operations that several
+** subsystems perform on the record: reset, clear, the single-cell bit operations and the
+** play range. The settings are in settings.cpp, the cursor and click backup in edit.cpp,
+** the clipboard in barops.cpp.
 **
 ** The record is read by the step clock while the window thread edits it; the Step* and
 ** Header* helpers are the only way either thread touches a step word or a shared header
@@ -51,14 +52,17 @@ uint32_t StepGet(const uint32_t* words, int step) {
 void StepSet(uint32_t* words, int step, uint32_t value) {
   if (uint32_t* w = StepWord(words, step)) std::atomic_ref<uint32_t>(*w).store(value);
 }
-void StepOr(uint32_t* words, int step, uint32_t bits) {
-  if (uint32_t* w = StepWord(words, step)) std::atomic_ref<uint32_t>(*w).fetch_or(bits);
+uint32_t StepOr(uint32_t* words, int step, uint32_t bits) {
+  uint32_t* w = StepWord(words, step);
+  return w ? std::atomic_ref<uint32_t>(*w).fetch_or(bits) : 0;
 }
-void StepAnd(uint32_t* words, int step, uint32_t bits) {
-  if (uint32_t* w = StepWord(words, step)) std::atomic_ref<uint32_t>(*w).fetch_and(bits);
+uint32_t StepAnd(uint32_t* words, int step, uint32_t bits) {
+  uint32_t* w = StepWord(words, step);
+  return w ? std::atomic_ref<uint32_t>(*w).fetch_and(bits) : 0;
 }
-void StepXor(uint32_t* words, int step, uint32_t bits) {
-  if (uint32_t* w = StepWord(words, step)) std::atomic_ref<uint32_t>(*w).fetch_xor(bits);
+uint32_t StepXor(uint32_t* words, int step, uint32_t bits) {
+  uint32_t* w = StepWord(words, step);
+  return w ? std::atomic_ref<uint32_t>(*w).fetch_xor(bits) : 0;
 }
 
 int16_t HeaderGet(const int16_t& field) {
@@ -94,6 +98,7 @@ void PatternReset(void) {
 
   BarsReset();
   ChordsReset();
+  HistoryReset();
   gChordUndoL = gChordUndoH = 0;
   gChordIndex = 0;
 
@@ -141,4 +146,17 @@ void CellClear(int step, int row) {
   if (!RowInRange(row)) return;
   StepAnd(RowWord(gTbro.PercL, gTbro.PercH, row), step, ~RowBit(row));
   StepAnd(RowWord(gTbro.VoiceL, gTbro.VoiceH, row), step, ~RowBit(row));
+}
+
+/* ---------------------------------------------------------------- play range */
+
+void ClampPlayRange(int* start, int* end) {
+  if (*end <= 0 || *end > STEP_COUNT) *end = STEP_COUNT;
+  if (*start < 0 || *start >= *end) *start = 0;
+}
+
+void PlayRange(int* start, int* end) {
+  *start = HeaderGet(gTbro.LoopStart);
+  *end = HeaderGet(gTbro.LoopEnd);
+  ClampPlayRange(start, end);
 }

@@ -82,11 +82,11 @@ const Setting gSettings[SET_ROWS] = {
      FX_REPAINT | FX_SAVED | FX_BEAT, LOAD_ALWAYS, nullptr},
     {"BarAccent", IDM_ACCENT, ITEMS(kAccent), gAccent, &gOldAccent, &TbroRecord::Accent, 0,
      FX_REPAINT | FX_SAVED, LOAD_ALWAYS, nullptr},
-    {STEP_COUNT == 72 ? "FreeAcc." : "FreeAccent", IDM_FREEACCENT, ITEMS(kFreeAccent),
+    {"FreeAccent", IDM_FREEACCENT, ITEMS(kFreeAccent),
      gFreeAccent, &gOldFreeAccent, &TbroRecord::FreeAccent, 7, FX_REPAINT | FX_SAVED,
      LOAD_ALWAYS, nullptr},
     /* The instrument's check mark follows gVoiceChecked, its shadow is the base note's. */
-    {STEP_COUNT == 72 ? "Instr." : "Chromatic Instr.", IDM_VOICE, ITEMS(kVoice), gVoice,
+    {"Chromatic Instr.", IDM_VOICE, ITEMS(kVoice), gVoice,
      &gOldVoice, &TbroRecord::Voice, 3, FX_NOTE | FX_REPAINT | FX_SAVED, LOAD_ALWAYS,
      kRefuseVoice},
     /* In playlist mode the menu sets the list's extra level, and a read leaves it. */
@@ -110,6 +110,12 @@ const Setting gSettings[SET_ROWS] = {
     /* The velocity bar's. */
     {nullptr, 0, nullptr, 0, gVelocity, nullptr, nullptr, 64, 0, LOAD_NEVER, nullptr},
 };
+
+const char* SettingTitle(const Setting& s) {
+  if (STEP_COUNT == 72 && &s == &gSettings[SET_FREEACCENT]) return "FreeAcc.";
+  if (STEP_COUNT == 72 && &s == &gSettings[SET_VOICE]) return "Instr.";
+  return s.title;
+}
 
 const Setting* SettingOfCommand(int id) {
   for (const Setting& s : gSettings)

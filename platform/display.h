@@ -69,7 +69,6 @@ struct WindowInfo {
 };
 
 bool CoreWindowInfo(HWND hwnd, WindowInfo* info);    /* false: no such window */
-std::vector<HWND> CoreTopLevelWindows();             /* in creation order */
 std::vector<HWND> CoreChildWindows(HWND parent);     /* in creation order (= tab order) */
 
 struct MenuItemInfo {
@@ -116,9 +115,6 @@ void CoreSetPointer(int x, int y);
 void CoreClientMoved(HWND hwnd, int x, int y);
 /* The user changed an edit control's text; the core stores it without notifying back. */
 void CoreStoreText(HWND hwnd, const std::string& text);
-/* A scroll bar's thumb moved under the user's hand; stores the position (clamped to the
-** range) without notifying back. The display still posts the WM_VSCROLL requests. */
-void CoreStoreScrollPos(HWND hwnd, int pos);
 
 /* Files dropped on a window (full paths): posts WM_DROPFILES to its top-level window when
 ** that accepts files (DragAcceptFiles) and is enabled; false when it takes no drop. */

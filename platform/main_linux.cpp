@@ -7,7 +7,8 @@
 ** name with blanks given as one argument arrives whole, without quotes).
 **
 ** The name of the program ("tamborix" and the step count) is also the X window class of
-** its windows, which the installed launcher names in StartupWMClass.
+** its windows, which the installed launcher names in StartupWMClass. Each program's own
+** three-line entry (programs/) sets its step count and calls LinuxMain.
 */
 #include <cstdio>
 #include <cstring>
@@ -20,11 +21,7 @@
 #define TBX_VERSION "0.1.0"
 #endif
 
-#define TBX_STR2(x) #x
-#define TBX_STR(x) TBX_STR2(x)
-static const char kProgram[] = "tamborix" TBX_STR(STEP_COUNT);
-
-static void PrintHelp() {
+static void PrintHelp(const char* program, int steps) {
   std::printf(
       "Usage: %s [FILE]\n"
       "       %s --help | --version\n"
@@ -38,17 +35,17 @@ static void PrintHelp() {
       "\n"
       "  --help     show this help and exit\n"
       "  --version  show the version and exit\n",
-      kProgram, kProgram, STEP_COUNT);
+      program, program, steps);
 }
 
-int main(int argc, char** argv) {
+int LinuxMain(int argc, char** argv, const char* program, int steps) {
   int first = 1;
   if (argc > 1 && std::strcmp(argv[1], "--help") == 0) {
-    PrintHelp();
+    PrintHelp(program, steps);
     return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
   }
   if (argc > 1 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("%s %s\n", kProgram, TBX_VERSION);
+    std::printf("%s %s\n", program, TBX_VERSION);
     return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
   }
   if (argc > 1 && std::strcmp(argv[1], "--") == 0) first = 2;
@@ -57,6 +54,6 @@ int main(int argc, char** argv) {
     if (i > first) cmdLine += ' ';
     cmdLine += argv[i];
   }
-  FltkSetProgramName(kProgram);
+  FltkSetProgramName(program);
   return WinMain(GetModuleHandleA(nullptr), nullptr, cmdLine.data(), SW_SHOWNORMAL);
 }

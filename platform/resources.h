@@ -4,7 +4,7 @@
 **
 ** resources/resources_linux.cpp builds these tables from resources/tamborix_res.inc, the
 ** same file resources/tamborix.rc compiles for Windows, and registers them when the
-** program starts (it is compiled into each program and test binary with its STEP_COUNT).
+** program starts (it is compiled once into the application library).
 ** Dialog geometry is in dialog units; with the 8 x 16 pixel base units of this layer one
 ** unit is 2 pixels across and 2 pixels down.
 */

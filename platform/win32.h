@@ -1000,8 +1000,6 @@ BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult);
 HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem);
 UINT WINAPI GetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPSTR lpString, int cchMax);
 BOOL WINAPI SetDlgItemTextA(HWND hDlg, int nIDDlgItem, LPCSTR lpString);
-UINT WINAPI GetDlgItemInt(HWND hDlg, int nIDDlgItem, BOOL* lpTranslated, BOOL bSigned);
-BOOL WINAPI SetDlgItemInt(HWND hDlg, int nIDDlgItem, UINT uValue, BOOL bSigned);
 BOOL WINAPI IsDialogMessageA(HWND hDlg, LPMSG lpMsg);
 
 BOOL WINAPI GetOpenFileNameA(LPOPENFILENAMEA lpofn);
@@ -1012,7 +1010,6 @@ DWORD WINAPI CommDlgExtendedError(void);
 
 HGDIOBJ WINAPI GetStockObject(int i);
 HBRUSH WINAPI CreateSolidBrush(COLORREF color);
-HPEN WINAPI CreatePen(int iStyle, int cWidth, COLORREF color);
 HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h);
 BOOL WINAPI DeleteObject(HGDIOBJ ho);
 BOOL WINAPI Rectangle(HDC hdc, int left, int top, int right, int bottom);
@@ -1023,7 +1020,6 @@ BOOL WINAPI GetCurrentPositionEx(HDC hdc, LPPOINT lppt);
 BOOL WINAPI TextOutA(HDC hdc, int x, int y, LPCSTR lpString, int c);
 BOOL WINAPI GetTextExtentPoint32A(HDC hdc, LPCSTR lpString, int c, LPSIZE psizl);
 UINT WINAPI SetTextAlign(HDC hdc, UINT align);
-UINT WINAPI GetTextAlign(HDC hdc);
 int WINAPI SetBkMode(HDC hdc, int mode);
 COLORREF WINAPI SetTextColor(HDC hdc, COLORREF color);
 

@@ -1,6 +1,5 @@
 /*
-** This file contains the step clock: the tempo arithmetic (AdjustBeat), the packing of MIDI
-** short messages, the start of a run (TambroFirstFile), its stop (TambroEndSequence) and the
+** This file contains the step clock: the packing of MIDI short messages, the start of a run (TambroFirstFile), its stop (TambroEndSequence) and the
 ** multimedia-timer callback TambroTimerFunc with its two events per step.
 **
 ** A step is two one-shot timer events. The step event ends the previous step's percussion,
@@ -41,15 +40,15 @@
 #include <atomic>
 #include <chrono>
 
-#include "app/app.h"
+#include "base/seam.h"
 #include "files/files.h"
 #include "pattern/pattern.h"
 #include "playback/playback.h"
-#include "view/view.h"
 
 /* ---------------------------------------------------------------- tempo and timer */
 
 const char gszCannotOpenIn[] = "cannot open MIDI IN";
+Shared<HWND> ghRunWindow;
 UINT guTimerRes = 5;                 /* ms; chosen by TambroFirstFile before the clock runs */
 static Shared<UINT> uTimerID(0);            /* pending one-shot event, 0 = none; timer thread arms */
 static Shared<int> gbHalfStep(0);           /* 1 = the next event is a half event; timer thread */
@@ -114,6 +113,7 @@ static thread_local int tClaims = 0;          /* CallbackClaim nesting of this c
 static Shared<uint32_t> gdwSounding[16][4];
 
 void PlaybackReset(void) {
+  ghRunWindow = nullptr;
   guTimerRes = 5;
   uTimerID = 0;
   gIndex = 0;
@@ -170,26 +170,6 @@ static void ReleaseSounding(HMIDIOUT out, int percCh, int voiceCh) {
       if (gdwSounding[order[i]][note >> 5] & (1u << (note & 31))) MidiOutMessage(out, MIDI_NOTE_OFF, order[i], note, 0);
 }
 
-void AdjustBeat(void) {
-  RecomputeStepLength();
-  SetWindowTextA(gHwndREL, RelBeatLabel());
-}
-
-/* ---------------------------------------------------------------- play range */
-
-/* The play range the clock uses. A well-formed record (0 <= LoopStart < LoopEnd <=
-** STEP_COUNT) is used as it is; a LoopEnd outside 1..STEP_COUNT plays to STEP_COUNT and a
-** LoopStart outside the range starts at 0, so a damaged file can neither divide by zero nor
-** address a step outside the pattern. */
-void PlayRange(int* start, int* end) {
-  int e = HeaderGet(gTbro.LoopEnd);
-  int s = HeaderGet(gTbro.LoopStart);
-  if (e <= 0 || e > STEP_COUNT) e = STEP_COUNT;
-  if (s < 0 || s >= e) s = 0;
-  *start = s;
-  *end = e;
-}
-
 /* ---------------------------------------------------------------- arming */
 
 /* A half or step delay, raised to the resolution. */
@@ -218,7 +198,7 @@ static int ArmAt(int64_t due, DWORD_PTR gen) {
 ** said so: a message that arrives after a newer run was started is stale. */
 static void PostRunEnd(UINT message, DWORD_PTR gen) {
   gEndPostGen = gen;
-  PostMessageA(gHwnd, message, 0, 0);
+  PostMessageA(ghRunWindow, message, 0, 0);
 }
 
 int RunEndIsStale(void) {
@@ -247,7 +227,7 @@ static UINT ChooseTimerRes(void) {
   return res;
 }
 
-int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode) {
+int TambroFirstFile(int16_t outPort, int16_t inPort, int mode) {
   /* Mode 0 restarts; a run is never started twice, so the others stop too (they are only
   ** used while stopped). */
   const int wasGoing = gbSequenceGoing;
@@ -268,7 +248,7 @@ int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode) {
     HMIDIIN hIn = nullptr;
     if (midiInOpen(&hIn, (UINT)(int)inPort, (DWORD_PTR)midiCallback, 0,
                    CALLBACK_FUNCTION | MIDI_IO_STATUS) != MMSYSERR_NOERROR) {
-      ShowBox(hwnd, gszCannotOpenIn, gszAppName, MB_OK | MB_ICONEXCLAMATION);
+      SeamBox(gszCannotOpenIn, gszAppName, MB_OK | MB_ICONEXCLAMATION);
     } else {
       ghMidiIn = hIn;
       ClockInStarted();
@@ -277,7 +257,7 @@ int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode) {
     }
   }
 
-  if (mode == 0) DoCaption(hwnd, gbEdit ? gszTitleName : gszNextTambroFile);
+  if (mode == 0) SeamCaption(gbEdit ? gszTitleName : gszNextTambroFile);
   MidiOutMessage(ghMidiOut, MIDI_PROGRAM, gVoiceCh, gVoice, 0);
 
   guTimerRes = ChooseTimerRes();
@@ -301,7 +281,8 @@ int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode) {
   ** way never has steps of the old entry playing behind it. */
   int result = 1;
   gbSequenceGoing = 1;
-  if (mode == 2) result = StartNextEntry(hwnd);
+  gbListInUse = 1;
+  if (mode == 2) result = StartNextEntry();
 
   const DWORD_PTR gen = ++gRunGen;
   gbHalfStep = 1;
@@ -316,6 +297,7 @@ int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode) {
     timeEndPeriod(guTimerRes);
     CloseDevices();
     gbSequenceGoing = 0;
+    gbListInUse = 0;
     gIndex = oldIndex;
     gbFirstBeat = oldFirstBeat;
     SyncRunFailed(wasGoing);
@@ -387,6 +369,7 @@ void TambroEndSequence(void) {
       timeEndPeriod(guTimerRes);
       gbMidiInOpen = 0;
       gbSequenceGoing = 0;
+      gbListInUse = 0;
       SyncRunEnded(gRestarting);
       return;
     }
@@ -400,6 +383,7 @@ void TambroEndSequence(void) {
   CloseRunDevices(ghMidiOut, gbMidiInOpen ? ghMidiIn.load() : nullptr, gPercCh, gVoiceCh, ClockOutBegun());
   gbMidiInOpen = 0;
   gbSequenceGoing = 0;
+  gbListInUse = 0;
   SyncRunEnded(tInCallback ? 0 : gRestarting);
 }
 
@@ -477,7 +461,7 @@ static bool StepEvent(DWORD_PTR gen) {
     gbFirstFile = 0;
   }
   gIndex = idx;
-  PostMessageA(gHwnd, WM_TBX_PLAYPOS, (WPARAM)idx, 0);
+  PostMessageA(ghRunWindow, WM_TBX_PLAYPOS, (WPARAM)idx, 0);
 
   if (wrap && !gbFirstBeat && !gbLooping) {
     if (!TambroNextFile()) {

@@ -37,9 +37,9 @@
 #include <atomic>
 #include <climits>
 
-#include "app/app.h"
 #include "pattern/pattern.h"
 #include "playback/playback.h"
+#include "resources/ids.h"
 
 #define CLOCKIN_WINDOW 24     /* intervals averaged for the period: one beat */
 #define CLOCKIN_MIN_TEMPO 12  /* intervals needed before a tempo is shown */
@@ -96,7 +96,7 @@ static void ClockInPause(void) {
 }
 
 static void PostNotice(int notice, LPARAM lParam) {
-  PostMessageA(gHwnd, WM_COMMAND, IDM_SYNC_NOTICE + notice, lParam);
+  PostMessageA(ghRunWindow, WM_COMMAND, IDM_SYNC_NOTICE + notice, lParam);
 }
 
 /* One Timing Clock at `now`: the count, the ring, the period, and the tempo when it moved. */

@@ -16,7 +16,6 @@
 */
 #include <atomic>
 
-#include "app/app.h"
 #include "pattern/pattern.h"
 #include "playback/playback.h"
 #include "view/view.h"
@@ -77,26 +76,33 @@ int MidiInTargetStep(void) {
   return idx % end;
 }
 
-/* Sets (or, in undo mode, toggles) one captured note at `step` and repaints its cell. */
-static void LandEntry(HDC hdc, int step, uint8_t entry) {
-  int row;
+/* Sets (or, in undo mode, toggles) one captured note at `step`, adding the bits it changed to
+** *flips; returns its row, or -1 for a note outside rows 2..48. */
+static int LandEntry(int step, uint8_t entry, StepFlips* flips) {
+  int row, k;
   uint32_t *low, *high;
   if (entry & 0x80) {
     row = (entry & 0x7F) - PERC_NOTE_BASE;  /* the row whose GM drum note was played */
     low = gTbro.PercL;
     high = gTbro.PercH;
+    k = 0;
   } else {
     row = (uint8_t)(entry - gNoteOffset);  /* 8-bit: notes below the base give large rows */
     low = gTbro.VoiceL;
     high = gTbro.VoiceH;
+    k = 2;
   }
-  if (row < 2 || row > 48) return;
+  if (row < 2 || row > 48) return -1;
   uint32_t* words = row < 32 ? low : high;
   const uint32_t bit = 1u << (row & 31);
-  if (gbMidiUndo) StepXor(words, step, bit);
-  else StepOr(words, step, bit);
-  if (row < 32) DrawRectangle(hdc, step, row, gTbro.PercL, gTbro.VoiceL, 0);
-  else DrawRectangle(hdc, step, row, gTbro.PercH, gTbro.VoiceH, 0);
+  if (row >= 32) k++;
+  if (gbMidiUndo) {
+    StepXor(words, step, bit);
+    flips->bits[k] ^= bit;
+  } else {
+    flips->bits[k] |= bit & ~StepOr(words, step, bit);
+  }
+  return row;
 }
 
 int MidiInTake(uint8_t* out) {
@@ -110,13 +116,29 @@ int MidiInTake(uint8_t* out) {
   return n;
 }
 
+/* The notes of one half event land in one write section and are one step of the undo
+** history; the cells are painted after the section, since painting from this thread waits
+** for the window thread. */
 void MidiInDrain(void) {
   uint8_t entries[MIDIIN_SLOTS];
+  int rows[MIDIIN_SLOTS];
   const int n = MidiInTake(entries);
   if (n == 0) return;
   const int step = MidiInTargetStep();
-  HDC hdc = GetDC(gHwnd);
-  for (int i = 0; i < n; ++i) LandEntry(hdc, step, entries[i]);
+  StepFlips flips = {(int16_t)step, {0, 0, 0, 0}};
+  PatternWriteBegin();
+  for (int i = 0; i < n; ++i) rows[i] = LandEntry(step, entries[i], &flips);
+  const bool recorded = (flips.bits[0] | flips.bits[1] | flips.bits[2] | flips.bits[3]) != 0;
+  PatternWriteEnd(recorded ? &flips : nullptr);
   MarkChanged();
-  ReleaseDC(gHwnd, hdc);
+  if (recorded) PostMessageA(ghRunWindow, WM_TBX_RECORDED, 0, 0);
+
+  HDC hdc = GetDC(ghRunWindow);
+  for (int i = 0; i < n; ++i) {
+    const int row = rows[i];
+    if (row < 0) continue;
+    if (row < 32) DrawRectangle(hdc, step, row, gTbro.PercL, gTbro.VoiceL, 0);
+    else DrawRectangle(hdc, step, row, gTbro.PercH, gTbro.VoiceH, 0);
+  }
+  ReleaseDC(ghRunWindow, hdc);
 }

@@ -14,9 +14,23 @@
 
 #include <cstdint>
 
-#include "app/config.h"
+#include "base/config.h"
 #include "pattern/pattern.h"
 #include "platform/win32.h"
+
+/* ---------------------------------------------------------------- the window told */
+
+/* Messages a run posts to the window it reports to (lParam 0). */
+#define WM_TBX_PLAYPOS (WM_USER + 1)    /* 1025: wParam = step now playing */
+#define WM_TBX_SEQEND (WM_USER + 3)     /* 1027: the playlist ran out */
+#define WM_TBX_TIMERFAIL (WM_USER + 4)  /* 1028: re-arming the step timer failed */
+#define WM_TBX_LOADED (WM_USER + 5)     /* a playlist entry was loaded: show its settings */
+#define WM_TBX_RECORDED (WM_USER + 6)   /* a half event recorded notes: a step of the undo history */
+
+/* The window a run reports to: its posted messages, the notices of the clock input and the
+** transport, the cells drawn where MIDI input lands, the repaint after a playlist entry.
+** Set by the window when it is created (NULL: nothing is told). */
+extern Shared<HWND> ghRunWindow;
 
 /* ---------------------------------------------------------------- tempo and timer */
 
@@ -68,10 +82,10 @@ void MidiOutMessage(HMIDIOUT hMidi, int status, int channel, int data1, int data
 /* Notes that a message sent to the output (any thread) starts or ends a note: the stop of
 ** the run sends a note off for every note still sounding. MidiOutMessage does it. */
 void NoteTrack(DWORD msg);
-/* The step length for the tempo and rel.Beat now (RecomputeStepLength), and its factor in
-** the rel.Beat read-out. Window thread. */
-void AdjustBeat(void);
-int TambroFirstFile(HWND hwnd, int16_t outPort, int16_t inPort, int mode);
+/* Starts a run on the output and input ports in `mode`: 0 from LoopStart, 1 after the step
+** played last, 2 with the next playlist entry. 1 when it was started. Its box (the input
+** failed) and its caption go through the window seam. Window thread. */
+int TambroFirstFile(int16_t outPort, int16_t inPort, int mode);
 void TambroEndSequence(void);
 void CALLBACK TambroTimerFunc(UINT uID, UINT uMsg, DWORD_PTR dwUser, DWORD_PTR dw1, DWORD_PTR dw2);
 int TambroNextFile(void);
@@ -86,9 +100,6 @@ void SetMuteMode(void);
 void CALLBACK midiCallback(HMIDIIN hMidiIn, UINT wMsg, DWORD_PTR dwInstance, DWORD_PTR dwParam1,
                            DWORD_PTR dwParam2);
 
-LRESULT OnPlayCommand(HWND hwnd, UINT id);   /* 40101..40107 */
-LRESULT OnSequenceEnded(HWND hwnd);          /* message 1027 */
-LRESULT OnTimerFailed(HWND hwnd);            /* message 1028 */
 
 /* ---------------------------------------------------------------- synchronisation */
 
@@ -163,12 +174,9 @@ void ClockOutStep(int64_t now);                  /* the step event, before its n
 void ClockOutDue(int64_t now, int64_t stepEndMs);/* every event: the clocks due by now */
 int64_t ClockOutNext(int64_t now, int64_t stepEndMs); /* the next clock's event; INT64_MAX none */
 
-/* The play range the clock uses: LoopStart..LoopEnd-1 of gTbro, with a LoopEnd outside
-** 1..STEP_COUNT read as STEP_COUNT and a LoopStart outside the range read as 0. */
-void PlayRange(int* start, int* end);
 /* Loads the next playlist entry for the start of a run (mode 2, stopped clock) and returns
 ** 1, or 0 when the list has none or it cannot be read. */
-int StartNextEntry(HWND hwnd);
+int StartNextEntry(void);
 /* 1 when the 1027/1028 now handled was posted by a run that has since been replaced by a
 ** newer one (it must not stop that one). Consumes the record of the post. */
 int RunEndIsStale(void);

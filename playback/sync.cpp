@@ -84,7 +84,7 @@ void SyncInputTaken(int16_t inPort) {
 /* ---------------------------------------------------------------- the JACK transport */
 
 static void CALLBACK TransportChanged(int) {
-  PostMessageA(gHwnd, WM_COMMAND, IDM_SYNC_NOTICE + SYNC_NOTICE_TRANSPORT, 0);
+  PostMessageA(ghRunWindow, WM_COMMAND, IDM_SYNC_NOTICE + SYNC_NOTICE_TRANSPORT, 0);
 }
 
 void SyncStepTempo(void) {
@@ -111,7 +111,7 @@ void SyncRunStarted(void) {
 
 void SyncRunEnded(int restarting) {
   if (SyncGet(SYNC_JACK_TRANSPORT) && !restarting) TbxTransportPlay(FALSE);
-  if (SyncGet(SYNC_FOLLOW_CLOCK)) PostMessageA(gHwnd, WM_COMMAND, IDM_SYNC_NOTICE + SYNC_NOTICE_LISTEN, 0);
+  if (SyncGet(SYNC_FOLLOW_CLOCK)) PostMessageA(ghRunWindow, WM_COMMAND, IDM_SYNC_NOTICE + SYNC_NOTICE_LISTEN, 0);
 }
 
 void SyncRunFailed(int wasGoing) { SyncRunEnded(!wasGoing); }

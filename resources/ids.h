@@ -21,6 +21,8 @@
 #define IDM_SAVELIST_GM 40010
 #define IDM_SAVELIST_F1 40011
 #define IDM_QUIT 40012
+#define IDM_IMPORTMIDI 40013    /* "Import MIDI File..." */
+#define IDM_BEATTIME 40014      /* "MIDI Export in Beat Time": checked while the exports write it */
 #define IDM_RECENT 40020        /* + 0..7: the entries of the Recent Files submenu */
 
 /* Play menu: one group, the item of the last successful command carries the check mark */
@@ -31,6 +33,9 @@
 #define IDM_STOP 40105
 #define IDM_STOPATEND 40106
 #define IDM_CONTINUE 40107
+/* Play menu, after a separator: the undo history (no check mark) */
+#define IDM_UNDO 40108
+#define IDM_REDO 40109
 
 /* Settings popups (base + value) */
 #define IDM_BEATSPBAR 40200

@@ -1,14 +1,14 @@
 /*
 ** The program's resources for the Linux layer: the tables of platform/resources.h built
 ** from tamborix_res.inc (the file tamborix.rc compiles for Windows) and the icon pixels
-** make_icon.py wrote. Compiled into every program and test binary with its STEP_COUNT;
-** a static initialiser registers the tables before main runs.
+** make_icon.py wrote. Compiled once into the application library that every program,
+** the command line and the tests link; a static initialiser registers the tables before
+** main runs.
 **
 ** The control styles are those the resource compiler gives each statement: LTEXT is
 ** SS_LEFT | WS_GROUP, ICON is SS_ICON, (DEF)PUSHBUTTON adds WS_TABSTOP, and every control
 ** is WS_CHILD | WS_VISIBLE.
 */
-#include "app/config.h"
 #include "platform/resources.h"
 #include "platform/win32.h"
 
@@ -20,6 +20,7 @@ constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
 
 #define TBX_ACCEL_BEGIN(name) const ResAccel k##name##Accels[] = {
 #define TBX_ACCEL(key, cmd) {FVIRTKEY | FCONTROL, static_cast<WORD>(key[0]), cmd},
+#define TBX_ACCEL_SHIFT(key, cmd) {FVIRTKEY | FCONTROL | FSHIFT, static_cast<WORD>(key[0]), cmd},
 #define TBX_ACCEL_END(name) };
 #define TBX_DIALOG(name, x, y, cx, cy, style, caption, points, face)
 #define TBX_DIALOG_BEGIN(name) const ResControl k##name##Controls[] = {
@@ -35,6 +36,7 @@ constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
 #include "resources/tamborix_res.inc"
 #undef TBX_ACCEL_BEGIN
 #undef TBX_ACCEL
+#undef TBX_ACCEL_SHIFT
 #undef TBX_ACCEL_END
 #undef TBX_DIALOG
 #undef TBX_DIALOG_BEGIN
@@ -50,6 +52,7 @@ constexpr DWORD kChild = WS_CHILD | WS_VISIBLE;
 
 #define TBX_ACCEL_BEGIN(name) {#name, k##name##Accels, static_cast<int>(sizeof k##name##Accels / sizeof(ResAccel))},
 #define TBX_ACCEL(key, cmd)
+#define TBX_ACCEL_SHIFT(key, cmd)
 #define TBX_ACCEL_END(name)
 #define TBX_DIALOG(name, x, y, cx, cy, style, caption, points, face)
 #define TBX_DIALOG_BEGIN(name)

@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets (preset "fuzz": clang with ASan and UBSan) and runs each one
 # for a bounded time over its committed seed corpus.
 #
-#   scripts/fuzz.sh [SECONDS] [TARGET...]    # default 60 s each; targets: project playlist midiin export
+#   scripts/fuzz.sh [SECONDS] [TARGET...]    # default 60 s each; targets: project playlist midiin export import
 #
 # New inputs go to build/fuzz/corpus/<target>/ (kept between runs, so a longer campaign
 # resumes where the last one stopped); the committed seeds in tests/fuzz/corpus/ are only
@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 SECONDS_EACH=${1:-60}
 shift || true
 TARGETS=("$@")
-[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(project playlist midiin export)
+[ ${#TARGETS[@]} -gt 0 ] || TARGETS=(project playlist midiin export import)
 JOBS=${JOBS:-$(nproc)}
 
 cmake --preset fuzz >/dev/null

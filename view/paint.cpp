@@ -16,7 +16,6 @@
 */
 #include <cstring>
 
-#include "app/app.h"
 #include "pattern/pattern.h"
 #include "view/view.h"
 

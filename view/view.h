@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "app/config.h"
+#include "base/config.h"
 #include "platform/win32.h"
 
 /* Colours of the client area (COLORREF, 0x00bbggrr). */
@@ -33,7 +33,7 @@ enum : COLORREF {
 };
 
 
-void ViewReset(void);                    /* iIndexLast and other statics back to start */
+void ViewReset(void);                    /* the play-position dot's last step back to 0 */
 
 /* Paints cell (step, row) from bit row (row - 32 above 31) of element step of the two
 ** arrays the caller passes (PercL/VoiceL for rows 0..31, PercH/VoiceH above). highlight 1 =

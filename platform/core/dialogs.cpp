@@ -322,37 +322,6 @@ BOOL WINAPI SetDlgItemTextA(HWND dlg, int id, LPCSTR text) {
   return item ? SetWindowTextA(item, text) : FALSE;
 }
 
-/* Leading blanks are skipped; the rest must be an optional sign (when signed) and digits. */
-UINT WINAPI GetDlgItemInt(HWND dlg, int id, BOOL* translated, BOOL isSigned) {
-  char buf[64];
-  if (translated) *translated = FALSE;
-  if (!GetDlgItem(dlg, id)) return 0;
-  GetDlgItemTextA(dlg, id, buf, sizeof buf);
-  const char* p = buf;
-  while (*p == ' ' || *p == '\t') p++;
-  bool negative = isSigned && *p == '-';
-  if (negative) p++;
-  if (!*p) return 0;
-  uint64_t v = 0;
-  for (; *p; p++) {
-    if (*p < '0' || *p > '9') return 0;
-    v = v * 10 + static_cast<unsigned>(*p - '0');
-    if (v > (isSigned ? 0x80000000ull : 0xFFFFFFFFull)) return 0;
-  }
-  if (isSigned && !negative && v > 0x7FFFFFFF) return 0;
-  if (translated) *translated = TRUE;
-  return negative ? static_cast<UINT>(-static_cast<int64_t>(v)) : static_cast<UINT>(v);
-}
-
-BOOL WINAPI SetDlgItemInt(HWND dlg, int id, UINT value, BOOL isSigned) {
-  char buf[16];
-  if (isSigned)
-    snprintf(buf, sizeof buf, "%d", static_cast<int>(value));
-  else
-    snprintf(buf, sizeof buf, "%u", value);
-  return SetDlgItemTextA(dlg, id, buf);
-}
-
 /* Return runs the default push button (IDOK when there is none), Escape runs IDCANCEL;
 ** every other message for the dialog or its controls is dispatched. */
 BOOL WINAPI IsDialogMessageA(HWND dlg, LPMSG msg) {

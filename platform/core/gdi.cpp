@@ -206,13 +206,6 @@ HBRUSH WINAPI CreateSolidBrush(COLORREF colour) {
   return static_cast<HBRUSH>(h);
 }
 
-HPEN WINAPI CreatePen(int style, int width, COLORREF colour) {
-  HGDIOBJ h = reinterpret_cast<HGDIOBJ>(NextHandle(kGdiBase));
-  std::lock_guard<std::mutex> lock(gGdiMu);
-  gObjects[h] = GdiObject{GdiObject::Pen, colour & 0x00FFFFFF, style == PS_NULL, width < 1 ? 1 : width, false};
-  return static_cast<HPEN>(h);
-}
-
 HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ obj) {
   std::lock_guard<std::mutex> lock(gGdiMu);
   auto dc = gDcs.find(hdc);
@@ -277,12 +270,6 @@ UINT WINAPI SetTextAlign(HDC hdc, UINT align) {
     dc.align = align;
   });
   return old;
-}
-
-UINT WINAPI GetTextAlign(HDC hdc) {
-  UINT v = GDI_ERROR;
-  WithDc(hdc, [&](Dc& dc) { v = dc.align; });
-  return v;
 }
 
 int WINAPI SetBkMode(HDC hdc, int mode) {

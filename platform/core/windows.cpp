@@ -557,8 +557,6 @@ bool CoreWindowInfo(HWND hwnd, WindowInfo* info) {
   return true;
 }
 
-std::vector<HWND> CoreTopLevelWindows() { return gCoreTopLevels; }
-
 std::vector<HWND> CoreChildWindows(HWND parent) {
   CoreWindow* w = FindWindowRec(parent);
   return w ? w->children : std::vector<HWND>{};
@@ -584,6 +582,3 @@ void CoreStoreText(HWND hwnd, const std::string& text) {
   }
 }
 
-void CoreStoreScrollPos(HWND hwnd, int pos) {
-  if (CoreWindow* w = FindWindowRec(hwnd)) w->sbPos = ClampScroll(*w, pos);
-}

@@ -7,6 +7,7 @@
 
 #include "files/files.h"
 #include "files/prefs.h"
+#include "midifile/midifile.h"
 #include "pattern/pattern.h"
 #include "platform/midi/synth_render.h"
 #include "playback/playback.h"
@@ -291,6 +292,22 @@ TEST_F(RememberedPorts, SyncItemsAreCheckedAgainAtTheNextStart) {
   EXPECT_FALSE(SyncGet(SYNC_SEND_CLOCK));
 }
 
+// "MIDI Export in Beat Time" keeps its state across runs.
+TEST_F(Remembered, BeatTimeExportIsCheckedAgainAtTheNextStart) {
+  Start();
+  EXPECT_EQ(GetMenuState(ghMenu, IDM_BEATTIME, MF_BYCOMMAND) & MF_CHECKED, 0u);
+  SendMessageA(hwnd, WM_COMMAND, IDM_BEATTIME, 0);
+  EXPECT_EQ(gbMidiBeatTime, 1);
+  EXPECT_EQ(Setting("midi.beat-time"), "1");
+  Restart();
+  EXPECT_EQ(gbMidiBeatTime, 1);
+  EXPECT_NE(GetMenuState(ghMenu, IDM_BEATTIME, MF_BYCOMMAND) & MF_CHECKED, 0u);
+  SendMessageA(hwnd, WM_COMMAND, IDM_BEATTIME, 0);
+  EXPECT_EQ(GetMenuState(ghMenu, IDM_BEATTIME, MF_BYCOMMAND) & MF_CHECKED, 0u);
+  Restart();
+  EXPECT_EQ(gbMidiBeatTime, 0);
+}
+
 // The settings file hands its soundfont and gain to the built-in synth, and records the
 // ones in use when it has none, so that they can be changed there.
 class RememberedSynth : public DesktopTest {
@@ -410,7 +427,10 @@ class LargerScale : public WindowTest {
 
 // Everything is built on the character cell, so the window, its cells and the pens double;
 // clicks land on the doubled cells and the arrow keys put the pointer on their centres.
-TEST_F(LargerScale, TheWindowDoublesAndInputFollows) {
+class LargerScaleSteps : public StepsTest<LargerScale> {};
+TBX_STEPS_SUITE(LargerScaleSteps);
+
+TEST_P(LargerScaleSteps, TheWindowDoublesAndInputFollows) {
   EXPECT_EQ(gcxChar, 16);
   EXPECT_EQ(gcyChar, 32);
   RECT client;
@@ -446,7 +466,7 @@ TEST_F(LargerScale, QuarterScalesKeepWholeCells) {
   const struct {
     double scale;
     int cx, cy, frame, pen, aboutW, aboutH;
-  } cases[] = {{1.25, 10, 20, 4, 1, 508, 698}, {1.5, 12, 24, 5, 1, 609, 837}, {1.75, 14, 28, 5, 1, 711, 977}};
+  } cases[] = {{1.25, 10, 20, 4, 1, 508, 723}, {1.5, 12, 24, 5, 1, 609, 867}, {1.75, 14, 28, 5, 1, 711, 1012}};
   for (const auto& c : cases) {
     DestroyWindow(hwnd);
     tbxtest::PumpMessages();
@@ -485,7 +505,7 @@ TEST_F(LargerScale, DialogsDoubleWithTheirUnits) {
   });
   SendMessageA(hwnd, WM_COMMAND, IDM_ABOUT, 0);
   EXPECT_EQ(about.right, 203 * 4);
-  EXPECT_EQ(about.bottom, 279 * 4);
+  EXPECT_EQ(about.bottom, 289 * 4);
 }
 
 }  // namespace

@@ -33,8 +33,8 @@ class EditTest : public WindowTest {
   }
 };
 class GridClick : public EditTest {};
-class MarkerStrip : public EditTest {};
-class ArrowKeys : public EditTest {};
+class MarkerStrip : public StepsTest<EditTest> {};
+class ArrowKeys : public StepsTest<EditTest> {};
 class CellKeys : public EditTest {};
 
 TEST_F(GridClick, ColoursAndHighlight) {
@@ -60,7 +60,7 @@ TEST_F(GridClick, ColoursAndHighlight) {
   EXPECT_EQ(gbFileChanged, 1);
 }
 
-TEST_F(MarkerStrip, MovesMarkersAndKeepsOneStep) {
+TEST_P(MarkerStrip, MovesMarkersAndKeepsOneStep) {
   HeaderSet(gTbro.LoopStart, 4);
   HeaderSet(gTbro.LoopEnd, 8);
   tbxtest::ClearDrawLog();
@@ -80,7 +80,7 @@ TEST_F(MarkerStrip, MovesMarkersAndKeepsOneStep) {
   EXPECT_EQ(gTbro.LoopEnd, STEP_COUNT);
 }
 
-TEST_F(ArrowKeys, MoveCursorAndPointer) {
+TEST_P(ArrowKeys, MoveCursorAndPointer) {
   POINT origin = tbxtest::ClientOrigin(hwnd);
   auto pointTo = [&](int column, int row) {
     LPARAM p = At(column, row);
@@ -182,5 +182,8 @@ TEST_F(CellKeys, TakenBackClickDeletesNoNoteAfterUndoOrRotation) {
   OnChar(hwnd, 'B');
   EXPECT_EQ(CellPerc(2, 20), 0);
 }
+
+TBX_STEPS_SUITE(MarkerStrip);
+TBX_STEPS_SUITE(ArrowKeys);
 
 }  // namespace

@@ -45,10 +45,14 @@ class MenuTest : public WindowTest {
 
 // ---------------------------------------------------------------- the bar
 
-TEST_F(MenuTest, TheBarHoldsThePopupsInOrderAndAboutLast) {
+// The bar and the About box as each of the four programs shows them.
+class MenuSteps : public StepsTest<MenuTest> {};
+TBX_STEPS_SUITE(MenuSteps);
+
+TEST_P(MenuSteps, TheBarHoldsThePopupsInOrderAndAboutLast) {
   const char* labels[] = {"File", "Play", "Beats/Bar", "rel.Beat", "BarAccent",
-                          STEP_COUNT == 72 ? "FreeAcc." : "FreeAccent",
-                          STEP_COUNT == 72 ? "Instr." : "Chromatic Instr.",
+                          GetParam() == 72 ? "FreeAcc." : "FreeAccent",
+                          GetParam() == 72 ? "Instr." : "Chromatic Instr.",
                           "Instr.Level", "Mute", "Transpose", "MIDI-OUT", "MIDI-IN", "Perc.Ch",
                           "Instr.Ch", "About"};
   ASSERT_EQ(GetMenuItemCount(ghMenu), 15);
@@ -59,9 +63,10 @@ TEST_F(MenuTest, TheBarHoldsThePopupsInOrderAndAboutLast) {
 
 TEST_F(MenuTest, FileAndPlayItemsWithTheirSeparatorsAndStates) {
   HMENU file = GetSubMenu(ghMenu, 0);
-  const UINT ids[] = {40001, 40002, 40003, 40004, 40005, 40006, 40007, 0, 40008, 40010, 40011, 0, 40012, 0};
-  ASSERT_EQ(GetMenuItemCount(file), 15);   // the thirteen file commands, then Recent Files
-  for (int i = 0; i < 14; i++) {
+  const UINT ids[] = {40001, 40002, 40003, 40004, 40005, 40006, 40007, 0,     40008,
+                      40010, 40011, 40014, 0,     40013, 0,     40012, 0};
+  ASSERT_EQ(GetMenuItemCount(file), 18);   // the file commands, then Recent Files
+  for (int i = 0; i < 17; i++) {
     if (ids[i] == 0)
       EXPECT_NE(GetMenuState(file, i, MF_BYPOSITION) & MF_SEPARATOR, 0u) << i;
     else
@@ -69,14 +74,24 @@ TEST_F(MenuTest, FileAndPlayItemsWithTheirSeparatorsAndStates) {
   }
   EXPECT_EQ(Label(file, 0), "New File\tCtrl+N");
   EXPECT_EQ(Label(file, 2), "Load File incl. MIDI Port+Ch.");
-  EXPECT_EQ(Label(file, 12), "Quit\tCtrl+Q");
-  EXPECT_EQ(Label(file, 14), "Recent Files");
-  EXPECT_NE(GetSubMenu(file, 14), nullptr);
-  EXPECT_NE(GetMenuState(file, 14, MF_BYPOSITION) & MF_GRAYED, 0u);   // nothing remembered yet
+  EXPECT_EQ(Label(file, 11), "MIDI Export in Beat Time");
+  EXPECT_EQ(GetMenuState(file, 11, MF_BYPOSITION) & MF_CHECKED, 0u);
+  EXPECT_EQ(Label(file, 13), "Import MIDI File...");
+  EXPECT_EQ(Label(file, 15), "Quit\tCtrl+Q");
+  EXPECT_EQ(Label(file, 17), "Recent Files");
+  EXPECT_NE(GetSubMenu(file, 17), nullptr);
+  EXPECT_NE(GetMenuState(file, 17, MF_BYPOSITION) & MF_GRAYED, 0u);   // nothing remembered yet
 
   HMENU play = GetSubMenu(ghMenu, 1);
-  ASSERT_EQ(GetMenuItemCount(play), 7);
+  ASSERT_EQ(GetMenuItemCount(play), 10);  // the seven play commands, then Undo and Redo
   EXPECT_EQ(Label(play, 3), "&Loop File / MIDI IN undo\tCtrl+U");
+  EXPECT_NE(GetMenuState(play, 7, MF_BYPOSITION) & MF_SEPARATOR, 0u);
+  EXPECT_EQ(Label(play, 8), "Undo\tCtrl+Z");
+  EXPECT_EQ(Label(play, 9), "Redo\tCtrl+Y");
+  EXPECT_EQ(GetMenuItemID(play, 8), (UINT)IDM_UNDO);
+  EXPECT_EQ(GetMenuItemID(play, 9), (UINT)IDM_REDO);
+  EXPECT_TRUE(Grayed(IDM_UNDO));  // nothing to undo or redo yet
+  EXPECT_TRUE(Grayed(IDM_REDO));
   EXPECT_TRUE(Grayed(IDM_PLAYALL));
   EXPECT_TRUE(Grayed(IDM_PLAYFROM));
   for (UINT id : {IDM_LOOP, IDM_LOOPUNDO, IDM_STOP, IDM_STOPATEND, IDM_CONTINUE}) EXPECT_FALSE(Grayed(id)) << id;
@@ -249,7 +264,7 @@ TEST_F(MenuTest, WhileASequenceRunsSomeSettingsAreRefused) {
 // Only the menu's own identifiers act: a value no item carries would break playback or
 // painting (steps per bar 0, a channel above 15, a port that does not exist).
 TEST_F(MenuTest, StrayIdentifiersAreIgnored) {
-  for (UINT id : {40000u, 40009u, 40013u, 40100u, 40108u, 40200u, 40207u, 40310u, 40407u, 40500u,
+  for (UINT id : {40000u, 40009u, 40015u, 40100u, 40108u, 40200u, 40207u, 40310u, 40407u, 40500u,
                   40514u, 40601u, 40698u, 40708u, 40812u, 40925u, 41001u, 41101u, 41210u,
                   41316u, 41399u, 41401u, 50000u}) {
     Command(id);
@@ -341,7 +356,7 @@ TEST_F(OthersTest, HugeNumbersAreInvalidNotWrapped) {
 
 // ---------------------------------------------------------------- About
 
-TEST_F(MenuTest, AboutClosesOnlyWithOk) {
+TEST_P(MenuSteps, AboutClosesOnlyWithOk) {
   bool endedByEscape = true;
   tbxtest::QueueDialog([&](HWND dlg) {
     SendMessageA(dlg, WM_COMMAND, IDCANCEL, 0);
@@ -351,7 +366,7 @@ TEST_F(MenuTest, AboutClosesOnlyWithOk) {
   Command(IDM_ABOUT);
   EXPECT_FALSE(endedByEscape);
   ASSERT_EQ(tbxtest::Dialogs().size(), 1u);
-  EXPECT_EQ(tbxtest::Dialogs()[0].templateName, "ABOUTBOX");
+  EXPECT_EQ(tbxtest::Dialogs()[0].templateName, GetParam() == 144 ? "ABOUTBOX" : "ABOUTBOX" + std::to_string(GetParam()));
   EXPECT_EQ(tbxtest::Dialogs()[0].result, TRUE);
 }
 

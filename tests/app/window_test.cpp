@@ -38,8 +38,15 @@ bool PostedCommand(UINT id) {
 
 // ---------------------------------------------------------------- creation
 
-TEST_F(WindowTest, CreationPlacesTheControlsInCharacterUnits) {
+// The creation cases run as each of the four programs: the window's size and place, the
+// side panel and the play range follow the step count.
+class WindowSteps : public StepsTest<WindowTest> {};
+TBX_STEPS_SUITE(WindowSteps);
+
+TEST_P(WindowSteps, CreationPlacesTheControlsInCharacterUnits) {
   const int cx = 8, cy = 16;
+  const int panelLeft = GetParam() == 144 ? 172 : GetParam() == 128 ? 156 : GetParam() == 96 ? 124 : 99;
+  EXPECT_EQ(PANEL_LEFT, panelLeft);
   const int barX = (PANEL_LEFT * 10 + 3) * cx / 10, textX = (PANEL_LEFT * 10 - 5) * cx / 10;
   struct Expect { HWND h; int x, y, w, h2; };
   const Expect expect[] = {
@@ -66,7 +73,7 @@ TEST_F(WindowTest, CreationPlacesTheControlsInCharacterUnits) {
   EXPECT_EQ(gcyChar, cy);
 }
 
-TEST_F(WindowTest, CreationShowsTheStartValues) {
+TEST_P(WindowSteps, CreationShowsTheStartValues) {
   EXPECT_EQ(WindowText(gHwndTEMPO), "120");
   EXPECT_EQ(WindowText(GetDlgItem(hwnd, 4)), "64");
   EXPECT_EQ(WindowText(gHwndNOTE), "36");
@@ -82,7 +89,7 @@ TEST_F(WindowTest, CreationShowsTheStartValues) {
   EXPECT_EQ(hi, 127);
 
   EXPECT_EQ(HeaderGet(gTbro.LoopStart), 0);
-  EXPECT_EQ(HeaderGet(gTbro.LoopEnd), STEP_COUNT);
+  EXPECT_EQ(HeaderGet(gTbro.LoopEnd), GetParam());
   EXPECT_EQ(gTbro.MsecPerBeat, 500);
   EXPECT_EQ(gTbro.MidiOutPort, 0);
   EXPECT_EQ(gMidiOutPort, 0);

@@ -1,6 +1,5 @@
 // tamborix-cli as a shell sees it: --help and --version, exit status 0 / 1 / 2, one line per
-// failure, --steps=N and --steps N alike, the front end found where it is installed, OUT
-// never FILE, names too long refused, and render and export that never leave a damaged or
+// failure, --steps=N and --steps N alike, each working as its program, OUT never FILE, names too long refused, and render and export that never leave a damaged or
 // foreign file: a full disk, an interrupt and two exports at once keep the old file whole.
 #include <gtest/gtest.h>
 
@@ -21,25 +20,20 @@
 #include <thread>
 #include <vector>
 
-#include "app/config.h"
 #include "platform/midi/synth_render.h"
+#include "tests/files/scratch.h"
 
 extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<unsigned char>;
 
-Bytes ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-// A project file of the current layout: LoopEnd 4, 120 BPM, a bass drum on step `step`.
-void WriteProject(const std::string& path, int step) {
+// A project file of the current layout: LoopEnd `loopEnd` (a value past the step count plays
+// the whole pattern), 120 BPM, a bass drum on step `step`.
+void WriteProject(const std::string& path, int step, int16_t loopEnd = 4) {
   Bytes r(3540, 0);
-  const int16_t head[16] = {3540, 500, 2, 0, 4, 4, 0, 7, 3, 4, 12, 0, 0, 9, 0, 0};
+  const int16_t head[16] = {3540, 500, 2, 0, loopEnd, 4, 0, 7, 3, 4, 12, 0, 0, 9, 0, 0};
   std::memcpy(r.data(), "TBRX", 4);
   std::memcpy(r.data() + 4, head, sizeof head);
   r[36 + 4 * step] = 1 << 3;  // PercL bit 3: row 3, Bass Drum 1
@@ -50,17 +44,9 @@ class CliConventions : public ::testing::Test {
  protected:
   void SetUp() override {
     front = std::string(TBX_BINARY_DIR) + "/tamborix-cli";
-    helper = std::string(TBX_BINARY_DIR) + "/tamborix-cli-" + std::to_string(STEP_COUNT);
-    if (!fs::exists(front) || !fs::exists(helper)) GTEST_SKIP() << "tamborix-cli is not built";
-    std::string pattern = (fs::temp_directory_path() / "tbxcli_XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir = pattern;
+    if (!fs::exists(front)) GTEST_SKIP() << "tamborix-cli is not built";
     WriteProject(P("a.tbx"), 0);
     WriteProject(P("b.tbx"), 2);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    if (!dir.empty()) fs::remove_all(dir, ec);
   }
   std::string P(const std::string& name) const { return dir + "/" + name; }
   static std::string Q(const std::string& s) { return "'" + s + "'"; }
@@ -81,21 +67,16 @@ class CliConventions : public ::testing::Test {
   }
   static int Lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
   // Names in the scratch folder other than the logs.
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-  std::string Steps() const { return std::to_string(STEP_COUNT); }
-  std::string front, helper, dir;
+  std::vector<std::string> Names() const { return scratch.Names(); }
+  ScratchDir scratch;
+  std::string front, dir = scratch.dir().string();
 };
 
 }  // namespace
 
 TEST_F(CliConventions, HelpVersionAndExitStatuses) {
   std::string out, err;
-  for (const std::string& prog : {front, helper}) {
+  for (const std::string& prog : {front}) {
     SCOPED_TRACE(prog);
     EXPECT_EQ(Run(Q(prog) + " --help", &out, &err), 0);
     EXPECT_EQ(out.rfind("usage: tamborix-cli", 0), 0u);
@@ -121,8 +102,15 @@ TEST_F(CliConventions, HelpVersionAndExitStatuses) {
         {"export '' x.mid", 2},                        // an empty FILE is no empty export
         {"events missing.tbx", 1},                     // the operation fails
         {"export missing.tbx x.mid", 1},
+        {"import a.tbx x.tbx", 1},                     // not a MIDI file
+        {"import missing.mid x.tbx", 1},
+        {"import a.mid", 2},
+        {"import --perc-channel 17 a.mid x.tbx", 2},
+        {"import --channel 10 a.mid x.tbx", 2},        // the percussion channel
+        {"import --format 1 a.mid x.tbx", 2},
         {"events --count 2 a.tbx", 0},
         {"export a.tbx x.mid", 0},
+        {"export --beat-time a.tbx x.mid", 0},
     };
     for (const auto& c : cases) {
       SCOPED_TRACE(c.args);
@@ -130,7 +118,62 @@ TEST_F(CliConventions, HelpVersionAndExitStatuses) {
       EXPECT_EQ(Lines(err), c.status ? 1 : 0) << err;  // every failure is one line
     }
     EXPECT_FALSE(fs::exists(P("missing.tbx")));
+    EXPECT_FALSE(fs::exists(P("x.tbx")));
   }
+}
+
+// A format 0 file at 120 BPM: `steps` sixteenths of a closed hi-hat, a bass drum each beat.
+void WriteGroove(const std::string& path, int steps) {
+  Bytes track = {0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20};
+  for (int s = 0; s < steps; ++s) {
+    const Bytes step = {static_cast<unsigned char>(s ? 0x78 : 0x00), 0x99, 42, 80, 0x00, 36,
+                        static_cast<unsigned char>(s % 4 ? 0 : 100)};
+    track.insert(track.end(), step.begin(), step.end());
+  }
+  track.insert(track.end(), {0x78, 0xFF, 0x2F, 0x00});
+  Bytes file = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1, 0x01, 0xE0, 'M', 'T', 'r', 'k', 0, 0,
+                static_cast<unsigned char>(track.size() >> 8), static_cast<unsigned char>(track.size())};
+  file.insert(file.end(), track.begin(), track.end());
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+}
+
+TEST_F(CliConventions, ImportWritesAProjectOrPartsAndAPlaylistAndReportsInOneLine) {
+  std::string err;
+  WriteGroove(P("g.mid"), 16);
+  EXPECT_EQ(Run(Q(front) + " import g.mid g.tbx", nullptr, &err), 0);
+  EXPECT_EQ(err, "tamborix-cli import: 20 notes placed at 120 BPM * 4, 16 steps a bar. None moved to the grid. "
+                 "None dropped.\n");
+  EXPECT_EQ(ReadAll(P("g.tbx")).size(), 3540u);
+  EXPECT_EQ(Run(Q(front) + " export --beat-time g.tbx g.mid"), 0);
+  const Bytes beat = ReadAll(P("g.mid"));
+  ASSERT_GT(beat.size(), 14u);
+  EXPECT_EQ(beat[12] << 8 | beat[13], 480) << "beat time: 480 ticks a quarter note";
+
+  // Longer than a pattern of the program: parts and a playlist, whose names a playlist
+  // entry can hold.
+  for (const std::string steps : {"144", "128", "96", "72"}) {
+    SCOPED_TRACE(steps);
+    WriteGroove(P("g.mid"), std::stoi(steps) + 16);
+    EXPECT_EQ(Run(Q(front) + " --steps " + steps + " import g.mid 'long song.TBX'", nullptr, &err), 0);
+    EXPECT_NE(err.find(", in 2 parts."), std::string::npos) << err;
+    EXPECT_EQ(Lines(err), 1);
+    EXPECT_EQ(Text(P("long song.txt")), "long_song-1.tbx\r\nlong_song-2.tbx\r\n");
+    EXPECT_EQ(Run(Q(front) + " --steps " + steps + " events --count 4 'long song.txt'"), 0);
+  }
+
+  // A file that is not one writes nothing.
+  const std::vector<std::string> before = Names();
+  EXPECT_EQ(Run(Q(front) + " import a.tbx new.tbx", nullptr, &err), 1);
+  EXPECT_EQ(err, "tamborix-cli import: File a.tbx is not a Standard MIDI File.\n");
+  EXPECT_EQ(Names(), before);
+
+  // The program's own export comes back as the pattern it was.
+  ASSERT_EQ(Run(Q(front) + " export --format 1 b.tbx b.mid"), 0);
+  ASSERT_EQ(Run(Q(front) + " import b.mid c.tbx"), 0);
+  ASSERT_EQ(Run(Q(front) + " export --format 1 c.tbx c.mid"), 0);
+  std::string b = Text(P("b.mid"));
+  for (size_t at; (at = b.find("b.mid")) != std::string::npos;) b[at] = 'c';  // the track names
+  EXPECT_EQ(b, Text(P("c.mid")));
 }
 
 // A load error was printed twice, once more in the harness's words.
@@ -147,42 +190,28 @@ TEST_F(CliConventions, EveryFailureIsOneClearLine) {
   EXPECT_EQ(err, "tamborix-cli events: --mute 12 is out of range (see tamborix-cli --help)\n");
 }
 
-// `--steps=72` reached the helper as an unknown word and was a usage error.
+// `--steps=72` reached the helper as an unknown word and was a usage error. Each count
+// works as its program: a pattern played whole wraps after its last step.
 TEST_F(CliConventions, StepsWithEqualsOrSpaceBothWorkEverywhere) {
   std::string reference, out;
   ASSERT_EQ(Run(Q(front) + " events --count 3 a.tbx", &reference), 0);
-  for (const std::string& prog : {front, helper})
-    for (const std::string& steps : {"--steps " + Steps(), "--steps=" + Steps()})
-      for (const std::string& args : {steps + " events --count 3 a.tbx", "events a.tbx --count=3 " + steps}) {
-        SCOPED_TRACE(prog + " " + args);
-        EXPECT_EQ(Run(Q(prog) + " " + args, &out), 0);
+  for (const char* program : {"144", "128", "96", "72"}) {
+    const std::string steps = program;
+    for (const std::string& option : {"--steps " + steps, "--steps=" + steps})
+      for (const std::string& args : {option + " events --count 3 a.tbx", "events a.tbx --count=3 " + option}) {
+        SCOPED_TRACE(args);
+        EXPECT_EQ(Run(Q(front) + " " + args, &out), 0);
         EXPECT_EQ(out, reference);
       }
-  const std::string other = STEP_COUNT == 72 ? "96" : "72";
-  EXPECT_EQ(Run(Q(helper) + " events --steps=" + other + " a.tbx"), 2);
-  EXPECT_EQ(Run(Q(helper) + " events --steps " + other + " a.tbx"), 2);
+    WriteProject(P("whole.tbx"), 0, 200);
+    const int count = std::stoi(steps) + 1;
+    EXPECT_EQ(Run(Q(front) + " events --steps " + steps + " --count " + std::to_string(count) + " whole.tbx", &out), 0);
+    size_t drums = 0;
+    for (size_t at = out.find(" 99 24 "); at != std::string::npos; at = out.find(" 99 24 ", at + 1)) drums++;
+    EXPECT_EQ(drums, 2u) << steps << " steps: step 0 and, after the wrap, step 0 again";
+  }
   EXPECT_EQ(Run(Q(front) + " events --steps=100 a.tbx"), 2);
   EXPECT_EQ(Run(Q(front) + " events --steps 100 a.tbx"), 2);
-}
-
-// Copied alone, the front end looked for its helpers beside itself only.
-TEST_F(CliConventions, FrontEndFindsItsHelpersWhereverItIsInstalled) {
-  fs::create_directories(P("prefix/bin"));
-  fs::create_directories(P("prefix/libexec/tamborix"));
-  fs::create_directories(P("elsewhere"));
-  fs::copy_file(front, P("prefix/bin/tamborix-cli"));
-  fs::copy_file(helper, P("prefix/libexec/tamborix/tamborix-cli-" + Steps()));
-  fs::create_symlink(P("prefix/bin/tamborix-cli"), P("elsewhere/tbx"));
-  std::string reference, out, err;
-  ASSERT_EQ(Run(Q(front) + " events --count 2 a.tbx", &reference), 0);
-  EXPECT_EQ(Run(Q(P("prefix/bin/tamborix-cli")) + " --steps " + Steps() + " events --count 2 a.tbx", &out), 0);
-  EXPECT_EQ(out, reference);
-  EXPECT_EQ(Run(Q(P("elsewhere/tbx")) + " --steps " + Steps() + " events --count 2 a.tbx", &out), 0);
-  EXPECT_EQ(out, reference);
-  fs::remove(P("prefix/libexec/tamborix/tamborix-cli-" + Steps()));
-  EXPECT_EQ(Run(Q(P("prefix/bin/tamborix-cli")) + " --steps " + Steps() + " events a.tbx", &out, &err), 1);
-  EXPECT_EQ(Lines(err), 1) << err;
-  EXPECT_EQ(Run(Q(P("prefix/bin/tamborix-cli")) + " --version", &out), 0);  // needs no helper
 }
 
 // `render|export FILE OUT` with OUT naming FILE wrote over the project.

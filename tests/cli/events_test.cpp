@@ -18,7 +18,7 @@ class CliEventsCommand : public StateTest {
  protected:
   void SetUp() override {
     StateTest::SetUp();
-    exe = std::string(TBX_BINARY_DIR) + "/tamborix-cli-" + std::to_string(STEP_COUNT);
+    exe = std::string(TBX_BINARY_DIR) + "/tamborix-cli";
     if (!std::filesystem::exists(exe)) GTEST_SKIP() << exe << " is not built";
     file = scratch("events.tbx");
     // Four steps: a Bass Drum 1 on step 0 and the instrument's row 2 on step 2.
@@ -50,7 +50,7 @@ class CliEventsCommand : public StateTest {
 
 TEST_F(CliEventsCommand, SmallPattern) {
   std::string out;
-  ASSERT_EQ(Run("--steps " + std::to_string(STEP_COUNT) + " --count 4 " + file, &out), 0);
+  ASSERT_EQ(Run("--steps 144 --count 4 " + file, &out), 0);
   EXPECT_EQ(out,
             "0 C0 03 00\n"
             "500 99 24 40\n"

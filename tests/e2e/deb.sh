@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Debian package: dpkg-buildpackage builds it from a copy of the source (its build
 # dependencies checked), and the .deb unpacked into a scratch folder holds the programs, the
-# command line's helpers where the installed front end finds them and the desktop files, and
-# depends on a General MIDI soundfont; its tamborix144 opens its window under Xvfb.
+# command line and the desktop files, and depends on a General MIDI soundfont; its
+# tamborix144 opens its window under Xvfb.
 . "$(dirname "$0")/lib.sh"
 e2e_init "$@"
 require_tools dpkg-buildpackage dpkg-deb dh
@@ -30,7 +30,8 @@ for f in usr/share/applications/tamborix144.desktop usr/share/mime/packages/tamb
   [ -f "$ROOT/$f" ]; check $? "$f is in the package"
 done
 n=$("$ROOT/usr/bin/tamborix-cli" --steps 96 events --count 2 "$SRC/tests/fuzz/corpus/project/valid" 2>"$TMPD/err" | wc -l)
-[ "$n" -gt 0 ]; check $? "the packaged front end finds its helpers in usr/libexec ($n events): $(cat "$TMPD/err")"
+[ "$n" -gt 0 ]; check $? "the packaged tamborix-cli runs as the 96-step program ($n events): $(cat "$TMPD/err")"
+[ ! -e "$ROOT/usr/libexec" ]; check $? "nothing is installed in usr/libexec"
 
 start_xvfb
 start_tamborix "$ROOT/usr/bin/tamborix144"

@@ -7,7 +7,8 @@
 #   puts the pointer on the next one's centre;
 # - a project file dropped on the window (XDND, as a file manager drops it) is loaded after
 #   the save question, a dropped .txt opens as a playlist, and both are remembered in the
-#   settings file under $XDG_CONFIG_HOME;
+#   settings file under $XDG_CONFIG_HOME; a dropped .mid is imported, with its report box,
+#   as an untitled pattern;
 # - a damaged settings file does not stop the program: it says so in one line on stderr.
 # Geometry at scale 2: character cell 16 x 32 pixels; cell (s, r) spans x (s + 26) * 16 ..
 # + 18 and y ((48 - r) * 2 + 4) * 8 .. + 18.
@@ -28,6 +29,10 @@ perc_l[10] = 1 << 22
 open("my song.tbx", "wb").write(head + struct.pack("<146I", *perc_l) + bytes(5 * 584))
 open("b.tbx", "wb").write(head + bytes(6 * 584))
 open("list.txt", "w").write("b.tbx\r\n")
+# groove.mid: 120 BPM, a bass drum on every beat of a bar in sixteenths (a hi-hat on the second).
+track = b"\x00\xff\x51\x03\x07\xa1\x20" + b"\x00\x99\x24\x64" + b"\x78\x2a\x50" + b"\x82\x68\x24\x64"
+track += b"\x83\x60\x24\x64" * 2 + b"\x83\x60\xff\x2f\x00"
+open("groove.mid", "wb").write(b"MThd" + struct.pack(">IHHH", 6, 0, 1, 480) + b"MTrk" + struct.pack(">I", len(track)) + track)
 EOF
 
 unset TAMBORIX_SCALE
@@ -67,7 +72,7 @@ mapfile -t runs < <(title_runs)
 read -r about_start about_end <<<"${runs[-1]}"
 xdotool mousemove --sync $((WIN_X + (about_start + about_end) / 2)) $((WIN_Y + 20)) click 1   # "About"
 wait_window '^About$' 5
-[ "$WIN_W" -eq 812 ] && [ "$WIN_H" -eq 1116 ]; check $? "the About box is 812 x 1116 pixels ($WIN_W x $WIN_H)"
+[ "$WIN_W" -eq 812 ] && [ "$WIN_H" -eq 1156 ]; check $? "the About box is 812 x 1156 pixels ($WIN_W x $WIN_H)"
 screenshot about
 n=$(edge_ink "$WID"); [ "$n" -eq 0 ]; check $? "nothing of the About box is cut off by its edges ($n dark pixels there)"
 answer_box "$WID" Return
@@ -121,7 +126,20 @@ sleep 0.5
 settings="$XDG_CONFIG_HOME/tamborix/settings.conf"
 grep -qx "recent.1=$TMPD/list.txt" "$settings" && grep -qx "recent.2=$TMPD/my song.tbx" "$settings"
 check $? "both are remembered in $settings: $(grep recent "$settings" | tr '\n' ' ')"
+"$TMPD/xdnd_drop" "$WID" $((CLIENT_X + 800)) $((CLIENT_Y + 400)) "$TMPD/groove.mid"
+check $? "the window takes a dropped MIDI file"
+wait_window '^groove.mid$' 5
+grep -q . <<<"$WID"; check $? "its report box comes up"
+answer_box "$WID" Return
+wait_window '^Tamborix - ' 5
+[ "$(window_title "$WID")" = "Tamborix - (Untitled)" ]; check $? "and it is imported untitled ($(window_title "$WID"))"
+screenshot imported
+n=$(count_pixels $((CLIENT_X + $(cell_left 4) + 2)) $((CLIENT_Y + $(cell_top 3) + 2)) 14 14 'r == 187 and g == 0 and b == 187')
+[ "$n" -eq 196 ]; check $? "its bass drum on the second beat, step 4, is shown ($n)"
 key ctrl+q
+wait_window '^Tamborix$' 5
+[ "$(window_title "$WID")" = "Tamborix" ]; check $? "the imported pattern is unsaved: the save question comes"
+answer_box "$WID" n
 wait_exit "$PID" 10
 [ "$EXIT_CODE" -eq 0 ]; check $? "Ctrl+Q ends the program ($EXIT_CODE)"
 

@@ -55,7 +55,7 @@ if [ -n "$ABOUT" ]; then
   window_geometry "$ABOUT"; CLIENT_Y=$WIN_Y
   screenshot about
   n=$(dark_pixels 20 68 368 452); [ "$n" -gt 2000 ]; check $? "the key help is written in the frame ($n dark pixels)"
-  click $((284 + 50)) $((526 + 14))     # OK at (142, 263) dialog units, 50 x 14
+  click $((284 + 50)) $((546 + 14))     # OK at (142, 273) dialog units, 50 x 14
   sleep 0.3
   [ -z "$(find_windows '^About$')" ]; check $? "OK closes the About box"
   wait_window '^Tamborix - '

@@ -11,7 +11,7 @@ PY=python3
 /usr/bin/python3 -c 'import mido' 2>/dev/null && PY=/usr/bin/python3
 $PY -c 'import mido' 2>/dev/null || skip "python3-mido is not installed"
 
-CLI="$(cd "$BUILD" && pwd)/tamborix-cli-144"
+CLI="$(cd "$BUILD" && pwd)/tamborix-cli"
 [ -x "$CLI" ] || die "missing $CLI"
 cd "$TMPD" || die "no scratch folder"
 

@@ -69,8 +69,8 @@ jack_start_server() {
 
 # servers_init BUILD TOOL...: the common start of the scripts that run tests against sound
 # servers of their own. Skips (exit 77) unless every TOOL is on the PATH; sets tests (the
-# 144-step test binary of BUILD), work (a scratch folder) and pids (children ended at exit,
-# in reverse order); what a test starts itself it writes into $work/pids, ended at exit too.
+# test binary of BUILD), work (a scratch folder) and pids (children ended at exit, in
+# reverse order); what a test starts itself it writes into $work/pids, ended at exit too.
 servers_init() {
   local build=${1:?build folder} t
   shift
@@ -81,11 +81,11 @@ servers_init() {
     fi
   done
   tests=""
-  for t in "$build/tests/tbx_tests_144" "$build/tbx_tests_144"; do
+  for t in "$build/tests/tbx_tests" "$build/tbx_tests"; do
     [ -x "$t" ] && tests=$t && break
   done
   if [ -z "$tests" ]; then
-    echo "FAILED: tbx_tests_144 is not built in $build"
+    echo "FAILED: tbx_tests is not built in $build"
     exit 1
   fi
   work=$(mktemp -d)

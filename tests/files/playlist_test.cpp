@@ -125,7 +125,7 @@ TEST_F(PlaylistTest, ReplacedTextOutlivesTheRunningSequence) {
   WriteText(dir("list.txt"), "a.tbx\r\nb.tbx\r\nc.tbx");
   ASSERT_EQ(PlayListRead(dir("list.txt").c_str()), nullptr);
   char* oldPosition = gpReadPointer;
-  gbSequenceGoing = 1;
+  gbListInUse = 1;  // a run is active
   WriteText(dir("list.txt"), "x.tbx");
   ASSERT_EQ(PlayListRead(dir("list.txt").c_str()), nullptr);
   char* newPosition = gpReadPointer;
@@ -133,7 +133,7 @@ TEST_F(PlaylistTest, ReplacedTextOutlivesTheRunningSequence) {
   EXPECT_EQ(parseNextFileName(), 1);
   EXPECT_EQ(std::string(gszNextTambroFile), "b.tbx");
   gpReadPointer = newPosition;
-  gbSequenceGoing = 0;
+  gbListInUse = 0;
   ASSERT_EQ(PlayListRead(dir("list.txt").c_str()), nullptr);
   EXPECT_EQ(std::string(gszNextTambroFile), "x.tbx");
   FreePlayList();

@@ -61,13 +61,18 @@ Bytes OlderImage(const TbroRecord& r, int16_t size) {
   return old;
 }
 
-TEST_F(ProjectTest, NewPatternSavedAtOnceIsTheDefaultImage) {
+// The cases that depend on the step count, run as each of the four programs.
+class ProjectSteps : public StepsTest<ProjectTest> {};
+TBX_STEPS_SUITE(ProjectSteps);
+
+TEST_P(ProjectSteps, NewPatternSavedAtOnceIsTheDefaultImage) {
   tbxtest::QueueFileDialog(dir("new.tbx"));
   FileSave(hwnd);
   Bytes b = ReadAll(dir("new.tbx"));
   ASSERT_EQ(b.size(), 3540u);
   EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "TBRX");
-  const int16_t expected[] = {3540, 500, 2, 0, STEP_COUNT, 4, 0, 7, 3, 4, 12, 0, 0, 9, 0, 0};
+  const int16_t steps = static_cast<int16_t>(GetParam());
+  const int16_t expected[] = {3540, 500, 2, 0, steps, 4, 0, 7, 3, 4, 12, 0, 0, 9, 0, 0};
   for (int f = 0; f < 16; ++f) EXPECT_EQ(Word(b, 4 + 2 * f), expected[f]) << "header word at " << 4 + 2 * f;
   for (size_t i = 36; i < b.size(); ++i) ASSERT_EQ(b[i], 0) << "array byte " << i;
   ExpectOnly({"new.tbx"});
@@ -240,15 +245,16 @@ TEST_F(ProjectTest, MissingFileShowsCreateFileErrorThenMessage) {
 
 // Headers that would make the step clock or the tempo display divide by zero, or play
 // outside the pattern, are repaired; LoopEnd above the step count is limited.
-TEST_F(ProjectTest, HeaderRepairsAndLoopEndLimit) {
+TEST_P(ProjectSteps, HeaderRepairsAndLoopEndLimit) {
+  const int16_t steps = static_cast<int16_t>(GetParam());
   struct Case {
     int16_t loopStart, loopEnd, msec, beats, rel;
     int16_t wantStart, wantEnd, wantMsec, wantBeats, wantRel;
   };
   const Case cases[] = {
-      {0, 200, 500, 4, 2, 0, STEP_COUNT, 500, 4, 2},
-      {3, 0, 0, 0, 10, 3 < STEP_COUNT ? 3 : 0, STEP_COUNT, 500, 4, 2},
-      {-3, -8, -100, -4, -1, 0, STEP_COUNT, 500, 4, 2},
+      {0, 200, 500, 4, 2, 0, steps, 500, 4, 2},
+      {3, 0, 0, 0, 10, 3, steps, 500, 4, 2},
+      {-3, -8, -100, -4, -1, 0, steps, 500, 4, 2},
       {20, 10, 600, 7, 9, 0, 10, 600, 7, 9},
       {71, 72, 1500, 24, 0, 71, 72, 1500, 24, 0},
   };
@@ -387,7 +393,7 @@ TEST_F(ProjectTest, ShortReadIsUnreadable) {
 
 // ---------------------------------------------------------------- arbitrary input
 
-TEST_F(ProjectTest, ArbitraryBytesNeverCorruptThePattern) {
+TEST_P(ProjectSteps, ArbitraryBytesNeverCorruptThePattern) {
   std::mt19937 rng(1234);
   const size_t lengths[] = {0, 1, 4, 6, 36, 3535, 3536, 3536, 3539, 3540, 3540, 3540, 3541, 8000};
   for (int iter = 0; iter < 300; ++iter) {

@@ -7,6 +7,7 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -15,7 +16,7 @@
 #include <system_error>
 #include <vector>
 
-#include "app/config.h"
+#include "base/config.h"
 #include "pattern/pattern.h"
 
 using Bytes = std::vector<unsigned char>;
@@ -37,6 +38,7 @@ class ScratchDir {
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
     for (const auto& e : std::filesystem::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
     return names;
   }
 

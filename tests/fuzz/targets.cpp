@@ -163,12 +163,17 @@ void SetFailHandler(std::function<void(const std::string&)> handler) { failHandl
 
 std::string ScratchPath(const std::string& name) {
   static const std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-  return dir + "/tbxfuzz" + std::to_string(STEP_COUNT) + "-" + std::to_string(getpid()) + "-" + name;
+  return dir + "/tbxfuzz-" + std::to_string(getpid()) + "-" + name;
 }
 
 // The files the bodies write, removed when the process ends.
 void RemoveScratchFiles() {
-  for (const char* name : {"p.tbx", "l.txt", "e.tbx", "e0.mid", "e1.mid"}) std::remove(ScratchPath(name).c_str());
+  for (const char* name : {"p.tbx", "l.txt", "e.tbx", "e0.mid", "e1.mid", "i.tbx", "i.txt"})
+    std::remove(ScratchPath(name).c_str());
+  for (int n = 1; n <= IMPORT_MAX_PARTS; ++n) {
+    const std::string part = ImportedPartPath(ScratchPath("i"), n);
+    if (std::remove(part.c_str()) != 0) break;
+  }
 }
 
 void SetUp() {
@@ -470,6 +475,84 @@ void ExportPattern(const uint8_t* data, size_t size) {
     std::remove(out.c_str());
   }
   tbxtest::ClearMessageBoxes();
+}
+
+/* ---------------------------------------------------------------- MIDI file import */
+
+void ImportMidi(const uint8_t* data, size_t size) {
+  const ImportOptions options;
+  MidiImport result;
+  const char* error = ImportMidiData(data, size, options, &result);
+
+  // A file the strict grammar accepts, of format 0 or 1 with notes, is imported, and every
+  // note-on is either placed or counted as dropped.
+  SmfSummary summary;
+  const bool wellFormed = SmfCheck(data, size, &summary).empty();
+  if (wellFormed && summary.format <= 1 && summary.noteOns > 0) {
+    Check(error == nullptr, std::string("a well-formed file was refused: ") + (error ? error : ""));
+    int dropped = 0;
+    for (int n : result.dropped) dropped += n;
+    if (!result.tamborixLayout)
+      Check(result.placed + dropped == static_cast<int>(summary.noteOns), "placed and dropped notes do not add up");
+  }
+  if (error) {
+    Check(result.parts.empty() && result.order.empty() && result.notes.empty(), "a refused file left a result");
+    return;
+  }
+  Check(!result.parts.empty() && !result.order.empty() && result.order[0] == 0, "an import without parts");
+  Check(result.notes.size() == static_cast<size_t>(result.placed), "the placed notes are not listed");
+  for (size_t e = 1; e < result.order.size(); ++e)
+    Check(result.order[e] == result.order[e - 1] || result.order[e] == result.order[e - 1] + 1,
+          "the playlist does not list the parts in order");
+  Check(result.order.back() + 1 == static_cast<int>(result.parts.size()), "a part no entry plays");
+  static const int bars[] = {3, 4, 5, 6, 8, 12, 16, 24};
+  for (const TbroRecord& r : result.parts) {
+    Check(std::memcmp(r.Id, "TBRX", 4) == 0 && r.Size == TBRO_SIZE && r.Reserved == 0, "a part is no project file");
+    Check(r.LoopStart >= 0 && r.LoopStart < r.LoopEnd && r.LoopEnd <= STEP_COUNT, "a part's play range is off");
+    Check(r.RelBeat >= 0 && r.RelBeat <= 9 && r.MsecPerBeat > 0 && r.Transpose >= 0 && r.Transpose <= 24 &&
+              r.Voice >= 0 && r.Voice <= 127 && (r.PercCh == 9 || r.PercCh == 15) && r.VoiceCh >= 0 && r.VoiceCh <= 15,
+          "a part's settings are out of range");
+    Check(std::find(bars, bars + 8, r.BeatsPBar) != bars + 8, "a part's bar is not a Beats/Bar item");
+    for (int s = 0; s < STEP_SLOTS; ++s) {
+      const bool inside = s < STEP_COUNT;
+      Check(r.VoiceXL[s] == 0 && r.VoiceXH[s] == 0 && (r.PercH[s] >> 17) == 0 && (r.VoiceH[s] >> 17) == 0,
+            "a part sets a row above 48");
+      Check(inside || (r.PercL[s] | r.PercH[s] | r.VoiceL[s] | r.VoiceH[s]) == 0, "a part sets a step past its pattern");
+    }
+  }
+  for (const ImportedNote& n : result.notes) {
+    Check(n.entry >= 0 && n.entry < static_cast<int>(result.order.size()), "a placed note outside the music");
+    if (n.entry < 0 || n.entry >= static_cast<int>(result.order.size())) return;
+    const TbroRecord& r = result.parts[result.order[n.entry]];
+    const uint32_t word = n.row < 32 ? (n.perc ? r.PercL : r.VoiceL)[n.step] : (n.perc ? r.PercH : r.VoiceH)[n.step];
+    Check(n.row >= 2 && n.row <= 48 && n.step >= r.LoopStart && n.step < r.LoopEnd && (word >> (n.row % 32) & 1u),
+          "a placed note is not in its part's play range");
+    Check(n.velocity >= 0 && n.velocity <= 127, "a placed note's velocity is out of range");
+  }
+  Check(!ImportReport(result, " ").empty(), "no report");
+
+  // What the import writes reads back: the project file, or every entry of the playlist.
+  gbEdit = 1;
+  gbFirstFile = 1;
+  gbLoadMidi = 1;
+  if (result.order.size() == 1) {
+    Check(WriteImportedRecord(result.parts[0], ScratchPath("i.tbx").c_str()) == nullptr, "the project was not written");
+    Check(TambroFileRead(ScratchPath("i.tbx").c_str()) == nullptr, "the imported project does not load");
+  } else {
+    std::string failed;
+    Check(WriteImportedMusic(result, ScratchPath("i"), &failed) == nullptr, "the parts were not written: " + failed);
+    const std::string base = ScratchPath("i"), folder = base.substr(0, base.rfind('/') + 1);
+    size_t entries = 0;
+    if (PlayListRead(ScratchPath("i.txt").c_str()) == nullptr) {
+      do {
+        ++entries;
+        Check(TambroFileRead((folder + gszNextTambroFile).c_str()) == nullptr, "a part of the playlist does not load");
+      } while (parseNextFileName());
+    }
+    Check(entries == result.order.size(), "the playlist does not list every part");
+  }
+  gbFirstFile = 0;
+  gbLoadMidi = 0;
 }
 
 }  // namespace tbxfuzz

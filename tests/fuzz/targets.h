@@ -41,6 +41,9 @@ void MidiInput(const uint8_t* data, size_t size);
 // The bytes as a pattern record and settings, loaded and exported (the first byte chooses
 // format 0 or format 1).
 void ExportPattern(const uint8_t* data, size_t size);
+// Any bytes as a MIDI file to import; what an import writes is read back as the program
+// reads project files and playlists.
+void ImportMidi(const uint8_t* data, size_t size);
 
 }  // namespace tbxfuzz
 

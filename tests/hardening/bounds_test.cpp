@@ -107,7 +107,7 @@ TEST_F(LongNames, LongestTitleInCaptionAndMessages) {
 
 // ---------------------------------------------------------------- the last step
 
-class RightEdge : public WindowTest {
+class RightEdge : public StepsTest<WindowTest> {
  protected:
   void Click(UINT message, int step, int row) { SendMessageA(hwnd, message, 0, CellPoint(step, row)); }
   void Key(int ch) { SendMessageA(hwnd, WM_CHAR, ch, 0); }
@@ -123,7 +123,7 @@ class RightEdge : public WindowTest {
 // Every mouse button on every row of the last column and of the keyboard column beside it,
 // then every key with the cursor moved past the last step: the last step takes the clicks,
 // nothing reaches the words past the grid, and the play range stays inside the pattern.
-TEST_F(RightEdge, EditsAtTheLastStepStayInsideThePattern) {
+TEST_P(RightEdge, EditsAtTheLastStepStayInsideThePattern) {
   const std::vector<uint32_t> empty = PastTheGrid();
   for (int column : {STEP_COUNT - 1, STEP_COUNT, STEP_COUNT + 1})
     for (int row = 0; row <= 50; ++row)
@@ -184,5 +184,7 @@ TEST_F(DensestExport, PlaylistOfDensestPatternsIsComplete) {
               std::string::npos);
   }
 }
+
+TBX_STEPS_SUITE(RightEdge);
 
 }  // namespace

@@ -46,6 +46,7 @@ class FuzzCorpus : public ::testing::Test {
 TEST_F(FuzzCorpus, ProjectFileSeeds) { Replay("project", tbxfuzz::ProjectFile); }
 TEST_F(FuzzCorpus, PlaylistSeeds) { Replay("playlist", tbxfuzz::Playlist); }
 TEST_F(FuzzCorpus, ExportSeeds) { Replay("export", tbxfuzz::ExportPattern); }
+TEST_F(FuzzCorpus, ImportSeeds) { Replay("import", tbxfuzz::ImportMidi); }
 
 using MidiInFuzzCorpus = FuzzCorpus;  // runs the step clock and the input callback
 TEST_F(MidiInFuzzCorpus, MidiInputSeeds) { Replay("midiin", tbxfuzz::MidiInput); }

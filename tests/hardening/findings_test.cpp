@@ -1,6 +1,11 @@
 // Regression tests named after the faults the hardening work found (the fuzzers' findings
 // and those of the concurrency stress design), each with the input that showed it.
+#include <algorithm>
+#include <memory>
+#include <vector>
+
 #include "app/app.h"
+#include "midifile/midifile.h"
 #include "pattern/pattern.h"
 #include "playback/playback.h"
 #include "tests/support.h"
@@ -47,6 +52,23 @@ TEST_F(MidiInClickBackup, TakenBackClickRestoresTheColumn) {
       EXPECT_EQ(StepGet(gTbro.VoiceL, 7), before[2]) << row;
       EXPECT_EQ(StepGet(gTbro.VoiceH, 7), before[3]) << row;
     }
+}
+
+// A RIFF MIDI file whose chunk of odd length ends at the file's last byte: the pad byte
+// that follows an odd chunk put the next chunk past the end, and the walk through the
+// chunks read on beyond the file (found by the import fuzzer). The file is refused now.
+TEST(ImportFindings, RiffChunkOfOddLengthAtTheEndIsNotReadPast) {
+  const std::vector<unsigned char> file = {
+      'R', 'I', 'F', 'F', 0x4D, 0, 0, 0, 'R', 'M', 'I', 'D', '+', 'a', 't', 'a', 0x41, 0, 0, 0, 'M', 'T', 'h', 'd',
+      0, 0, 0, 6, 0, 0, 0, 1, 0, 0x60, 'M', 'T', 'r', 'k', 0, 0, 0, 0x2B, 0, 0xFF, 0x51, 3, 0xFF, 0xA1, 0x20, 0,
+      0x99, 0x2A, 0x50, 0x18, 0x99, 0x2A, 0x50, 0x18, 0x99, 0x2A, 0x50, 0x18, 0x99, 0x2A, 0x50, 0x58, 0x99, 0x2A,
+      0x50, 0x18, 0x99, 0x2A, 0x50, 0x18, 0x99, 0x2A, 0x50, 0x18, 0x99, 0x2A, 0x50, 0, 0xFF, 0x2F, 0};
+  // Exactly as long as the file: a tool reading past it reads what no one wrote.
+  std::unique_ptr<unsigned char[]> bytes(new unsigned char[file.size()]);
+  std::copy(file.begin(), file.end(), bytes.get());
+  MidiImport result;
+  EXPECT_EQ(ImportMidiData(bytes.get(), file.size(), ImportOptions(), &result), gszImportNotMidi);
+  EXPECT_TRUE(result.parts.empty());
 }
 
 }  // namespace

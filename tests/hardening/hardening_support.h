@@ -1,6 +1,5 @@
-// Helpers of the hardening suites: a scratch folder per test, made by mkdtemp (no dots in its path, so
-// backup and export names are predictable), raw file access, and a record with a
-// recognisable pattern.
+// Helpers of the hardening suites: the tests' scratch folder and raw file access
+// (tests/files/scratch.h), and a record with a recognisable pattern.
 #ifndef TBX_TESTS_HARDENING_SUPPORT_H
 #define TBX_TESTS_HARDENING_SUPPORT_H
 
@@ -16,44 +15,16 @@
 
 #include "app/app.h"
 #include "pattern/pattern.h"
+#include "tests/files/scratch.h"
 #include "tests/support.h"
 
 namespace hardening {
 
-using Bytes = std::vector<unsigned char>;
+using ::Bytes;
+using ::ReadAll;
+using ::WriteAll;
 
-class Scratch {
- public:
-  Scratch() {
-    std::string pattern = (std::filesystem::temp_directory_path() / ("tbxhard" + std::to_string(STEP_COUNT) + "_XXXXXX")).string();
-    if (!mkdtemp(pattern.data())) ADD_FAILURE() << "mkdtemp " << pattern;
-    dir_ = pattern;
-  }
-  ~Scratch() {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-  }
-  std::string operator()(const std::string& name) const { return (dir_ / name).string(); }
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(dir_)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
- private:
-  std::filesystem::path dir_;
-};
-
-inline Bytes ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void WriteAll(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
+using Scratch = ScratchDir;
 
 inline Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 

@@ -1,7 +1,7 @@
 // Pattern-to-track conversion: delta encoding, the exact body of a small percussion pattern,
 // time signatures, velocities with bar and free accents, instrument note lengths (release
-// marker, repeated rows, keyboard split), steps with flags only, the densest pattern, and
-// the sequencer's own note bookkeeping left alone.
+// marker, repeated rows, keyboard split), steps with flags only, the densest pattern, the
+// sequencer's own note bookkeeping left alone, and the bodies in beat time.
 #include <cstring>
 
 #include "midifile/midifile.h"
@@ -226,7 +226,11 @@ TEST_F(ConvertTest, SequencerNoteBookkeepingIsLeftAlone) {
   EXPECT_TRUE(notes[0].NoteOn());
 }
 
-TEST_F(ConvertTest, DensestPatternConvertsCompletely) {
+// The cases that depend on the step count, run as each of the four programs.
+class ConvertSteps : public StepsTest<ConvertTest> {};
+TBX_STEPS_SUITE(ConvertSteps);
+
+TEST_P(ConvertSteps, DensestPatternConvertsCompletely) {
   HeaderSet(gTbro.LoopEnd, STEP_COUNT);
   for (int i = 0; i < STEP_SLOTS; ++i) {
     StepSet(gTbro.PercL, i, 0xFFFFFFFFu);
@@ -245,6 +249,72 @@ TEST_F(ConvertTest, DensestPatternConvertsCompletely) {
   EXPECT_EQ(notes.front().tick, 0u);
   EXPECT_GE(notes.back().tick, uint32_t(STEP_COUNT - 1) * 383);
   EXPECT_EQ(events.back().tick, uint32_t(STEP_COUNT) * 383);
+}
+
+// ---------------------------------------------------------------- beat time
+
+// In beat time every event sits on its step's tick: the range's first step on tick 0, a step
+// 480 / steps-per-beat ticks, the body as long as the range; the tempo is the BPM read-out's.
+TEST_F(ConvertTest, BeatTimePutsEveryStepOnItsTick) {
+  gbMidiBeatTime = 1;
+  gMsecPerBeat = 500;
+  giTempo = 120;
+  gRelBeat = 5;  // "* 4": a step is a sixteenth, 120 ticks
+  gBeatsPBar = 16;
+  RecomputeStepLength();
+  HeaderSet(gTbro.LoopStart, 2);
+  HeaderSet(gTbro.LoopEnd, 18);
+  Perc(2, 3);
+  Perc(7, 5);
+  Voice(7, 10);
+  Voice(9, 10);
+  ConvertFile2MFTrack();
+  std::vector<SmfEvent> ev = Events();
+  ASSERT_GE(ev.size(), 3u);
+  EXPECT_TRUE(ev[0].Meta(0x58));
+  EXPECT_EQ(ev[0].data, (Bytes{4, 2, 24, 8})) << "16 sixteenths: 4/4";
+  EXPECT_TRUE(ev[1].Meta(0x51));
+  EXPECT_EQ(ev[1].data, (Bytes{0x07, 0xA1, 0x20})) << "120 BPM";
+  std::vector<std::pair<uint32_t, int>> ons;
+  for (const SmfEvent& e : NotesOf(ev))
+    if (e.NoteOn()) ons.emplace_back(e.tick, e.data[0]);
+  const int row10 = gNoteOffset + 10;
+  EXPECT_EQ(ons, (std::vector<std::pair<uint32_t, int>>{{0, 36}, {600, 38}, {600, row10}, {840, row10}}));
+  EXPECT_EQ(ev.back().tick, 16u * 120) << "the body lasts the range";
+  // The steps' notes end on the next step's tick, the instrument's when its row sounds again.
+  for (const SmfEvent& e : NotesOf(ev))
+    if (e.NoteOff()) {
+      EXPECT_TRUE(e.tick == 120 || e.tick == 720 || e.tick == 840) << e.tick;
+    }
+}
+
+TEST_F(ConvertTest, BeatTimeSignatureIsTheBarInWholeNotesOfAFittingLength) {
+  gbMidiBeatTime = 1;
+  const struct {
+    int rel, beats;
+    Bytes meter;  // empty: no time signature
+  } cases[] = {
+      {5, 16, {4, 2}}, {5, 12, {3, 2}}, {5, 6, {6, 4}}, {5, 5, {5, 4}},  // sixteenths
+      {3, 5, {5, 3}},  {3, 8, {4, 2}},                                   // eighths
+      {2, 3, {3, 2}},  {0, 3, {12, 2}}, {1, 5, {10, 2}},                 // beats and longer
+      {8, 12, {12, 5}},                                                  // 32nds
+      {4, 12, {4, 2}}, {4, 6, {2, 2}}, {4, 3, {1, 2}}, {4, 4, {}},       // triplets
+      {9, 6, {1, 3}},  {7, 5, {}},                                       // 12 and 6 a beat
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("rel " + std::to_string(c.rel) + ", " + std::to_string(c.beats) + " steps a bar");
+    gRelBeat = static_cast<int16_t>(c.rel);
+    gBeatsPBar = static_cast<int16_t>(c.beats);
+    ConvertPerc2MFTrack();
+    std::vector<SmfEvent> ev = Events();
+    ASSERT_FALSE(ev.empty());
+    if (c.meter.empty()) {
+      EXPECT_FALSE(ev[0].Meta(0x58));
+    } else {
+      ASSERT_TRUE(ev[0].Meta(0x58));
+      EXPECT_EQ(Bytes(ev[0].data.begin(), ev[0].data.begin() + 2), c.meter);
+    }
+  }
 }
 
 }  // namespace

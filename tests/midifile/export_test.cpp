@@ -189,7 +189,11 @@ TEST_F(ExportTest, FailedWriteReportsFailureAndKeepsTheOldFile) {
   }
 }
 
-TEST_F(ExportTest, DensestPatternExportsCompletely) {
+// The cases that depend on the step count, run as each of the four programs.
+class ExportSteps : public StepsTest<ExportTest> {};
+TBX_STEPS_SUITE(ExportSteps);
+
+TEST_P(ExportSteps, DensestPatternExportsCompletely) {
   WriteAll(dir("dense.tbx"), RecordBytes(Densest()));
   ASSERT_EQ(TambroFileRead(dir("dense.tbx").c_str()), nullptr);
   Export(IDM_SAVEMIDI_GM, dir("dense.mid"));

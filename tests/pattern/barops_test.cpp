@@ -28,7 +28,7 @@ class BarClipboard : public BarTest {};
 class BarUndo : public BarTest {};
 class BarTranspose : public BarTest {};
 class BarRotate : public BarTest {};
-class BarBounds : public BarTest {};
+class BarBounds : public StepsTest<BarTest> {};
 
 TEST_F(BarClipboard, CutMovePasteAndOneUndoRestoreBothBars) {
   FillAll();
@@ -167,7 +167,7 @@ TEST_F(BarRotate, LeftThenRightRestoresAllSixWords) {
 
 // From the last column each bar length cuts its whole bar, also entries past STEP_COUNT,
 // and nothing beyond; undo puts everything back.
-TEST_F(BarBounds, LastBarOfEveryLengthStaysInsideTheRecord) {
+TEST_P(BarBounds, LastBarOfEveryLengthStaysInsideTheRecord) {
   for (int bar : {3, 4, 5, 6, 8, 12, 16, 24}) {
     ResetAllState();
     FillAll();
@@ -186,7 +186,7 @@ TEST_F(BarBounds, LastBarOfEveryLengthStaysInsideTheRecord) {
   }
 }
 
-TEST_F(BarBounds, CursorOffTheGridSelectsNoBar) {
+TEST_P(BarBounds, CursorOffTheGridSelectsNoBar) {
   FillAll();
   Key('P', 0);
   Key('i', 4);
@@ -206,5 +206,7 @@ TEST_F(BarBounds, CursorOffTheGridSelectsNoBar) {
   Key('K', 5);
   EXPECT_TRUE(Same(gTbro, before));
 }
+
+TBX_STEPS_SUITE(BarBounds);
 
 }  // namespace

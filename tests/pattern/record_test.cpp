@@ -7,7 +7,8 @@
 
 namespace {
 
-using PatternRecord = StateTest;
+class PatternRecord : public StepsTest<StateTest> {};
+TBX_STEPS_SUITE(PatternRecord);
 using PatternBaseNote = StateTest;
 using PatternStepAccess = StateTest;
 
@@ -17,10 +18,10 @@ int16_t HeaderWord(int offset) {
   return v;
 }
 
-TEST_F(PatternRecord, StartsWithDefaultHeaderAndEmptyArrays) {
+TEST_P(PatternRecord, StartsWithDefaultHeaderAndEmptyArrays) {
   gMidiOutPort = 2;  // window creation picks the port, then fills the header
   FillHeaderFromSettings();
-  const int16_t expected[] = {500, 2, 0, STEP_COUNT, 4, 0, 7, 3, 4, 12, 2, 0, 9, 0, 0};
+  const int16_t expected[] = {500, 2, 0, static_cast<int16_t>(GetParam()), 4, 0, 7, 3, 4, 12, 2, 0, 9, 0, 0};
   for (int i = 0; i < 15; i++) EXPECT_EQ(HeaderWord(6 + 2 * i), expected[i]) << "offset " << 6 + 2 * i;
   EXPECT_EQ(HeaderWord(4), 0);  // Id and Size stay zero until the first save
   EXPECT_EQ(std::memcmp(gTbro.Id, "\0\0\0\0", 4), 0);

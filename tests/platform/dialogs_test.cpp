@@ -7,7 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "app/config.h"
+#include "base/config.h"
 #include "platform/display.h"
 #include "tests/platform/platform_support.h"
 
@@ -77,18 +77,18 @@ TEST_F(DialogTemplates, AboutBoxIsBuiltFromItsTemplateAndEndsWithItsResult) {
   // owner's client area.
   EXPECT_EQ(dlgInfo.text, "About");
   EXPECT_EQ(dlgInfo.clientSize.cx, 203 * 2);
-  EXPECT_EQ(dlgInfo.clientSize.cy, 279 * 2);
+  EXPECT_EQ(dlgInfo.clientSize.cy, 289 * 2);
   POINT origin = tbxtest::ClientOrigin(owner);
-  EXPECT_EQ(dlgInfo.rect.left, origin.x + (STEP_COUNT == 72 ? 250 : 320) * 2);
+  EXPECT_EQ(dlgInfo.rect.left, origin.x + 320 * 2);
   EXPECT_EQ(dlgInfo.rect.top, origin.y - 28 * 2);
-  ASSERT_EQ(kids.size(), 4u + 1 + 22 + 1);  // icon, 3 lines, frame, 22 help lines, OK
+  ASSERT_EQ(kids.size(), 4u + 1 + 23 + 1);  // icon, 3 lines, frame, 23 help lines, OK
   EXPECT_EQ(kids[0].text, "TAMBORIX");
   EXPECT_EQ(kids[0].rect.left, 40);
   EXPECT_EQ(kids[0].rect.right - kids[0].rect.left, 32);  // an icon control takes its icon's size
-  EXPECT_NE(kids[1].text.find(std::to_string(STEP_COUNT)), std::string::npos);
+  EXPECT_EQ(kids[1].text, "Tamborix144: 144-step MIDI sequencer");
   EXPECT_EQ(kids[4].style & 0x1F, static_cast<DWORD>(SS_BLACKFRAME));
   EXPECT_EQ(kids[4].rect.left, 20);
-  EXPECT_EQ(kids[4].rect.bottom, (34 + 226) * 2);
+  EXPECT_EQ(kids[4].rect.bottom, (34 + 236) * 2);
   EXPECT_EQ(kids[5].text, "Navigation with MOUSE and/or CURSOR KEYS");
   EXPECT_EQ(kids[22].text, "'3':Minor\t\t\t'4':Major ");
   EXPECT_EQ(kids[22].rect.left, 48);
@@ -97,13 +97,42 @@ TEST_F(DialogTemplates, AboutBoxIsBuiltFromItsTemplateAndEndsWithItsResult) {
   EXPECT_EQ(kids.back().id, IDOK);
   EXPECT_EQ(kids.back().style & 0xF, static_cast<DWORD>(BS_DEFPUSHBUTTON));
   EXPECT_EQ(kids.back().rect.left, 284);
-  EXPECT_EQ(kids.back().rect.top, 526);
+  EXPECT_EQ(kids[27].text, "Ctrl+Z:Undo any change  Ctrl+Y, Ctrl+Shift+Z:Redo");
+  EXPECT_EQ(kids.back().rect.top, 546);
+}
+
+// Each program opens its own About box: the same body, its own title, and the 72-step
+// program's further left under its narrower window.
+TEST_F(DialogTemplates, EachProgramHasItsAboutBox) {
+  const struct {
+    const char* name;
+    int x;
+    const char* title;
+  } boxes[] = {{"AboutBox", 320, "Tamborix144: 144-step MIDI sequencer"},
+               {"AboutBox128", 320, "Tamborix128: 128-step MIDI sequencer"},
+               {"AboutBox96", 320, "Tamborix96: 96-step MIDI sequencer"},
+               {"AboutBox72", 250, "Tamborix72: 72-step MIDI sequencer"}};
+  HWND owner = MakeWindow();
+  const POINT origin = tbxtest::ClientOrigin(owner);
+  for (const auto& box : boxes) {
+    SCOPED_TRACE(box.name);
+    std::vector<ChildSeen> kids;
+    WindowInfo dlgInfo{};
+    tbxtest::QueueDialog([&](HWND dlg) {
+      kids = Children(dlg);
+      CoreWindowInfo(dlg, &dlgInfo);
+      SendMessageA(dlg, WM_COMMAND, IDOK, 0);
+    });
+    EXPECT_EQ(DialogBoxParamA(nullptr, box.name, owner, TestDlgProc, 0), 77);
+    EXPECT_EQ(dlgInfo.rect.left, origin.x + box.x * 2);
+    ASSERT_EQ(kids.size(), 29u);
+    EXPECT_EQ(kids[1].text, box.title);
+    EXPECT_EQ(kids[5].text, "Navigation with MOUSE and/or CURSOR KEYS");
+  }
 }
 
 TEST_F(DialogTemplates, ItemCallsAndDialogKeysReachTheProcedure) {
   HWND owner = MakeWindow();
-  BOOL ok = FALSE;
-  UINT number = 0;
   char text[4];
   tbxtest::QueueDialog([&](HWND dlg) {
     HWND edit = GetDlgItem(dlg, 42000);
@@ -113,18 +142,12 @@ TEST_F(DialogTemplates, ItemCallsAndDialogKeysReachTheProcedure) {
     GetClientRect(edit, &r);
     EXPECT_EQ(r.right, 48);
     EXPECT_EQ(r.bottom, 24);
-    SetDlgItemTextA(dlg, 42000, "  129x");
-    GetDlgItemInt(dlg, 42000, &ok, FALSE);
-    EXPECT_FALSE(ok);
-    SetDlgItemInt(dlg, 42000, 128, FALSE);
-    number = GetDlgItemInt(dlg, 42000, &ok, FALSE);
+    SetDlgItemTextA(dlg, 42000, "128");
     EXPECT_EQ(GetDlgItemTextA(dlg, 42000, text, sizeof text), 3u);
     tbxtest::PostInput(edit, WM_KEYDOWN, VK_ESCAPE, 0);  // ignored by the procedure: stays open
     tbxtest::PostInput(edit, WM_KEYDOWN, VK_RETURN, 0);  // the default button, "Ok"
   });
   EXPECT_EQ(DialogBoxParamA(nullptr, "OTHERSDLGBOX", owner, TestDlgProc, 0), 77);
-  EXPECT_TRUE(ok);
-  EXPECT_EQ(number, 128u);
   EXPECT_STREQ(text, "128");
   int cancels = 0;
   for (auto& m : gDlgSeen) cancels += m.message == WM_COMMAND && LOWORD(m.wParam) == IDCANCEL;

@@ -13,9 +13,9 @@ TEST_F(DeviceContext, DrawingRecordsTheSelectedObjectsAsColours) {
   HDC dc = GetDC(h);
   Rectangle(dc, 0, 0, 10, 10);  // defaults: white brush, black pen
   HBRUSH tan = CreateSolidBrush(RGB(221, 204, 153));
-  HPEN red = CreatePen(PS_SOLID, 1, RGB(255, 0, 0));
+  HGDIOBJ white = GetStockObject(WHITE_PEN);
   HGDIOBJ oldBrush = SelectObject(dc, tan);
-  HGDIOBJ oldPen = SelectObject(dc, red);
+  HGDIOBJ oldPen = SelectObject(dc, white);
   EXPECT_EQ(oldBrush, GetStockObject(WHITE_BRUSH));
   EXPECT_EQ(oldPen, GetStockObject(BLACK_PEN));
   Ellipse(dc, 1, 2, 3, 4);
@@ -25,7 +25,6 @@ TEST_F(DeviceContext, DrawingRecordsTheSelectedObjectsAsColours) {
   EXPECT_EQ(SelectObject(dc, oldBrush), GetStockObject(NULL_BRUSH));
   SelectObject(dc, oldPen);
   DeleteObject(tan);
-  DeleteObject(red);
   ReleaseDC(h, dc);
 
   const auto& log = tbxtest::DrawLog();
@@ -34,7 +33,7 @@ TEST_F(DeviceContext, DrawingRecordsTheSelectedObjectsAsColours) {
   EXPECT_EQ(log[0].pen, RGB(0, 0, 0));
   EXPECT_EQ(log[1].kind, tbxtest::DrawOp::Ellipse);
   EXPECT_EQ(log[1].brush, 0x0099CCDDu);  // COLORREF is 0x00bbggrr
-  EXPECT_EQ(log[1].pen, RGB(255, 0, 0));
+  EXPECT_EQ(log[1].pen, RGB(255, 255, 255));
   EXPECT_EQ(log[1].x1, 1);
   EXPECT_EQ(log[1].y2, 4);
   EXPECT_TRUE(log[2].nullBrush);
@@ -95,7 +94,7 @@ TEST_F(DeviceContext, EachDcStartsFreshAndPaintingErasesWithTheClassBrush) {
   SelectObject(dc, GetStockObject(BLACK_BRUSH));
   ReleaseDC(h, dc);
   dc = GetDC(h);
-  EXPECT_EQ(GetTextAlign(dc), 0u);
+  EXPECT_EQ(SetTextAlign(dc, TA_LEFT | TA_TOP), static_cast<UINT>(TA_LEFT | TA_TOP));  // the old one
   ReleaseDC(h, dc);
   EXPECT_EQ(ReleaseDC(h, dc), 0);  // already released
 

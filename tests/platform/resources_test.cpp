@@ -7,23 +7,23 @@
 #include <iterator>
 #include <sstream>
 
-#include "app/config.h"
 #include "platform/resources.h"
 #include "tests/files/scratch.h"
 #include "tests/platform/platform_support.h"
 
 using Resources = PlatformTest;
 
-TEST_F(Resources, AcceleratorTableHasTheTenControlKeys) {
+TEST_F(Resources, AcceleratorTableHasTheControlKeys) {
   const ResAccelTable* t = FindAccelResource("TAMBORIX");
   ASSERT_NE(t, nullptr);
-  ASSERT_EQ(t->count, 10);
-  const char keys[] = "NSQAFLUTEK";
-  const WORD cmds[] = {40001, 40004, 40012, 40101, 40102, 40103, 40104, 40105, 40106, 40107};
-  for (int i = 0; i < 10; i++) {
+  ASSERT_EQ(t->count, 13);
+  const char keys[] = "NSQAFLUTEKZYZ";  // the last three: Undo, Redo, Redo with Shift
+  const WORD cmds[] = {40001, 40004, 40012, 40101, 40102, 40103, 40104,
+                       40105, 40106, 40107, 40108, 40109, 40109};
+  for (int i = 0; i < 13; i++) {
     EXPECT_EQ(t->entries[i].key, keys[i]);
     EXPECT_EQ(t->entries[i].cmd, cmds[i]);
-    EXPECT_EQ(t->entries[i].fVirt, FVIRTKEY | FCONTROL);
+    EXPECT_EQ(t->entries[i].fVirt, FVIRTKEY | FCONTROL | (i == 12 ? FSHIFT : 0)) << i;
   }
   EXPECT_EQ(FindAccelResource(MAKEINTRESOURCEA(1)), nullptr);
 }
@@ -36,7 +36,7 @@ namespace {
 std::string WindresScript() {
   ScratchDir scratch;
   std::string out = scratch("resources.rc");
-  std::string cmd = "cd '" TBX_SOURCE_DIR "' && x86_64-w64-mingw32-windres -DSTEP_COUNT=" + std::to_string(STEP_COUNT) +
+  std::string cmd = "cd '" TBX_SOURCE_DIR "' && x86_64-w64-mingw32-windres"
                     " -I. -I'" TBX_BINARY_DIR "/generated' resources/tamborix.rc -O rc -o '" + out + "'";
   if (system("command -v x86_64-w64-mingw32-windres >/dev/null 2>&1") != 0) return "";
   int status = system(cmd.c_str());
@@ -97,11 +97,14 @@ TEST_F(Resources, WindowsScriptAndLinuxTablesAgree) {
     }
     unsigned style = 0;
     int key, cmd, id;
-    if (inAccels && sscanf(line.c_str(), " %d, %d, VIRTKEY, CONTROL", &key, &cmd) == 2) {
+    if (inAccels && sscanf(line.c_str(), " %d, %d, VIRTKEY,", &key, &cmd) == 2) {
       const ResAccelTable* t = FindAccelResource("TAMBORIX");
       ASSERT_LT(accels, t->count);
       EXPECT_EQ(t->entries[accels].key, key);
       EXPECT_EQ(t->entries[accels].cmd, cmd);
+      const BYTE fVirt = FVIRTKEY | (line.find("CONTROL") != std::string::npos ? FCONTROL : 0) |
+                         (line.find("SHIFT") != std::string::npos ? FSHIFT : 0);
+      EXPECT_EQ(t->entries[accels].fVirt, fVirt) << line;
       accels++;
       continue;
     }
@@ -134,8 +137,8 @@ TEST_F(Resources, WindowsScriptAndLinuxTablesAgree) {
     }
     EXPECT_EQ(c.style, style) << line;
   }
-  EXPECT_EQ(dialogsSeen, 2);
-  EXPECT_EQ(accels, 10);
+  EXPECT_EQ(dialogsSeen, 5);  // the four programs' About boxes and the instrument dialog
+  EXPECT_EQ(accels, 13);
 }
 
 TEST_F(Resources, IconFileAndLinuxPixelsAgree) {

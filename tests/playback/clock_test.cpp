@@ -128,7 +128,7 @@ TEST_F(PlaybackSteps, LoopRangeAndStopAtEnd) {
 
 TEST_F(PlaybackSteps, OneStepLoopNeverEndsAnEntry) {
   HeaderSet(gTbro.LoopEnd, 1);
-  TambroFirstFile(hwnd, gMidiOutPort, gMidiInPort, 0);
+  TambroFirstFile(gMidiOutPort, gMidiInPort, 0);
   gbLooping = 0;  // playlist play: a wrap with the first-beat flag clear would advance
   std::vector<int> steps = Advance(5 * 500);
   EXPECT_EQ(steps, (std::vector<int>{0, 0, 0, 0, 0}));
@@ -175,7 +175,7 @@ TEST_F(PlaybackNotes, InstrumentLevels) {
   gDeltaVoiceLevel = 20;
   gXDVoiceLevel = 40;
   gbEdit = 0;  // playlist mode adds the playlist's own level
-  TambroFirstFile(hwnd, gMidiOutPort, gMidiInPort, 0);
+  TambroFirstFile(gMidiOutPort, gMidiInPort, 0);
   Take();
   Advance(500);
   EXPECT_EQ(NoteOns(Take()).back(), NoteOnMsg(0, 36, 124));
@@ -310,8 +310,12 @@ TEST_F(PlaybackRunStates, TimerFailureStopsTheRun) {
   EXPECT_TRUE(Checked(IDM_LOOP));  // only Play All, Stop at Loop End and Continue lose it
 }
 
+// The cases that depend on the step count, run as each of the four programs.
+class PlaybackWrap : public StepsTest<PlaybackSteps> {};
+TBX_STEPS_SUITE(PlaybackWrap);
+
 // A damaged record whose LoopEnd is 0 (or out of range) plays the whole pattern.
-TEST_F(PlaybackSteps, LoopEndZeroPlaysWholePattern) {
+TEST_P(PlaybackWrap, LoopEndZeroPlaysWholePattern) {
   HeaderSet(gTbro.LoopEnd, 0);
   gBeatsPBar = 0;  // and no bars rather than a division by zero
   Command(IDM_LOOP);
@@ -326,7 +330,7 @@ TEST_F(PlaybackSteps, LoopEndZeroPlaysWholePattern) {
 // An end-of-run message that a replaced run posted must not stop the new one.
 TEST_F(PlaybackRunStates, StaleRunEndIgnored) {
   HeaderSet(gTbro.LoopEnd, 2);
-  TambroFirstFile(hwnd, gMidiOutPort, gMidiInPort, 0);
+  TambroFirstFile(gMidiOutPort, gMidiInPort, 0);
   gbLooping = 0;
   tbxtest::AdvanceClock(1500);  // steps 0, 1, then the wrap finds no next entry: 1027 posted
   Command(IDM_LOOP);            // handled before the queued 1027

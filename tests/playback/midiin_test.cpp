@@ -20,6 +20,8 @@ class MidiInCapture : public PlayTest {
 
 class MidiInHandOver : public PlayTest {};
 
+class MidiInHistory : public MidiInCapture {};
+
 bool PercBit(int step, int row) { return CellPerc(step, row) != 0; }
 bool VoiceBit(int step, int row) { return CellVoice(step, row) != 0; }
 
@@ -152,3 +154,80 @@ TEST_F(MidiInHandOver, ConcurrentAppendAndTake) {
   for (int i = 0; i < kNotes; ++i) ++want[(i % 128) | (i % 2 ? 0x80 : 0)];
   EXPECT_EQ(got, want);
 }
+
+// While a loop records, each half event that landed notes is one step, taken back whole by
+// Ctrl+Z, the steps of the user's own edits between them in their place; a half event whose
+// notes change nothing is no step; a half event recorded after undos drops the redo steps.
+TEST_F(MidiInHistory, EachRecordingHalfEventIsOneStep) {
+  Command(IDM_LOOP);
+  std::vector<PatternState> states{PatternNow()};
+  Advance(600);           // step 0 sounded at 500; input until 750 lands on it
+  Play(0x99, 36, 100);
+  Play(0x99, 81, 100);    // both halves of the percussion
+  Play(0x90, 60, 100);
+  Advance(600);           // landed at 750; now in step 1
+  states.push_back(PatternNow());
+  EXPECT_FALSE(MenuGrayed(IDM_UNDO));
+  Play(0x99, 38, 100);
+  SendMessageA(hwnd, WM_LBUTTONDOWN, 0,  // a click while the note waits: its own step first
+               MAKELPARAM((9 + GRID_LEFT) * gcxChar + 1, ((50 - 20) * gcyChar) / 2 + 1));
+  states.push_back(PatternNow());
+  Advance(500);           // the note lands on step 1
+  states.push_back(PatternNow());
+  Play(0x99, 36, 100);    // twice in one half event: one cell, one step
+  Play(0x99, 36, 100);
+  Advance(500);
+  states.push_back(PatternNow());
+  ASSERT_EQ(states.size(), 5u);
+  for (size_t i = 1; i < states.size(); i++) EXPECT_FALSE(SameState(states[i], states[i - 1])) << i;
+  EXPECT_TRUE(PercBit(2, 3));
+
+  for (size_t i = states.size() - 1; i > 0; i--) {
+    Command(IDM_UNDO);
+    EXPECT_TRUE(SameState(PatternNow(), states[i - 1])) << "undo to " << i - 1;
+    Advance(300);         // the loop plays on; half events without notes make no step
+    EXPECT_TRUE(SameState(PatternNow(), states[i - 1])) << "still " << i - 1;
+  }
+  EXPECT_TRUE(MenuGrayed(IDM_UNDO));
+  for (size_t i = 1; i < states.size(); i++) {
+    Command(IDM_REDO);
+    EXPECT_TRUE(SameState(PatternNow(), states[i])) << "redo to " << i;
+  }
+
+  Command(IDM_UNDO);
+  Command(IDM_UNDO);
+  Advance(200);
+  Play(0x99, 40, 100);
+  Advance(500);
+  EXPECT_TRUE(MenuGrayed(IDM_REDO));  // the recorded note dropped the two redo steps
+  Command(IDM_UNDO);
+  EXPECT_TRUE(SameState(PatternNow(), states[2]));
+
+  // A window thread too busy to take each half event in at once still gets them apart.
+  Play(0x99, 41, 100);
+  tbxtest::AdvanceClock(500);
+  const PatternState first = PatternNow();
+  Play(0x99, 42, 100);
+  tbxtest::AdvanceClock(500);
+  tbxtest::PumpMessages();
+  Command(IDM_UNDO);
+  EXPECT_TRUE(SameState(PatternNow(), first));
+  Command(IDM_UNDO);
+  EXPECT_TRUE(SameState(PatternNow(), states[2]));
+}
+
+// In MIDI IN undo mode a note played twice within one half event changes nothing: no step.
+TEST_F(MidiInHistory, ToggledBackWithinAHalfEventIsNoStep) {
+  Command(IDM_LOOPUNDO);
+  Advance(600);
+  Play(0x99, 36, 100);
+  Play(0x99, 36, 100);
+  Advance(300);
+  EXPECT_TRUE(MenuGrayed(IDM_UNDO));
+  Play(0x99, 36, 100);
+  Advance(500);
+  EXPECT_FALSE(MenuGrayed(IDM_UNDO));
+  Command(IDM_UNDO);
+  for (int s = 0; s < STEP_COUNT; ++s) ASSERT_FALSE(PercBit(s, 3)) << s;
+}
+

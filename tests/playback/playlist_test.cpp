@@ -76,6 +76,23 @@ TEST_F(PlaylistPlay, TwoEntriesEndToEnd) {
   EXPECT_EQ(Drums(), std::vector<int>{36});
 }
 
+// Each entry loaded starts the undo history again: an edit of entry a cannot be undone into b.
+TEST_F(PlaylistPlay, AnEntryLoadedStartsTheUndoHistoryAgain) {
+  OpenList(Entry("a.tbx") + "\r\n" + Entry("b.tbx") + "\r\n");
+  EXPECT_TRUE(MenuGrayed(IDM_UNDO));
+  Command(IDM_PLAYALL);
+  Advance(600);
+  SendMessageA(hwnd, WM_LBUTTONDOWN, 0, MAKELPARAM((2 + GRID_LEFT) * gcxChar + 1, ((50 - 20) * gcyChar) / 2 + 1));
+  EXPECT_FALSE(MenuGrayed(IDM_UNDO));
+  tbxtest::QueueMessageBoxAnswer(IDNO);  // the save question at the switch
+  Advance(2000);  // a's wrap at 2500 loads b
+  EXPECT_EQ(HeaderGet(gTbro.LoopEnd), 2);
+  EXPECT_TRUE(MenuGrayed(IDM_UNDO));
+  const PatternState b = PatternNow();
+  Command(IDM_UNDO);
+  EXPECT_TRUE(SameState(PatternNow(), b));
+}
+
 TEST_F(PlaylistPlay, MissingEntryEndsTheRunWithItsError) {
   OpenList(Entry("a.tbx") + "\r\n" + Entry("missing.tbx") + "\r\n" + Entry("b.tbx") + "\r\n");
   Command(IDM_PLAYALL);

@@ -47,7 +47,11 @@ class PaintTest : public WindowTest {
   }
 };
 
-TEST_F(PaintTest, CellGeometry) {
+// The cases that depend on the step count, run as each of the four programs.
+class PaintSteps : public StepsTest<PaintTest> {};
+TBX_STEPS_SUITE(PaintSteps);
+
+TEST_P(PaintSteps, CellGeometry) {
   auto top = Cell(0, 48, 0);
   ASSERT_EQ(top.size(), 1u);
   EXPECT_EQ(top[0].x1, GRID_LEFT * cx);
@@ -67,7 +71,7 @@ TEST_F(PaintTest, CellGeometry) {
   EXPECT_EQ(rc.bottom, bottom[0].y2);
 }
 
-TEST_F(PaintTest, RowsOutsideTheGridDrawNothing) {
+TEST_P(PaintSteps, RowsOutsideTheGridDrawNothing) {
   EXPECT_TRUE(Cell(3, -1, 1).empty());
   EXPECT_TRUE(Cell(3, 49, 1).empty());
   EXPECT_TRUE(Cell(-1, 5, 1).empty());
@@ -154,7 +158,7 @@ TEST_F(PaintTest, RowTwentySevenCarriesTheSplitMark) {
 
 // ---------------------------------------------------------------- full repaint
 
-TEST_F(PaintTest, RepaintDrawsEveryCellWithoutHighlight) {
+TEST_P(PaintSteps, RepaintDrawsEveryCellWithoutHighlight) {
   CellTogglePerc(0, 10);
   auto log = Repaint();
   int cells = 0, keys = 0;
@@ -174,7 +178,7 @@ TEST_F(PaintTest, RepaintDrawsEveryCellWithoutHighlight) {
   EXPECT_FALSE(highlight);
 }
 
-TEST_F(PaintTest, NamesStandStaggeredWithLeadersToTheKeyboard) {
+TEST_P(PaintSteps, NamesStandStaggeredWithLeadersToTheKeyboard) {
   auto log = Repaint();
   std::vector<DrawOp> names, lines;
   for (const DrawOp& op : log) {
@@ -199,7 +203,7 @@ TEST_F(PaintTest, NamesStandStaggeredWithLeadersToTheKeyboard) {
   }
 }
 
-TEST_F(PaintTest, MarkerStripShowsOnlyTheCurrentMarkers) {
+TEST_P(PaintSteps, MarkerStripShowsOnlyTheCurrentMarkers) {
   HeaderSet(gTbro.LoopStart, 4);
   HeaderSet(gTbro.LoopEnd, 20);
   auto log = Repaint();
@@ -219,7 +223,7 @@ TEST_F(PaintTest, MarkerStripShowsOnlyTheCurrentMarkers) {
   EXPECT_EQ(black[1].x1, (20 + GRID_LEFT) * cx);
 }
 
-TEST_F(PaintTest, SidePanelLabels) {
+TEST_P(PaintSteps, SidePanelLabels) {
   auto log = Repaint();
   struct L { const char* text; int x, y; };
   const int x = (PANEL_LEFT * 10 - 7) * cx / 10;
@@ -281,7 +285,11 @@ TEST_F(PianoTest, AnyTranspositionIsSafe) {
   }
 }
 
-TEST_F(PianoTest, ColumnsOfTheBuild) {
+// The cases that depend on the step count, run as each of the four programs.
+class PianoSteps : public StepsTest<PianoTest> {};
+TBX_STEPS_SUITE(PianoSteps);
+
+TEST_P(PianoSteps, ColumnsOfTheBuild) {
   tbxtest::ClearDrawLog();
   HDC hdc = GetDC(hwnd);
   DrawPiano(hdc);
@@ -302,7 +310,7 @@ TEST_F(PianoTest, ColumnsOfTheBuild) {
 
 // ---------------------------------------------------------------- play-position dot
 
-TEST_F(PaintTest, PlayDotErasesTheLastThenDrawsTheNew) {
+TEST_P(PaintSteps, PlayDotErasesTheLastThenDrawsTheNew) {
   tbxtest::ClearDrawLog();
   SendMessageA(hwnd, 1025, 5, 0);
   auto dots = Ops(DrawOp::Ellipse);
