@@ -85,6 +85,15 @@ LRESULT OnExportCommand(HWND hwnd, UINT id);  /* 40006, 40007, 40010, 40011 */
 ** the rel.Beat read-out. Window thread. */
 void AdjustBeat(void);
 LRESULT OnPlayCommand(HWND hwnd, UINT id);   /* 40101..40107 */
+
+/* sync.cpp. Sets a sync item and does what it implies: its check mark, the tempo bar
+** (disabled while following), the input kept open while stopped to hear a Start, the
+** transport watch and the timebase master. Before the window exists it only stores it. */
+void SyncChoose(int flag, int on);
+/* Shows the sync state on a window whose menu was just built (CreateTheMenu): the tempo
+** bar, the transport watch and master, the input opened when following. */
+void SyncShow(void);
+LRESULT OnSyncCommand(HWND hwnd, UINT id, LPARAM lParam);  /* IDM_SYNC.., IDM_SYNC_NOTICE.. */
 LRESULT OnSequenceEnded(HWND hwnd);          /* message 1027 */
 LRESULT OnTimerFailed(HWND hwnd);            /* message 1028 */
 

@@ -308,7 +308,7 @@ static const char* const kSyncKeys[SYNC_FLAGS] = {"sync.send-clock", "sync.follo
 /* Only a checked item is set: unchecked is how every run starts. */
 void RestoreSyncFlags(void) {
   for (int flag = 0; flag < SYNC_FLAGS; flag++)
-    if (PrefGetInt(kSyncKeys[flag], 0) != 0) SyncSet(flag, 1);
+    if (PrefGetInt(kSyncKeys[flag], 0) != 0) SyncChoose(flag, 1);
 }
 
 void RememberSyncFlags(void) {
