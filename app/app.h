@@ -90,6 +90,15 @@ LRESULT OnExportCommand(HWND hwnd, UINT id);  /* 40006, 40007, 40010, 40011 */
 ** the rel.Beat read-out. Window thread. */
 void AdjustBeat(void);
 LRESULT OnPlayCommand(HWND hwnd, UINT id);   /* 40101..40107 */
+
+/* sync.cpp. Sets a sync item and does what it implies: its check mark, the tempo bar
+** (disabled while following), the input kept open while stopped to hear a Start, the
+** transport watch and the timebase master. Before the window exists it only stores it. */
+void SyncChoose(int flag, int on);
+/* Shows the sync state on a window whose menu was just built (CreateTheMenu): the tempo
+** bar, the transport watch and master, the input opened when following. */
+void SyncShow(void);
+LRESULT OnSyncCommand(HWND hwnd, UINT id, LPARAM lParam);  /* IDM_SYNC.., IDM_SYNC_NOTICE.. */
 LRESULT OnSequenceEnded(HWND hwnd);          /* message 1027 */
 LRESULT OnTimerFailed(HWND hwnd);            /* message 1028 */
 
@@ -111,6 +120,10 @@ void EnablePlaylistMenu(void);
 ** there is nothing to undo or redo. After every input, command and report of a change. */
 void ShowUndoState(void);
 LRESULT OnCommand(HWND hwnd, WPARAM wParam, LPARAM lParam);
+/* WM_INITMENU and WM_INITMENUPOPUP: the MIDI-OUT and MIDI-IN menus list the ports there are
+** when they open (ListPorts), the MIDI-IN title grayed while there is none. */
+LRESULT OnInitMenu(void);
+LRESULT OnInitMenuPopup(HMENU popup);
 
 /* Opens the playlist at `path` as "Open PlayList" does after its dialog (NULL: asks with
 ** the dialog first); the save question comes first in both cases. */
@@ -135,9 +148,17 @@ void DesktopReset(void);                   /* the Recent Files menu handles (App
 ** it is one), and stores the ones in use when the file has none. At creation. */
 void ApplySynthSettings(void);
 /* The device whose product name the settings file keeps for the output (or input) port,
-** else `fallback`. */
+** else `fallback`; the devices are listed first. At creation. */
 int16_t RememberedPort(bool output, int16_t fallback);
 void RememberPorts(void);                  /* the names of gMidiOutPort and gMidiInPort */
+/* Lists the output (or input) devices again and follows the chosen one by its name (or by
+** its name but for the ALSA numbers at its end) to its index now, or keeps it chosen as
+** absent (index = the count): goNumDevs/giNumDevs, gMidiOutPort/gMidiInPort and their
+** shadows; true when the list or the choice's index changed. PortName: a device's name as
+** last listed (""); PortAbsent: the chosen one's while it is absent, else NULL. */
+bool ListPorts(bool output);
+const char* PortName(bool output, unsigned index);
+const char* PortAbsent(bool output);
 /* The four sync items' state (Send/Follow MIDI Clock, JACK Transport and its master) from
 ** the settings file once the window stands; and back into it after a change. */
 void RestoreSyncFlags(void);

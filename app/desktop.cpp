@@ -12,6 +12,9 @@
 **   midi.out, midi.in         the MIDI ports chosen in the menus, by product name: a port
 **                             of that name is chosen again at start, wherever the system
 **                             lists it now (devices come and go)
+** While the program runs the ports are listed again whenever a menu opens and before a run
+** starts; the chosen port is followed by its name to wherever it is listed now, and while
+** it is not listed it stays chosen, absent: its index is then the count of the devices.
 **   synth.soundfont, synth.gain   the built-in synthesizer's soundfont and master gain,
 **                             handed to it at start (the gain as a decimal number); a
 **                             soundfont that cannot be loaded is replaced by the one in use
@@ -40,9 +43,18 @@
 static HMENU hRecentMenu;        /* the "Recent Files" popup, rebuilt at each change */
 static HMENU hFileMenu;          /* the File popup that holds it (its last item) */
 
+/* The MIDI devices as last listed ([0] outputs, [1] inputs), and the name of the chosen one
+** while it is absent ("" while it is listed). */
+static std::vector<std::string> portNames[2];
+static std::string absentPort[2];
+
 void DesktopReset(void) {
   hRecentMenu = nullptr;
   hFileMenu = nullptr;
+  for (int k = 0; k < 2; k++) {
+    portNames[k].clear();
+    absentPort[k].clear();
+  }
 }
 
 /* ---------------------------------------------------------------- opening a named file */
@@ -211,21 +223,81 @@ static std::string DeviceName(bool output, int index) {
   return name;
 }
 
+/* The name without a trailing " N:M" (digits, a colon, digits), "" when it has none: the
+** ALSA sequencer's client and port numbers, which a device plugged in again or a synth
+** started again may change while its names stay. */
+static std::string WithoutNumbers(const std::string& name) {
+  size_t i = name.size(), digits = 0;
+  while (i > 0 && isdigit((unsigned char)name[i - 1])) i--, digits++;
+  if (digits == 0 || i == 0 || name[--i] != ':') return "";
+  for (digits = 0; i > 0 && isdigit((unsigned char)name[i - 1]); i--) digits++;
+  if (digits == 0 || i == 0 || name[--i] != ' ') return "";
+  return name.substr(0, i);
+}
+
+/* Where `name` is among `names`: that name, else the only one that differs from it in its
+** numbers alone; -1 when neither. */
+static int FindPort(const std::vector<std::string>& names, const std::string& name) {
+  for (size_t i = 0; i < names.size(); i++)
+    if (names[i] == name) return (int)i;
+  const std::string stem = WithoutNumbers(name);
+  int found = -1, alike = 0;
+  for (size_t i = 0; i < names.size() && !stem.empty(); i++)
+    if (WithoutNumbers(names[i]) == stem && alike++ == 0) found = (int)i;
+  return alike == 1 ? found : -1;
+}
+
+/* The names of the devices listed now. */
+static std::vector<std::string> DeviceNames(bool output) {
+  std::vector<std::string> names;
+  const unsigned count = output ? midiOutGetNumDevs() : midiInGetNumDevs();
+  for (unsigned i = 0; i < count; i++) names.push_back(DeviceName(output, (int)i));
+  return names;
+}
+
+bool ListPorts(bool output) {
+  const int k = output ? 0 : 1;
+  Shared<int16_t>& port = output ? gMidiOutPort : gMidiInPort;
+  Shared<int16_t>& shadow = output ? gOldMidiOutPort : gOldMidiInPort;
+  const int16_t chosen = port.load();
+  std::string name = absentPort[k];
+  if (chosen >= 0 && (size_t)chosen < portNames[k].size()) name = portNames[k][chosen];
+  std::vector<std::string> names = DeviceNames(output);
+  const bool changed = names != portNames[k];
+  portNames[k] = std::move(names);
+  (output ? goNumDevs : giNumDevs) = (unsigned)portNames[k].size();
+  if (name.empty()) return changed;   /* nothing chosen by name yet */
+  const int at = FindPort(portNames[k], name);
+  absentPort[k] = at < 0 ? name : "";
+  port = (int16_t)(at < 0 ? (int)portNames[k].size() : at);
+  if (shadow == chosen) shadow = port.load();
+  return changed || port != chosen;
+}
+
+const char* PortName(bool output, unsigned index) {
+  const std::vector<std::string>& names = portNames[output ? 0 : 1];
+  return index < names.size() ? names[index].c_str() : "";
+}
+
+const char* PortAbsent(bool output) {
+  const std::string& name = absentPort[output ? 0 : 1];
+  return name.empty() ? nullptr : name.c_str();
+}
+
 int16_t RememberedPort(bool output, int16_t fallback) {
+  const int k = output ? 0 : 1;
+  portNames[k] = DeviceNames(output);
+  (output ? goNumDevs : giNumDevs) = (unsigned)portNames[k].size();
+  absentPort[k].clear();
   const char* want = PrefGet(output ? "midi.out" : "midi.in");
-  const unsigned count = output ? goNumDevs : giNumDevs;
-  if (!want) return fallback;
-  for (unsigned i = 0; i < count; i++)
-    if (DeviceName(output, (int)i) == want) return (int16_t)i;
-  return fallback;
+  const int at = want ? FindPort(portNames[k], want) : -1;
+  return at >= 0 ? (int16_t)at : fallback;
 }
 
 void RememberPorts(void) {
   PrefsHold(true);
-  if (gMidiOutPort >= 0 && (unsigned)gMidiOutPort < goNumDevs)
-    PrefSet("midi.out", DeviceName(true, gMidiOutPort).c_str());
-  if (gMidiInPort >= 0 && (unsigned)gMidiInPort < giNumDevs)
-    PrefSet("midi.in", DeviceName(false, gMidiInPort).c_str());
+  if (gMidiOutPort >= 0 && (unsigned)gMidiOutPort < goNumDevs) PrefSet("midi.out", PortName(true, gMidiOutPort));
+  if (gMidiInPort >= 0 && (unsigned)gMidiInPort < giNumDevs) PrefSet("midi.in", PortName(false, gMidiInPort));
   PrefsHold(false);
 }
 
@@ -238,7 +310,7 @@ static const char* const kSyncKeys[SYNC_FLAGS] = {"sync.send-clock", "sync.follo
 /* Only a checked item is set: unchecked is how every run starts. */
 void RestoreSyncFlags(void) {
   for (int flag = 0; flag < SYNC_FLAGS; flag++)
-    if (PrefGetInt(kSyncKeys[flag], 0) != 0) SyncSet(flag, 1);
+    if (PrefGetInt(kSyncKeys[flag], 0) != 0) SyncChoose(flag, 1);
 }
 
 void RememberSyncFlags(void) {

@@ -305,6 +305,8 @@ LRESULT CALLBACK WndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_KEYDOWN: return OnKeyDown(hwnd, wParam);
     case WM_CHAR: return OnChar(hwnd, wParam);
     case WM_COMMAND: return OnCommand(hwnd, wParam, lParam);
+    case WM_INITMENU: return OnInitMenu();
+    case WM_INITMENUPOPUP: return OnInitMenuPopup((HMENU)wParam);
     case WM_VSCROLL: return OnVScroll(wParam, lParam);
     case WM_MOUSEMOVE: return OnMouseMove(hwnd);
     case WM_LBUTTONDOWN:

@@ -5,7 +5,9 @@
 ** describes. A settings item's identifier is the popup's base plus the value it selects, so
 ** a command carries its value; the check mark sits on the item of the shadow value
 ** (gOld...), and a change takes effect only when the new value differs from its shadow.
-** ShowLoadedSettings shows on the window what a file read changed.
+** ShowLoadedSettings shows on the window what a file read changed. The MIDI-OUT and MIDI-IN
+** menus are filled again whenever the menu bar opens (OnInitMenu, OnInitMenuPopup) and
+** before a run starts, with the ports there are then.
 **
 ** Play, Mute and export commands belong to the playback and MIDI-file subsystems and are
 ** passed on to them; New/Load/Save/Save As to the files subsystem; a MIDI file import to
@@ -20,6 +22,9 @@
 #include "playback/playback.h"
 
 #define COUNT(a) (int)(sizeof(a) / sizeof((a)[0]))
+
+static HMENU hOutMenu, hInMenu;   /* the MIDI-OUT and MIDI-IN popups */
+static UINT inTitle;              /* the position of "MIDI-IN" in the bar */
 
 /* ---------------------------------------------------------------- building */
 
@@ -76,27 +81,16 @@ static HMENU BuildPlayMenu(void) {
   return m;
 }
 
-/* One item per device, labelled with the product name the system reports. */
-static HMENU BuildDeviceMenu(bool output, unsigned count, int checked) {
-  HMENU m = CreatePopupMenu();
-  for (unsigned i = 0; i < count; i++) {
-    char name[sizeof(((MIDIOUTCAPSA*)nullptr)->szPname) + 1] = "";
-    if (output) {
-      MIDIOUTCAPSA caps;
-      memset(&caps, 0, sizeof caps);
-      if (midiOutGetDevCapsA(i, &caps, sizeof caps) == MMSYSERR_NOERROR)
-        memcpy(name, caps.szPname, sizeof caps.szPname);
-    } else {
-      MIDIINCAPSA caps;
-      memset(&caps, 0, sizeof caps);
-      if (midiInGetDevCapsA(i, &caps, sizeof caps) == MMSYSERR_NOERROR)
-        memcpy(name, caps.szPname, sizeof caps.szPname);
-    }
-    name[sizeof name - 1] = '\0';
-    UINT flags = MF_STRING | ((int)i == checked ? MF_CHECKED : MF_UNCHECKED);
-    AppendMenuA(m, flags, (output ? IDM_MIDIOUT : IDM_MIDIIN) + i, name);
-  }
-  return m;
+/* One item per device as last listed, labelled with the product name the system reports;
+** the chosen port while it is absent after them, grayed and checked. */
+static void AddDeviceItems(HMENU m, bool output) {
+  const unsigned count = output ? goNumDevs : giNumDevs;
+  const int checked = output ? gMidiOutPort : gMidiInPort;
+  const UINT base = output ? IDM_MIDIOUT : IDM_MIDIIN;
+  for (unsigned i = 0; i < count; i++)
+    AppendMenuA(m, MF_STRING | ((int)i == checked ? MF_CHECKED : MF_UNCHECKED), base + i, PortName(output, i));
+  if (const char* absent = PortAbsent(output))
+    AppendMenuA(m, MF_STRING | MF_GRAYED | MF_CHECKED, base + count, absent);
 }
 
 /* A sync item (IDM_SYNC + flag) with its check mark. */
@@ -127,6 +121,13 @@ static void AppendPopup(HMENU bar, HMENU popup, const char* label, UINT extra = 
   AppendMenuA(bar, MF_POPUP | extra, (UINT_PTR)popup, label);
 }
 
+/* The device items and the sync items of a device menu, anew. */
+static void FillDeviceMenu(HMENU m, bool output) {
+  for (int n = GetMenuItemCount(m); n > 0; n--) DeleteMenu(m, 0, MF_BYPOSITION);
+  AddDeviceItems(m, output);
+  AddSyncItems(m, output);
+}
+
 HMENU CreateTheMenu(void) {
   HMENU bar = CreateMenu();
   AppendPopup(bar, BuildFileMenu(), "File");
@@ -141,16 +142,42 @@ HMENU CreateTheMenu(void) {
       AppendMenuA(popup, MF_SEPARATOR, 0, nullptr);
       AppendPopup(popup, BuildPopup(swing, swing.value), swing.title);
       AppendPopup(bar, popup, SettingTitle(s));
-    } else if (row == SET_MIDIOUT) AppendPopup(bar, AddSyncItems(BuildDeviceMenu(true, goNumDevs, s.value), true), s.title);
-    else if (row == SET_MIDIIN)
-      AppendPopup(bar, AddSyncItems(BuildDeviceMenu(false, giNumDevs, s.value), false), s.title,
-                  giNumDevs == 0 ? MF_GRAYED : 0);
-    else AppendPopup(bar, BuildPopup(s, row == SET_VOICE ? gVoiceChecked.load() : s.value.load()), SettingTitle(s));
+    } else if (row == SET_MIDIOUT || row == SET_MIDIIN) {
+      const bool output = row == SET_MIDIOUT;
+      HMENU m = CreatePopupMenu();
+      FillDeviceMenu(m, output);
+      if (!output) inTitle = (UINT)GetMenuItemCount(bar);
+      AppendPopup(bar, m, SettingTitle(s), !output && giNumDevs == 0 && !PortAbsent(false) ? MF_GRAYED : 0);
+      (output ? hOutMenu : hInMenu) = m;
+    } else {
+      AppendPopup(bar, BuildPopup(s, row == SET_VOICE ? gVoiceChecked.load() : s.value.load()), SettingTitle(s));
+    }
   }
   AppendMenuA(bar, MF_STRING, IDM_ABOUT, "About");
   ghMenu = bar;
   SyncShow();
   return bar;
+}
+
+/* Lists the devices again and shows them (see the top of the file). */
+static void ShowPorts(bool output) {
+  if (!ListPorts(output) || !ghMenu) return;
+  FillDeviceMenu(output ? hOutMenu : hInMenu, output);
+  if (!output)
+    EnableMenuItem(ghMenu, inTitle, MF_BYPOSITION | (giNumDevs == 0 && !PortAbsent(false) ? MF_GRAYED : MF_ENABLED));
+  DrawMenuBar(gHwnd);
+}
+
+LRESULT OnInitMenu(void) {
+  ShowPorts(true);
+  ShowPorts(false);
+  return 0;
+}
+
+LRESULT OnInitMenuPopup(HMENU popup) {
+  if (popup && popup == hOutMenu) ShowPorts(true);
+  if (popup && popup == hInMenu) ShowPorts(false);
+  return 0;
 }
 
 void MoveMenuCheck(UINT base, int from, int to) {
@@ -349,6 +376,12 @@ static LRESULT DispatchCommand(HWND hwnd, WPARAM wParam, LPARAM lParam) {
   if (id >= IDM_RECENT && id < IDM_RECENT + RECENT_FILES) {
     OnRecentCommand(hwnd, id);
     return 0;
+  }
+  /* A run that starts (from a play command or a sync notice) opens the chosen ports where
+  ** they are now. */
+  if (!gbSequenceGoing && ((id >= IDM_PLAYALL && id <= IDM_CONTINUE) || (id >= IDM_SYNC && id < IDM_SYNC + 100))) {
+    ShowPorts(true);
+    ShowPorts(false);
   }
   if (id >= IDM_PLAYALL && id <= IDM_CONTINUE) return OnPlayCommand(hwnd, id);
   if (id >= IDM_SYNC && id < IDM_SYNC + SYNC_FLAGS) {

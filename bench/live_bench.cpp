@@ -1,6 +1,7 @@
 /*
-** tbx_live_bench: how exactly the program's notes sound on their frames through JACK, beside
-** FluidSynth's own MIDI file player in the same run. Not a test: it prints figures.
+** tbx_live_bench: how exactly the program's notes sound on their frames through JACK and
+** through PulseAudio, beside FluidSynth's own MIDI file player in the same run. Not a test:
+** it prints figures.
 **
 ** For each period (64, 256 and 1024 frames) it starts a private JACK server with the dummy
 ** driver at 44.1 kHz (realtime where the machine allows it), and in this process a recorder
@@ -11,25 +12,37 @@
 ** frames). Then `fluidsynth -a jack` plays the program's export of the same pattern (a
 ** playlist of it, long enough for the steps asked for) and its audio is recorded too.
 **
+** A period may also run with a PulseAudio server beside the JACK server (as on a desktop
+** whose sound server serves both): the program still plays through JACK.
+**
+** PulseAudio: a private server with a null sink (its own runtime folder), the program's
+** synth playing to it (TAMBORIX_AUDIO=pulseaudio) and `fluidsynth -a pulseaudio` after it,
+** each recorded from the sink's monitor with parec. The sink's clock is its own, not the
+** wall clock the step clock keeps to: the step lengths in the recording say how well the
+** program follows it.
+**
 ** Onsets are found in the audio by matching the side stick's first 128 frames, as the
 ** same synthesizer renders it offline, around each expected step; MIDI onsets are the
 ** frames of the recorded note-ons. Each series is fitted with a straight line (the clocks
 ** of the player and of the server need not agree on the length of a step) and the figures
-** are the deviations from it in ms: median and 99th percentile of their size, and max - min.
+** are the deviations from it in ms: median and 99th percentile of their size, and max - min,
+** and the step the line gives, in ms of the recording's frames.
 ** Beside them: the step clock's wake-up lateness (sent minus due), how many messages
 ** reached the synth or the port too late for their frame, and how the server's own frame
 ** clock kept to the wall clock (the step clock keeps to the wall clock: when a busy
 ** machine stalls the dummy server, the frames fall behind for good and every later note
 ** moves with them, where a player that counts frames, like FluidSynth's, just waits).
 **
-** Usage: tbx_live_bench [--steps N] [--periods 64,256,1024]   (default 200 steps: about
-** four and a half minutes). Needs jackd and fluidsynth on the PATH.
+** Usage: tbx_live_bench [--steps N] [--periods 64,256,1024] [--beside 256] [--pulse yes|no]
+** (default 200 steps: about eight minutes; --periods and --beside may be empty). Needs
+** jackd and fluidsynth on the PATH, pulseaudio and parec for the PulseAudio parts.
 */
 #include <jack/jack.h>
 #include <jack/midiport.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -71,14 +84,16 @@ struct BenchTempo {
 
 /* ---------------------------------------------------------------- child processes */
 
-pid_t Spawn(const std::vector<std::string>& args, const std::string& log) {
+/* Starts a child with its output in `log` (its errors too, unless `errors` names a file). */
+pid_t Spawn(const std::vector<std::string>& args, const std::string& log, const std::string& errors = "") {
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  if (errors.empty()) posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  else posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
   pid_t pid = -1;
   if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
@@ -97,9 +112,9 @@ void EndChild(pid_t pid, int sig, int ms) {
   waitpid(pid, nullptr, 0);
 }
 
-bool WaitChild(pid_t pid, int ms) {
+bool WaitChild(pid_t pid, int ms, int* status = nullptr) {
   for (int i = 0; i < ms / 10; i++) {
-    if (waitpid(pid, nullptr, WNOHANG) == pid) return true;
+    if (waitpid(pid, status, WNOHANG) == pid) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
@@ -195,6 +210,7 @@ void Disarm() {
 
 struct Spread {
   double median = 0, p99 = 0, range = 0;   /* ms */
+  double step = 0;                         /* ms from one onset to the next, on the line */
   size_t n = 0;
 };
 
@@ -216,6 +232,7 @@ Spread FitSpread(const std::vector<double>& onsets, double rate) {
     sxx += (k - mk) * (k - mk);
   }
   const double slope = sxy / sxx;
+  s.step = slope * 1000.0 / rate;
   std::vector<double> dev, size;
   for (size_t k = 0; k < s.n; k++) {
     const double d = (onsets[k] - (mo + slope * (k - mk))) * 1000.0 / rate;
@@ -392,21 +409,22 @@ void ServerClock(int period) {
   }
   /* FitSpread fits against the index: cycles are one period apart in frames. */
   const Spread s = FitSpread(times, kRate);
-  std::printf("    %-31s %7s %7s %7.3f   longest stall %.1f ms\n", "JACK server clock, wall time", "", "", s.range,
-              stall);
+  std::printf("    %-31s %7s %7s %7.3f %8s   longest stall %.1f ms\n", "JACK server clock, wall time", "", "",
+              s.range, "", stall);
 }
 
 void Print(const char* what, const Spread& s, const std::string& extra) {
-  std::printf("    %-31s %7.3f %7.3f %7.3f   n=%zu%s\n", what, s.median, s.p99, s.range, s.n, extra.c_str());
+  std::printf("    %-31s %7.3f %7.3f %7.3f %8.3f   n=%zu%s\n", what, s.median, s.p99, s.range, s.step, s.n,
+              extra.c_str());
 }
 
 /* The step clock's lateness in both runs: median, p99 and max (ms). */
 void Lateness(std::vector<double> late) {
   if (late.empty()) return;
   std::sort(late.begin(), late.end());
-  std::printf("    %-31s %7.3f %7.3f %7.3f   (median, p99, max: sent after the due time)\n",
+  std::printf("    %-31s %7.3f %7.3f %7.3f %8s   (median, p99, max: sent after the due time)\n",
               "step clock wake-up lateness", late[late.size() / 2],
-              late[static_cast<size_t>(0.99 * (late.size() - 1) + 0.5)], late.back());
+              late[static_cast<size_t>(0.99 * (late.size() - 1) + 0.5)], late.back(), "");
 }
 
 /* A dummy server of its own for one period, realtime where the machine allows it; returns
@@ -432,16 +450,138 @@ pid_t StartServer(int period, const std::string& dir, bool* realtime) {
   return jackd;
 }
 
+/* The lines above a tempo setting's figures. */
+void Heading(const BenchTempo& st, int steps) {
+  std::printf("  %d BPM, rel.Beat \"%s\": steps of %d ms (the export: %d ms), %d steps\n", st.bpm, st.label,
+              LiveStepMs(), static_cast<int>(gAdjustedBeat), steps);
+  std::printf("    %-31s %7s %7s %7s %8s   (ms from a straight-line fit)\n", "", "median", "p99", "max-min",
+              "step");
+  std::fflush(stdout);
+}
+
+/* ---------------------------------------------------------------- PulseAudio */
+
+/* A private PulseAudio server with a null sink at kRate, which this process and its children
+** find through their runtime folder (and nothing else does); its process id, or -1. */
+pid_t StartPulse(const std::string& dir) {
+  const std::string runtime = dir + "/pulse";
+  mkdir(runtime.c_str(), 0700);
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  setenv("HOME", runtime.c_str(), 1);   /* its cookie and state, not the user's */
+  char sink[64];
+  std::snprintf(sink, sizeof sink, "module-null-sink sink_name=null rate=%d", static_cast<int>(kRate));
+  const pid_t pid = Spawn({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "-L", sink, "-L",
+                           "module-native-protocol-unix"},
+                          dir + "/pulseaudio.log");
+  for (int i = 0; pid > 0 && i < 100; i++) {
+    int status = -1;
+    const pid_t info = Spawn({"pactl", "info"}, dir + "/pactl.log");
+    if (info > 0 && WaitChild(info, 2000, &status) && WIFEXITED(status) && WEXITSTATUS(status) == 0) return pid;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EndChild(pid, SIGTERM, 2000);
+  return -1;
+}
+
+/* Records the null sink's monitor (raw stereo float) into `path` until StopRecording. */
+pid_t StartRecording(const std::string& path, const std::string& dir) {
+  char rate[32];
+  std::snprintf(rate, sizeof rate, "--rate=%d", static_cast<int>(kRate));
+  const pid_t pid = Spawn({"parec", "-d", "null.monitor", "--raw", "--format=float32le", rate, "--channels=2"}, path,
+                          dir + "/parec.log");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));   /* its stream runs */
+  return pid;
+}
+
+/* Ends the recording; its left channel. */
+std::vector<float> StopRecording(pid_t pid, const std::string& path) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));   /* the monitor's latency */
+  EndChild(pid, SIGINT, 2000);
+  std::ifstream in(path, std::ios::binary);
+  std::vector<float> left;
+  float frame[2];
+  while (in.read(reinterpret_cast<char*>(frame), sizeof frame)) left.push_back(frame[0]);
+  return left;
+}
+
+/* One tempo setting on PulseAudio: the synth's onsets and the step clock's lateness of one
+** run, then FluidSynth's player on the exported file, both from the sink's monitor. */
+bool MeasurePulse(HWND hwnd, const BenchTempo& st, int steps, const std::vector<float>& hit, const std::string& dir) {
+  Use(st);
+  const double liveStep = LiveStepMs() * kRate / 1000.0, fileStep = gAdjustedBeat * kRate / 1000.0;
+  Heading(st, steps);
+
+  const uint32_t missed = SynthMissedFrames();
+  pid_t rec = StartRecording(dir + "/synth.raw", dir);
+  const bool ok = PlayRun(0, steps);
+  std::vector<float> audio = StopRecording(rec, dir + "/synth.raw");
+  Print("Tamborix synth, audio onsets", FitSpread(FindOnsets(audio, audio.size(), liveStep, steps, hit), kRate),
+        ", " + std::to_string(SynthMissedFrames() - missed) + " late for their frame");
+  Lateness(std::vector<double>(gLateness.begin(), gLateness.begin() + std::min(gSent.load(), gLateness.size())));
+
+  const std::string mid = Export(hwnd, dir, steps);
+  rec = StartRecording(dir + "/reference.raw", dir);
+  char rate[32];
+  std::snprintf(rate, sizeof rate, "%d", static_cast<int>(kRate));
+  const pid_t player = mid.empty() ? -1
+                                   : Spawn({"fluidsynth", "-a", "pulseaudio", "-i", "-n", "-q", "-g", "0.5", "-r", rate,
+                                            SynthSoundfontPath(), mid},
+                                           dir + "/fluidsynth.log");
+  const bool played = player > 0 && WaitChild(player, static_cast<int>(kRecordSeconds) * 1000);
+  if (player > 0 && !played) EndChild(player, SIGTERM, 1000);
+  audio = StopRecording(rec, dir + "/reference.raw");
+  if (played)
+    Print("FluidSynth player, audio onsets", FitSpread(FindOnsets(audio, audio.size(), fileStep, steps + 24, hit), kRate),
+          "");
+  else
+    std::printf("    FluidSynth player: did not run (see %s)\n", (dir + "/fluidsynth.log").c_str());
+  std::fflush(stdout);
+  gbLooping = 1;
+  return ok;
+}
+
+/* The PulseAudio path: a server of its own, the program's synth on it, both tempo settings. */
+bool RunPulse(int steps, const std::vector<float>& hit, const std::string& dir) {
+  const pid_t pulse = StartPulse(dir);
+  if (pulse <= 0) {
+    std::fprintf(stderr, "tbx_live_bench: no PulseAudio server (are pulseaudio and pactl installed?)\n");
+    return false;
+  }
+  std::printf("PulseAudio null sink, %d Hz, recorded from its monitor (parec)\n", static_cast<int>(kRate));
+  std::fflush(stdout);
+  setenv("TAMBORIX_AUDIO", "pulseaudio", 1);
+  tbxtest::PlatformReset();
+  tbxtest::UseManualClock(false);
+  ResetAllState();
+  if (midiInGetNumDevs() == 0) tbxtest::QueueMessageBoxAnswer(IDOK);   /* "no MIDI IN detected!" */
+  HWND hwnd = CreateMainWindow(nullptr, "", SW_SHOWNORMAL);
+  bool ok = hwnd && SynthBackend() == "pulseaudio";
+  if (!ok) std::fprintf(stderr, "tbx_live_bench: the program's synth is not on the PulseAudio server\n");
+  if (ok) {
+    for (int s = 0; s < STEP_COUNT; s++) StepOr(gTbro.PercL, s, 1u << (kSideStick - PERC_NOTE_BASE));
+    gbLooping = 1;
+    /* An idle null sink renders blocks of 2 s: the stream's requests come steadily once the
+    ** sink has taken up its latency, at the end of the block it was in. */
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  }
+  const BenchTempo tempos[] = {{120, 5, "* 4"}, {506, 9, "*12"}};
+  for (const BenchTempo& st : tempos)
+    if (ok) ok = MeasurePulse(hwnd, st, steps, hit, dir);
+  if (hwnd) DestroyWindow(hwnd);
+  tbxtest::PumpMessages();
+  tbxtest::PlatformReset();
+  setenv("TAMBORIX_AUDIO", "jack", 1);
+  EndChild(pulse, SIGTERM, 3000);
+  return ok;
+}
+
 /* One tempo setting: the synth's onsets, the JACK MIDI frames and the step clock's lateness
 ** of one run each, then FluidSynth's player on the exported file. */
 bool MeasureTempo(HWND hwnd, const BenchTempo& st, int period, int steps, const std::vector<float>& hit,
                   const std::string& dir) {
   Use(st);
   const double liveStep = LiveStepMs() * kRate / 1000.0, fileStep = gAdjustedBeat * kRate / 1000.0;
-  std::printf("  %d BPM, rel.Beat \"%s\": steps of %d ms (the export: %d ms), %d steps\n", st.bpm, st.label,
-              LiveStepMs(), static_cast<int>(gAdjustedBeat), steps);
-  std::printf("    %-31s %7s %7s %7s   (ms from a straight-line fit)\n", "", "median", "p99", "max-min");
-  std::fflush(stdout);
+  Heading(st, steps);
 
   uint32_t missed = SynthMissedFrames();
   Arm();
@@ -482,17 +622,25 @@ bool MeasureTempo(HWND hwnd, const BenchTempo& st, int period, int steps, const 
   return ok;
 }
 
-/* One period: a server of its own, the program on it, both tempo settings. */
-bool RunPeriod(int period, int steps, const std::vector<float>& hit, const std::string& dir) {
+/* One period: a server of its own (and a PulseAudio server beside it), the program on it,
+** both tempo settings. */
+bool RunPeriod(int period, bool beside, int steps, const std::vector<float>& hit, const std::string& dir) {
+  const pid_t pulse = beside ? StartPulse(dir) : 0;
+  if (pulse < 0) {
+    std::fprintf(stderr, "tbx_live_bench: no PulseAudio server (are pulseaudio and pactl installed?)\n");
+    return false;
+  }
   bool realtime = true;
   const pid_t jackd = StartServer(period, dir, &realtime);
   if (jackd <= 0) {
     std::fprintf(stderr, "tbx_live_bench: no JACK server (is jackd installed?)\n");
+    EndChild(pulse, SIGTERM, 3000);
     return false;
   }
-  std::printf("JACK dummy server, %d Hz, period %d frames (%.2f ms), %s; constant latency %lld frames (%.2f ms)\n",
+  std::printf("JACK dummy server, %d Hz, period %d frames (%.2f ms), %s; constant latency %lld frames (%.2f ms)%s\n",
               static_cast<int>(kRate), period, period * 1000.0 / kRate, realtime ? "realtime" : "not realtime",
-              static_cast<long long>(CycleLatency(period, kRate)), CycleLatency(period, kRate) * 1000.0 / kRate);
+              static_cast<long long>(CycleLatency(period, kRate)), CycleLatency(period, kRate) * 1000.0 / kRate,
+              beside ? "; a PulseAudio server beside it" : "");
   std::fflush(stdout);
 
   tbxtest::PlatformReset();
@@ -515,26 +663,38 @@ bool RunPeriod(int period, int steps, const std::vector<float>& hit, const std::
   tbxtest::PlatformReset();
   CloseRecorder();
   EndChild(jackd, SIGINT, 3000);
+  if (beside) EndChild(pulse, SIGTERM, 3000);
   return ok;
 }
 
 }  // namespace
 
+/* "64,256" as numbers; "" as none. */
+std::vector<int> Periods(const char* list) {
+  std::vector<int> periods;
+  for (const char* p = list; *p;) {
+    periods.push_back(std::atoi(p));
+    while (*p && *p != ',') p++;
+    if (*p == ',') p++;
+  }
+  return periods;
+}
+
 int main(int argc, char** argv) {
   int steps = 200;
-  std::vector<int> periods = {64, 256, 1024};
+  std::vector<int> periods = {64, 256, 1024}, beside = {256};
+  bool pulse = true;
   for (int i = 1; i < argc; i++) {
     if (std::strcmp(argv[i], "--steps") == 0 && i + 1 < argc) {
       steps = std::max(20, std::atoi(argv[++i]));
     } else if (std::strcmp(argv[i], "--periods") == 0 && i + 1 < argc) {
-      periods.clear();
-      for (const char* p = argv[++i]; *p;) {
-        periods.push_back(std::atoi(p));
-        while (*p && *p != ',') p++;
-        if (*p == ',') p++;
-      }
+      periods = Periods(argv[++i]);
+    } else if (std::strcmp(argv[i], "--beside") == 0 && i + 1 < argc) {
+      beside = Periods(argv[++i]);
+    } else if (std::strcmp(argv[i], "--pulse") == 0 && i + 1 < argc) {
+      pulse = std::strcmp(argv[++i], "no") != 0;
     } else {
-      std::fprintf(stderr, "usage: tbx_live_bench [--steps N] [--periods 64,256,1024]\n");
+      std::fprintf(stderr, "usage: tbx_live_bench [--steps N] [--periods 64,256,1024] [--beside 256] [--pulse yes|no]\n");
       return 2;
     }
   }
@@ -551,7 +711,9 @@ int main(int argc, char** argv) {
   PortsSilence();   /* the recorder's libjack too: it is asked before the server is up */
   const std::vector<float> hit = HitTemplate();
   bool ok = true;
-  for (int period : periods) ok = RunPeriod(period, steps, hit, dir) && ok;
+  for (int period : periods) ok = RunPeriod(period, false, steps, hit, dir) && ok;
+  for (int period : beside) ok = RunPeriod(period, true, steps, hit, dir) && ok;
+  if (pulse) ok = RunPulse(steps, hit, dir) && ok;
   std::error_code ec;
   std::filesystem::remove_all(dir, ec);
   return ok ? 0 : 1;

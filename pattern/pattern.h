@@ -193,14 +193,16 @@ extern Shared<int16_t> gVoice;         /* GM program 0..127 of the chromatic ins
 extern Shared<int16_t> gVoiceLevel;    /* instrument level index 0..7 */
 extern Shared<int16_t> gMute;          /* Mute entry 0..11 (not saved) */
 extern Shared<int16_t> gTranspose;     /* transposition index 0..24 */
-extern Shared<int16_t> gMidiOutPort;   /* output device index; -1 until chosen at creation */
-extern Shared<int16_t> gMidiInPort;    /* input device index */
+extern Shared<int16_t> gMidiOutPort;   /* output device index; -1 until chosen at creation;
+                                       ** goNumDevs while the chosen port is absent */
+extern Shared<int16_t> gMidiInPort;    /* input device index (giNumDevs: absent) */
 extern Shared<int16_t> gPercCh;        /* 0-based percussion channel 9 or 15 */
 extern Shared<int16_t> gVoiceCh;       /* 0-based instrument channel 0..15 */
 extern Shared<int16_t> gVelocity;      /* base velocity 20..127 (velocity bar), not saved */
 extern Shared<int16_t> gSwing;         /* swing SWING_STRAIGHT..SWING_MAX %; saved in a chunk */
 extern Shared<int32_t> giTempo;        /* tempo in BPM TEMPO_MIN..TEMPO_MAX (tempo bar) */
-extern unsigned goNumDevs, giNumDevs;  /* MIDI output and input devices found at creation */
+extern unsigned goNumDevs, giNumDevs;  /* MIDI output and input devices as last listed (at
+                                       ** creation, when a menu opens, before a run; window) */
 
 /* Shadows other subsystems read (the others are reached through gSettings[row].shadow): the
 ** value whose menu item carries the check mark; gOldVoice is the instrument last taken into

@@ -121,6 +121,12 @@ void CoreStoreText(HWND hwnd, const std::string& text);
 ** that accepts files (DragAcceptFiles) and is enabled; false when it takes no drop. */
 bool CoreDropFiles(HWND hwnd, const std::vector<std::string>& paths);
 
+/* The user is about to pull down `hwnd`'s menu bar: sends WM_INITMENU and then
+** WM_INITMENUPOPUP for each popup of the bar (wParam the popup, lParam its position), as
+** Windows sends them when a menu opens, so that the program brings its items up to date
+** before they show. GUI thread; the display pulls down what the bar holds afterwards. */
+void CoreMenuOpening(HWND hwnd);
+
 /* Runs every request queued by other threads (sends, GUI calls, drawing). GUI thread. */
 void CoreRunPending();
 /* Delivers one queued message (posted, sent, WM_PAINT when the queue is empty) the way
@@ -242,10 +248,16 @@ void DisplayRunDialog(HWND dlg, const std::string& templateName);
 /* Moves the real pointer (SetCursorPos); screen pixels. */
 void DisplaySetPointer(int x, int y);
 
-/* Device pixels per pixel of a 96-dpi screen: 1, or 2 on a screen of 144 dpi or more. The
-** core multiplies the dialog base units, the non-client sizes and pen widths by it, and the
-** display its fonts; it never changes while the program runs. Any thread (the first call
-** comes from the GUI thread, as a window is created). */
-int DisplayScale();
+/* The display's scale in quarters: device pixels per 4 pixels of a 96-dpi screen, 4 (scale
+** 1), 5, 6, 7 or 8 (scale 2). The core scales the dialog base units, the non-client sizes and
+** pen widths by it, and the display its fonts; it never changes while the program runs.
+** Any thread (the first call comes from the GUI thread, as a window is created). */
+int DisplayQuarters();
+/* `pixels` of a 96-dpi screen at the display's scale, to the nearest pixel (halves up, also
+** for a negative position). */
+inline int DisplayScaled(int pixels) {
+  const int q = pixels * DisplayQuarters() + 2;
+  return q >= 0 ? q / 4 : -((3 - q) / 4);
+}
 
 #endif

@@ -51,9 +51,10 @@ const std::vector<DrawOp>& DrawLog();
 void ClearDrawLog();
 /* Width in pixels the headless display gives a text (fixed: 7 pixels a character). */
 int HeadlessTextWidth(const std::string& text);
-/* The headless display's DisplayScale, 1 or 2 (the larger scale of a high-dpi screen); set
-** it before the window is created. PlatformReset puts back 1. */
-void SetDisplayScale(int scale);
+/* The headless display's scale: 1, 1.25, 1.5, 1.75 or 2 (anything else is 1), as a screen
+** of a higher resolution gets; set it before the window is created. PlatformReset puts
+** back 1. */
+void SetDisplayScale(double scale);
 
 struct Invalidation {
   HWND hwnd;
@@ -118,6 +119,9 @@ std::vector<MSG> PostedMessages();
 ** a menu): while it is handled GetKeyState and TranslateAcceleratorA see the given Control
 ** and Shift state, and it is dropped while its window is disabled by a modal dialog. */
 void PostInput(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, bool control = false, bool shift = false);
+/* Opens a window's menu bar as a user does: WM_INITMENU and WM_INITMENUPOPUP are sent to it
+** (as the FLTK display sends them when the bar is clicked). */
+void OpenMenu(HWND hwnd);
 /* Drops files on a window as a display does when the user lets them go over it (true when
 ** the window took them: WM_DROPFILES is posted), and the drops not yet finished. */
 bool DropFiles(HWND hwnd, const std::vector<std::string>& paths);
@@ -150,6 +154,9 @@ void SetTimerCaps(UINT periodMin, UINT periodMax);
 /* Replaces the device table: outputs are capture devices that record every short message,
 ** inputs are loopback devices fed by SendMidiInput. Product names as given. */
 void SetMidiDevices(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs);
+/* Lists other test devices from now on, as plugging them in and out would: what is open
+** stays open (on the index it was opened with), nothing captured is forgotten. */
+void ChangeMidiDevices(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs);
 
 struct MidiRecord {
   uint32_t timeMs;          /* ClockNow() when it was sent */

@@ -128,17 +128,21 @@ enum { SYNC_WAIT_NONE, SYNC_WAIT_CLOCK, SYNC_WAIT_TRANSPORT };
 
 /* The state of a sync item (0 or 1); any thread. Runs take the clock items at their start. */
 int SyncGet(int flag);
-/* Sets a sync item and does what it implies: its check mark, the tempo bar (disabled while
-** following), the input kept open while stopped to hear a Start, the transport watch and
-** the timebase master. Window thread; before the window exists it only stores the value. */
+/* Stores the state of a sync item; what it implies is its chooser's (the window's
+** SyncChoose, or a run's start that reads it). */
 void SyncSet(int flag, int on);
-/* Shows the sync state on a window whose menu was just built (CreateTheMenu): the tempo
-** bar, the transport watch and master, the input opened when following. Window thread. */
-void SyncShow(void);
 /* SYNC_WAIT_*: the run's clock or transport has stayed away for a while (not yet come, or
 ** paused), so the run waits. Any thread. */
 int SyncWaiting(void);
-LRESULT OnSyncCommand(HWND hwnd, UINT id, LPARAM lParam);  /* IDM_SYNC.., IDM_SYNC_NOTICE.. */
+/* Opens the chosen input while no run plays and the clock is followed, closes it when it is
+** not (or listens on another device than the one chosen). 0 when it should be open and is
+** not. Window thread. */
+int SyncListen(void);
+/* The transport's watch and timebase master as the items say. Window thread. */
+void SyncApplyTransport(void);
+/* The clock the next following run starts at (a Start's or Continue's count); -1 the next
+** clock. Window thread. */
+void SyncFollowFrom(int64_t base);
 
 /* ---------------------------------------------------------------- within playback (and its tests) */
 

@@ -1,9 +1,9 @@
 /*
-** This file contains the synchronisation with other gear, as the window sees it: the four
-** items of the sync menus and their state, the notices the clock input and the JACK
-** transport post to the window, the input kept open while no run plays so that a clock's
-** Start can be heard (the listener), and the JACK transport's start and stop both ways with
-** its timebase master. The MIDI clock itself, sent and received, is in midiclock.cpp.
+** This file contains the synchronisation with other gear below the window: the state of the
+** four sync items, the input kept open while no run plays so that a clock's Start can be
+** heard (the listener), and the JACK transport's start and stop both ways with its timebase
+** master. The MIDI clock itself, sent and received, is in midiclock.cpp; what the window
+** makes of the items and of the notices posted to it (IDM_SYNC_NOTICE) is app/sync.cpp's.
 **
 ** The listener is the run's own input device, opened early: a run that starts takes it over
 ** as it is (no clock is missed between a Start and the first clock), and a run that ends
@@ -16,12 +16,11 @@
 ** request. As timebase master the program publishes its own grid: a run from the beginning
 ** moves the transport to frame 0 and its first step is 1|1|0, every step after it the next
 ** step's worth of beats (counted on across Stop and Continue), at the tempo the steps
-** really keep. Another program's tempo as master is the program's while the item is
-** checked: the read-out shows it and the tempo bar is disabled, as when following a clock.
+** really keep.
 */
-#include "app/app.h"
 #include "pattern/pattern.h"
 #include "playback/playback.h"
+#include "resources/ids.h"
 
 static Shared<int> gSyncFlags[SYNC_FLAGS];   /* the items' states; window thread writes */
 static Shared<int> gbListening(0);           /* the input is open for a Start only (no run) */
@@ -55,6 +54,8 @@ void SyncWait(int what) {
   if (gWaiting.exchange(what) != what) PostMessageA(ghRunWindow, WM_COMMAND, IDM_SYNC_NOTICE + SYNC_NOTICE_WAIT, 0);
 }
 
+void SyncFollowFrom(int64_t base) { gFollowBase = base; }
+
 uint32_t SyncTakeFollowBase(void) {
   const int64_t base = gFollowBase;
   gFollowBase = -1;
@@ -70,10 +71,7 @@ static void CloseListener(void) {
   gbListening = 0;
 }
 
-/* Opens the chosen input while no run plays and the clock is followed, closes it when it is
-** not (or listens on another device than the one chosen). 0 when it should be open and is
-** not. Window thread. */
-static int Listen(void) {
+int SyncListen(void) {
   if (gbSequenceGoing) return 1;   /* the run has the input */
   const int want = SyncGet(SYNC_FOLLOW_CLOCK) && giNumDevs != 0;
   if (gbMidiInOpen && gbListening && (!want || gListenPort != gMidiInPort)) CloseListener();
@@ -130,8 +128,7 @@ int SyncFollowsTransport(void) {
   return SyncGet(SYNC_JACK_TRANSPORT) && !SyncGet(SYNC_JACK_MASTER) && TbxTransportState() != TBX_TRANSPORT_NONE;
 }
 
-/* The watch and the master as the items say. */
-static void ApplyTransport(void) {
+void SyncApplyTransport(void) {
   const int on = SyncGet(SYNC_JACK_TRANSPORT);
   TbxTransportWatch(on ? TransportChanged : nullptr);
   if (Master()) PublishTempo();
@@ -160,107 +157,6 @@ void SyncRunEnded(int restarting) {
 
 void SyncRunFailed(int wasGoing) { SyncRunEnded(!wasGoing); }
 
-/* ---------------------------------------------------------------- commands and notices */
-
-/* A start from outside (a clock's Start, the transport): the command Play would be. */
-static void StartFromOutside(HWND hwnd) {
-  OnPlayCommand(hwnd, gbEdit ? IDM_LOOP : IDM_PLAYALL);
-}
-
-/* The tempo of the clock followed, in the read-out and the tempo the program keeps. */
-static void ShowFollowedTempo(int bpm) {
-  giTempo = ClampTempo(bpm);
-  gMsecPerBeat = (int16_t)(60000 / giTempo);
-  gOldMsecPerBeat = gMsecPerBeat.load();
-  AdjustBeat();
-  ShowTempo(TRUE);
-}
-
-/* The tempo bar is disabled while the tempo comes from outside: a clock followed, or the
-** tempo of another program as the transport's master. */
-static void EnableTempoBar(void) {
-  const int outside = SyncGet(SYNC_FOLLOW_CLOCK) || (SyncGet(SYNC_JACK_TRANSPORT) && TbxTransportBpm() > 0);
-  EnableWindow(gHwndBPMScroll, !outside);
-}
-
-/* The transport started or stopped rolling, here or elsewhere, or its master's tempo moved:
-** the run follows it, and the read-out shows that tempo. */
-static void OnTransport(HWND hwnd) {
-  if (!SyncGet(SYNC_JACK_TRANSPORT)) return;
-  EnableTempoBar();
-  const double bpm = TbxTransportBpm();
-  if (bpm > 0 && !SyncGet(SYNC_FOLLOW_CLOCK) && (int)(bpm + 0.5) != giTempo) ShowFollowedTempo((int)(bpm + 0.5));
-  const int state = TbxTransportState();
-  if (state == TBX_TRANSPORT_ROLLING && !gbSequenceGoing) StartFromOutside(hwnd);
-  else if (state == TBX_TRANSPORT_STOPPED && gbSequenceGoing) OnPlayCommand(hwnd, IDM_STOP);
-}
-
-static void OnNotice(HWND hwnd, int notice, LPARAM lParam) {
-  const int follow = SyncGet(SYNC_FOLLOW_CLOCK);
-  switch (notice) {
-    case SYNC_NOTICE_START:
-      if (!follow) return;
-      gFollowBase = ClockInStartAt();
-      StartFromOutside(hwnd);
-      break;
-    case SYNC_NOTICE_CONTINUE:
-      if (!follow || gbSequenceGoing) return;
-      gFollowBase = ClockInStartAt();
-      OnPlayCommand(hwnd, IDM_CONTINUE);
-      break;
-    case SYNC_NOTICE_STOP:
-      if (follow && gbSequenceGoing) OnPlayCommand(hwnd, IDM_STOP);
-      break;
-    case SYNC_NOTICE_TEMPO:
-      if (follow) ShowFollowedTempo((int)lParam);
-      break;
-    case SYNC_NOTICE_TRANSPORT: OnTransport(hwnd); break;
-    case SYNC_NOTICE_LISTEN: Listen(); break;
-    default: break;
-  }
-  gFollowBase = -1;   /* a start that did not happen leaves nothing for the next */
-}
-
 void SyncSet(int flag, int on) {
-  if (flag < 0 || flag >= SYNC_FLAGS) return;
-  gSyncFlags[flag] = on ? 1 : 0;
-  if (!gHwnd) return;
-  CheckMenuItem(ghMenu, IDM_SYNC + flag, MF_BYCOMMAND | (on ? MF_CHECKED : MF_UNCHECKED));
-  switch (flag) {
-    case SYNC_FOLLOW_CLOCK:
-      if (on) ClockInShowAgain();
-      EnableTempoBar();
-      Listen();
-      break;
-    case SYNC_JACK_TRANSPORT:
-    case SYNC_JACK_MASTER:
-      ApplyTransport();
-      EnableTempoBar();
-      /* Checked while a run plays, the transport joins it; while stopped, a transport
-      ** rolling already starts one. */
-      if (flag == SYNC_JACK_TRANSPORT && on) {
-        if (gbSequenceGoing) TbxTransportPlay(TRUE);
-        else OnTransport(gHwnd);
-      }
-      break;
-    default: break;
-  }
-}
-
-void SyncShow(void) {
-  EnableTempoBar();
-  ApplyTransport();
-  Listen();
-}
-
-LRESULT OnSyncCommand(HWND hwnd, UINT id, LPARAM lParam) {
-  if (id >= IDM_SYNC && id < IDM_SYNC + SYNC_FLAGS) {
-    const int flag = (int)(id - IDM_SYNC);
-    SyncSet(flag, !SyncGet(flag));
-    if (flag == SYNC_FOLLOW_CLOCK && SyncGet(flag) && !Listen())
-      ShowBox(hwnd, gszCannotOpenIn, gszAppName, MB_OK | MB_ICONEXCLAMATION);
-    return 0;
-  }
-  if (id >= IDM_SYNC_NOTICE && id < IDM_SYNC_NOTICE + SYNC_NOTICES) OnNotice(hwnd, (int)(id - IDM_SYNC_NOTICE), lParam);
-  return 0;
+  if (flag >= 0 && flag < SYNC_FLAGS) gSyncFlags[flag] = on ? 1 : 0;
 }

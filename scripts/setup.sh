@@ -3,8 +3,9 @@
 #
 #   scripts/setup.sh         building and running the Linux programs (scripts/run.sh)
 #   scripts/setup.sh test    that and the test tools (scripts/test.sh): GoogleTest, the
-#                            reference players and MIDI readers, Xvfb and X tools for the
-#                            end-to-end checks, mingw-w64 and Wine for the Windows build,
+#                            reference players, sound servers and MIDI readers, Xvfb and X
+#                            tools for the end-to-end checks, mingw-w64 and Wine for the
+#                            Windows build,
 #                            clang for fuzzing, the desktop's validators for the install,
 #                            debhelper for the Debian package
 #
@@ -13,13 +14,13 @@
 set -euo pipefail
 RUN_PKGS=(
   build-essential cmake ninja-build pkg-config python3
-  libfltk1.3-dev libx11-dev libfontconfig-dev libjack-jackd2-dev libasound2-dev
+  libfltk1.3-dev libx11-dev libfontconfig-dev libjack-jackd2-dev libasound2-dev libpulse-dev
   libfluidsynth-dev libglib2.0-dev liblo-dev
   timgm6mb-soundfont
 )
 TEST_PKGS=(
   libgtest-dev
-  fluidsynth jackd2 python3-mido python3-liblo midicsv
+  fluidsynth jackd2 pulseaudio pulseaudio-utils python3-mido python3-liblo midicsv
   xvfb xauth xdotool imagemagick x11-apps x11-utils
   desktop-file-utils appstream libxml2-utils shared-mime-info libglib2.0-bin groff-base
   debhelper

@@ -6,13 +6,17 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh test
 JOBS=${JOBS:-$(nproc)}
+START=$SECONDS
+phase() { echo "test.sh: $1 done after $((SECONDS - START)) s"; }
 
 cmake --preset linux >/dev/null
 cmake --build --preset linux -j "$JOBS"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$JOBS"
+phase "the Linux and Windows builds"
 
 ctest --preset linux -j "$JOBS"
+phase "the Linux tests"
 
 # Sanitizers: the unit and thread suites under AddressSanitizer + UndefinedBehaviorSanitizer,
 # then the suites of the timer thread, playback and MIDI input (label "threads") under
@@ -20,9 +24,13 @@ ctest --preset linux -j "$JOBS"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$JOBS" --target tbx_tests
 ctest --preset asan -j "$JOBS"
+phase "AddressSanitizer"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$JOBS" --target tbx_tests
 ctest --preset tsan -j "$JOBS" -L threads
+phase "ThreadSanitizer"
 
-# Fuzzing: every libFuzzer target for a bounded time (FUZZ_SECONDS each, default 60).
-scripts/fuzz.sh "${FUZZ_SECONDS:-60}"
+# Fuzzing: every libFuzzer target for a bounded time (FUZZ_SECONDS each, default 20; longer
+# campaigns: scripts/fuzz.sh).
+scripts/fuzz.sh "${FUZZ_SECONDS:-20}"
+phase "fuzzing"

@@ -10,9 +10,10 @@
 ** buffers without ever overrunning them. Calls from other threads run on the GUI thread.
 **
 ** Dialog units: the layer's base units are 8 x 16 pixels, so one horizontal unit is
-** 8 / 4 = 2 pixels and one vertical unit 16 / 8 = 2 pixels (times the display's scale, as
-** the base units are). A template's position is that of the dialog's window, relative to
-** the owner's client area. An icon control takes its icon's size, scaled likewise.
+** 8 / 4 = 2 pixels and one vertical unit 16 / 8 = 2 pixels at scale 1; at another scale each
+** value is the base units' MulDiv, rounded as MapDialogRect rounds (2.5 pixels a unit at
+** 1.25). A template's position is that of the dialog's window, relative to the owner's
+** client area. An icon control takes its icon's size, scaled likewise.
 */
 #include <strings.h>
 #include <unistd.h>
@@ -62,11 +63,12 @@ HWND FirstTabStop(HWND dlg) {
 HWND BuildDialog(const ResDialog& t, HWND owner, DLGPROC proc) {
   POINT origin{0, 0};
   if (CoreWindow* o = FindWindowRec(owner)) origin = ClientOriginOf(*o);
-  const int s = DisplayScale(), dx = kDuX * s, dy = kDuY * s;
+  auto dx = [](int units) { return DisplayScaled(units * kDuX); };
+  auto dy = [](int units) { return DisplayScaled(units * kDuY); };
   DWORD style = (t.style & ~static_cast<DWORD>(WS_VISIBLE | WS_CHILD)) | WS_POPUP;
-  RECT r{0, 0, t.cx * dx, t.cy * dy};
+  RECT r{0, 0, dx(t.cx), dy(t.cy)};
   AdjustWindowRect(&r, style, FALSE);
-  int x = origin.x + t.x * dx, y = origin.y + t.y * dy;
+  int x = origin.x + dx(t.x), y = origin.y + dy(t.y);
   HWND dlg = CreateWindowInternal(0, "#32770", t.caption, style, x, y, r.right - r.left, r.bottom - r.top, owner,
                                   nullptr, nullptr, nullptr, WindowKind::Dialog);
   if (!dlg) return nullptr;
@@ -75,11 +77,11 @@ HWND BuildDialog(const ResDialog& t, HWND owner, DLGPROC proc) {
   w->templateName = t.name;
   for (int i = 0; i < t.count; i++) {
     const ResControl& c = t.controls[i];
-    int cx = c.cx * dx, cy = c.cy * dy;
+    int cx = dx(c.cx), cy = dy(c.cy);
     /* An icon control takes the size of its icon, whatever the template says. */
     if (strcasecmp(c.cls, "static") == 0 && (c.style & 0x1F) == SS_ICON)
-      if (const ResIcon* icon = FindIconResource(c.text)) cx = icon->width * s, cy = icon->height * s;
-    CreateWindowInternal(0, c.cls, c.text, c.style | WS_CHILD, c.x * dx, c.y * dy, cx, cy, dlg,
+      if (const ResIcon* icon = FindIconResource(c.text)) cx = DisplayScaled(icon->width), cy = DisplayScaled(icon->height);
+    CreateWindowInternal(0, c.cls, c.text, c.style | WS_CHILD, dx(c.x), dy(c.y), cx, cy, dlg,
                          reinterpret_cast<HMENU>(static_cast<intptr_t>(c.id)), nullptr, nullptr, WindowKind::Child);
   }
   return dlg;

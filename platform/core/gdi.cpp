@@ -93,7 +93,9 @@ DrawCmd CommandFrom(const Dc& dc, DrawCmd::Kind kind) {
   c.nullBrush = dc.brush.null;
   c.pen = dc.pen.colour;
   c.nullPen = dc.pen.null;
-  c.penWidth = dc.pen.width * DisplayScale();
+  /* Rounded down: a line at 1.25 to 1.75 stays one pixel wide, as wide as the outline two
+  ** cells of the grid share (its geometry overlaps them by gcxChar / 8 pixels). */
+  c.penWidth = dc.pen.width * DisplayQuarters() / 4;
   c.textColor = dc.text;
   c.bkMode = dc.bkMode;
   c.bkColor = dc.bk;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/core/core.h"
+#include "platform/testing.h"
 
 namespace {
 
@@ -248,6 +249,27 @@ BOOL WINAPI DrawMenuBar(HWND hwnd) {
   NotifyChanged(hwnd, WC_MENU);
   return TRUE;
 }
+
+void CoreMenuOpening(HWND hwnd) {
+  CoreWindow* w = FindWindowRec(hwnd);
+  if (!w || (w->style & WS_CHILD) || !w->menu) return;
+  const HMENU bar = w->menu;
+  SendMessageA(hwnd, WM_INITMENU, reinterpret_cast<WPARAM>(bar), 0);
+  /* What a handler changes in the bar is seen here: an item is looked up after each send. */
+  for (UINT pos = 0;; pos++) {
+    Menu* m = FindMenu(bar);
+    if (!m || pos >= m->items.size()) break;
+    if (!(m->items[pos].flags & MF_POPUP)) continue;
+    const HMENU popup = m->items[pos].popup;
+    SendMessageA(hwnd, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup), MAKELPARAM(pos, FALSE));
+  }
+}
+
+namespace tbxtest {
+
+void OpenMenu(HWND hwnd) { CoreMenuOpening(hwnd); }
+
+}  // namespace tbxtest
 
 std::vector<MenuItemInfo> CoreMenuItems(HMENU menu) {
   std::vector<MenuItemInfo> v;

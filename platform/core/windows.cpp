@@ -9,9 +9,9 @@
 ** caption has a frame of kBorder pixels, a caption of kCaption pixels and, with a menu, a
 ** menu bar of kMenuBar pixels above its client area, as the fixed-frame windows of the
 ** program have on Windows; a display that places the client area elsewhere tells the core
-** with CoreClientMoved. At the display's scale s (DisplayScale) those sizes and the dialog
-** base units are s times as large, so that a program which builds its geometry on
-** GetDialogBaseUnits is drawn s times as large.
+** with CoreClientMoved. At the display's scale (DisplayQuarters) those sizes and the dialog
+** base units grow with it, so that a program which builds its geometry on GetDialogBaseUnits
+** is drawn as much larger.
 */
 #include <algorithm>
 #include <cstring>
@@ -44,10 +44,9 @@ bool HasFrame(DWORD style) {
 RECT NonClientOf(DWORD style, bool menu) {
   RECT nc{0, 0, 0, 0};
   if (style & WS_CHILD) return nc;
-  const int s = DisplayScale();
-  int b = HasFrame(style) ? kBorder * s : 0;
+  int b = HasFrame(style) ? DisplayScaled(kBorder) : 0;
   nc.left = nc.right = nc.bottom = b;
-  nc.top = b + (HasCaption(style) ? kCaption * s : 0) + (menu ? kMenuBar * s : 0);
+  nc.top = b + (HasCaption(style) ? DisplayScaled(kCaption) : 0) + (menu ? DisplayScaled(kMenuBar) : 0);
   return nc;
 }
 
@@ -400,10 +399,10 @@ HWND WINAPI GetFocus(void) {
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR name) { return name ? nullptr : kInstance; }
 
-/* The character cell of the 96-dpi screen, 8 x 16 pixels, times the display's scale. */
+/* The character cell of the 96-dpi screen, 8 x 16 pixels, at the display's scale (10 x 20 at
+** 1.25, ..., 16 x 32 at 2: always whole pixels). */
 LONG WINAPI GetDialogBaseUnits(void) {
-  const int s = DisplayScale();
-  return MAKELONG(8 * s, 16 * s);
+  return MAKELONG(DisplayScaled(8), DisplayScaled(16));
 }
 
 /* ================================================================ texts and longs */
@@ -564,8 +563,7 @@ std::vector<HWND> CoreChildWindows(HWND parent) {
 }
 
 NonClient CoreNonClient() {
-  const int s = DisplayScale();
-  return NonClient{kBorder * s, kCaption * s, kMenuBar * s};
+  return NonClient{DisplayScaled(kBorder), DisplayScaled(kCaption), DisplayScaled(kMenuBar)};
 }
 
 void CoreSetPointer(int x, int y) { gCorePointer = POINT{x, y}; }

@@ -11,7 +11,7 @@
 **
 ** Checklist of platform/display.h: DisplayReset, DisplayWindowCreated/Changed/Destroyed,
 ** DisplayErase, DisplayDraw, DisplayFlush, DisplayTextWidth/Height, DisplayWait,
-** DisplayWake, DisplaySetPointer, DisplayScale here; DisplayMessageBox, DisplayBeep,
+** DisplayWake, DisplaySetPointer, DisplayQuarters here; DisplayMessageBox, DisplayBeep,
 ** DisplayFileDialog, DisplayRunDialog in modal_fltk.cpp.
 */
 #include <FL/Fl_Image.H>
@@ -37,7 +37,7 @@ static bool gOpened;                             /* X display, lock and font set
 static std::atomic<bool> gReady{false};          /* gOpened, as other threads see it */
 static std::atomic<bool> gWakePending{false};    /* an awake is queued; any thread sets it */
 static bool gPlacing;                            /* resizing a window ourselves */
-static std::atomic<int> gScale{0};               /* DisplayScale once chosen; 0 before */
+static std::atomic<int> gQuarters{0};            /* DisplayQuarters once chosen; 0 before */
 /* Menu arrays of destroyed windows: freed at the next wait, when no pull-down can be
 ** showing them any more. */
 static std::vector<std::pair<std::vector<Fl_Menu_Item>*, std::deque<std::string>*>> gGraveyard;
@@ -54,30 +54,33 @@ FlEntry* TopEntry(HWND hwnd) {
 
 void SetFont() { fl_font(kFont, FontSize()); }
 
-int FontSize() { return 12 * DisplayScale(); }
-int CellHeight() { return 16 * DisplayScale(); }
-int TabStop() { return 64 * DisplayScale(); }
+int FontSize() { return DisplayScaled(12); }
+int CellHeight() { return DisplayScaled(16); }
+int TabStop() { return DisplayScaled(64); }
 
-/* TAMBORIX_SCALE when it is 1 or 2, else 2 on a screen of 144 dpi or more (the larger of
-** its two resolutions), else 1. */
-static int ChooseScale() {
-  if (const char* forced = std::getenv("TAMBORIX_SCALE"); forced && *forced) {
-    if (std::strcmp(forced, "1") == 0 || std::strcmp(forced, "2") == 0) return forced[0] - '0';
-    std::fprintf(stderr, "tamborix: TAMBORIX_SCALE=%s is neither 1 nor 2; the screen decides\n", forced);
+/* TAMBORIX_SCALE, else the screen's (the larger of its two resolutions): logic.h. */
+static int ChooseQuarters() {
+  const char* forced = std::getenv("TAMBORIX_SCALE");
+  bool refused = false;
+  if (forced && *forced) {
+    const int quarters = ScaleQuarters(forced, 96, &refused);
+    if (!refused) return quarters;
+    std::fprintf(stderr, "tamborix: TAMBORIX_SCALE=%s is none of 1, 1.25, 1.5, 1.75 and 2; the screen decides\n",
+                 forced);
   }
   EnsureDisplay();
   float h = 0, v = 0;
   Fl::screen_dpi(h, v, 0);
-  return std::max(h, v) >= 144.0f ? 2 : 1;
+  return ScaleQuarters(nullptr, std::max(h, v), &refused);
 }
 
-int DisplayScale() {
-  int scale = gScale.load();
-  if (scale == 0) {
-    scale = ChooseScale();
-    gScale.store(scale);
+int DisplayQuarters() {
+  int quarters = gQuarters.load();
+  if (quarters == 0) {
+    quarters = ChooseQuarters();
+    gQuarters.store(quarters);
   }
-  return scale;
+  return quarters;
 }
 
 int MenuBarHeight() {

@@ -27,9 +27,9 @@
 /* One font for the client areas, static texts and boxes: FLTK's Helvetica (DejaVu Sans
 ** through Xft) at 12 pixels is 15 pixels high and writes the widest percussion name,
 ** "High Floor Tom", in 91 pixels, inside the 8 x 16 character cell geometry (a name column
-** is 12.6 cells = 100 pixels wide). Every size in pixels here is that of a 96-dpi screen
-** times DisplayScale(): FLTK 1.3 scales nothing itself. The scale is 2 when the screen has
-** 144 dpi or more, or when TAMBORIX_SCALE is 2 (TAMBORIX_SCALE=1 keeps 1 on any screen). */
+** is 12.6 cells = 100 pixels wide). Every size in pixels here is that of a 96-dpi screen at
+** the display's scale (DisplayScaled): FLTK 1.3 scales nothing itself. The scale is a
+** quarter from 1 to 2, chosen by TAMBORIX_SCALE or the screen's dpi (ScaleQuarters). */
 enum { kFont = FL_HELVETICA };
 int FontSize();                     /* 12 x scale */
 int CellHeight();                   /* text line height, 16 x scale: GetDialogBaseUnits y */
@@ -121,7 +121,7 @@ void UpdateControl(FlEntry* e, const WindowInfo& info, unsigned what);
 enum : UINT { kProgramIcon = 0xffff };
 Fl_Widget* CreateIconWidget(int x, int y, int w, int h, UINT icon, const char* name = nullptr);
 class Fl_RGB_Image;
-Fl_RGB_Image* IconImage(const char* name, int scale = 1);
+Fl_RGB_Image* IconImage(const char* name, int quarters = 4);   /* at that scale */
 /* The menu bar of a top-level window (accelerators never reach it). */
 Fl_Menu_Bar* CreateMenuBar(HWND hwnd, int x, int y, int w, int h);
 bool MenuBarPulledDown(Fl_Menu_Bar* bar);

@@ -2,7 +2,7 @@
 ** The arithmetic of the FLTK display that needs no display, kept apart so that it can be
 ** tested on its own: scroll bar geometry and hit testing, GDI shape rules, menu labels and
 ** their shortcut texts, file dialog filters and names, tab stops of static texts, the
-** names of files dropped on a window.
+** names of files dropped on a window, the choice of the display's scale.
 */
 #ifndef TBX_PLATFORM_FLTK_LOGIC_H
 #define TBX_PLATFORM_FLTK_LOGIC_H
@@ -61,5 +61,12 @@ std::vector<TextPiece> ExpandTabs(const std::string& line, int tabWidth,
 ** absolute path is taken as it is; other hosts, other schemes and names that decode to a
 ** zero byte give nothing. */
 std::vector<std::string> DroppedFiles(const std::string& uriList);
+
+/* The display's scale in quarters (4 = 1 ... 8 = 2) from TAMBORIX_SCALE's text (`forced`,
+** nullptr or "" when unset) and the screen's resolution in dots per inch: the forced scale
+** when it is 1, 1.25, 1.5, 1.75 or 2 (written as a decimal number), else dpi / 96 rounded
+** down to a quarter, at least 1 and at most 2. `*refused` tells whether a forced text was
+** none of those. */
+int ScaleQuarters(const char* forced, double dpi, bool* refused);
 
 #endif

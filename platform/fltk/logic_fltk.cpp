@@ -2,7 +2,7 @@
 ** The display-free arithmetic of the FLTK display (declared in logic.h): where a scroll
 ** bar's parts lie and what a press on them requests, the GDI rules for the last pixel of a
 ** line, menu labels split into label and shortcut, Win32 file filters turned into FLTK
-** patterns, file titles and default extensions, and tab stops.
+** patterns, file titles and default extensions, tab stops, and the display's scale.
 */
 #include "platform/fltk/logic.h"
 #include "platform/split.h"
@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdlib>
 
 /* a * b / c rounded to the nearest integer (c > 0), as MulDiv does. */
@@ -244,4 +245,22 @@ std::vector<std::string> DroppedFiles(const std::string& uriList) {
     else if (FileUriPath(line, &path)) paths.push_back(path);
   }
   return paths;
+}
+
+/* ---------------------------------------------------------------- scale */
+
+int ScaleQuarters(const char* forced, double dpi, bool* refused) {
+  *refused = false;
+  if (forced && *forced) {
+    char* end = nullptr;
+    const double value = std::strtod(forced, &end);
+    const double quarters = value * 4;
+    if (end != forced && *end == '\0' && quarters >= 4 && quarters <= 8 && quarters == std::floor(quarters))
+      return static_cast<int>(quarters);
+    *refused = true;
+  }
+  /* X reports a screen's size in whole millimetres: its dpi comes out a hair off the round
+  ** number it was set to (143.99 for 144), so it is rounded to a whole dpi first. */
+  const long whole = dpi > 0 && dpi < 1e6 ? std::lround(dpi) : 96;
+  return static_cast<int>(std::clamp(whole / 24, 4L, 8L));
 }

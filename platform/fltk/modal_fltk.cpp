@@ -125,13 +125,13 @@ int DisplayMessageBox(HWND owner, const std::string& text, const std::string& ca
   int def = std::min<int>((int)((flags & MB_DEFMASK) >> 8), (int)buttons.size() - 1);
 
   /* layout: icon at the left, the text beside it, the buttons centred below */
-  const int s = DisplayScale();
-  const int margin = 12 * s, iconSize = 32 * s, bw = 75 * s, bh = 24 * s, gap = 8 * s;
+  const int margin = DisplayScaled(12), iconSize = DisplayScaled(32), bw = DisplayScaled(75), bh = DisplayScaled(24),
+            gap = DisplayScaled(8);
   std::string utf8 = ToUtf8(text);
   SetFont();
   int sx, sy, sw, sh;
   Fl::screen_xywh(sx, sy, sw, sh);
-  int maxText = std::max(200 * s, sw * 5 / 8 - 3 * margin - iconSize);
+  int maxText = std::max(DisplayScaled(200), sw * 5 / 8 - 3 * margin - iconSize);
   int textW = 0;
   std::vector<std::string> lines = WrapText(utf8, maxText);
   for (const std::string& l : lines) {
@@ -144,7 +144,7 @@ int DisplayMessageBox(HWND owner, const std::string& text, const std::string& ca
   int textX = margin + (icon ? iconSize + margin : 0);
   int buttonsW = (int)buttons.size() * bw + ((int)buttons.size() - 1) * gap;
   int W = std::max(textX + textW + margin + 2, buttonsW + 2 * margin);
-  W = std::max(W, 160 * s);
+  W = std::max(W, DisplayScaled(160));
   int bodyH = std::max(textH, icon ? iconSize : 0);
   int H = margin + bodyH + margin + bh + margin;
 
@@ -268,6 +268,34 @@ Fl_File_Input* FindNameField(Fl_Group* g) {
 
 bool ChooserClosed(void* arg) { return !((Fl_File_Chooser*)arg)->shown(); }
 
+/* Every widget of a window laid out in pixels of a 96-dpi screen (the file chooser's) at the
+** display's scale, each edge on its own scaled pixel, so that nothing overlaps or is cut off
+** where it did not at scale 1. Resizing the window only grows its resizable widget. */
+void ScaleLayout(Fl_Window* win) {
+  struct Box {
+    Fl_Widget* w;
+    int x, y, r, b;
+  };
+  std::vector<Box> boxes;
+  std::vector<Fl_Group*> groups{win};
+  while (!groups.empty()) {
+    Fl_Group* g = groups.back();
+    groups.pop_back();
+    for (int i = 0; i < g->children(); i++) {
+      Fl_Widget* c = g->child(i);
+      boxes.push_back(Box{c, c->x(), c->y(), c->x() + c->w(), c->y() + c->h()});
+      if (Fl_Group* sub = c->as_group(); sub && !c->as_window()) groups.push_back(sub);
+    }
+  }
+  win->size(DisplayScaled(win->w()), DisplayScaled(win->h()));
+  for (const Box& b : boxes) {
+    const int x = DisplayScaled(b.x), y = DisplayScaled(b.y);
+    b.w->resize(x, y, DisplayScaled(b.r) - x, DisplayScaled(b.b) - y);
+    b.w->labelsize(FontSize());
+  }
+  win->init_sizes();
+}
+
 /* Asks through a message box owned by the dialog's owner; true for Yes. */
 bool AskYes(HWND owner, const std::string& text, const std::string& caption, UINT icon) {
   return DisplayMessageBox(owner, text, caption, MB_YESNO | icon) == IDYES;
@@ -299,9 +327,8 @@ bool DisplayFileDialog(const FileDialogRequest& request, std::string* path) {
     nameField->callback(FixedNameCallback, &fix);
   }
   chooser.preview(0);
-  if (Fl_Window* win = chooser.newButton->window(); win && DisplayScale() > 1) {
-    /* its widgets are laid out in pixels: the window grows and they grow with it */
-    win->size(win->w() * DisplayScale(), win->h() * DisplayScale());
+  if (Fl_Window* win = chooser.newButton->window(); win && DisplayQuarters() > 4) {
+    ScaleLayout(win);
     chooser.textsize(FontSize());
   }
   if (request.filterIndex > 0 && request.filterIndex <= (int)request.filters.size())

@@ -366,16 +366,17 @@ class TbxStatic : public Fl_Widget {
   }
 };
 
-Fl_RGB_Image* IconImage(const char* name, int scale) {
+Fl_RGB_Image* IconImage(const char* name, int quarters) {
   static std::map<std::pair<std::string, int>, Fl_RGB_Image*> cache; /* lives as long as the program */
   if (!name || !*name) return nullptr;
-  auto it = cache.find({name, scale});
+  auto it = cache.find({name, quarters});
   if (it != cache.end()) return it->second;
-  if (scale > 1) {
-    /* each pixel of the icon becomes a square of scale x scale pixels */
-    Fl_RGB_Image* one = IconImage(name, 1);
-    Fl_RGB_Image* image = one ? (Fl_RGB_Image*)one->copy(one->w() * scale, one->h() * scale) : nullptr;
-    cache[{name, scale}] = image;
+  if (quarters > 4) {
+    /* each pixel of the icon becomes a square of the scale's pixels (nearest neighbour) */
+    Fl_RGB_Image* one = IconImage(name, 4);
+    Fl_RGB_Image* image =
+        one ? (Fl_RGB_Image*)one->copy((one->w() * quarters + 2) / 4, (one->h() * quarters + 2) / 4) : nullptr;
+    cache[{name, quarters}] = image;
     return image;
   }
   const ResIcon* res = FindIconResource(name);
@@ -393,7 +394,7 @@ Fl_RGB_Image* IconImage(const char* name, int scale) {
     image = new Fl_RGB_Image(rgba, res->width, res->height, 4);
     image->alloc_array = 1;
   }
-  cache[{name, 1}] = image;
+  cache[{name, 4}] = image;
   return image;
 }
 
@@ -416,7 +417,7 @@ class TbxIcon : public Fl_Widget {
     int X = x() + (w() - s) / 2, Y = y() + (h() - s) / 2;
     UINT kind = icon == kProgramIcon ? icon : (icon & MB_ICONMASK);
     if (kind == kProgramIcon) {
-      if (Fl_RGB_Image* image = IconImage(name.c_str(), DisplayScale())) {
+      if (Fl_RGB_Image* image = IconImage(name.c_str(), DisplayQuarters())) {
         image->draw(x(), y(), std::min(w(), image->w()), std::min(h(), image->h()));
         return;
       }
@@ -566,15 +567,15 @@ enum { kCheckColumn = 18 };   /* pixels at scale 1 */
 
 static void DrawCheckLabel(const Fl_Label* l, int x, int y, int w, int h, Fl_Align align) {
   const char* text = l->value;
-  const int s = DisplayScale(), column = kCheckColumn * s;
+  const int column = DisplayScaled(kCheckColumn);
   bool checked = text && text[0] == kChecked;
   if (text && (text[0] == kChecked || text[0] == kUnchecked)) text++;
   fl_font(l->font, l->size);
   fl_color((Fl_Color)l->color);
   if (checked) {
-    int cx = x + 4 * s, cy = y + h / 2;
-    fl_line_style(FL_SOLID, 2 * s);
-    fl_line(cx, cy, cx + 3 * s, cy + 3 * s, cx + 9 * s, cy - 4 * s);
+    int cx = x + DisplayScaled(4), cy = y + h / 2;
+    fl_line_style(FL_SOLID, DisplayScaled(2));
+    fl_line(cx, cy, cx + DisplayScaled(3), cy + DisplayScaled(3), cx + DisplayScaled(9), cy - DisplayScaled(4));
     fl_line_style(0);
   }
   fl_draw(text, x + column, y, w - column, h, align, nullptr, 0);
@@ -587,7 +588,7 @@ static void MeasureCheckLabel(const Fl_Label* l, int& w, int& h) {
   w = 0;
   h = 0;
   fl_measure(text, w, h, 0);
-  w += (kCheckColumn + 12) * DisplayScale(); /* and a gap before the shortcut text */
+  w += DisplayScaled(kCheckColumn + 12); /* and a gap before the shortcut text */
 }
 
 /* Titles of the menu bar. FLTK steps from title to title by the title's measured width plus
@@ -610,7 +611,7 @@ static void MeasureTitleLabel(const Fl_Label* l, int& w, int& h) {
   w = 0;
   h = 0;
   fl_measure(l->value, w, h, 0);
-  w -= 16 - kTitlePad * DisplayScale();
+  w -= 16 - DisplayScaled(kTitlePad);
 }
 
 class TbxMenuBar : public Fl_Menu_Bar {
@@ -639,6 +640,9 @@ class TbxMenuBar : public Fl_Menu_Bar {
     /* accelerators come from the program's table through the client area */
     if (event == FL_SHORTCUT) return 0;
     if (event != FL_PUSH) return Fl_Menu_Bar::handle(event);
+    /* The program brings its menus up to date first (the ports there are now); the
+    ** rebuilt items are what the pull-down shows. */
+    CoreMenuOpening(hwnd);
     pulledDown = true;
     int r = Fl_Menu_Bar::handle(event);
     pulledDown = false;

@@ -7,7 +7,7 @@
 ** it instead of the FLTK display.
 **
 ** Text is 7 pixels a character and 16 pixels high, so layouts are plain arithmetic (both
-** times the scale a test chooses with tbxtest::SetDisplayScale; 1 after a reset).
+** at the scale a test chooses with tbxtest::SetDisplayScale; 1 after a reset).
 **
 ** Threads: the core calls every Display* function on the GUI thread, except DisplayWake;
 ** the scripts and recordings are also guarded by gMu so a test may queue answers from
@@ -45,7 +45,7 @@ std::mutex gWakeMu;                           /* guards gWoken */
 std::condition_variable gWakeCv;
 bool gWoken = false;                          /* DisplayWake came since the last wait */
 int gIdleWaits = 0;                           /* consecutive waits that timed out; GUI thread */
-std::atomic<int> gScale{1};                   /* DisplayScale; set by tests, any thread reads */
+std::atomic<int> gQuarters{4};                /* DisplayQuarters; set by tests, any thread reads */
 
 /* What a box gives when it is dismissed without a choice (Escape or its close box). */
 int DismissAnswer(UINT flags) {
@@ -89,10 +89,10 @@ void DisplayReset() {
   gDialogs.clear();
   gDialogScripts.clear();
   gIdleWaits = 0;
-  gScale = 1;
+  gQuarters = 4;
 }
 
-int DisplayScale() { return gScale; }
+int DisplayQuarters() { return gQuarters; }
 
 void DisplayWindowCreated(HWND) {}
 void DisplayWindowChanged(HWND, unsigned) {}
@@ -123,8 +123,8 @@ void DisplayDraw(const DrawCmd& c) {
   gDrawLog.push_back(std::move(op));
 }
 
-int DisplayTextWidth(const char*, int length) { return kCharWidth * gScale * (length < 0 ? 0 : length); }
-int DisplayTextHeight() { return kTextHeight * gScale; }
+int DisplayTextWidth(const char*, int length) { return DisplayScaled(kCharWidth) * (length < 0 ? 0 : length); }
+int DisplayTextHeight() { return DisplayScaled(kTextHeight); }
 
 void DisplayWake() {
   {
@@ -228,7 +228,10 @@ void ClearDrawLog() {
   gDrawLog.clear();
 }
 int HeadlessTextWidth(const std::string& text) { return DisplayTextWidth(text.data(), static_cast<int>(text.size())); }
-void SetDisplayScale(int scale) { gScale = scale == 2 ? 2 : 1; }
+void SetDisplayScale(double scale) {
+  const int quarters = static_cast<int>(scale * 4 + 0.5);
+  gQuarters = quarters >= 4 && quarters <= 8 ? quarters : 4;
+}
 
 const std::vector<BoxRecord>& MessageBoxes() { return gBoxes; }
 void ClearMessageBoxes() {

@@ -11,7 +11,9 @@
 ** buffers of the handle and the rest are ioctls, so the two sides never meet.
 **
 ** Ports of other clients are named as RtMidi and most tools name them, "client:port c:p",
-** and found again by that name (a device plugged in again keeps its client name).
+** and found again by that name; a port of that name without its " c:p" stands for it when
+** it is the only one (a device plugged in again, a synth started again, may get another
+** client number but keeps its names).
 */
 #if TBX_HAVE_ALSA
 
@@ -107,12 +109,16 @@ std::vector<Found> ListLocked(bool inputs) {
 }
 
 bool FindLocked(const std::string& name, bool inputs, snd_seq_addr_t* addr) {
-  for (const Found& f : ListLocked(inputs))
+  const std::vector<Found> found = ListLocked(inputs);
+  for (const Found& f : found)
     if (f.name == name) {
       *addr = f.addr;
       return true;
     }
-  return false;
+  int alike = 0;
+  for (const Found& f : found)
+    if (MidiPortNamesAlike(f.name, name) && alike++ == 0) *addr = f.addr;
+  return alike == 1;
 }
 
 /* The subscription between our port and `other`, in the direction of `input`. */
@@ -217,6 +223,13 @@ int AlsaSeqConnect(const std::string& name, bool input) {
   return snd_seq_subscribe_port(A.seq, sub) == 0 ? 1 : -1;
 }
 
+uint64_t AlsaSeqPortIdentity(const std::string& name, bool input) {
+  std::lock_guard<std::mutex> lock(A.mu);
+  snd_seq_addr_t other;
+  if (!A.alive.load() || !FindLocked(name, input, &other)) return 0;
+  return 0x10000u | static_cast<uint64_t>(other.client) << 8 | other.port;
+}
+
 void AlsaSeqDisconnect(const std::string& name, bool input) {
   std::lock_guard<std::mutex> lock(A.mu);
   snd_seq_addr_t other;
@@ -285,6 +298,7 @@ bool AlsaSeqAlive() { return false; }
 std::vector<std::string> AlsaSeqPorts(bool) { return {}; }
 bool AlsaSeqSend(uint32_t) { return false; }
 int AlsaSeqConnect(const std::string&, bool) { return -1; }
+uint64_t AlsaSeqPortIdentity(const std::string&, bool) { return 0; }
 void AlsaSeqDisconnect(const std::string&, bool) {}
 std::vector<OwnPortLinks> AlsaSeqLinks() { return {}; }
 void AlsaSeqRelink(const std::vector<OwnPortLinks>&) {}

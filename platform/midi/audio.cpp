@@ -3,17 +3,24 @@
 ** the device table is built, and kept until the program ends, so that its audio client,
 ** everything patched to it and the tails of its notes survive Play and Stop.
 **
-** Audio backends, in this order unless TAMBORIX_AUDIO names one: the own JACK client (when
-** a JACK server was running as the program started; none is ever started), PulseAudio
-** (PipeWire's too), ALSA. Each backend calls our own render callback once a cycle, which
-** plays the queued messages on their frames (SynthRenderCycle): on JACK through the
-** server's own frame clock of the cycle, on PulseAudio and ALSA (FluidSynth's drivers with
-** a callback) through a delay-locked loop over the callback times (schedule.h), which turns
-** the bursty wake-ups of a sound server into a steady frame clock.
+** Audio systems, in this order unless TAMBORIX_AUDIO names one: the own JACK client (a
+** running JACK server; none is ever started), PulseAudio (PipeWire's too), ALSA. Each calls
+** our render callback once a cycle, which plays the queued messages on their frames
+** (SynthRenderCycle) with the cycle's frame clock: on JACK the server's own, on PulseAudio
+** the stream's timing (pulse.cpp), on ALSA (FluidSynth's driver with a callback) a
+** delay-locked loop over the callback times (schedule.h), which turns the bursty wake-ups
+** of a device into a steady frame clock.
 **
-** Threads. Start and stop run under gLiveMu. Messages are queued by the sending threads
-** (devices.cpp serialises them) and played by the backend's audio thread; the synthesizer
-** is touched by that thread only, after it is published in LiveSynth::ready.
+** The synth moves between them as JACK comes and goes (SynthJackChanged, from the ports'
+** watch): it leaves a server that stopped for the next system that opens, and goes back to
+** JACK when a server runs again. The synthesizer object stays, unless the new system runs
+** at another rate: then it is made again at that rate (the soundfont loaded again).
+**
+** Threads. Starting, moving and stopping run under gLiveMu; the window thread's open only
+** reads what plays (backend, reasons) and never waits for a move. Messages are queued by
+** the sending threads (devices.cpp serialises them) and played by the audio thread of the
+** system in use; the synthesizer is touched by that thread only, after it is published in
+** LiveSynth::ready, and by the thread that moves it while no audio thread runs.
 */
 #include <atomic>
 #include <cmath>
@@ -32,24 +39,31 @@
 namespace {
 
 constexpr double kDefaultRate = 44100;   /* Hz on PulseAudio and ALSA */
-constexpr int kDriverPeriod = 64;        /* frames per callback on PulseAudio and ALSA */
-constexpr int kDriverPeriods = 16;       /* periods in their device buffer */
+constexpr int kDriverPeriod = 64;        /* frames per callback on ALSA */
+constexpr int kDriverPeriods = 16;       /* periods in its device buffer */
+
+const char* const kJack = "jack";
+const char* const kPulse = "pulseaudio";
+const char* const kAlsa = "alsa";
+const char* const kJackStopped = "the JACK server the synth played to has stopped";
 
 struct LiveSynth {
-  Made made;
-  std::string backend;                      /* "jack", "pulseaudio", "alsa" */
-  fluid_audio_driver_t* driver = nullptr;   /* PulseAudio or ALSA; nullptr on JACK */
-  double rate = kDefaultRate;
+  Made made;                                /* at `rate` */
+  double rate = 0;
+  std::atomic<const char*> backend{""};     /* kJack, kPulse, kAlsa; "" while none plays */
+  fluid_audio_driver_t* driver = nullptr;   /* ALSA's */
   std::unique_ptr<StampQueue> queue{new StampQueue};
-  std::atomic<fluid_synth_t*> ready{nullptr};  /* published once the soundfont is loaded */
-  FrameDll dll;                             /* audio thread (PulseAudio, ALSA) */
+  std::atomic<fluid_synth_t*> ready{nullptr};  /* published before an audio thread runs */
+  FrameDll dll;                             /* ALSA's audio thread */
+  std::mutex whyMu;                         /* guards why */
+  std::string why;                          /* why none plays */
 };
 
-std::mutex gLiveMu;                         /* guards starting and stopping */
-std::atomic<LiveSynth*> gLive{nullptr};     /* the synthesizer playing, or nullptr */
+std::mutex gLiveMu;                         /* guards starting, moving and stopping */
+std::atomic<LiveSynth*> gLive{nullptr};     /* the synthesizer, or nullptr */
 
-/* JACK process thread: one cycle of the synth's ports. */
-void RenderJack(float* left, float* right, uint32_t frames, const CycleMap& map, void* user) {
+/* JACK process thread or PulseAudio stream thread: one cycle with the system's frame clock. */
+void RenderMapped(float* left, float* right, uint32_t frames, const CycleMap& map, void* user) {
   LiveSynth* s = static_cast<LiveSynth*>(user);
   fluid_synth_t* synth = s->ready.load(std::memory_order_acquire);
   if (!synth) {
@@ -61,7 +75,7 @@ void RenderJack(float* left, float* right, uint32_t frames, const CycleMap& map,
   SynthRenderCycle(synth, s->queue.get(), map, frames, SliceTarget{SynthRenderFloat, out});
 }
 
-/* FluidSynth driver thread (PulseAudio, ALSA): one cycle into the driver's buffers. */
+/* FluidSynth driver thread (ALSA): one cycle into the driver's buffers. */
 int RenderDriver(void* data, int len, int nfx, float* fx[], int nout, float* out[]) {
   (void)nfx;
   (void)fx;
@@ -77,89 +91,165 @@ int RenderDriver(void* data, int len, int nfx, float* fx[], int nout, float* out
   return FLUID_OK;
 }
 
-void FreeLive(LiveSynth* s) {
+/* The systems to try, in order. `*refused` is set when TAMBORIX_AUDIO names none. */
+std::vector<const char*> Order(std::string* refused) {
+  const char* chosen = std::getenv("TAMBORIX_AUDIO");
+  if (chosen && *chosen) {
+    for (const char* b : {kJack, kPulse, kAlsa})
+      if (std::strcmp(chosen, b) == 0) return {b};
+    *refused = std::string("TAMBORIX_AUDIO=") + chosen + " is none of jack, pulseaudio, alsa";
+  }
+  return {kJack, kPulse, kAlsa};
+}
+
+void SetWhy(LiveSynth* s, const std::string& why) {
+  std::lock_guard<std::mutex> lock(s->whyMu);
+  s->why = why;
+}
+
+/* Stops the system that plays (gLiveMu held): afterwards no audio thread touches the synth,
+** and what was queued for it is dropped (its frames have passed). */
+void Detach(LiveSynth* s) {
+  const char* backend = s->backend.exchange("");
+  if (backend == kJack) JackAudioDetach();
+  if (backend == kPulse) PulseClose();
   if (s->driver) delete_fluid_audio_driver(s->driver);   /* joins the driver's thread */
+  s->driver = nullptr;
+  StampClear(s->queue.get());   /* no audio thread: this one is the queue's consumer */
+  s->dll = FrameDll();
+}
+
+/* Plays the synth on `backend` (gLiveMu held, nothing playing); "" on success, else why
+** not. A machine without audio never loads the soundfont. */
+std::string Attach(LiveSynth* s, const char* backend, const std::string& soundfont) {
+  if (backend == kJack && !JackAlive()) return "JACK: no server runs";
+  const double rate = backend == kJack ? JackRate() : kDefaultRate;
+  if (!s->made.synth || s->rate != rate) {
+    Made made;
+    if (!MakeSettings(made, rate)) return std::string(backend) + ": FluidSynth settings failed";
+    if (!MakeSynth(made, soundfont)) {
+      Unmake(made);
+      return "cannot load the soundfont " + soundfont;
+    }
+    s->ready.store(nullptr);
+    Unmake(s->made);
+    s->made = made;
+    s->rate = rate;
+  }
+  s->ready.store(s->made.synth, std::memory_order_release);
+  std::string why;
+  if (backend == kJack && !JackAudioAttach(RenderMapped, s, &why)) return "JACK: " + why;
+  if (backend == kPulse && !PulseOpen(rate, RenderMapped, s, &why)) return why;
+  if (backend == kAlsa) {
+    fluid_settings_setstr(s->made.settings, "audio.driver", "alsa");
+    fluid_settings_setint(s->made.settings, "audio.period-size", kDriverPeriod);
+    fluid_settings_setint(s->made.settings, "audio.periods", kDriverPeriods);
+    PortsSilence();
+    s->driver = new_fluid_audio_driver2(s->made.settings, RenderDriver, s);
+    if (!s->driver) return "ALSA: no sound device could be opened";
+  }
+  s->backend = backend;
+  return "";
+}
+
+/* The first system of `order` that plays the synth; false (and the reasons kept, after
+** `before`) when none does. A soundfont chosen (SynthSetSoundfont) that FluidSynth cannot
+** load is given up for the distribution's, which is tried on the same system; `*dropped`
+** (if given) then names it. */
+bool AttachFirst(LiveSynth* s, const std::vector<const char*>& order, std::string before,
+                 std::string* dropped) {
+  std::string soundfont = SynthSoundfontPath();
+  if (soundfont.empty()) {
+    SetWhy(s, "no General MIDI soundfont is installed");
+    return false;
+  }
+  std::string reasons;
+  for (size_t i = 0; i < order.size(); i++) {
+    const std::string failed = Attach(s, order[i], soundfont);
+    if (failed.empty()) {
+      SetWhy(s, "");
+      return true;
+    }
+    if (failed.rfind("cannot load", 0) == 0) {
+      if (SynthForgetSoundfont(soundfont)) {
+        if (dropped) *dropped = soundfont;
+        soundfont = SynthSoundfontPath();
+        if (!soundfont.empty()) {
+          i--;   /* the same system again, with the distribution's soundfont */
+          continue;
+        }
+      }
+      SetWhy(s, failed);
+      return false;
+    }
+    reasons += (reasons.empty() ? "" : "; ") + failed;
+  }
+  SetWhy(s, before + (before.empty() ? "" : ", and ") + "no audio output (" + reasons + ")");
+  return false;
+}
+
+void FreeLive(LiveSynth* s) {
+  Detach(s);
   Unmake(s->made);
   delete s;
 }
 
-/* Opens `backend` for a new synthesizer; "" on success, else why not. The synth itself is
-** made afterwards, so a machine without audio never loads the soundfont. */
-std::string OpenBackend(LiveSynth* s, const std::string& backend) {
-  if (backend == "jack") {
-    if (!JackAlive()) return "JACK: no server was running when the program started";
-    s->rate = JackRate();
-    if (!MakeSettings(s->made, s->rate)) return "JACK: FluidSynth settings failed";
-    return "";
-  }
-  if (!MakeSettings(s->made, kDefaultRate)) return backend + ": FluidSynth settings failed";
-  fluid_settings_setstr(s->made.settings, "audio.driver", backend.c_str());
-  fluid_settings_setint(s->made.settings, "audio.period-size", kDriverPeriod);
-  fluid_settings_setint(s->made.settings, "audio.periods", kDriverPeriods);
-  PortsSilence();
-  s->driver = new_fluid_audio_driver2(s->made.settings, RenderDriver, s);
-  if (s->driver) return "";
-  return backend == "alsa" ? "ALSA: no sound device could be opened" : "PulseAudio: no sound server answered";
-}
+}  // namespace
 
 /* ---------------------------------------------------------------- the synthesizer */
 
-/* Makes the synthesizer of `s` with `*soundfont`; one chosen that cannot be loaded is given
-** up for the distribution's (*dropped names it, *soundfont becomes the one loaded). */
-bool LoadSoundfont(LiveSynth* s, std::string* soundfont, std::string* dropped) {
-  if (MakeSynth(s->made, *soundfont)) return true;
-  if (!SynthForgetSoundfont(*soundfont)) return false;
-  if (dropped) *dropped = *soundfont;
-  *soundfont = SynthSoundfontPath();
-  if (s->made.synth) delete_fluid_synth(s->made.synth);
-  s->made.synth = nullptr;
-  return !soundfont->empty() && MakeSynth(s->made, *soundfont);
-}
-
-}  // namespace
-
 bool SynthStart(std::string* why, std::string* dropped) {
-  std::lock_guard<std::mutex> lock(gLiveMu);
-  if (LiveSynth* s = gLive.load()) {
-    if (s->backend != "jack" || JackAlive()) return true;
-    if (why) *why = "the JACK server the synth played to has stopped";
-    return false;
-  }
-  std::string soundfont = SynthSoundfontPath();
-  if (soundfont.empty()) {
-    if (why) *why = "no General MIDI soundfont is installed";
-    return false;
-  }
-  const char* chosen = std::getenv("TAMBORIX_AUDIO");
-  std::vector<std::string> order = {"jack", "pulseaudio", "alsa"};
-  std::string reasons;
-  if (chosen && *chosen) {
-    if (std::string(chosen) == "jack" || std::string(chosen) == "pulseaudio" || std::string(chosen) == "alsa")
-      order = {chosen};
-    else
-      reasons = std::string("TAMBORIX_AUDIO=") + chosen + " is none of jack, pulseaudio, alsa";
-  }
-  for (const std::string& backend : order) {
-    LiveSynth* s = new LiveSynth;
-    s->backend = backend;
-    std::string failed = OpenBackend(s, backend);
-    if (failed.empty() && !LoadSoundfont(s, &soundfont, dropped)) {
-      FreeLive(s);
-      if (why) *why = "cannot load the soundfont " + soundfont;
+  LiveSynth* s = gLive.load();
+  if (!s || !*s->backend.load()) {
+    /* Made now, or tried again on every system: one may have started since. A move under
+    ** way is not waited for. */
+    std::unique_lock<std::mutex> lock(gLiveMu, std::try_to_lock);
+    if (lock.owns_lock() && !(s && *s->backend.load())) {
+      if (SynthSoundfontPath().empty()) {
+        if (why) *why = "no General MIDI soundfont is installed";
+        return false;
+      }
+      std::string refused;
+      const std::vector<const char*> order = Order(&refused);
+      if (!(s = gLive.load())) s = new LiveSynth;
+      AttachFirst(s, order, refused, dropped);
+      gLive = s;
+    }
+    if (!s) {
+      if (why) *why = "the synth is being made";
       return false;
     }
-    if (failed.empty() && backend == "jack" && !JackAudioAttach(RenderJack, s, &failed)) failed = "JACK: " + failed;
-    if (!failed.empty()) {
-      FreeLive(s);
-      reasons += (reasons.empty() ? "" : "; ") + failed;
-      continue;
-    }
-    s->ready.store(s->made.synth, std::memory_order_release);
-    gLive = s;
-    return true;
   }
-  if (why) *why = "no audio output (" + reasons + ")";
+  const char* backend = s->backend.load();
+  if (backend == kJack && !JackAlive()) {
+    if (why) *why = kJackStopped;   /* and the ports' watch has not moved it yet */
+    return false;
+  }
+  if (*backend) return true;
+  if (why) {
+    std::lock_guard<std::mutex> lock(s->whyMu);
+    *why = s->why;
+  }
   return false;
+}
+
+void SynthJackChanged(bool alive) {
+  std::lock_guard<std::mutex> lock(gLiveMu);
+  LiveSynth* s = gLive.load();
+  if (!s) return;
+  std::string refused;
+  std::vector<const char*> order = Order(&refused);
+  const char* backend = s->backend.load();
+  if (!alive) {
+    if (backend != kJack) return;
+    Detach(s);
+    if (!order.empty() && order[0] == kJack) order.erase(order.begin());
+    AttachFirst(s, order, kJackStopped, nullptr);
+    return;
+  }
+  if (order[0] != kJack || backend == kJack) return;
+  Detach(s);
+  AttachFirst(s, order, "", nullptr);
 }
 
 bool SynthQueue(int64_t dueNs, uint32_t bytes) {
@@ -184,13 +274,11 @@ uint32_t SynthMissedFrames() {
 
 std::string SynthBackend() {
   LiveSynth* s = gLive.load();
-  return s ? s->backend : std::string();
+  return s ? s->backend.load() : "";
 }
 
 void SynthStop() {
   std::lock_guard<std::mutex> lock(gLiveMu);
   LiveSynth* s = gLive.exchange(nullptr);
-  if (!s) return;
-  if (s->backend == "jack") JackAudioDetach();
-  FreeLive(s);
+  if (s) FreeLive(s);
 }

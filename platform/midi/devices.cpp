@@ -2,9 +2,11 @@
 ** The MIDI device table of the Linux layer and the Win32 MIDI calls over it: midiOut* and
 ** midiIn*, plus the test devices of testing.h (capture outputs, loopback inputs).
 **
-** The table is built at first use, with the program's own clients opened first (ports.cpp):
-**   outputs  0  the built-in GM synthesizer, when a soundfont is installed (made now, kept)
-**            1  the own output port "Tamborix MIDI Out", when a MIDI system answers
+** The table lists the devices as they are when midiOutGetNumDevs or midiInGetNumDevs is
+** called, as Windows does when devices are plugged in and out; the program's own clients
+** are opened at the first call (ports.cpp):
+**   outputs  0  the built-in GM synthesizer, when a soundfont is installed (made then, kept)
+**            1  the own output port "Tamborix MIDI Out", while a MIDI system holds it
 **            2… the other programs' ports that take MIDI (ALSA sequencer, then JACK)
 **   inputs   0  the own input port "Tamborix MIDI In"
 **            1… the other programs' ports that give MIDI
@@ -12,9 +14,17 @@
 ** opening a system input connects it to the own input port; a connection that was there
 ** before (a patchbay's) is left as it is at the close. So the own ports, and everything
 ** patched to them, live from the program's start to its end; the app's open and close
-** around each run only attach to them. SetMidiDevices replaces the table with test
-** devices; MidiReset forgets it. Device numbers are indexes into the table and stay fixed
-** until then, as on Windows; names are made unique within the caps' 31 characters.
+** around each run only attach to them. Device numbers are indexes into the table of the
+** last count; an open handle keeps its port by name whatever the table does later. Names
+** are made unique within the caps' 31 characters. SetMidiDevices replaces the table with
+** test devices (ChangeMidiDevices changes them as plugging would); MidiReset forgets it.
+**
+** The ports' watch, a thread that looks every kWatchMs while the table lives: a port of an
+** open handle that went away is connected again when it comes back, by name; a JACK server
+** that stops leaves the synth on the next audio system and the client closed, and a server
+** that runs again (or for the first time) gets the own client, the synth's ports and the
+** handles' connections back. Nothing of it holds a lock that the window's calls wait on
+** for longer than a connection takes.
 **
 ** Time stamps (midi_internal.h): a message sent from inside a timer callback carries that
 ** callback's due time, or that time and an offset (TbxMidiOutShortMsgAt: a MIDI clock
@@ -36,6 +46,8 @@
 */
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -73,6 +85,7 @@ struct InDevice {
 /* The device table (guarded by gTableMu). */
 struct DeviceTable {
   bool built = false;             /* enumerated or set by a test since the last reset */
+  bool test = false;              /* test devices: not enumerated */
   std::vector<OutDevice> outs;
   std::vector<InDevice> ins;
 };
@@ -81,14 +94,18 @@ constexpr uint32_t kOutMagic = 0x54424F55;   /* 'TBOU': a live output record */
 constexpr uint32_t kInMagic = 0x5442494E;    /* 'TBIN': a live input record */
 constexpr int kDrainMs = 500;                /* longest wait for queued output at a close */
 constexpr int kMaxDeliveries = 8;            /* open inputs one message reaches */
+constexpr int kWatchMs = 250;                /* the ports' watch looks this often */
 
 struct MidiOutRecord {
   uint32_t magic;
   int device;                     /* index in the table */
   OutKind kind;
   SystemPort port;                /* OutKind::System */
-  bool connected;                 /* the open made the connection to port (and undoes it) */
+  bool connected;                 /* the open or the watch made the connection to port (and
+                                  ** the close undoes it); under gConnectMu once listed */
   uint8_t runningStatus;          /* last channel status sent (under gOutMu) */
+  uint64_t seen = 0;              /* the port the open or the watch last found (PortsIdentity) */
+  bool lost = false;              /* the watch found it gone since; both under gConnectMu */
 };
 
 typedef void(CALLBACK* MidiInProc)(HMIDIIN, UINT, DWORD_PTR, DWORD_PTR, DWORD_PTR);
@@ -98,7 +115,9 @@ struct MidiInRecord {
   int device;
   InKind kind;
   SystemPort port;                /* InKind::System */
-  bool connected;                 /* the open made the connection from port */
+  bool connected;                 /* the open or the watch made the connection from port */
+  uint64_t seen = 0;              /* as for outputs */
+  bool lost = false;
   MidiInProc proc;                /* nullptr with CALLBACK_NULL */
   DWORD_PTR instance;
   std::atomic<bool> started{false};      /* between midiInStart and midiInStop/Reset/Close */
@@ -116,13 +135,54 @@ std::vector<tbxtest::MidiRecord> gCaptured;  /* what the capture outputs receive
 std::mutex gInMu;                         /* guards gIns */
 std::vector<MidiInRecord*> gIns;          /* open inputs */
 
+/* A record taken out of its list is freed only under gConnectMu, which the watch holds while
+** it connects the listed ones: what it found stays allocated while it works on it. */
+std::mutex gConnectMu;
+
+struct Watch {
+  std::mutex mu;                          /* guards quit */
+  std::condition_variable wake;
+  bool quit = false;
+  std::thread thread;                     /* the ports' watch; joinable while it runs */
+};
+Watch gWatch;
+
 thread_local MidiInRecord* tlsDelivering = nullptr;  /* input being delivered on this thread */
 thread_local int64_t tlsDeliveredNs = 0;             /* ... the steady ns its message came */
 
 std::atomic<SendObserver> gSendObserver{nullptr};  /* see MidiSetSendObserver; any thread */
 
 void ShutDownAtExit();
+void WatchThread();
 
+void StartWatch() {
+  std::lock_guard<std::mutex> lock(gWatch.mu);
+  gWatch.quit = false;
+  if (!gWatch.thread.joinable()) gWatch.thread = std::thread(WatchThread);
+}
+
+/* Lists the devices as they are now (gTableMu held; a test's stay as they were set). */
+void ListLocked() {
+  if (gTable.test) return;
+  gTable.outs.clear();
+  gTable.ins.clear();
+  if (!SynthSoundfontPath().empty()) gTable.outs.push_back({OutKind::Synth, SYNTH_PRODUCT_NAME, {}});
+  if (PortsOwn(PortApi::None)) {
+    gTable.outs.push_back({OutKind::Own, OWN_OUT_NAME, {}});
+    gTable.ins.push_back({InKind::Own, OWN_IN_NAME, {}});
+  }
+  for (const SystemPort& p : PortsList(false)) gTable.outs.push_back({OutKind::System, p.name, p});
+  for (const SystemPort& p : PortsList(true)) gTable.ins.push_back({InKind::System, p.name, p});
+  std::vector<std::string> outNames, inNames;
+  for (const OutDevice& d : gTable.outs) outNames.push_back(d.name);
+  for (const InDevice& d : gTable.ins) inNames.push_back(d.name);
+  outNames = MidiDeviceNames(outNames);
+  inNames = MidiDeviceNames(inNames);
+  for (size_t i = 0; i < outNames.size(); i++) gTable.outs[i].name = outNames[i];
+  for (size_t i = 0; i < inNames.size(); i++) gTable.ins[i].name = inNames[i];
+}
+
+/* The first use since a reset: the own clients, the synth and the watch, then the list. */
 void BuildTableLocked() {
   if (gTable.built) return;
   gTable = DeviceTable();
@@ -130,24 +190,11 @@ void BuildTableLocked() {
   static std::once_flag atExit;
   std::call_once(atExit, [] { std::atexit(ShutDownAtExit); });
   PortsOpen();
-  const bool synth = !SynthSoundfontPath().empty();
-  std::vector<std::string> outNames, inNames;
-  if (synth) gTable.outs.push_back({OutKind::Synth, SYNTH_PRODUCT_NAME, {}});
-  if (PortsOwn(PortApi::None)) {
-    gTable.outs.push_back({OutKind::Own, OWN_OUT_NAME, {}});
-    gTable.ins.push_back({InKind::Own, OWN_IN_NAME, {}});
-  }
-  for (const SystemPort& p : PortsList(false)) gTable.outs.push_back({OutKind::System, p.name, p});
-  for (const SystemPort& p : PortsList(true)) gTable.ins.push_back({InKind::System, p.name, p});
-  for (const OutDevice& d : gTable.outs) outNames.push_back(d.name);
-  for (const InDevice& d : gTable.ins) inNames.push_back(d.name);
-  outNames = MidiDeviceNames(outNames);
-  inNames = MidiDeviceNames(inNames);
-  for (size_t i = 0; i < outNames.size(); i++) gTable.outs[i].name = outNames[i];
-  for (size_t i = 0; i < inNames.size(); i++) gTable.ins[i].name = inNames[i];
+  ListLocked();
   /* The synth is made now, so that its audio ports exist before the first Play; a machine
   ** without audio says why at the open that fails. */
-  if (synth) SynthStart(nullptr);
+  if (!gTable.outs.empty() && gTable.outs[0].kind == OutKind::Synth) SynthStart(nullptr);
+  StartWatch();
 }
 
 /* Copies device `id` of the table (building it first); false when there is no such device. */
@@ -216,11 +263,15 @@ MMRESULT SendLocked(MidiOutRecord* r, DWORD msg, int64_t due) {
   return sent ? MMSYSERR_NOERROR : MMSYSERR_ERROR;
 }
 
-/* Ends what an output's open began (the record is already out of gOuts). */
+/* Ends what an output's open began (the record is already out of gOuts; a pass of the watch
+** that found it before has ended once gConnectMu is ours). */
 void FreeOut(MidiOutRecord* r) {
-  if (r->kind == OutKind::System && r->connected) {
-    PortsDrain(r->port.api, kDrainMs);   /* the run's last notes leave before the cable goes */
-    PortsDisconnect(r->port, false);
+  {
+    std::lock_guard<std::mutex> lock(gConnectMu);
+    if (r->kind == OutKind::System && r->connected) {
+      PortsDrain(r->port.api, kDrainMs);   /* the run's last notes leave before the cable goes */
+      PortsDisconnect(r->port, false);
+    }
   }
   r->magic = 0;
   delete r;
@@ -229,7 +280,10 @@ void FreeOut(MidiOutRecord* r) {
 /* Stops deliveries to an input already taken out of gIns and frees it. */
 void FreeIn(MidiInRecord* r) {
   r->started = false;
-  if (r->kind == InKind::System && r->connected) PortsDisconnect(r->port, true);
+  {
+    std::lock_guard<std::mutex> lock(gConnectMu);
+    if (r->kind == InKind::System && r->connected) PortsDisconnect(r->port, true);
+  }
   if (tlsDelivering == r) {
     /* Closed from inside its own callback: the delivery still holds the record, so it is
     ** left allocated (a few bytes) rather than freed under its caller. */
@@ -273,9 +327,76 @@ void CloseAll() {
   for (MidiOutRecord* r : outs) FreeOut(r);
 }
 
+/* ---------------------------------------------------------------- the ports' watch */
+
+/* Connects an open handle's port again when it is back: after the watch found it gone, or
+** made anew between two looks. A port there all along keeps what a patchbay did to it. */
+template <class Record>
+void Rejoin(Record* r, bool input) {
+  const uint64_t identity = PortsIdentity(r->port, input);
+  if (identity == 0) {
+    r->lost = true;
+    return;
+  }
+  if (!r->lost && identity == r->seen) return;
+  const int made = PortsConnect(r->port, input);
+  if (made < 0) return;
+  r->lost = false;
+  r->seen = identity;
+  if (made == 1) r->connected = true;
+}
+
+/* One look (see the top of the file). */
+void WatchOnce() {
+  if (JackGone()) {
+    SynthJackChanged(false);   /* to the next audio system, before the client goes */
+    JackClose();
+  }
+  if (JackBuilt() && !JackAlive() && JackOpen()) SynthJackChanged(true);
+  std::lock_guard<std::mutex> lock(gConnectMu);
+  std::vector<MidiOutRecord*> outs;
+  std::vector<MidiInRecord*> ins;
+  {
+    std::lock_guard<std::mutex> outLock(gOutMu);
+    for (MidiOutRecord* r : gOuts)
+      if (r->kind == OutKind::System) outs.push_back(r);
+  }
+  {
+    std::lock_guard<std::mutex> inLock(gInMu);
+    for (MidiInRecord* r : gIns)
+      if (r->kind == InKind::System) ins.push_back(r);
+  }
+  for (MidiOutRecord* r : outs) Rejoin(r, false);
+  for (MidiInRecord* r : ins) Rejoin(r, true);
+}
+
+void WatchThread() {
+  std::unique_lock<std::mutex> lock(gWatch.mu);
+  while (!gWatch.quit) {
+    gWatch.wake.wait_for(lock, std::chrono::milliseconds(kWatchMs));
+    if (gWatch.quit) break;
+    lock.unlock();
+    WatchOnce();
+    lock.lock();
+  }
+}
+
+void StopWatch() {
+  std::thread thread;
+  {
+    std::lock_guard<std::mutex> lock(gWatch.mu);
+    gWatch.quit = true;
+    thread = std::move(gWatch.thread);
+  }
+  gWatch.wake.notify_all();
+  if (thread.joinable()) thread.join();
+}
+
 /* Everything the layer holds, in the order that keeps each part's users away from it: the
-** handles, then the synth (its audio may run on the JACK client), then the clients. */
+** watch, the handles, then the synth (its audio may run on the JACK client), then the
+** clients. */
 void ShutDown() {
+  StopWatch();
   CloseAll();
   SynthStop();
   PortsClose();
@@ -295,6 +416,23 @@ std::string Shorten(const std::string& name, size_t max) {
 }
 
 }  // namespace
+
+/* The name without a trailing " c:p" (digits, a colon, digits), or "" when it has none. */
+static std::string WithoutAddress(const std::string& name) {
+  size_t i = name.size();
+  const auto digits = [&] {
+    const size_t end = i;
+    while (i > 0 && name[i - 1] >= '0' && name[i - 1] <= '9') i--;
+    return i < end;
+  };
+  if (!digits() || i == 0 || name[--i] != ':' || !digits() || i == 0 || name[--i] != ' ') return "";
+  return name.substr(0, i);
+}
+
+bool MidiPortNamesAlike(const std::string& a, const std::string& b) {
+  const std::string stem = WithoutAddress(a);
+  return !stem.empty() && stem == WithoutAddress(b);
+}
 
 std::vector<std::string> MidiDeviceNames(const std::vector<std::string>& full) {
   constexpr size_t kMax = MAXPNAMELEN - 1;
@@ -336,6 +474,7 @@ void MidiPortInput(const unsigned char* bytes, size_t size, int64_t steadyNs) {
 
 UINT WINAPI midiOutGetNumDevs(void) {
   std::lock_guard<std::mutex> lock(gTableMu);
+  if (gTable.built) ListLocked();
   BuildTableLocked();
   return static_cast<UINT>(gTable.outs.size());
 }
@@ -397,6 +536,7 @@ MMRESULT WINAPI midiOutOpen(LPHMIDIOUT phmo, UINT uDeviceID, DWORD_PTR dwCallbac
   if (dev.kind == OutKind::System && (connected = PortsConnect(dev.port, false)) < 0) return MMSYSERR_ERROR;
   MidiOutRecord* r =
       new MidiOutRecord{kOutMagic, static_cast<int>(uDeviceID), dev.kind, dev.port, connected == 1, 0};
+  if (dev.kind == OutKind::System) r->seen = PortsIdentity(dev.port, false);
   std::lock_guard<std::mutex> lock(gOutMu);
   gOuts.push_back(r);
   *phmo = reinterpret_cast<HMIDIOUT>(r);
@@ -475,6 +615,7 @@ LONGLONG TbxMidiInTimeUs(void) {
 
 UINT WINAPI midiInGetNumDevs(void) {
   std::lock_guard<std::mutex> lock(gTableMu);
+  if (gTable.built) ListLocked();
   BuildTableLocked();
   return static_cast<UINT>(gTable.ins.size());
 }
@@ -518,6 +659,7 @@ MMRESULT WINAPI midiInOpen(LPHMIDIIN phmi, UINT uDeviceID, DWORD_PTR dwCallback,
   r->kind = dev.kind;
   r->port = dev.port;
   r->connected = connected == 1;
+  if (dev.kind == InKind::System) r->seen = PortsIdentity(dev.port, true);
   r->proc = type == CALLBACK_FUNCTION ? reinterpret_cast<MidiInProc>(dwCallback) : nullptr;
   r->instance = dwInstance;
   {
@@ -569,13 +711,18 @@ namespace tbxtest {
 
 void SetMidiDevices(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs) {
   CloseAll();
+  ChangeMidiDevices(outputs, inputs);
+  std::lock_guard<std::mutex> outLock(gOutMu);
+  gCaptured.clear();
+}
+
+void ChangeMidiDevices(const std::vector<std::string>& outputs, const std::vector<std::string>& inputs) {
   std::lock_guard<std::mutex> lock(gTableMu);
   gTable = DeviceTable();
   gTable.built = true;
+  gTable.test = true;
   for (const std::string& name : outputs) gTable.outs.push_back({OutKind::Capture, name, {}});
   for (const std::string& name : inputs) gTable.ins.push_back({InKind::Loopback, name, {}});
-  std::lock_guard<std::mutex> outLock(gOutMu);
-  gCaptured.clear();
 }
 
 const std::vector<MidiRecord>& CapturedMidi() {
@@ -626,6 +773,8 @@ void TbxMidiClientName(const char* name) {
   const bool open = std::any_of(gTable.outs.begin(), gTable.outs.end(),
                                 [](const OutDevice& d) { return d.kind == OutKind::Own || d.kind == OutKind::Synth; });
   if (!gTable.built || !open) return;
+  /* The watch would open the JACK client itself (and move the synth) while it is gone. */
+  StopWatch();
   const std::vector<OwnPortLinks> links = PortsLinks();
   const bool synthOnJack = SynthBackend() == "jack";
   if (synthOnJack) SynthStop();
@@ -633,6 +782,7 @@ void TbxMidiClientName(const char* name) {
   PortsOpen();
   if (synthOnJack) SynthStart(nullptr);
   PortsRelink(links);
+  StartWatch();
 }
 
 /* ---------------------------------------------------------------- reset */

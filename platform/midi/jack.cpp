@@ -21,8 +21,12 @@
 ** runs by frames (from frame 0 at first).
 **
 ** A server that goes away (on_info_shutdown) leaves a dead client: every call then fails
-** at once, nothing waits for a cycle that will not come, and the client is closed at reset
-** or exit. libjack is kept from starting a server (JackNoStartServer) and from printing.
+** at once and nothing waits for a cycle that will not come; the ports' watch (devices.cpp)
+** closes it (JackGone) and opens a new one when a server runs again. The queue to midi_out
+** is made once and outlives the clients, so a sender never meets a freed one. Opening takes
+** the server's time (a connection, an activation) without holding the lock that the other
+** calls take, and a second opener does not wait for the first. libjack is kept from
+** starting a server (JackNoStartServer) and from printing.
 */
 #if TBX_HAVE_JACK
 
@@ -37,6 +41,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -54,7 +59,7 @@ constexpr int kJumpCycles = 4;       /* ... that many cycles in a row: a new lin
 
 /* The synth's ports and who fills them; replaced whole, read by the process thread. */
 struct AudioHook {
-  JackAudioRender render;
+  AudioRender render;
   void* user;
   jack_port_t* ports[2];
 };
@@ -98,13 +103,15 @@ struct MasterGrid {
 };
 
 struct JackState {
-  std::mutex mu;                          /* guards opening, closing, attaching, connecting */
+  std::mutex openMu;                      /* one opener or closer at a time */
+  std::mutex mu;                          /* guards the client's fields, attaching, connecting */
   jack_client_t* client = nullptr;
   jack_port_t* midiOut = nullptr;
   jack_port_t* midiIn = nullptr;
   std::atomic<bool> alive{false};         /* open and the server still there */
   double rate = 0;                        /* frames per second */
-  std::unique_ptr<StampQueue> out;        /* to midi_out: senders push, process plays */
+  std::atomic<StampQueue*> out{nullptr};  /* to midi_out: senders push, process plays; made
+                                          ** at the first open, kept to the end */
 
   std::atomic<AudioHook*> hook{nullptr};  /* the synth's audio, or nullptr */
   std::atomic<bool> inProcess{false};     /* the process callback is using the hook */
@@ -146,6 +153,11 @@ struct JackState {
   double lastBpm = 0;
   int shownBpm = 0;                       /* another master's tempo, rounded, last told */
   double countFrame = 0, countBeats = 0;  /* the master's count by frames: beats at a frame */
+
+  std::mutex bornMu;                      /* guards born and clients */
+  std::map<std::string, uint32_t> born;   /* ports of each name registered since the client
+                                          ** opened (JACK numbers a port made again alike) */
+  uint32_t clients = 0;                   /* clients opened so far */
 };
 
 JackState J;
@@ -324,10 +336,11 @@ int Process(jack_nframes_t frames, void*) {
 
   void* out = jack_port_get_buffer(J.midiOut, frames);
   jack_midi_clear_buffer(out);
-  StampCollect(J.out.get());
+  StampQueue* queue = J.out.load();
+  StampCollect(queue);
   int64_t at;
   uint32_t bytes;
-  while (StampNext(J.out.get(), map, frames, &at, &bytes)) {
+  while (StampNext(queue, map, frames, &at, &bytes)) {
     const unsigned char b[3] = {static_cast<unsigned char>(bytes), static_cast<unsigned char>(bytes >> 8),
                                 static_cast<unsigned char>(bytes >> 16)};
     jack_midi_event_write(out, static_cast<jack_nframes_t>(at), b, StampSize(bytes));   /* full: dropped */
@@ -345,6 +358,14 @@ int Process(jack_nframes_t frames, void*) {
 
 void Shutdown(jack_status_t, const char*, void*) {
   J.alive = false;
+}
+
+/* JACK's notification thread: a port was registered (or unregistered). */
+void PortBorn(jack_port_id_t id, int registered, void* arg) {
+  jack_port_t* port = registered ? jack_port_by_id(static_cast<jack_client_t*>(arg), id) : nullptr;
+  if (!port) return;
+  std::lock_guard<std::mutex> lock(J.bornMu);
+  J.born[jack_port_name(port)]++;
 }
 
 void InputThread() {
@@ -370,60 +391,76 @@ std::string OwnName(jack_port_t* port) {
   return port ? jack_port_name(port) : "";
 }
 
-/* Forgets a client that could not be set up (lock held). */
-void Abandon() {
-  if (J.client) jack_client_close(J.client);
-  J.client = nullptr;
-  J.midiOut = J.midiIn = nullptr;
-  J.out.reset();
-}
-
 }  // namespace
 
 /* ---------------------------------------------------------------- client */
 
 bool JackOpen() {
-  std::lock_guard<std::mutex> lock(J.mu);
-  if (J.client) return J.alive.load();
+  std::unique_lock<std::mutex> opening(J.openMu, std::try_to_lock);
+  if (!opening.owns_lock()) return J.alive.load();   /* another thread is opening or closing */
+  {
+    std::lock_guard<std::mutex> lock(J.mu);
+    if (J.client) return J.alive.load();
+  }
   PortsSilence();
   jack_set_error_function(Quiet);
   jack_set_info_function(Quiet);
   jack_status_t status;
-  J.client = jack_client_open(PortsName().c_str(), JackNoStartServer, &status);
-  if (!J.client) return false;
-  J.rate = jack_get_sample_rate(J.client);
-  J.out.reset(new StampQueue);
-  J.midiOut = jack_port_register(J.client, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-  J.midiIn = jack_port_register(J.client, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
-  J.inHead = 0;
-  J.inTail = 0;
-  J.quit = false;
-  J.rolling = -1;
-  J.moved = false;
-  J.master = false;
-  J.cycleKnown = J.wasMoving = J.offsetKnown = J.mapKnown = false;
-  J.shownBpm = 0;
-  J.recount = true;
-  J.view.moving = false;
-  J.view.bpm = 0;
-  J.wakeFd = eventfd(0, EFD_CLOEXEC);
-  if (!J.midiOut || !J.midiIn || J.wakeFd < 0 || jack_set_process_callback(J.client, Process, nullptr) != 0) {
-    Abandon();
-    if (J.wakeFd >= 0) close(J.wakeFd);
-    J.wakeFd = -1;
+  jack_client_t* client = jack_client_open(PortsName().c_str(), JackNoStartServer, &status);
+  if (!client) return false;
+  jack_port_t* midiOut = jack_port_register(client, "midi_out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+  jack_port_t* midiIn = jack_port_register(client, "midi_in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
+  const int wakeFd = eventfd(0, EFD_CLOEXEC);
+  if (!midiOut || !midiIn || wakeFd < 0 || jack_set_process_callback(client, Process, nullptr) != 0) {
+    jack_client_close(client);
+    if (wakeFd >= 0) close(wakeFd);
     return false;
   }
-  jack_on_info_shutdown(J.client, Shutdown, nullptr);
-  J.input = std::thread(InputThread);
-  J.alive = true;
-  if (jack_activate(J.client) != 0) {
-    J.alive = false;   /* kept, dead, until JackClose: the input thread is already running */
+  jack_on_info_shutdown(client, Shutdown, nullptr);
+  jack_set_port_registration_callback(client, PortBorn, client);
+  {
+    std::lock_guard<std::mutex> bornLock(J.bornMu);
+    J.born.clear();
+    J.clients++;
+  }
+  {
+    std::lock_guard<std::mutex> lock(J.mu);
+    J.client = client;
+    J.midiOut = midiOut;
+    J.midiIn = midiIn;
+    J.wakeFd = wakeFd;
+    J.rate = jack_get_sample_rate(client);
+    if (!J.out.load()) J.out = new StampQueue;
+    StampClear(J.out.load());   /* no process thread runs: this thread is the queue's consumer */
+    J.inHead = 0;
+    J.inTail = 0;
+    J.quit = false;
+    J.rolling = -1;
+    J.moved = false;
+    J.master = false;
+    /* The process thread's own fields: it does not run before the activation below. */
+    J.cycleKnown = J.wasMoving = J.offsetKnown = J.mapKnown = false;
+    J.shownBpm = 0;
+    J.recount = true;
+    J.view.moving = false;
+    J.view.bpm = 0;
+    J.input = std::thread(InputThread);
+    J.alive = true;
+  }
+  if (jack_activate(client) != 0) {
+    J.alive = false;   /* kept, dead, until it is closed: the input thread is already running */
     return false;
   }
   return true;
 }
 
+bool JackGone() {
+  std::lock_guard<std::mutex> lock(J.mu);
+  return J.client && !J.alive.load();
+}
+
 void JackClose() {
+  std::lock_guard<std::mutex> closing(J.openMu);
   std::unique_lock<std::mutex> lock(J.mu);
   if (!J.client) return;
   J.alive = false;
@@ -441,7 +478,6 @@ void JackClose() {
   J.wakeFd = -1;
   J.midiOut = J.midiIn = nullptr;
   delete J.hook.exchange(nullptr);
-  J.out.reset();
 }
 
 bool JackAlive() {
@@ -455,8 +491,9 @@ double JackRate() {
 /* ---------------------------------------------------------------- ports of others */
 
 std::vector<std::string> JackPorts(bool inputs) {
-  std::lock_guard<std::mutex> lock(J.mu);
   std::vector<std::string> names;
+  if (!J.alive.load()) return names;   /* a server gone: not even the lock is waited for */
+  std::lock_guard<std::mutex> lock(J.mu);
   if (!J.alive.load()) return names;
   /* Our outputs go to their input ports, and the other way round. */
   const char** ports =
@@ -480,6 +517,14 @@ int JackConnect(const std::string& name, bool input) {
   int r = jack_connect(J.client, from.c_str(), to.c_str());
   if (r == EEXIST) return 0;
   return r == 0 ? 1 : -1;
+}
+
+uint64_t JackPortIdentity(const std::string& name) {
+  std::lock_guard<std::mutex> lock(J.mu);
+  if (!J.alive.load() || !jack_port_by_name(J.client, name.c_str())) return 0;
+  std::lock_guard<std::mutex> bornLock(J.bornMu);
+  const auto it = J.born.find(name);
+  return static_cast<uint64_t>(J.clients) << 32 | ((it == J.born.end() ? 0 : it->second) + 1);
 }
 
 void JackDisconnect(const std::string& name, bool input) {
@@ -549,16 +594,19 @@ void JackRelink(const std::vector<OwnPortLinks>& links) {
 /* ---------------------------------------------------------------- output */
 
 bool JackQueue(int64_t dueNs, uint32_t bytes) {
-  return J.alive.load() && J.out && StampPush(J.out.get(), Stamped{dueNs, bytes});
+  StampQueue* queue = J.out.load();
+  return J.alive.load() && queue && StampPush(queue, Stamped{dueNs, bytes});
 }
 
 uint32_t JackMissedFrames() {
-  return J.out ? J.out->missed.load() : 0;
+  StampQueue* queue = J.out.load();
+  return queue ? queue->missed.load() : 0;
 }
 
 void JackDrain(int ms) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (J.alive.load() && J.out && !StampIdle(J.out.get()) && std::chrono::steady_clock::now() < end)
+  StampQueue* queue = J.out.load();
+  while (J.alive.load() && queue && !StampIdle(queue) && std::chrono::steady_clock::now() < end)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   /* The cycle that wrote the last message has to reach its readers before a disconnection. */
   if (J.alive.load() && J.rate > 0) {
@@ -657,7 +705,7 @@ bool JackTransportAt(double beats, int64_t* steadyNs) {
 
 /* ---------------------------------------------------------------- the synth's audio */
 
-bool JackAudioAttach(JackAudioRender render, void* user, std::string* why) {
+bool JackAudioAttach(AudioRender render, void* user, std::string* why) {
   std::lock_guard<std::mutex> lock(J.mu);
   if (!J.alive.load()) {
     *why = "the server has stopped";
@@ -692,18 +740,20 @@ bool JackAudioAttach(JackAudioRender render, void* user, std::string* why) {
 }
 
 void JackAudioDetach() {
-  std::lock_guard<std::mutex> lock(J.mu);
   AudioHook* hook = J.hook.exchange(nullptr);
   if (!hook) return;
   /* The process callback raises inProcess before it reads the hook, and we cleared the hook
   ** before reading inProcess (both sequentially consistent): a callback that may still use
   ** the old hook is seen here and waited for (a second at most: a server that died in the
-  ** middle of a cycle does not finish it). */
+  ** middle of a cycle does not finish it), without the lock the window's calls take. */
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   while (J.inProcess.load() && std::chrono::steady_clock::now() < end)
     std::this_thread::sleep_for(std::chrono::microseconds(100));
-  if (J.client)
-    for (jack_port_t* p : hook->ports) jack_port_unregister(J.client, p);
+  {
+    std::lock_guard<std::mutex> lock(J.mu);
+    if (J.client)
+      for (jack_port_t* p : hook->ports) jack_port_unregister(J.client, p);
+  }
   delete hook;
 }
 
@@ -712,6 +762,7 @@ void JackAudioDetach() {
 #include "platform/midi/midi_internal.h"
 
 bool JackOpen() { return false; }
+bool JackGone() { return false; }
 void JackClose() {}
 bool JackAlive() { return false; }
 std::vector<std::string> JackPorts(bool) { return {}; }
@@ -719,6 +770,7 @@ bool JackQueue(int64_t, uint32_t) { return false; }
 uint32_t JackMissedFrames() { return 0; }
 void JackDrain(int) {}
 int JackConnect(const std::string&, bool) { return -1; }
+uint64_t JackPortIdentity(const std::string&) { return 0; }
 void JackDisconnect(const std::string&, bool) {}
 std::vector<OwnPortLinks> JackLinks() { return {}; }
 void JackRelink(const std::vector<OwnPortLinks>&) {}
@@ -733,7 +785,7 @@ void JackTimebaseBeat(double, int64_t) {}
 void JackTransportRewind() {}
 double JackTransportBpm() { return 0; }
 bool JackTransportAt(double, int64_t*) { return false; }
-bool JackAudioAttach(JackAudioRender, void*, std::string* why) {
+bool JackAudioAttach(AudioRender, void*, std::string* why) {
   *why = "built without JACK";
   return false;
 }

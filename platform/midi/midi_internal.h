@@ -67,6 +67,10 @@ std::string SynthBackend();
 /* Stamped messages the synth played after their frame because they reached it too late
 ** (sent more than 2 ms after their due time, or a stalled audio callback), since it started. */
 uint32_t SynthMissedFrames();
+/* The own JACK client went away (false: the synth, if it played on JACK, moves to the next
+** audio system that opens) or came (true: the synth moves onto JACK when JACK comes first in
+** its order). The ports' watch calls it; a run sending meanwhile loses what falls between. */
+void SynthJackChanged(bool alive);
 /* Ends the synthesizer (reset, exit). No sender may call SynthQueue meanwhile. */
 void SynthStop();
 
@@ -107,6 +111,9 @@ bool PortsSend(PortApi api, int64_t dueNs, uint32_t bytes);
 ** 1 made now, 0 was there already, -1 failed (no such port, system gone). */
 int PortsConnect(const SystemPort& port, bool input);
 void PortsDisconnect(const SystemPort& port, bool input);
+/* Which port of that name exists now (on a system that is alive): a number that changes
+** when the port is made anew (JACK's port id, the sequencer's address); 0 when none does. */
+uint64_t PortsIdentity(const SystemPort& port, bool input);
 /* Waits (at most `ms`) until what was sent to `api`'s own output has left it. */
 void PortsDrain(PortApi api, int ms);
 /* What is connected to one own port, kept while the own clients are closed and opened
@@ -145,10 +152,12 @@ int AlsaSeqConnect(const std::string& name, bool input);
 void AlsaSeqDisconnect(const std::string& name, bool input);
 std::vector<OwnPortLinks> AlsaSeqLinks();
 void AlsaSeqRelink(const std::vector<OwnPortLinks>& links);
+uint64_t AlsaSeqPortIdentity(const std::string& name, bool input);
 
 /* ---------------------------------------------------------------- JACK (jack.cpp) */
 
-bool JackOpen();
+bool JackOpen();                         /* false also while another thread opens */
+bool JackGone();                         /* a client is open and its server has gone away */
 void JackClose();
 bool JackAlive();
 std::vector<std::string> JackPorts(bool inputs);
@@ -159,6 +168,7 @@ int JackConnect(const std::string& name, bool input);
 void JackDisconnect(const std::string& name, bool input);
 std::vector<OwnPortLinks> JackLinks();
 void JackRelink(const std::vector<OwnPortLinks>& links);
+uint64_t JackPortIdentity(const std::string& name);
 double JackRate();                       /* frames per second of the server; 0 when none */
 /* The transport (platform/sync.h says what the program sees of it). */
 bool JackBuilt();                        /* this build has libjack */
@@ -177,13 +187,24 @@ double JackTransportBpm();               /* another master's tempo; 0 none (TbxT
 bool JackTransportAt(double beats, int64_t* steadyNs);    /* as TbxTransportAt, steady ns */
 /* transport.cpp: no watch, no request pending (MidiReset). */
 void TransportReset();
+/* Fills one cycle of the synth's audio (`frames` frames of each channel) on the audio
+** system's thread, `map` telling when its frames are heard. */
+typedef void (*AudioRender)(float* left, float* right, uint32_t frames, const CycleMap& map, void* user);
 /* The synth's audio on the own JACK client: ports synth_L and synth_R, connected to the
 ** first two physical playback ports, filled each cycle by `render` on the process thread.
 ** False (and `why`) when they cannot be made. */
-typedef void (*JackAudioRender)(float* left, float* right, uint32_t frames, const CycleMap& map, void* user);
-bool JackAudioAttach(JackAudioRender render, void* user, std::string* why);
+bool JackAudioAttach(AudioRender render, void* user, std::string* why);
 /* After it returns `render` is not running and is never called again; the ports are gone. */
 void JackAudioDetach();
+
+/* ---------------------------------------------------------------- PulseAudio (pulse.cpp) */
+
+/* The synth's PulseAudio stream: stereo float at `rate` Hz, filled by `render` on the
+** stream's thread; one at a time. False (and `why`) when no server answers or it refuses
+** the stream; a server is never started. */
+bool PulseOpen(double rate, AudioRender render, void* user, std::string* why);
+/* After it returns `render` is not running and is never called again. */
+void PulseClose();
 
 /* ---------------------------------------------------------------- short messages */
 
@@ -191,6 +212,10 @@ void JackAudioDetach();
 ** is not a complete short message (system exclusive, undefined, data byte without a running
 ** status). `runningStatus` is the last channel status of the stream and is kept current. */
 size_t ShortMsgBytes(uint32_t message, uint8_t* runningStatus, unsigned char out[3]);
+
+/* Whether two port names are one port's, but for the " client:port" numbers at the end of
+** an ALSA sequencer port's name ("Keys:Keys MIDI 1 20:0" and "Keys:Keys MIDI 1 24:0"). */
+bool MidiPortNamesAlike(const std::string& a, const std::string& b);
 
 /* Display names of devices, one per full name: at most 31 characters (the caps structure's
 ** product name), a longer name shortened in the middle so that its distinguishing end

@@ -110,6 +110,15 @@ int PortsConnect(const SystemPort& port, bool input) {
   return -1;
 }
 
+uint64_t PortsIdentity(const SystemPort& port, bool input) {
+  switch (port.api) {
+    case PortApi::Alsa: return AlsaSeqPortIdentity(port.name, input);
+    case PortApi::Jack: return JackPortIdentity(port.name);
+    case PortApi::None: break;
+  }
+  return 0;
+}
+
 void PortsDisconnect(const SystemPort& port, bool input) {
   if (port.api == PortApi::Alsa) AlsaSeqDisconnect(port.name, input);
   if (port.api == PortApi::Jack) JackDisconnect(port.name, input);

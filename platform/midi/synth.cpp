@@ -241,6 +241,9 @@ bool SynthUseSoundfont(const std::string& path) {
   const std::string wanted = SynthSoundfontPath();
   if (wanted == playing) return true;
   const bool live = !SynthBackend().empty();
+  /* A synthesizer made before that plays on no system keeps the soundfont it was made with
+  ** when it attaches again: it goes, and the next start makes it with the new one. */
+  if (!live) SynthStop();
   if (!live && SynthSoundfontLoads(wanted)) return true;
   if (live) {
     SynthStop();

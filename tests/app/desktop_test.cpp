@@ -1,7 +1,7 @@
 // The program as a desktop application: what it remembers from one run to the next through
 // the settings file (the file dialogs' folders, Recent Files, the MIDI ports by name, the
-// synth's soundfont and gain), files dropped on the window, and the window drawn at twice
-// the size on a high-dpi screen, where clicks and the pointer follow.
+// synth's soundfont and gain), files dropped on the window, and the window drawn larger
+// on a high-dpi screen (scales 1.25 to 2), where clicks and the pointer follow.
 #include <cstring>
 #include <string>
 
@@ -233,6 +233,76 @@ TEST_F(RememberedPorts, ChosenPortsAreFoundByNameAtTheNextStart) {
   EXPECT_EQ(Setting("midi.out"), "Port C") << "kept for when it comes back";
 }
 
+// The device menus list the ports there are when the menu bar opens; the chosen port is
+// followed by its name (an ALSA port's numbers may change when it comes back), shown
+// grayed and checked while it is absent, and opened where it is now when a run starts.
+TEST_F(RememberedPorts, PortsComeAndGoWhileTheProgramRuns) {
+  tbxtest::SetMidiDevices(outputs(), {"Keys X 20:0", "Keys Y 24:0"});
+  Start();
+  SendMessageA(hwnd, WM_COMMAND, IDM_MIDIOUT + 2, 0);   // Port C
+  SendMessageA(hwnd, WM_COMMAND, IDM_MIDIIN + 1, 0);    // Keys Y
+  // Items up to the first separator: "*" checked, "~" grayed.
+  auto items = [](int title) {
+    std::string list;
+    HMENU m = GetSubMenu(ghMenu, title);
+    for (int i = 0; i < GetMenuItemCount(m) && !(GetMenuState(m, i, MF_BYPOSITION) & MF_SEPARATOR); i++) {
+      char label[64] = "";
+      GetMenuStringA(m, i, label, sizeof label, MF_BYPOSITION);
+      const UINT state = GetMenuState(m, i, MF_BYPOSITION);
+      list += std::string(list.empty() ? "" : "|") + (state & MF_GRAYED ? "~" : "") + (state & MF_CHECKED ? "*" : "") + label;
+    }
+    return list;
+  };
+  const struct {
+    std::vector<std::string> outs, ins;
+    const char *outItems, *inItems;
+    int out, in;
+  } steps[] = {
+      {{"Capture Out", "New D", "Synth B", "Port C"}, {"Keys X 20:0", "Keys Y 24:0"},
+       "Capture Out|New D|Synth B|*Port C", "Keys X 20:0|*Keys Y 24:0", 3, 1},
+      {{"Capture Out", "New D"}, {"Keys X 20:0"}, "Capture Out|New D|~*Port C", "Keys X 20:0|~*Keys Y 24:0", 2, 1},
+      {{"Port C", "Capture Out"}, {"Keys Y 28:0"}, "*Port C|Capture Out", "*Keys Y 28:0", 0, 0},
+      {{"Port C"}, {}, "*Port C", "~*Keys Y 28:0", 0, 0},
+  };
+  for (const auto& step : steps) {
+    tbxtest::ChangeMidiDevices(step.outs, step.ins);
+    tbxtest::OpenMenu(hwnd);
+    EXPECT_EQ(items(10), step.outItems);
+    EXPECT_EQ(items(11), step.inItems);
+    EXPECT_EQ(gMidiOutPort, step.out) << step.outItems;
+    EXPECT_EQ(gMidiInPort, step.in) << step.inItems;
+    EXPECT_EQ(GetMenuState(ghMenu, 11, MF_BYPOSITION) & MF_GRAYED, 0u) << "an absent input is still chosen";
+  }
+  EXPECT_EQ(Setting("midi.out"), "Port C") << "nothing chosen anew";
+
+  // Play while the chosen output is absent says so; a run started after it came back
+  // elsewhere, with no menu opened since, opens it where it is now.
+  tbxtest::ChangeMidiDevices({"Capture Out"}, {"Keys X 20:0"});
+  tbxtest::QueueMessageBoxAnswer(IDOK);
+  SendMessageA(hwnd, WM_COMMAND, IDM_LOOP, 0);
+  ASSERT_EQ(tbxtest::MessageBoxes().size(), 1u);
+  EXPECT_EQ(tbxtest::MessageBoxes()[0].text, "Could not start MIDI Sequence\nMIDI OUT Port not available!");
+  tbxtest::ChangeMidiDevices({"Capture Out", "New D", "Port C"}, {"Keys Y 30:0"});
+  tbxtest::ClearCapturedMidi();
+  SendMessageA(hwnd, WM_COMMAND, IDM_LOOP, 0);
+  ASSERT_TRUE(gbSequenceGoing);
+  ASSERT_FALSE(tbxtest::CapturedMidi().empty());
+  EXPECT_EQ(tbxtest::CapturedMidi().front().device, 2) << "Port C";
+  EXPECT_EQ(tbxtest::OpenMidiInputs(), 1) << "Keys Y, back as 30:0";
+  SendMessageA(hwnd, WM_COMMAND, IDM_STOP, 0);
+
+  // Inputs that appear after a start without any: the MIDI-IN title is enabled.
+  End();
+  tbxtest::SetMidiDevices(outputs(), {});
+  tbxtest::QueueMessageBoxAnswer(IDOK);   // "no MIDI IN detected!"
+  Start();
+  EXPECT_NE(GetMenuState(ghMenu, 11, MF_BYPOSITION) & MF_GRAYED, 0u);
+  tbxtest::ChangeMidiDevices(outputs(), {"Keys Z"});
+  tbxtest::OpenMenu(hwnd);
+  EXPECT_EQ(GetMenuState(ghMenu, 11, MF_BYPOSITION) & MF_GRAYED, 0u);
+  EXPECT_EQ(items(11), "*Keys Z");
+}
+
 // The sync items keep their state across runs, as the ports do.
 TEST_F(RememberedPorts, SyncItemsAreCheckedAgainAtTheNextStart) {
   Start();
@@ -427,6 +497,43 @@ TEST_P(LargerScaleSteps, TheWindowDoublesAndInputFollows) {
   EXPECT_EQ(tbxtest::Pointer().y, origin.y + next.top + 8);
   EXPECT_EQ(gMouseX, 11);
   EXPECT_EQ(gMouseY, 20);
+}
+
+// The quarters between: whole-pixel character cells (10 x 20, 12 x 24, 14 x 28), one-pixel
+// outlines, clicks on a cell's far corner landing on it, dialogs as MapDialogRect rounds.
+TEST_F(LargerScale, QuarterScalesKeepWholeCells) {
+  const struct {
+    double scale;
+    int cx, cy, frame, pen, aboutW, aboutH;
+  } cases[] = {{1.25, 10, 20, 4, 1, 508, 748}, {1.5, 12, 24, 5, 1, 609, 897}, {1.75, 14, 28, 5, 1, 711, 1047}};
+  for (const auto& c : cases) {
+    DestroyWindow(hwnd);
+    tbxtest::PumpMessages();
+    tbxtest::SetDisplayScale(c.scale);
+    ResetAllState();
+    hwnd = CreateMainWindow(nullptr, "", SW_SHOWNORMAL);
+    ASSERT_NE(hwnd, nullptr);
+    EXPECT_EQ(gcxChar, c.cx) << c.scale;
+    EXPECT_EQ(gcyChar, c.cy) << c.scale;
+    RECT client;
+    GetClientRect(hwnd, &client);
+    EXPECT_EQ(client.right, (PANEL_LEFT + 4) * c.cx - 2 * c.frame) << c.scale;
+    const RECT cell = CellRect(10, 20);
+    EXPECT_EQ(cell.right - cell.left, c.cx + 1) << c.scale;
+    tbxtest::ClearDrawLog();
+    OnButtonDown(hwnd, WM_LBUTTONDOWN, 0, MAKELPARAM(cell.right - 2, cell.bottom - 2));
+    EXPECT_EQ(CellPerc(10, 20), 1) << c.scale << ": the far corner of the cell";
+    ASSERT_FALSE(tbxtest::DrawLog().empty());
+    EXPECT_EQ(tbxtest::DrawLog().back().penWidth, c.pen) << c.scale;
+    RECT about{};
+    tbxtest::QueueDialog([&](HWND dlg) {
+      GetClientRect(dlg, &about);
+      SendMessageA(dlg, WM_COMMAND, IDOK, 0);
+    });
+    SendMessageA(hwnd, WM_COMMAND, IDM_ABOUT, 0);
+    EXPECT_EQ(about.right, c.aboutW) << c.scale;
+    EXPECT_EQ(about.bottom, c.aboutH) << c.scale;
+  }
 }
 
 TEST_F(LargerScale, DialogsDoubleWithTheirUnits) {

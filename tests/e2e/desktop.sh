@@ -74,8 +74,38 @@ read -r about_start about_end <<<"${runs[-1]}"
 xdotool mousemove --sync $((WIN_X + (about_start + about_end) / 2)) $((WIN_Y + 20)) click 1   # "About"
 wait_window '^About$' 5
 [ "$WIN_W" -eq 812 ] && [ "$WIN_H" -eq 1196 ]; check $? "the About box is 812 x 1196 pixels ($WIN_W x $WIN_H)"
+screenshot about
+n=$(edge_ink "$WID"); [ "$n" -eq 0 ]; check $? "nothing of the About box is cut off by its edges ($n dark pixels there)"
 answer_box "$WID" Return
 wait_window '^Tamborix - ' 5
+
+# Every other dialog at this scale: labels and buttons inside it (the file dialogs are
+# FLTK's, laid out in pixels of a 96-dpi screen and scaled widget by widget).
+# Pull-down items are 33 pixels apart at this scale, the first centred 57 pixels below the
+# window's top.
+pick() {   # pick TITLE-RUN ITEM
+  read -r title_start _ <<<"${runs[$1]}"
+  xdotool mousemove --sync $((WIN_X + title_start + 5)) $((WIN_Y + 20)) click 1
+  sleep 0.5
+  xdotool mousemove --sync $((WIN_X + title_start + 40)) $((WIN_Y + 57 + 33 * $2)) click 1
+}
+for dialog in "0 4 ^Save As$" "0 1 ^Open$" "6 12 ^Other General MIDI Instrument$"; do
+  read -r title item name <<<"$dialog"
+  pick "$title" "$item"
+  if [ "$name" = '^Open$' ]; then   # the clicked cell is a change: the save question first
+    wait_window '^Tamborix$' 5
+    screenshot question
+    n=$(edge_ink "$WID"); [ "$n" -eq 0 ]; check $? "nothing of the save question is cut off by its edges ($n)"
+    answer_box "$WID" n
+  fi
+  wait_window "$name" 5
+  screenshot dialog
+  n=$(edge_ink "$WID"); [ "$n" -eq 0 ]; check $? "nothing of /$name/ is cut off by its edges ($n dark pixels there)"
+  [ "$WIN_W" -ge 500 ]; check $? "/$name/ is drawn at the larger scale ($WIN_W pixels wide)"
+  answer_box "$WID" Escape
+  wait_window '^Tamborix - ' 5
+done
+click "$X" "$Y" 1   # a change again (No above dropped the first)
 
 # ---------------------------------------------------------------- drag and drop
 MAIN=$WID

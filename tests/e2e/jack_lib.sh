@@ -1,5 +1,5 @@
-# Shared helpers of the JACK scripts: their common start (tools, test binary, scratch folder,
-# cleanup), a private JACK server with the dummy driver, and the
+# Shared helpers of the JACK and PulseAudio scripts: their common start (tools, test binary,
+# scratch folder, cleanup), a private JACK server with the dummy driver, and the
 # reclaiming of registry slots that killed test servers leave behind.
 #
 # JACK keeps its running servers in a shared registry of eight slots
@@ -67,15 +67,14 @@ jack_start_server() {
   return 1
 }
 
-# jack_init BUILD PREFIX TOOL...: the scripts' common start. Skips (exit 77) unless jackd,
-# jack_midi_dump and every TOOL are on the PATH; sets tests (the 144-step test binary of
-# BUILD), work (a scratch folder) and pids (children ended at exit, in reverse order, the
-# server first of them); names the server $TBX_JACK_SERVER or PREFIX-PID, a server of its
-# own that never meets another script's, and never lets a client start one.
-jack_init() {
-  local build=${1:?build folder} prefix=${2:?server prefix} t
-  shift 2
-  for t in jackd jack_midi_dump "$@"; do
+# servers_init BUILD TOOL...: the common start of the scripts that run tests against sound
+# servers of their own. Skips (exit 77) unless every TOOL is on the PATH; sets tests (the
+# test binary of BUILD), work (a scratch folder) and pids (children ended at exit, in
+# reverse order); what a test starts itself it writes into $work/pids, ended at exit too.
+servers_init() {
+  local build=${1:?build folder} t
+  shift
+  for t in "$@"; do
     if ! command -v "$t" >/dev/null 2>&1; then
       echo "skipped: $t is not installed"
       exit 77
@@ -90,20 +89,30 @@ jack_init() {
     exit 1
   fi
   work=$(mktemp -d)
-  export JACK_DEFAULT_SERVER="${TBX_JACK_SERVER:-$prefix-$$}"
-  export JACK_NO_START_SERVER=1
   pids=()
   trap jack_cleanup EXIT
 }
 
-# Clients first, then the server, all with SIGINT: the clients then close their JACK
+# jack_init BUILD PREFIX TOOL...: servers_init with jackd, jack_midi_dump and the TOOLs;
+# names the server $TBX_JACK_SERVER or PREFIX-PID, a server of its own that never meets
+# another script's, and never lets a client start one.
+jack_init() {
+  local build=${1:?build folder} prefix=${2:?server prefix}
+  shift 2
+  servers_init "$build" jackd jack_midi_dump "$@"
+  export JACK_DEFAULT_SERVER="${TBX_JACK_SERVER:-$prefix-$$}"
+  export JACK_NO_START_SERVER=1
+}
+
+# Clients first, then the servers, all with SIGINT: the clients then close their JACK
 # connections, where after a SIGTERM the server waits seconds for them.
 jack_cleanup() {
   local i
+  [ -f "$work/pids" ] && while read -r i; do kill -INT "$i" 2>/dev/null; done <"$work/pids"
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
     kill -INT "${pids[i]}" 2>/dev/null
     wait "${pids[i]}" 2>/dev/null
   done
-  rm -f /dev/shm/jack_sem.*_"$JACK_DEFAULT_SERVER"_* 2>/dev/null
+  [ -n "${JACK_DEFAULT_SERVER:-}" ] && rm -f /dev/shm/jack_sem.*_"$JACK_DEFAULT_SERVER"_* 2>/dev/null
   rm -rf "$work"
 }

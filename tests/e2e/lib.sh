@@ -21,10 +21,17 @@ set -uo pipefail
 export PYTHONPATH="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)${PYTHONPATH:+:$PYTHONPATH}"
 
 # Height in pixels of the FLTK display's menu bar at scale 1 (the client area starts below
-# it); a program drawn at scale 2 (TAMBORIX_SCALE=2, or a screen of 144 dpi or more) has one
-# twice as high: set TBX_SCALE=2 before starting it.
+# it); a program drawn at a larger scale (TAMBORIX_SCALE=2, or a screen of 192 dpi) has one
+# as much higher: set TBX_SCALE (1, 1.25, 1.5, 1.75 or 2) before starting it.
 TBX_MENU_HEIGHT=${TBX_MENU_HEIGHT:-20}
 TBX_SCALE=${TBX_SCALE:-1}
+
+# scaled PIXELS: a length of scale 1 at TBX_SCALE, rounded as the program rounds it.
+scaled() {
+  local q
+  case $TBX_SCALE in 1.25) q=5 ;; 1.5) q=6 ;; 1.75) q=7 ;; *) q=$((TBX_SCALE * 4)) ;; esac
+  echo $((($1 * q + 2) / 4))
+}
 
 E2E_FAILS=0            # failed checks so far
 E2E_CHECKS=0           # checks made so far
@@ -169,7 +176,7 @@ window_geometry() {
   local X Y WIDTH HEIGHT SCREEN WINDOW
   eval "$(xdotool getwindowgeometry --shell "$1")"
   WIN_X=$X; WIN_Y=$Y; WIN_W=$WIDTH; WIN_H=$HEIGHT
-  CLIENT_X=$WIN_X; CLIENT_Y=$((WIN_Y + TBX_MENU_HEIGHT * TBX_SCALE))
+  CLIENT_X=$WIN_X; CLIENT_Y=$((WIN_Y + $(scaled "$TBX_MENU_HEIGHT")))
 }
 
 window_title() { xdotool getwindowname "$1" 2>/dev/null; }
@@ -270,15 +277,15 @@ EOF
 
 # title_runs: "start end" of each run of dark pixels in the menu bar of the last screenshot
 # (relative to the window WIN_X, WIN_Y, WIN_W) separated by more than 5 blank columns (at
-# TBX_SCALE 1; twice as many at 2): the bar's titles, "About" the last.
+# TBX_SCALE 1; scaled at another): the bar's titles, "About" the last.
 title_runs() {
   python3 - "$SHOT_PPM" "$WIN_X" "$WIN_Y" "$WIN_W" "$TBX_SCALE" <<'PY'
 import sys
 from ppm import load
-path, x0, y0, ww, scale = sys.argv[1], *map(int, sys.argv[2:])
+path, x0, y0, ww, scale = sys.argv[1], *map(int, sys.argv[2:5]), float(sys.argv[5])
 data, w, h = load(path)
 def dark(x):
-    for y in range(y0 + 3 * scale, y0 + 17 * scale):
+    for y in range(y0 + round(3 * scale), y0 + round(17 * scale)):
         o = 3 * (y * w + x)
         if data[o] + data[o + 1] + data[o + 2] < 450: return True
     return False
@@ -287,7 +294,7 @@ for x in range(x0, x0 + ww):
     if dark(x):
         if start is None: start = x
         last = x
-    elif start is not None and x - last > 5 * scale:
+    elif start is not None and x - last > round(5 * scale):
         runs.append((start, last)); start = None
 if start is not None: runs.append((start, last))
 for a, b in runs: print(a - x0, b - x0)
@@ -297,6 +304,22 @@ PY
 # dark_pixels X Y W H: how many pixels of a client rectangle are dark (text, lines).
 dark_pixels() {
   count_pixels "$((CLIENT_X + $1))" "$((CLIENT_Y + $2))" "$3" "$4" 'r + g + b < 200'
+}
+
+# edge_ink WID: how many dark pixels of the last screenshot lie within 4 pixels of a
+# window's edges; a dialog whose labels or buttons are cut off by its edges has some there.
+edge_ink() {
+  local X Y WIDTH HEIGHT SCREEN WINDOW
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  python3 - "$SHOT_PPM" "$X" "$Y" "$WIDTH" "$HEIGHT" <<'PY'
+import sys
+from ppm import load
+path, x0, y0, ww, wh = sys.argv[1], *map(int, sys.argv[2:])
+data, w, h = load(path)
+band = {(x, y) for y in range(y0, y0 + wh) for x in (*range(x0, x0 + 4), *range(x0 + ww - 4, x0 + ww))}
+band |= {(x, y) for x in range(x0, x0 + ww) for y in (*range(y0, y0 + 4), *range(y0 + wh - 4, y0 + wh))}
+print(sum(1 for x, y in band if 0 <= x < w and 0 <= y < h and sum(data[3 * (y * w + x):3 * (y * w + x) + 3]) < 200))
+PY
 }
 
 # click X Y [BUTTON]: moves the pointer to a client point and clicks (1 left, 2 middle,

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The menu bar of every program fits its window, at scale 1 and at scale 2 (a high-dpi
-# screen, here TAMBORIX_SCALE=2): the last title, "About", ends inside the client width (the
-# 72-step window is the narrowest), and a click on "Instr.Ch", the title before it, opens
-# that title's pull-down under it.
+# screen, here TAMBORIX_SCALE=2), and that of the two narrowest (96 and 72 steps) at the
+# quarters between (1.25 and 1.75, where every size rounds): the last title, "About", ends
+# inside the client width, and a click on "Instr.Ch", the title before it, opens that
+# title's pull-down under it.
 #
 # Titles are found from a screenshot with title_runs (lib.sh; the blank inside "Chromatic
 # Instr." is narrower than the gap between titles, so that title counts as two runs in the
@@ -33,10 +34,12 @@ print(left)
 PY
 }
 
-for TBX_SCALE in 1 2; do
+for TBX_SCALE in 1 1.25 1.75 2; do
   export TAMBORIX_SCALE=$TBX_SCALE
   s=$TBX_SCALE
-  for steps in 144 128 96 72; do
+  programs="144 128 96 72"
+  case $s in 1.*) programs="96 72" ;; esac
+  for steps in $programs; do
     PROG="$BUILD/tamborix$steps"
     [ -x "$PROG" ] || die "missing $PROG"
     at="tamborix$steps at scale $s"
@@ -46,17 +49,17 @@ for TBX_SCALE in 1 2; do
     [ "${#runs[@]}" -ge 15 ]; check $? "$at: at least 15 title runs in the bar (${#runs[@]})"
     read -r a_start a_end <<<"${runs[-1]}"
     width=$((a_end - a_start + 1))
-    [ "$width" -ge $((30 * s)) ] && [ "$width" -le $((42 * s)) ]; check $? "$at: the last run is 'About' ($width px wide)"
-    [ "$a_end" -le $((WIN_W - 4 * s)) ]; check $? "$at: 'About' ends at $a_end, inside the $WIN_W-pixel window"
+    [ "$width" -ge "$(scaled 30)" ] && [ "$width" -le "$(scaled 42)" ]; check $? "$at: the last run is 'About' ($width px wide)"
+    [ "$a_end" -le $((WIN_W - $(scaled 4))) ]; check $? "$at: 'About' ends at $a_end, inside the $WIN_W-pixel window"
 
     read -r i_start i_end <<<"${runs[-2]}"
     before=$SHOT_PPM; cp "$before" "$TMPD/before.ppm"
-    xdotool mousemove --sync $((WIN_X + (i_start + i_end) / 2)) $((WIN_Y + 10 * s)) click 1
+    xdotool mousemove --sync $((WIN_X + (i_start + i_end) / 2)) $((WIN_Y + $(scaled 10))) click 1
     sleep 0.5
     screenshot "open$steps-$s"
-    left=$(changed_left "$TMPD/before.ppm" "$SHOT_PPM" $((WIN_Y + (TBX_MENU_HEIGHT + 4) * s)) $((WIN_Y + 200 * s)))
+    left=$(changed_left "$TMPD/before.ppm" "$SHOT_PPM" $((WIN_Y + $(scaled $((TBX_MENU_HEIGHT + 4))))) $((WIN_Y + $(scaled 200))))
     left=$((left - WIN_X))
-    [ "$left" -ge $((i_start - 12 * s)) ] && [ "$left" -le "$i_start" ]
+    [ "$left" -ge $((i_start - $(scaled 12))) ] && [ "$left" -le "$i_start" ]
     check $? "$at: a click on 'Instr.Ch' opens a pull-down under it (left edge $left, title at $i_start)"
     xdotool key Escape
     sleep 0.3

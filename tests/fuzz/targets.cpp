@@ -24,7 +24,7 @@
 #include "pattern/pattern.h"
 #include "platform/testing.h"
 #include "playback/playback.h"
-#include "tests/fuzz/smf_check.h"
+#include "tests/midifile/smf.h"
 #include "view/view.h"
 
 namespace tbxfuzz {
@@ -525,7 +525,7 @@ void ExportPattern(const uint8_t* data, size_t size) {
     tbxtest::QueueMessageBoxAnswer(IDOK);
     Command(id);
     const Bytes file = ReadBytes(out);
-    SmfSummary summary;
+    Smf summary;
     const std::string error = SmfCheck(file.data(), file.size(), &summary);
     if (!error.empty()) {
       Fail(std::string(id == IDM_SAVEMIDI_GM ? "format 0" : "format 1") + " export: " + error);
@@ -550,7 +550,7 @@ void ImportMidi(const uint8_t* data, size_t size) {
 
   // A file the strict grammar accepts, of format 0 or 1 with notes, is imported, and every
   // note-on is either placed or counted as dropped.
-  SmfSummary summary;
+  Smf summary;
   const bool wellFormed = SmfCheck(data, size, &summary).empty();
   if (wellFormed && summary.format <= 1 && summary.noteOns > 0) {
     Check(error == nullptr, std::string("a well-formed file was refused: ") + (error ? error : ""));

@@ -11,7 +11,7 @@
 #include "midifile/midifile.h"
 #include "pattern/pattern.h"
 #include "playback/playback.h"
-#include "tests/fuzz/smf_check.h"
+#include "tests/midifile/smf.h"
 #include "tests/hardening/hardening_support.h"
 
 namespace {
@@ -174,7 +174,7 @@ TEST_F(DensestExport, PlaylistOfDensestPatternsIsComplete) {
     tbxtest::QueueMessageBoxAnswer(IDOK);
     SendMessageA(hwnd, WM_COMMAND, id, 0);
     const Bytes file = ReadAll(dir("l.mid"));
-    SmfSummary summary;
+    Smf summary;
     ASSERT_EQ(SmfCheck(file.data(), file.size(), &summary), "");
     EXPECT_GT(file.size(), 500000u);
     // Every note cell of every step of every entry starts a note.

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/fuzz/smf_check.h"
+#include "tests/midifile/smf.h"
 #include "tests/fuzz/targets.h"
 #include "tests/hardening/hardening_support.h"
 

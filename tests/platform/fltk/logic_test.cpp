@@ -1,6 +1,6 @@
 // The FLTK display's arithmetic that needs no display: scroll bar parts and the requests a
 // press makes, thumb dragging, the GDI line end, menu labels with their shortcut texts,
-// Win32 file filters as FLTK patterns, default extensions and tab stops.
+// Win32 file filters as FLTK patterns, default extensions, tab stops and the scale.
 #include <gtest/gtest.h>
 
 #include <FL/Enumerations.H>
@@ -153,4 +153,29 @@ TEST(FltkDrop, LocalFilesOfAUriList) {
       {"", {}},
   };
   for (const auto& c : cases) EXPECT_EQ(DroppedFiles(c.text), c.paths) << c.text;
+}
+
+// TAMBORIX_SCALE chooses any quarter from 1 to 2; otherwise the screen's dpi / 96, rounded
+// down to a quarter and kept within 1..2, with the dpi X reports a hair off its round value.
+TEST(FltkScale, ForcedOrFromTheScreensResolution) {
+  struct {
+    const char* forced;
+    double dpi;
+    int quarters;
+    bool refused;
+  } cases[] = {
+      {nullptr, 96, 4, false},   {"", 96, 4, false},        {nullptr, 119.4, 4, false},
+      {nullptr, 120, 5, false},  {nullptr, 143.99, 6, false}, {nullptr, 143.4, 5, false},
+      {nullptr, 168, 7, false},  {nullptr, 191, 7, false},   {nullptr, 192, 8, false},
+      {nullptr, 400, 8, false},  {nullptr, 72, 4, false},    {nullptr, 0, 4, false},
+      {"1", 192, 4, false},      {"1.25", 96, 5, false},     {"1.5", 96, 6, false},
+      {"1.75", 96, 7, false},    {"2", 96, 8, false},        {"2.0", 96, 8, false},
+      {"1.3", 120, 5, true},     {"3", 96, 4, true},         {"0.75", 96, 4, true},
+      {"1,5", 192, 8, true},     {"2x", 96, 4, true},        {"big", 144, 6, true},
+  };
+  for (const auto& c : cases) {
+    bool refused = !c.refused;
+    EXPECT_EQ(ScaleQuarters(c.forced, c.dpi, &refused), c.quarters) << (c.forced ? c.forced : "unset") << " " << c.dpi;
+    EXPECT_EQ(refused, c.refused) << (c.forced ? c.forced : "unset");
+  }
 }
