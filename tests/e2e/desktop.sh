@@ -71,7 +71,7 @@ eval "$(xdotool getmouselocation --shell)"
 
 mapfile -t runs < <(title_runs)
 read -r about_start about_end <<<"${runs[-1]}"
-xdotool mousemove --sync $((WIN_X + (about_start + about_end) / 2)) $((WIN_Y + 20)) click 1   # "About"
+pointer_to $((WIN_X + (about_start + about_end) / 2)) $((WIN_Y + 20)); xdotool click 1   # "About"
 wait_window '^About$' 5
 [ "$WIN_W" -eq 812 ] && [ "$WIN_H" -eq 1196 ]; check $? "the About box is 812 x 1196 pixels ($WIN_W x $WIN_H)"
 screenshot about
@@ -85,9 +85,9 @@ wait_window '^Tamborix - ' 5
 # window's top.
 pick() {   # pick TITLE-RUN ITEM
   read -r title_start _ <<<"${runs[$1]}"
-  xdotool mousemove --sync $((WIN_X + title_start + 5)) $((WIN_Y + 20)) click 1
+  pointer_to $((WIN_X + title_start + 5)) $((WIN_Y + 20)); xdotool click 1
   sleep 0.5
-  xdotool mousemove --sync $((WIN_X + title_start + 40)) $((WIN_Y + 57 + 33 * $2)) click 1
+  pointer_to $((WIN_X + title_start + 40)) $((WIN_Y + 57 + 33 * $2)); xdotool click 1
 }
 for dialog in "0 4 ^Save As$" "0 1 ^Open$" "6 12 ^Other General MIDI Instrument$"; do
   read -r title item name <<<"$dialog"

@@ -21,9 +21,9 @@ MAIN=$PID
 # x of the menu titles, relative to the window
 M_FILE=17; M_BEATS=94; M_INSTR=376; M_ABOUT=860
 menu_pick() {   # menu_pick TITLE_X ITEM_INDEX
-  xdotool mousemove --sync $((WIN_X + $1)) $((WIN_Y + 10)) click 1
+  pointer_to $((WIN_X + $1)) $((WIN_Y + 10)); xdotool click 1
   sleep 0.4
-  xdotool mousemove --sync $((WIN_X + $1)) $((WIN_Y + 30 + 19 * $2)) click 1
+  pointer_to $((WIN_X + $1)) $((WIN_Y + 30 + 19 * $2)); xdotool click 1
   sleep 0.4
 }
 # wait_for NAME-REGEX: waits up to 5 s for a window; prints its id
@@ -47,7 +47,7 @@ pixel_is "$(cell_x 4)" "$(row_y 20)" 255 255 238 "Beats/Bar 12: column 4 is plai
 pixel_is "$(cell_x 12)" "$(row_y 20)" 221 204 153 "Beats/Bar 12: column 12 starts a bar"
 
 # ---- About: Escape does nothing, OK closes
-xdotool mousemove --sync $((WIN_X + M_ABOUT)) $((WIN_Y + 10)) click 1   # a plain item of the bar
+pointer_to $((WIN_X + M_ABOUT)) $((WIN_Y + 10)); xdotool click 1   # a plain item of the bar
 ABOUT=$(wait_for '^About$'); check $? "About opens a window titled 'About'"
 if [ -n "$ABOUT" ]; then
   answer_box "$ABOUT" Escape
@@ -66,18 +66,18 @@ menu_pick $M_INSTR 12
 OTHERS=$(wait_for '^Other General MIDI Instrument$'); check $? "Others opens the instrument dialog"
 if [ -n "$OTHERS" ]; then
   window_geometry "$OTHERS"
-  xdotool mousemove --sync $((WIN_X + 100)) $((WIN_Y + 150)) type 129
+  pointer_to $((WIN_X + 100)) $((WIN_Y + 150)); xdotool type 129
   xdotool key Return
   BOX=$(wait_for '^Tamborix$'); check $? "129 is answered with a box (invalid selection!)"
   [ -n "$BOX" ] && answer_box "$BOX" Return
   [ -n "$(find_windows '^Other General MIDI Instrument$')" ]; check $? "the dialog stays open after the box"
-  xdotool mousemove --sync $((WIN_X + 100)) $((WIN_Y + 150)) key BackSpace BackSpace BackSpace
+  pointer_to $((WIN_X + 100)) $((WIN_Y + 150)); xdotool key BackSpace BackSpace BackSpace
   xdotool type 12abc
   xdotool key Return
   sleep 0.5
   [ -z "$(find_windows '^Other General MIDI Instrument$')" ]; check $? "12abc is taken and ends the dialog"
   wait_window '^Tamborix - '
-  xdotool mousemove --sync $((WIN_X + M_INSTR)) $((WIN_Y + 10)) click 1
+  pointer_to $((WIN_X + M_INSTR)) $((WIN_Y + 10)); xdotool click 1
   sleep 0.4
   CLIENT_X=$WIN_X; CLIENT_Y=$WIN_Y
   screenshot instruments

@@ -27,7 +27,7 @@ pixel_is "$X" "$Y" 255 0 102 "left click sets the percussion bit, shown with the
 
 # Shift+click: accented, ghost, normal; drawn so under the cursor and off it.
 shift_click() {
-  xdotool mousemove --sync $((CLIENT_X + $1)) $((CLIENT_Y + $2)) keydown shift click 1 keyup shift
+  pointer_to $((CLIENT_X + $1)) $((CLIENT_Y + $2)); xdotool keydown shift click 1 keyup shift
   sleep 0.15
 }
 shift_click "$X" "$Y"

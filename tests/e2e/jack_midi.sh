@@ -55,7 +55,7 @@ if command -v Xvfb >/dev/null 2>&1 && command -v xwininfo >/dev/null 2>&1 && [ -
   start_xvfb
   start_tamborix "$build/tamborix144"
   pulldown() {   # opens MIDI-OUT (x 625..677 at scale 1), prints the pull-down's height, closes it
-    xdotool mousemove --sync $((WIN_X + 640)) $((WIN_Y + 10)) click 1
+    pointer_to $((WIN_X + 640)) $((WIN_Y + 10)); xdotool click 1
     sleep 0.5
     xwininfo -root -children | sed -n 's/^ *0x[0-9a-f]* (has no name): ()  [0-9]*x\([0-9]*\)+.*/\1/p' | sort -n | tail -1
     xdotool key Escape

@@ -144,7 +144,7 @@ start_tamborix() {
 answer_box() {
   local X Y WIDTH HEIGHT SCREEN WINDOW
   eval "$(xdotool getwindowgeometry --shell "$1")"
-  xdotool mousemove --sync $((X + WIDTH / 2)) $((Y + HEIGHT / 4)) key "$2"
+  pointer_to $((X + WIDTH / 2)) $((Y + HEIGHT / 4)); xdotool key "$2"
   sleep 0.3
 }
 
@@ -322,10 +322,21 @@ print(sum(1 for x, y in band if 0 <= x < w and 0 <= y < h and sum(data[3 * (y * 
 PY
 }
 
+# pointer_to X Y: moves the pointer to a screen point and waits until it is there. xdotool's
+# own wait (mousemove --sync) waits for a motion, which never comes when the pointer is
+# there already: it then gives up only after 15 s.
+pointer_to() {
+  local X Y SCREEN WINDOW
+  eval "$(xdotool getmouselocation --shell)"
+  [ "$X" = "$1" ] && [ "$Y" = "$2" ] && return 0
+  xdotool mousemove --sync "$1" "$2"
+}
+
 # click X Y [BUTTON]: moves the pointer to a client point and clicks (1 left, 2 middle,
 # 3 right).
 click() {
-  xdotool mousemove --sync $((CLIENT_X + $1)) $((CLIENT_Y + $2)) click "${3:-1}"
+  pointer_to $((CLIENT_X + $1)) $((CLIENT_Y + $2))
+  xdotool click "${3:-1}"
   sleep 0.15
 }
 
@@ -333,9 +344,9 @@ click() {
 # the other and releases there.
 drag() {
   local x1=$((CLIENT_X + $1)) y1=$((CLIENT_Y + $2)) x2=$((CLIENT_X + $3)) y2=$((CLIENT_Y + $4)) i
-  xdotool mousemove --sync "$x1" "$y1" mousedown 1
+  pointer_to "$x1" "$y1"; xdotool mousedown 1
   for i in 1 2 3 4 5 6 7 8; do
-    xdotool mousemove --sync $((x1 + (x2 - x1) * i / 8)) $((y1 + (y2 - y1) * i / 8))
+    pointer_to $((x1 + (x2 - x1) * i / 8)) $((y1 + (y2 - y1) * i / 8))
     sleep 0.03
   done
   xdotool mouseup 1

@@ -54,7 +54,7 @@ for TBX_SCALE in 1 1.25 1.75 2; do
 
     read -r i_start i_end <<<"${runs[-2]}"
     before=$SHOT_PPM; cp "$before" "$TMPD/before.ppm"
-    xdotool mousemove --sync $((WIN_X + (i_start + i_end) / 2)) $((WIN_Y + $(scaled 10))) click 1
+    pointer_to $((WIN_X + (i_start + i_end) / 2)) $((WIN_Y + $(scaled 10))); xdotool click 1
     sleep 0.5
     screenshot "open$steps-$s"
     left=$(changed_left "$TMPD/before.ppm" "$SHOT_PPM" $((WIN_Y + $(scaled $((TBX_MENU_HEIGHT + 4))))) $((WIN_Y + $(scaled 200))))

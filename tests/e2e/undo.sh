@@ -76,7 +76,7 @@ save_as_expected loaded "three undos give the loaded pattern"
 # separator. With three undos made and nothing left to undo, Undo is grayed like Play All
 # and Redo is not, like Loop File. Items are 19 pixels from 30 below the window's top (the
 # separator adds 5).
-xdotool mousemove --sync $((WIN_X + 50)) $((WIN_Y + 10)) click 1
+pointer_to $((WIN_X + 50)) $((WIN_Y + 10)); xdotool click 1
 sleep 0.5
 screenshot menu
 xdotool key Escape
