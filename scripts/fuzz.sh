@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets (preset "fuzz": clang with ASan and UBSan) and runs each one
+# Builds the libFuzzer targets (preset "asan": clang with ASan and UBSan) and runs each one
 # for a bounded time over its committed seed corpus.
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET...]    # default 60 s each; targets: project playlist midiin export import
@@ -19,8 +19,8 @@ TARGETS=("$@")
 [ ${#TARGETS[@]} -gt 0 ] || TARGETS=(project playlist midiin export import)
 JOBS=${JOBS:-$(nproc)}
 
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j "$JOBS" --target "${TARGETS[@]/#/fuzz_}"
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$JOBS" --target "${TARGETS[@]/#/fuzz_}"
 
 NICE=()
 [ "${FUZZ_NICE:-0}" = 1 ] && NICE=(nice -n 19)
@@ -33,7 +33,7 @@ for t in "${TARGETS[@]}"; do
   artifacts=$PWD/build/fuzz/artifacts/$t
   mkdir -p "$work" "$artifacts"
   echo "fuzz: $t (${FUZZ_RUNS:-$SECONDS_EACH s})"
-  if ! "${NICE[@]}" build/fuzz/tests/fuzz/fuzz_"$t" "$work" "$PWD/tests/fuzz/corpus/$t" "${LIMIT[@]}" \
+  if ! "${NICE[@]}" build/asan/tests/fuzz/fuzz_"$t" "$work" "$PWD/tests/fuzz/corpus/$t" "${LIMIT[@]}" \
       -max_len=8192 -timeout=20 -rss_limit_mb=2048 -detect_leaks=0 -print_final_stats=1 \
       -artifact_prefix="$artifacts/" >"build/fuzz/$t.log" 2>&1; then
     echo "fuzz: $t FAILED; the last lines of build/fuzz/$t.log:"
