@@ -16,13 +16,8 @@ cmake --build --preset windows -j "$JOBS"
 phase "the Linux and Windows builds"
 
 # The unit and thread suites first, then the end-to-end scripts (two at a time where they
-# may run side by side: tests/CMakeLists.txt). They mostly wait for windows and servers, so
-# the ThreadSanitizer build runs beside them at the lowest priority.
+# may run side by side: tests/CMakeLists.txt).
 ctest --preset linux -j "$JOBS" -LE e2e
-cmake --preset tsan >/dev/null
-nice -n 19 cmake --build --preset tsan -j "$JOBS" --target tbx_tests >build/tsan-build.log 2>&1 &
-TSAN_BUILD=$!
-trap 'pkill -P $TSAN_BUILD 2>/dev/null; kill $TSAN_BUILD 2>/dev/null' EXIT
 ctest --preset linux -j "$JOBS" -L e2e
 phase "the Linux tests"
 
@@ -33,8 +28,8 @@ cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$JOBS" --target tbx_tests tbx_fuzz
 ctest --preset asan -j "$JOBS"
 phase "AddressSanitizer"
-wait $TSAN_BUILD || { tail -n 40 build/tsan-build.log; echo "test.sh: the ThreadSanitizer build failed"; exit 1; }
-trap - EXIT
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$JOBS" --target tbx_tests
 ctest --preset tsan -j "$JOBS" -L threads
 phase "ThreadSanitizer"
 
