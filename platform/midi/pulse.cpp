@@ -191,16 +191,16 @@ bool PulseOpen(double rate, AudioRender render, void* user, std::string* why) {
     *why = "PulseAudio: no sound server answered";
     return false;
   }
-  const pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, static_cast<uint32_t>(rate), 2};
+  const pa_sample_spec format{PA_SAMPLE_FLOAT32LE, static_cast<uint32_t>(rate), 2};
   props = Names(true);
-  P.stream = pa_stream_new_with_proplist(P.context, kName, &spec, nullptr, props);
+  P.stream = pa_stream_new_with_proplist(P.context, kName, &format, nullptr, props);
   pa_proplist_free(props);
   if (P.stream) {
     pa_stream_set_state_callback(P.stream, StreamState, nullptr);
     pa_stream_set_write_callback(P.stream, Write, nullptr);
     pa_buffer_attr attr;
     attr.maxlength = static_cast<uint32_t>(-1);
-    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(kTargetMs * 1000), &spec));
+    attr.tlength = static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(kTargetMs * 1000), &format));
     attr.prebuf = 0;
     attr.minreq = static_cast<uint32_t>(-1);
     attr.fragsize = static_cast<uint32_t>(-1);
