@@ -14,7 +14,9 @@
 **                                 FRAME", "beat FRAME BEAT" for every beat the master publishes
 **                                 (BEAT counted from 1|1|0, on its exact frame), "note FRAME"
 **                                 and "clock FRAME" for every note-on and Timing Clock that
-**                                 reaches its port "in"
+**                                 reaches its port "in", and "xrun FRAME" when the server
+**                                 reports a cycle it ran late (its frames then lie off the
+**                                 wall clock's line by the delay)
 **   jack_sync_helper watch FILE BPM [hold]
 **                                 as watch, and the timebase master, counting bars of 4 beats
 **                                 at BPM from frame 0 (BPM 0: a master that publishes no bar
@@ -133,6 +135,22 @@ static int wasRolling;
 static double masterBpm;               /* the master's tempo; 0 no bar and beat */
 static atomic_int holding;             /* a start waits for "go" */
 
+/* Frames of the server's xruns, from its notification thread (a ring of its own: Note's ring
+** has the process thread as its one writer). */
+#define XRUNS 256
+static long long xruns[XRUNS];
+static atomic_uint xrunsIn, xrunsOut;
+
+static int XRun(void* arg) {
+  (void)arg;
+  const unsigned i = xrunsIn;
+  if (i - xrunsOut < XRUNS) {
+    xruns[i % XRUNS] = jack_frame_time(client);
+    xrunsIn = i + 1;
+  }
+  return 0;
+}
+
 static void Note(char kind, long long frame, double value) {
   const unsigned i = eventsIn;
   if (i - eventsOut >= EVENTS) return;
@@ -202,6 +220,7 @@ static int Observe(const char* file, int master, double tempo, int hold) {
   holding = hold;
   in = jack_port_register(client, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
   jack_set_process_callback(client, Watch, NULL);
+  jack_set_xrun_callback(client, XRun, NULL);
   if (hold) jack_set_sync_callback(client, Sync, NULL);
   if (!in || jack_activate(client) != 0) return 1;
   if (master && jack_set_timebase_callback(client, 0, Timebase, NULL) != 0) return 1;
@@ -222,6 +241,7 @@ static int Observe(const char* file, int master, double tempo, int hold) {
       else if (events[i].kind == 'c') fprintf(to, "clock %lld\n", events[i].frame);
       else fprintf(to, "beat %lld %.0f\n", events[i].frame, events[i].value);
     }
+    for (; xrunsOut != xrunsIn; xrunsOut++) fprintf(to, "xrun %lld\n", xruns[xrunsOut % XRUNS]);
     fflush(to);
   }
   if (master) jack_release_timebase(client);

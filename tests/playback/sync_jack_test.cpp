@@ -57,6 +57,26 @@ void RecordNote(int, uint32_t message, int64_t dueNs) {
 
 bool NoteLate(size_t i) { return i < size_t(kMaxClocks) && gNoteLate[i] > kLateNs; }
 
+/* Whether the server reported an xrun between frames `a` and `b`, or in the second before:
+** an xrun moves the server's frames off the wall clock by the time it lost, and JACK's frame
+** times settle on their new line over some hundred milliseconds after it (the frame it
+** reports is its estimate when the notification ran, so two cycles before `a` count too).
+** Intervals there are no measure of the program. */
+bool NearXrun(const std::vector<long>& xruns, long a, long b) {
+  for (long x : xruns)
+    if (x >= std::min(a, b) - 48000 && x <= std::max(a, b) + 2 * kPeriod) return true;
+  return false;
+}
+
+/* A measurement the server broke with an xrun (it may also have lost a cycle's messages on
+** the way to the watcher or to the program) is taken again, up to kAttempts times in all. */
+constexpr int kAttempts = 3;
+bool MeasureAgain(const std::vector<long>& xruns, int attempt, const char* what) {
+  if (xruns.empty() || attempt >= kAttempts) return false;
+  std::printf("%s: the server reported %zu xruns, measured again\n", what, xruns.size());
+  return true;
+}
+
 /* Messages the own output port placed after their frame since `*mark` (the step clock handed
 ** them over late, or the server ran a cycle late), and the mark moved on. A note off its frame
 ** is excused by one of them: the machine, not the program, moved it. */
@@ -189,62 +209,77 @@ long Median(std::vector<long> v) {
 TEST_F(PlaybackJackSync, ClockOnTheOwnPortKeepsItsFrames) {
   // 120 BPM, the synth chosen: the clock leaves on the own output port, one every 1000
   // frames at 48 kHz. Each interval is off by at most 0.1 ms (4.8 frames) unless the timer
-  // handed the clock over late (more than 1.5 ms: the constant latency is a period + 2 ms),
-  // and the median interval is the tempo's (no drift).
+  // handed the clock over late (more than 1.5 ms: the constant latency is a period + 2 ms)
+  // or the server ran late around it (an xrun moves its frames off the wall clock), and the
+  // clocks keep to one line of the tempo's slope (no drift).
   const int seconds = Seconds();
-  Sh("jack_connect Tamborix:midi_out tbxframes:input");
   Command(IDM_SYNC + SYNC_SEND_CLOCK);
-  gClocksSent = 0;
-  MidiSetSendObserver(RecordClock);
-  Command(IDM_LOOP);
-  ASSERT_TRUE(gbSequenceGoing);
-  Serve(seconds * 1000 + 600);
-  Command(IDM_STOP);
-  MidiSetSendObserver(nullptr);
-  const int sent = std::min(gClocksSent.load(), kMaxClocks);
-  std::vector<long> frames;
-  std::vector<std::string> order;
-  for (int i = 0; i < 100; i++) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    frames.clear();
-    order.clear();
-    std::ifstream in(Env("TBX_JACK_FRAMES"));
-    std::string line;
-    while (std::getline(in, line)) {
-      const size_t colon = line.find(": ");
-      if (colon == std::string::npos) continue;
-      const std::string bytes = line.substr(colon + 2, 2);
-      if (bytes == "f8") frames.push_back(std::stol(line));
-      if (bytes == "fa" || bytes == "fc" || (bytes == "f8" && (order.empty() || order.back() != "f8")))
-        order.push_back(bytes);
+  for (int attempt = 1;; attempt++) {
+    Watcher watch;
+    const std::streamoff seen = std::ifstream(Env("TBX_JACK_FRAMES"), std::ios::ate).tellg();   // earlier attempts
+    Sh("jack_connect Tamborix:midi_out tbxframes:input");
+    gClocksSent = 0;
+    MidiSetSendObserver(RecordClock);
+    Command(IDM_LOOP);
+    ASSERT_TRUE(gbSequenceGoing);
+    Serve(seconds * 1000 + 600);
+    Command(IDM_STOP);
+    MidiSetSendObserver(nullptr);
+    const int sent = std::min(gClocksSent.load(), kMaxClocks);
+    std::vector<std::string> order;   // Start, clocks, Stop, as the frame monitor saw them
+    for (int i = 0; i < 100; i++) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      order.clear();
+      std::ifstream in(Env("TBX_JACK_FRAMES"));
+      in.seekg(std::max<std::streamoff>(seen, 0));
+      std::string line;
+      while (std::getline(in, line)) {
+        const size_t colon = line.find(": ");
+        if (colon == std::string::npos) continue;
+        const std::string bytes = line.substr(colon + 2, 2);
+        if (bytes == "fa" || bytes == "fc" || (bytes == "f8" && (order.empty() || order.back() != "f8")))
+          order.push_back(bytes);
+      }
+      if (!order.empty() && order.back() == "fc") break;
     }
-    if (!order.empty() && order.back() == "fc") break;
-  }
-  Sh("jack_disconnect Tamborix:midi_out tbxframes:input");
-  EXPECT_EQ(order, (std::vector<std::string>{"fa", "f8", "fc"}));
-  ASSERT_EQ(int(frames.size()), sent) << "every clock sent reached the port";
-  ASSERT_GE(frames.size(), size_t(48 * seconds));
+    Sh("jack_disconnect Tamborix:midi_out tbxframes:input");
+    EXPECT_EQ(order, (std::vector<std::string>{"fa", "f8", "fc"}));
+    const std::vector<long> frames = watch.Frames("clock"), xruns = watch.Frames("xrun");
+    if (MeasureAgain(xruns, attempt, "clock out")) continue;
+    ASSERT_EQ(int(frames.size()), sent) << "every clock sent reached the port";
+    ASSERT_GE(frames.size(), size_t(48 * seconds));
 
-  std::vector<long> sorted;
-  for (size_t i = 1; i < frames.size(); i++) sorted.push_back(frames[i] - frames[i - 1]);
-  std::sort(sorted.begin(), sorted.end());
-  const long median = sorted[sorted.size() / 2];
-  EXPECT_NEAR(median, 1000, 10) << "20.833 ms of the server's clock";
-  int off = 0, late = 0;
-  double worst = 0;
-  for (size_t i = 1; i < frames.size(); i++) {
-    const double dev = std::fabs(double(frames[i] - frames[i - 1]) - 1000.0) / 48.0;   // ms
-    const bool excused = gClockLate[i] > 1500000 || gClockLate[i - 1] > 1500000;
-    late += gClockLate[i] > 1500000;
-    if (!excused) worst = std::max(worst, dev);
-    if (!excused && dev > 0.1) off++;
+    std::vector<long> sorted;
+    for (size_t i = 1; i < frames.size(); i++) sorted.push_back(frames[i] - frames[i - 1]);
+    std::sort(sorted.begin(), sorted.end());
+    const long median = sorted[sorted.size() / 2];
+    EXPECT_NEAR(median, 1000, 10) << "20.833 ms of the server's clock";
+    int off = 0, late = 0, xrun = 0;
+    double worst = 0;
+    std::string offs;
+    for (size_t i = 1; i < frames.size(); i++) {
+      const double dev = std::fabs(double(frames[i] - frames[i - 1]) - 1000.0) / 48.0;   // ms
+      const bool server = NearXrun(xruns, frames[i - 1], frames[i]);
+      const bool excused = server || gClockLate[i] > kLateNs || gClockLate[i - 1] > kLateNs;
+      late += gClockLate[i] > kLateNs;
+      xrun += server;
+      if (!excused) worst = std::max(worst, dev);
+      if (!excused && dev > 0.1) {
+        off++;
+        offs += " " + std::to_string(i) + ":" + std::to_string(frames[i] - frames[i - 1]);
+      }
+    }
+    std::printf("clock out: %zu clocks, median interval %ld frames, worst deviation %.3f ms (on time), %d late, "
+                "%zu xruns (%d intervals)\n", frames.size(), median, worst, late, xruns.size(), xrun);
+    EXPECT_EQ(off, 0) << "worst " << worst << " ms:" << offs;
+    EXPECT_LE(late + xrun, int(frames.size()) / 10) << "the machine is too busy to tell";
+    // One line of the tempo's slope where no xrun broke it.
+    if (xruns.empty()) {
+      const double span = double(frames.back() - frames.front()) / double(frames.size() - 1);
+      EXPECT_NEAR(span, double(median), 1.0) << "the clocks keep to one straight line";
+    }
+    break;
   }
-  std::printf("clock out: %zu clocks, median interval %ld frames, worst deviation %.3f ms (on time), %d late\n",
-              frames.size(), median, worst, late);
-  EXPECT_EQ(off, 0) << "worst " << worst << " ms";
-  EXPECT_LE(late, int(frames.size()) / 10) << "the machine is too busy to tell";
-  const double span = double(frames.back() - frames.front()) / double(frames.size() - 1);
-  EXPECT_NEAR(span, 1000.0 * median / 1000.0, 1.0) << "the clocks keep to one straight line";
 }
 
 TEST_F(PlaybackJackSync, FollowsAClockOnItsFrames) {
@@ -253,71 +288,77 @@ TEST_F(PlaybackJackSync, FollowsAClockOnItsFrames) {
   // latency after the frame of its clock (spread at most 1 ms), so the step after the change
   // lasts exactly its six clocks; Start starts the run, Stop stops it, the read-out follows.
   SideStickOnTheOwnPort();
-  Watcher watch;
   Command(IDM_SYNC + SYNC_FOLLOW_CLOCK);
   ASSERT_TRUE(gbMidiInOpen) << "the own input port listens for a Start";
-  FILE* source = popen((Env("TBX_JACK_SYNC_HELPER") + " clock >/dev/null").c_str(), "w");
-  ASSERT_NE(source, nullptr);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  Sh("jack_connect tbxclock:out Tamborix:midi_in");
-  Sh("jack_connect tbxclock:out tbxwatch:in");
-  uint32_t missedMark = JackMissedFrames();
-  std::fputs("start 100 192 150\n", source);
-  std::fflush(source);
-  Serve(2000, Going);
-  ASSERT_TRUE(gbSequenceGoing) << "the clock's Start started the run";
-  const int steps = Serve(4800 + 3200 + 300);
-  EXPECT_EQ(Tempo(), "150");
-  EXPECT_FALSE(IsWindowEnabled(gHwndBPMScroll));
-  std::fputs("stop\n", source);
-  std::fflush(source);
-  Serve(2000, Stopped);
-  EXPECT_FALSE(gbSequenceGoing) << "the clock's Stop stopped the run";
-  std::fputs("quit\n", source);
-  pclose(source);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  for (int attempt = 1;; attempt++) {
+    Watcher watch;
+    gNotesSent = 0;
+    FILE* source = popen((Env("TBX_JACK_SYNC_HELPER") + " clock >/dev/null").c_str(), "w");
+    ASSERT_NE(source, nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Sh("jack_connect tbxclock:out Tamborix:midi_in");
+    Sh("jack_connect tbxclock:out tbxwatch:in");
+    uint32_t missedMark = JackMissedFrames();
+    std::fputs("start 100 192 150\n", source);
+    std::fflush(source);
+    Serve(2000, Going);
+    ASSERT_TRUE(gbSequenceGoing) << "the clock's Start started the run";
+    const int steps = Serve(4800 + 3200 + 300);
+    const std::string tempo = Tempo();   // a clock lost in an xrun shows 149
+    EXPECT_FALSE(IsWindowEnabled(gHwndBPMScroll));
+    std::fputs("stop\n", source);
+    std::fflush(source);
+    Serve(2000, Stopped);
+    EXPECT_FALSE(gbSequenceGoing) << "the clock's Stop stopped the run";
+    std::fputs("quit\n", source);
+    pclose(source);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
-  const std::vector<long> clocks = watch.Frames("clock"), notes = watch.Frames("note");
-  ASSERT_GE(notes.size(), 60u) << steps << " steps posted";
-  ASSERT_GE(clocks.size(), 6 * notes.size() - 5);
-  // The first clock at 150 BPM (800 frames after the one before, where 100 BPM gave 1200): the
-  // first of three such intervals, as a source that missed a cycle sends one clock late.
-  size_t change = 1;
-  while (change + 3 < clocks.size() &&
-         !(clocks[change] - clocks[change - 1] < 1000 && clocks[change + 2] - clocks[change - 1] < 3000))
-    change++;
-  ASSERT_LT(change + 3, clocks.size()) << "the tempo changed";
-  std::vector<long> after;
-  long lo = LONG_MAX, hi = LONG_MIN;
-  int late = 0, off = 0;
-  std::string offs;   // step: frames after its clock
-  for (size_t j = 0; j < notes.size() && 6 * j < clocks.size(); j++) {
-    after.push_back(notes[j] - clocks[6 * j]);
-    if (NoteLate(j)) {
-      late++;
-    } else if (std::labs(after.back() - kLatency) > kMs / 2) {
-      off++;
-      offs += " " + std::to_string(j) + ":" + std::to_string(after.back());
-    } else {
-      lo = std::min(lo, after.back());
-      hi = std::max(hi, after.back());
+    const std::vector<long> clocks = watch.Frames("clock"), notes = watch.Frames("note");
+    if (MeasureAgain(watch.Frames("xrun"), attempt, "clock in")) continue;
+    EXPECT_EQ(tempo, "150");
+    ASSERT_GE(notes.size(), 60u) << steps << " steps posted";
+    ASSERT_GE(clocks.size(), 6 * notes.size() - 5);
+    // The first clock at 150 BPM (800 frames after the one before, where 100 BPM gave 1200): the
+    // first of three such intervals, as a source that missed a cycle sends one clock late.
+    size_t change = 1;
+    while (change + 3 < clocks.size() &&
+           !(clocks[change] - clocks[change - 1] < 1000 && clocks[change + 2] - clocks[change - 1] < 3000))
+      change++;
+    ASSERT_LT(change + 3, clocks.size()) << "the tempo changed";
+    std::vector<long> after;
+    long lo = LONG_MAX, hi = LONG_MIN;
+    int late = 0, off = 0;
+    std::string offs;   // step: frames after its clock
+    for (size_t j = 0; j < notes.size() && 6 * j < clocks.size(); j++) {
+      after.push_back(notes[j] - clocks[6 * j]);
+      if (NoteLate(j)) {
+        late++;
+      } else if (std::labs(after.back() - kLatency) > kMs / 2) {
+        off++;
+        offs += " " + std::to_string(j) + ":" + std::to_string(after.back());
+      } else {
+        lo = std::min(lo, after.back());
+        hi = std::max(hi, after.back());
+      }
     }
+    const int missed = MissedSince(&missedMark);
+    const size_t first = (change + 5) / 6;   // the first step all of whose clocks are at 150
+    ASSERT_LT(first + 1, after.size());
+    std::printf("clock in: %zu steps, note - clock %ld..%ld frames (spread %.2f ms), %d off that, step after the "
+                "change %ld frames for %ld of clocks, %d late, %d placed late\n",
+                after.size(), lo, hi, double(hi - lo) / kMs, off, notes[first + 1] - notes[first],
+                clocks[6 * first + 6] - clocks[6 * first], late, missed);
+    EXPECT_LE(hi - lo, kMs) << "every step one constant latency after its clock";
+    EXPECT_LE(off, missed) << "a step off it only where the output placed one late:" << offs;
+    EXPECT_NEAR(double(Median(after)), double(kLatency), double(kMs)) << "that latency is the output's";
+    if (!NoteLate(first) && !NoteLate(first + 1) && missed == 0) {
+      EXPECT_NEAR(double(notes[first + 1] - notes[first]), double(clocks[6 * first + 6] - clocks[6 * first]), 1.0)
+          << "the step after the change lasts its six clocks";
+    }
+    EXPECT_LE(std::max(late, missed), int(after.size()) / 10) << "the machine is too busy to tell";
+    break;
   }
-  const int missed = MissedSince(&missedMark);
-  const size_t first = (change + 5) / 6;   // the first step all of whose clocks are at 150
-  ASSERT_LT(first + 1, after.size());
-  std::printf("clock in: %zu steps, note - clock %ld..%ld frames (spread %.2f ms), %d off that, step after the "
-              "change %ld frames for %ld of clocks, %d late, %d placed late\n",
-              after.size(), lo, hi, double(hi - lo) / kMs, off, notes[first + 1] - notes[first],
-              clocks[6 * first + 6] - clocks[6 * first], late, missed);
-  EXPECT_LE(hi - lo, kMs) << "every step one constant latency after its clock";
-  EXPECT_LE(off, missed) << "a step off it only where the output placed one late:" << offs;
-  EXPECT_NEAR(double(Median(after)), double(kLatency), double(kMs)) << "that latency is the output's";
-  if (!NoteLate(first) && !NoteLate(first + 1) && missed == 0) {
-    EXPECT_NEAR(double(notes[first + 1] - notes[first]), double(clocks[6 * first + 6] - clocks[6 * first]), 1.0)
-        << "the step after the change lasts its six clocks";
-  }
-  EXPECT_LE(std::max(late, missed), int(after.size()) / 10) << "the machine is too busy to tell";
 }
 
 TEST_F(PlaybackJackSync, MasterPublishesItsOwnGrid) {
@@ -347,7 +388,7 @@ TEST_F(PlaybackJackSync, MasterPublishesItsOwnGrid) {
     Serve(Seconds() * 1000);
     Command(IDM_STOP);
     Serve(500);
-    const std::vector<long> notes = watch.Frames("note", watched);
+    const std::vector<long> notes = watch.Frames("note", watched), xruns = watch.Frames("xrun", watched);
     std::vector<Watcher::Line> lines = watch.Read();
     lines.erase(lines.begin(), lines.begin() + long(watched));
     ASSERT_GE(notes.size(), size_t(8 * Seconds() - 2));
@@ -367,7 +408,7 @@ TEST_F(PlaybackJackSync, MasterPublishesItsOwnGrid) {
       if (l.kind != "beat" || l.frame < notes.front() - kPeriod || l.frame > notes.back() + kPeriod) continue;
       const auto near = std::min_element(notes.begin(), notes.end(),
                                          [&](long a, long b) { return std::labs(a - l.frame) < std::labs(b - l.frame); });
-      if (NoteLate(sent + size_t(near - notes.begin()))) {
+      if (NoteLate(sent + size_t(near - notes.begin())) || NearXrun(xruns, *near, l.frame)) {
         late++;
         continue;
       }
@@ -386,9 +427,10 @@ TEST_F(PlaybackJackSync, MasterPublishesItsOwnGrid) {
       lastBeat = l.value;
       beats++;
     }
-    std::printf("master: %s, %d beats published, worst note - beat %ld frames (%.2f ms), %d further off, %d late, "
-                "%d placed late\n",
-                run.fromTheBeginning ? "Play" : "Continue", beats, worst, double(worst) / kMs, off, late, missed);
+    std::printf("master: %s, %d beats published, worst note - beat %ld frames (%.2f ms), %d further off, %d late "
+                "(or by an xrun, of %zu), %d placed late\n",
+                run.fromTheBeginning ? "Play" : "Continue", beats, worst, double(worst) / kMs, off, late, xruns.size(),
+                missed);
     EXPECT_GE(beats + off + late, 2 * Seconds() - 2) << "a beat published every half second";
     EXPECT_LE(off, missed) << "each beat's note within a period of the published beat";
     EXPECT_LE(std::max(late, missed), std::max(1, (beats + late) / 10)) << "the machine is too busy to tell";
@@ -411,72 +453,76 @@ TEST_F(PlaybackJackSync, FollowsAnotherMastersTransport) {
   } const cases[] = {{0, false, "120", 6000}, {150, true, "150", 4800}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.bpm);
-    Helper("halt");
-    Serve(300, Stopped);
-    Watcher master(std::to_string(c.bpm) + (c.byPlay ? " hold" : ""));
-    Serve(300);
-    EXPECT_EQ(Tempo(), c.tempo);
-    EXPECT_EQ(IsWindowEnabled(gHwndBPMScroll) != 0, c.bpm == 0) << "the tempo bar";
-    const size_t sent = gNotesSent;
-    uint32_t missedMark = JackMissedFrames();
-    if (c.byPlay) {
-      Command(IDM_LOOP);
-      Serve(400);
-      EXPECT_TRUE(gbSequenceGoing);
-      EXPECT_EQ(Tempo(), "ext") << "the run waits for the transport";
-      EXPECT_NE(Caption().find("waiting for JACK transport"), std::string::npos) << Caption();
-      master.Say("go");
-    } else {
-      Helper("roll");
-    }
-    Serve(2000, Going);
-    ASSERT_TRUE(gbSequenceGoing) << "the transport started the run";
-    Serve(Seconds() * 1000);
-    EXPECT_EQ(Tempo(), c.tempo);
-    EXPECT_EQ(Caption().find("waiting"), std::string::npos) << Caption();
-    Helper("halt");
-    Serve(2000, Stopped);
-    EXPECT_FALSE(gbSequenceGoing) << "and its stop stopped it";
-    Serve(300);
-    const std::vector<long> notes = master.Frames("note");
-    long rolled = -1;
-    for (const Watcher::Line& l : master.Read())
-      if (l.kind == "roll") rolled = l.frame;
-    ASSERT_GE(rolled, 0);
-    ASSERT_GE(notes.size(), size_t(8 * Seconds() - 2));
-    // Frames of each step after its place on the master's grid from the start: j steps after
-    // it, one constant latency later. Without the master's tempo the steps keep the program's
-    // own, on its own clock.
-    const int missed = MissedSince(&missedMark);
-    const long first = notes.front() - rolled - kLatency;
-    long lo = LONG_MAX, hi = LONG_MIN;
-    int late = 0, off = 0;
-    std::vector<long> steps;
-    for (size_t j = 1; j < notes.size(); j++) {
-      steps.push_back(notes[j] - notes[j - 1]);
-      const long grid = notes[j] - (rolled + kLatency + long(j) * c.step);
-      if (NoteLate(sent + j)) {
-        late++;
-      } else if (c.bpm && std::labs(grid) > 2) {
-        off++;
+    for (int attempt = 1;; attempt++) {
+      Helper("halt");
+      Serve(300, Stopped);
+      Watcher master(std::to_string(c.bpm) + (c.byPlay ? " hold" : ""));
+      Serve(300);
+      EXPECT_EQ(Tempo(), c.tempo);
+      EXPECT_EQ(IsWindowEnabled(gHwndBPMScroll) != 0, c.bpm == 0) << "the tempo bar";
+      const size_t sent = gNotesSent;
+      uint32_t missedMark = JackMissedFrames();
+      if (c.byPlay) {
+        Command(IDM_LOOP);
+        Serve(400);
+        EXPECT_TRUE(gbSequenceGoing);
+        EXPECT_EQ(Tempo(), "ext") << "the run waits for the transport";
+        EXPECT_NE(Caption().find("waiting for JACK transport"), std::string::npos) << Caption();
+        master.Say("go");
       } else {
-        lo = std::min(lo, grid);
-        hi = std::max(hi, grid);
+        Helper("roll");
       }
+      Serve(2000, Going);
+      ASSERT_TRUE(gbSequenceGoing) << "the transport started the run";
+      Serve(Seconds() * 1000);
+      EXPECT_EQ(Tempo(), c.tempo);
+      EXPECT_EQ(Caption().find("waiting"), std::string::npos) << Caption();
+      Helper("halt");
+      Serve(2000, Stopped);
+      EXPECT_FALSE(gbSequenceGoing) << "and its stop stopped it";
+      Serve(300);
+      const std::vector<long> notes = master.Frames("note");
+      if (MeasureAgain(master.Frames("xrun"), attempt, "transport followed")) continue;
+      long rolled = -1;
+      for (const Watcher::Line& l : master.Read())
+        if (l.kind == "roll") rolled = l.frame;
+      ASSERT_GE(rolled, 0);
+      ASSERT_GE(notes.size(), size_t(8 * Seconds() - 2));
+      // Frames of each step after its place on the master's grid from the start: j steps after
+      // it, one constant latency later. Without the master's tempo the steps keep the program's
+      // own, on its own clock.
+      const int missed = MissedSince(&missedMark);
+      const long first = notes.front() - rolled - kLatency;
+      long lo = LONG_MAX, hi = LONG_MIN;
+      int late = 0, off = 0;
+      std::vector<long> steps;
+      for (size_t j = 1; j < notes.size(); j++) {
+        steps.push_back(notes[j] - notes[j - 1]);
+        const long grid = notes[j] - (rolled + kLatency + long(j) * c.step);
+        if (NoteLate(sent + j)) {
+          late++;
+        } else if (c.bpm && std::labs(grid) > 2) {
+          off++;
+        } else {
+          lo = std::min(lo, grid);
+          hi = std::max(hi, grid);
+        }
+      }
+      std::printf("transport followed (%d BPM): first step %ld frames after the start + latency%s, later steps "
+                  "%ld..%ld frames off the grid, %d further off, median step %ld frames, %d late, %d placed late\n",
+                  c.bpm, first, NoteLate(sent) ? " (handed over late)" : "", lo, hi, off, Median(steps), late, missed);
+      if (!NoteLate(sent) && missed == 0) {
+        EXPECT_GE(first, -1) << "the first step on the transport's start";
+        EXPECT_LE(first, kPeriod);
+      }
+      if (c.bpm) {
+        EXPECT_LE(off, missed) << "on the master's beats to a frame or two, no drift";
+      } else {
+        EXPECT_NEAR(double(Median(steps)), double(c.step), double(kMs)) << "the program's own tempo";
+      }
+      EXPECT_LE(std::max(late, missed), int(notes.size()) / 10) << "the machine is too busy to tell";
+      break;
     }
-    std::printf("transport followed (%d BPM): first step %ld frames after the start + latency%s, later steps "
-                "%ld..%ld frames off the grid, %d further off, median step %ld frames, %d late, %d placed late\n",
-                c.bpm, first, NoteLate(sent) ? " (handed over late)" : "", lo, hi, off, Median(steps), late, missed);
-    if (!NoteLate(sent) && missed == 0) {
-      EXPECT_GE(first, -1) << "the first step on the transport's start";
-      EXPECT_LE(first, kPeriod);
-    }
-    if (c.bpm) {
-      EXPECT_LE(off, missed) << "on the master's beats to a frame or two, no drift";
-    } else {
-      EXPECT_NEAR(double(Median(steps)), double(c.step), double(kMs)) << "the program's own tempo";
-    }
-    EXPECT_LE(std::max(late, missed), int(notes.size()) / 10) << "the machine is too busy to tell";
   }
 }
 
