@@ -24,8 +24,17 @@
 ** in which two states differ, so those changes survive them and become steps at the next
 ** sync.
 **
-** Memory: HISTORY_LEVELS + 1 states of 8180 bytes (about 830 KB), allocated once.
+** Memory. The history keeps the state the pattern is in whole, and every step as the words
+** in which its two states differ (a step is its own inverse: the same XOR undoes and redoes
+** it). A step is stored per step array: nothing for an array it left alone, a map of the
+** changed words and their bits, or, where that is no smaller, the bits of every word. A click
+** costs 28 bytes; a step that changes every word of the six note arrays (a rotation of a
+** full pattern) 3508 bytes, less than a record; only one that also changes the dynamics of
+** every step costs more, at most 8184. The steps share a pool of HISTORY_LEVELS records
+** (354 KB), allocated once: it holds HISTORY_LEVELS steps whenever they cost a record on
+** average, and drops the oldest steps when it cannot take a new one.
 */
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -115,21 +124,105 @@ static uint32_t TakeSteadyState(PatternState* state, uint32_t* loads) {
   }
 }
 
+/* ---------------------------------------------------------------- steps as differences */
+
+/* A step in the pool, in 32-bit words: a header (bit k: array k changed; bit
+** PATTERN_WORDS + k: ... and is stored whole; kMarkersChanged: the play range changed), the
+** play range's XOR when it changed, then for each changed array either its STEP_SLOTS
+** XORs, or a map of kMapWords words (bit s: slot s changed) and the XORs of those slots. */
+namespace {
+constexpr int kMapWords = (STEP_SLOTS + 31) / 32;
+constexpr uint32_t kMarkersChanged = 1u << 30;
+constexpr uint32_t kMaxStepWords = 2 + PATTERN_WORDS * STEP_SLOTS;
+constexpr uint32_t kPoolWords = uint32_t(HISTORY_LEVELS) * TBRO_SIZE / 4;
+static_assert(2 * PATTERN_WORDS <= 30, "the header has a bit for every array, twice");
+static_assert(1 + 1 + PATTERN_DYNAMICS * STEP_SLOTS <= TBRO_SIZE / 4,
+              "a step that changes every note word costs at most one record");
+
+uint32_t Markers(const PatternState& s) {
+  return uint32_t(uint16_t(s.loopStart)) | uint32_t(uint16_t(s.loopEnd)) << 16;
+}
+
+/* The step from `a` to `b` into `out` (kMaxStepWords); its length, 0 when they are alike. */
+uint32_t Encode(const PatternState& a, const PatternState& b, uint32_t* out) {
+  uint32_t n = 1, header = 0;
+  if (const uint32_t markers = Markers(a) ^ Markers(b)) {
+    header |= kMarkersChanged;
+    out[n++] = markers;
+  }
+  for (int k = 0; k < PATTERN_WORDS; k++) {
+    int changed = 0;
+    for (int s = 0; s < STEP_SLOTS; s++) changed += a.words[k][s] != b.words[k][s];
+    if (changed == 0) continue;
+    header |= 1u << k;
+    if (kMapWords + changed >= STEP_SLOTS) {
+      header |= 1u << (PATTERN_WORDS + k);
+      for (int s = 0; s < STEP_SLOTS; s++) out[n++] = a.words[k][s] ^ b.words[k][s];
+      continue;
+    }
+    uint32_t* map = out + n;
+    std::fill(map, map + kMapWords, 0u);
+    n += kMapWords;
+    for (int s = 0; s < STEP_SLOTS; s++)
+      if (const uint32_t bits = a.words[k][s] ^ b.words[k][s]) {
+        map[s / 32] |= 1u << (s % 32);
+        out[n++] = bits;
+      }
+  }
+  if (header == 0) return 0;
+  out[0] = header;
+  return n;
+}
+
+}  // namespace
+
 /* ---------------------------------------------------------------- the history (window thread) */
 
-#define HISTORY_STATES (HISTORY_LEVELS + 1)
-static PatternState gStates[HISTORY_STATES];  /* a ring, from gOldest */
-static int gOldest;             /* ring index of the oldest state */
+struct Step {
+  uint32_t begin;   /* its first word in the pool, counted without wrapping */
+  uint32_t words;
+};
+static uint32_t gPool[kPoolWords];   /* a ring of steps, oldest at gPoolTail */
+static uint32_t gPoolHead, gPoolTail;
+static Step gSteps[HISTORY_LEVELS];  /* a ring from gFirst: step i leads from state i to i + 1 */
+static int gFirst;
 static int gCount;              /* states held; 0 before the first sync */
 static int gAt;                 /* the state the pattern is in, counted from the oldest */
+static PatternState gNow;       /* ... that state */
 static uint32_t gLoadsSeen;     /* gLoads when the history started */
 static int gDepth;              /* open HistoryBegin brackets */
 static PatternState gCopy;      /* the copy a sync takes */
+static PatternState gNext;      /* a state being made from gNow */
+static uint32_t gEncoded[kMaxStepWords];
 
-static PatternState& State(int i) { return gStates[(gOldest + i) % HISTORY_STATES]; }
+static Step& StepAt(int i) { return gSteps[(gFirst + i) % HISTORY_LEVELS]; }
+static uint32_t& Pool(uint32_t at) { return gPool[at % kPoolWords]; }
+
+/* Applies step `i` to `state`, either way. */
+static void ApplyStep(int i, PatternState* state) {
+  uint32_t at = StepAt(i).begin;
+  const uint32_t header = Pool(at++);
+  if (header & kMarkersChanged) {
+    const uint32_t markers = Pool(at++);
+    state->loopStart = int16_t(uint16_t(state->loopStart) ^ uint16_t(markers));
+    state->loopEnd = int16_t(uint16_t(state->loopEnd) ^ uint16_t(markers >> 16));
+  }
+  for (int k = 0; k < PATTERN_WORDS; k++) {
+    if (!(header & (1u << k))) continue;
+    if (header & (1u << (PATTERN_WORDS + k))) {
+      for (int s = 0; s < STEP_SLOTS; s++) state->words[k][s] ^= Pool(at++);
+      continue;
+    }
+    uint32_t map[kMapWords];
+    for (uint32_t& w : map) w = Pool(at++);
+    for (int s = 0; s < STEP_SLOTS; s++)
+      if (map[s / 32] & (1u << (s % 32))) state->words[k][s] ^= Pool(at++);
+  }
+}
 
 void HistoryReset(void) {
-  gOldest = gCount = gAt = 0;
+  gFirst = gCount = gAt = 0;
+  gPoolHead = gPoolTail = 0;
   gLoadsSeen = 0;
   gDepth = 0;
   gWriting = 0;
@@ -139,18 +232,26 @@ void HistoryReset(void) {
   gRecordedTail = 0;
 }
 
-/* A new state after the current one, a copy of it for the caller to change. A new step
-** drops the redo steps; a full history drops its oldest state. */
-static PatternState& NewState(void) {
+size_t HistoryBytes(void) { return size_t(gPoolHead - gPoolTail) * 4; }
+
+/* `next` as a new state after the current one; false when it is the current one. A new step
+** drops the redo steps; the oldest steps go when the levels or the pool are full. */
+static bool PushState(const PatternState& next) {
+  const uint32_t words = Encode(gNow, next, gEncoded);
+  if (words == 0) return false;
   gCount = gAt + 1;
-  if (gCount == HISTORY_STATES) {
-    gOldest = (gOldest + 1) % HISTORY_STATES;
+  gPoolHead = gAt > 0 ? StepAt(gAt - 1).begin + StepAt(gAt - 1).words : gPoolTail;
+  while (gCount - 1 >= HISTORY_LEVELS || gPoolHead - gPoolTail + words > kPoolWords) {
+    gPoolTail = StepAt(0).begin + StepAt(0).words;
+    gFirst = (gFirst + 1) % HISTORY_LEVELS;
     gCount--;
+    gAt--;
   }
-  PatternState& state = State(gCount);
-  state = State(gCount - 1);
+  StepAt(gCount - 1) = Step{gPoolHead, words};
+  for (uint32_t i = 0; i < words; i++) Pool(gPoolHead++) = gEncoded[i];
   gAt = gCount++;
-  return state;
+  gNow = next;
+  return true;
 }
 
 bool HistorySync(void) {
@@ -165,25 +266,22 @@ bool HistorySync(void) {
     const Recorded& r = gRecorded[tail & (RECORDED_SLOTS - 1)];
     if (static_cast<int32_t>(r.write - writes) > 0) break;  /* landed after the copy */
     if (!restart && r.flips.step >= 0 && r.flips.step < STEP_SLOTS) {
-      PatternState& state = NewState();
-      for (int k = 0; k < PATTERN_WORDS; k++) state.words[k][r.flips.step] ^= r.flips.bits[k];
-      changed = true;
+      gNext = gNow;
+      for (int k = 0; k < PATTERN_WORDS; k++) gNext.words[k][r.flips.step] ^= r.flips.bits[k];
+      changed |= PushState(gNext);
     }
     gRecordedTail.store(tail + 1, std::memory_order_release);
   }
   if (restart) {
-    gOldest = 0;
+    gFirst = 0;
     gCount = 1;
     gAt = 0;
-    gStates[0] = gCopy;
+    gPoolHead = gPoolTail;
+    gNow = gCopy;
     gLoadsSeen = loads;
     return true;
   }
-  if (std::memcmp(&State(gAt), &gCopy, sizeof gCopy) != 0) {
-    NewState() = gCopy;
-    changed = true;
-  }
-  return changed;
+  return PushState(gCopy) || changed;
 }
 
 void HistoryBegin(void) {
@@ -202,7 +300,10 @@ static bool MoveInHistory(int by) {
   HistorySync();
   const int to = gAt + by;
   if (to < 0 || to >= gCount) return false;
-  RestorePatternState(State(gAt), State(to));
+  gNext = gNow;
+  ApplyStep(by < 0 ? to : gAt, &gNext);
+  RestorePatternState(gNow, gNext);
+  gNow = gNext;
   gAt = to;
   DropClickBackup();  /* it was taken from a pattern that is no longer there */
   MarkChanged();

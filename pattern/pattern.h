@@ -423,7 +423,7 @@ int DynamicVelocity(int velocity, int dyn);
 
 /* The pattern as the user sees it and the history keeps it: the six step arrays, the
 ** dynamics of their notes and the play range. Settings chosen from the menus are not part
-** of it. 8180 bytes. */
+** of it. */
 /* Step arrays of a state: the record's six, then from PATTERN_DYNAMICS the eight of the
 ** dynamics (Accent then Ghost of PercL, PercH, VoiceL, VoiceH). */
 enum { PATTERN_DYNAMICS = 6, PATTERN_WORDS = 14 };
@@ -432,8 +432,6 @@ struct PatternState {
                                               ** then gDynamics' arrays in their order */
   int16_t loopStart, loopEnd;
 };
-static_assert(sizeof(PatternState) <= TBRO_SIZE + sizeof(CellDynamics),
-              "a step of history costs at most one record and its dynamics");
 /* The PATTERN_WORDS step arrays in PatternState's order (gTbro's, then gDynamics'). */
 uint32_t* const* PatternArrays(void);
 
@@ -465,7 +463,8 @@ void PatternLoaded(void);
 void PatternWriteEnd(const StepFlips* recorded);
 
 /* The undo history (window thread): up to HISTORY_LEVELS + 1 states of the pattern, the
-** one it is in among them. A user action between HistoryBegin and HistoryCommit is one
+** one it is in among them, the steps between them kept as their differences in a pool of
+** HISTORY_LEVELS records. A user action between HistoryBegin and HistoryCommit is one
 ** step when it changed the pattern; each half event that recorded notes is one step; a
 ** change made outside both becomes a step of its own at the next sync. A file read starts
 ** the history again, with the loaded pattern as its first state. Brackets nest (a command
@@ -485,6 +484,7 @@ bool HistoryUndo(void);
 bool HistoryRedo(void);
 bool HistoryCanUndo(void);    /* as of the last sync */
 bool HistoryCanRedo(void);
+size_t HistoryBytes(void);    /* of the pool the steps take */
 
 /* ---------------------------------------------------------------- the notes of a step */
 

@@ -166,6 +166,32 @@ TEST_F(UndoBounds, KeepsAHundredLevels) {
   EXPECT_TRUE(SameState(PatternNow(), states.back()));
 }
 
+// A step costs at most one record unless it changes dynamics: 100 rotations of the whole play
+// range of a pattern whose every note word is set (each step changes all of them) keep their
+// 100 levels, and a click costs next to nothing.
+TEST_F(UndoBounds, AHundredRotationsOfAFullPatternAreKept) {
+  uint32_t seed = 1;
+  for (uint32_t* a : {gTbro.PercL, gTbro.PercH, gTbro.VoiceL, gTbro.VoiceH, gTbro.VoiceXL, gTbro.VoiceXH})
+    for (int s = 0; s < STEP_SLOTS; s++) StepSet(a, s, (seed = seed * 1664525u + 1013904223u) | 1u);
+  Click(WM_LBUTTONDOWN, 3, 10);
+  Click(WM_LBUTTONDOWN, 3, 10);
+  EXPECT_LE(HistoryBytes(), 2u * 64u) << "two clicks";
+  std::vector<PatternState> states{PatternNow()};
+  for (int i = 0; i < HISTORY_LEVELS; i++) {
+    HistoryBegin();
+    RotateLeft();
+    ASSERT_TRUE(HistoryCommit());
+    states.push_back(PatternNow());
+  }
+  EXPECT_LE(HistoryBytes(), size_t(HISTORY_LEVELS) * TBRO_SIZE);
+  for (int i = HISTORY_LEVELS - 1; i >= 0; i--) {
+    ASSERT_FALSE(MenuGrayed(IDM_UNDO)) << i;
+    Command(IDM_UNDO);
+    ASSERT_TRUE(SameState(PatternNow(), states[size_t(i)])) << i;
+  }
+  EXPECT_TRUE(MenuGrayed(IDM_UNDO));
+}
+
 // A file read starts the history again with the loaded pattern as its first state; New is
 // undoable, and its save question stays.
 TEST_F(UndoBounds, LoadStartsAgainAndNewIsAStep) {
