@@ -148,8 +148,12 @@ answer_box() {
   sleep 0.3
 }
 
-# program_output N: what the N-th started program printed (stdout and stderr).
-program_output() { cat "$TMPD/out.${1:-0}" "$TMPD/err.${1:-0}" 2>/dev/null; }
+# program_output N: what the N-th started program printed (stdout and stderr), less the one
+# line libjack's metadata store (Berkeley DB) prints when two programs on the machine open a
+# JACK client at the same moment: it is libjack's, not the program's.
+program_output() {
+  cat "$TMPD/out.${1:-0}" "$TMPD/err.${1:-0}" 2>/dev/null | grep -vx 'BDB0126 mmap: Invalid argument' || true
+}
 
 # find_windows NAME-REGEX: ids of the visible windows whose title matches.
 find_windows() { xdotool search --onlyvisible --name "$1" 2>/dev/null; }
