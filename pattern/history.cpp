@@ -29,20 +29,20 @@
 ** it). A step is stored per step array: nothing for an array it left alone, a map of the
 ** changed words and their bits, or, where that is no smaller, the bits of every word. A click
 ** costs 28 bytes; a step that changes every word of the six note arrays (a rotation of a
-** full pattern) 3508 bytes, less than a record; only one that also changes the dynamics of
-** every step costs more, at most 8184. The steps share a pool of HISTORY_LEVELS records
+** full pattern) 3508 bytes, less than a record; only one that changes dynamics as well as
+** nearly every note word costs more, at most 8184. The steps share a pool of HISTORY_LEVELS records
 ** (354 KB), allocated once: it holds HISTORY_LEVELS steps whenever they cost a record on
 ** average, and drops the oldest steps when it cannot take a new one.
 */
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <thread>
 #include <type_traits>
 
 #include "pattern/pattern.h"
 
-/* States are compared with memcmp: no padding may hide a difference or make one up. */
+/* States are compared byte for byte (the tests' memcmp): no padding may hide a difference or
+** make one up. */
 static_assert(std::has_unique_object_representations_v<PatternState>, "PatternState has no padding");
 
 /* ---------------------------------------------------------------- a state of the pattern */
